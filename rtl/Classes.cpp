@@ -1,0 +1,220 @@
+#include "rtl/Classes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace rtl {
+
+// ---------------------------------------------------------------------------
+// TStream
+// ---------------------------------------------------------------------------
+
+int64_t TStream::Size() {
+  int64_t pos = Seek(0, soCurrent);
+  int64_t end = Seek(0, soEnd);
+  Seek(pos, soBeginning);
+  return end;
+}
+
+void TStream::SetSize(int64_t) { Assert("TStream.SetSize: not supported by this stream"); }
+
+void TStream::ReadBuffer(void* Buffer, int64_t Count) {
+  auto* p = static_cast<uint8_t*>(Buffer);
+  while (Count > 0) {
+    int64_t n = Read(p, Count);
+    if (n <= 0) throw EReadError();
+    p += n;
+    Count -= n;
+  }
+}
+
+void TStream::WriteBuffer(const void* Buffer, int64_t Count) {
+  auto* p = static_cast<const uint8_t*>(Buffer);
+  while (Count > 0) {
+    int64_t n = Write(p, Count);
+    if (n <= 0) throw EWriteError();
+    p += n;
+    Count -= n;
+  }
+}
+
+int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
+  if (Count == 0) {
+    Source.SetPosition(0);
+    Count = Source.Size();
+  }
+  constexpr int64_t kChunk = 1 << 16;
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min(Count, kChunk)));
+  int64_t done = 0;
+  while (done < Count) {
+    int64_t n = std::min<int64_t>(Count - done, kChunk);
+    Source.ReadBuffer(buf.data(), n);
+    WriteBuffer(buf.data(), n);
+    done += n;
+  }
+  return done;
+}
+
+// ---------------------------------------------------------------------------
+// THandleStream / TFileStream
+// ---------------------------------------------------------------------------
+
+int64_t THandleStream::Read(void* Buffer, int64_t Count) {
+  if (Count <= 0) return 0;
+  auto* p = static_cast<uint8_t*>(Buffer);
+  int64_t total = 0;
+  // A regular file returns short counts only at its end; loop for pipes and
+  // signals so that callers see a short count only at the end of the data.
+  while (total < Count) {
+    ssize_t n = ::read(FHandle, p + total, static_cast<size_t>(std::min<int64_t>(Count - total, 1 << 30)));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EReadError();
+    }
+    if (n == 0) break;
+    total += n;
+  }
+  return total;
+}
+
+int64_t THandleStream::Write(const void* Buffer, int64_t Count) {
+  if (Count <= 0) return 0;
+  auto* p = static_cast<const uint8_t*>(Buffer);
+  int64_t total = 0;
+  while (total < Count) {
+    ssize_t n = ::write(FHandle, p + total, static_cast<size_t>(std::min<int64_t>(Count - total, 1 << 30)));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseLastOSError("write");
+    }
+    if (n == 0) break;
+    total += n;
+  }
+  return total;
+}
+
+int64_t THandleStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  int whence = Origin == soBeginning ? SEEK_SET : Origin == soCurrent ? SEEK_CUR : SEEK_END;
+  off_t r = ::lseek(FHandle, static_cast<off_t>(Offset), whence);
+  if (r < 0) return -1;
+  return r;
+}
+
+void THandleStream::SetSize(int64_t NewSize) {
+  if (::ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0) RaiseLastOSError("ftruncate");
+}
+
+static int OpenFlags(uint16_t Mode) {
+  if (Mode == fmCreate) return O_RDWR | O_CREAT | O_TRUNC;
+  switch (Mode & 3) {
+    case fmOpenWrite: return O_WRONLY;
+    case fmOpenReadWrite: return O_RDWR;
+    default: return O_RDONLY;
+  }
+}
+
+TFileStream::TFileStream(const std::string& FileName, uint16_t Mode) : THandleStream(-1), FFileName(FileName) {
+  // O_NOFOLLOW on creation: an extracted item never writes through a
+  // symbolic link planted where its file should be.
+  int flags = OpenFlags(Mode) | O_CLOEXEC;
+  if (Mode == fmCreate) flags |= O_NOFOLLOW;
+  FHandle = ::open(FileName.c_str(), flags, 0666);
+  if (FHandle < 0) {
+    std::string why = std::strerror(errno);
+    if (Mode == fmCreate)
+      throw EFCreateError("Cannot create file \"" + FileName + "\". " + why);
+    throw EFOpenError("Cannot open file \"" + FileName + "\". " + why);
+  }
+  if (Mode != fmCreate) {
+    struct stat st{};
+    if (::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(FHandle);
+      FHandle = -1;
+      throw EFOpenError("Cannot open file \"" + FileName + "\". Is a directory");
+    }
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+// ---------------------------------------------------------------------------
+// TMemoryStream
+// ---------------------------------------------------------------------------
+
+int64_t TMemoryStream::Read(void* Buffer, int64_t Count) {
+  int64_t avail = static_cast<int64_t>(FData.size()) - FPos;
+  if (Count <= 0 || avail <= 0) return 0;
+  int64_t n = std::min(Count, avail);
+  std::memcpy(Buffer, FData.data() + FPos, static_cast<size_t>(n));
+  FPos += n;
+  return n;
+}
+
+int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
+  if (Count <= 0) return 0;
+  int64_t end = FPos + Count;
+  if (end > static_cast<int64_t>(FData.size())) FData.resize(static_cast<size_t>(end));
+  std::memcpy(FData.data() + FPos, Buffer, static_cast<size_t>(Count));
+  FPos = end;
+  return Count;
+}
+
+int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPos : static_cast<int64_t>(FData.size());
+  int64_t np = base + Offset;
+  if (np < 0) return -1;
+  FPos = np;
+  return FPos;
+}
+
+void TMemoryStream::SetSize(int64_t NewSize) {
+  FData.resize(static_cast<size_t>(std::max<int64_t>(NewSize, 0)));
+  if (FPos > NewSize) FPos = NewSize;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& FileName) {
+  TFileStream f(FileName, fmOpenRead | fmShareDenyNone);
+  int64_t n = f.Size();
+  FData.resize(static_cast<size_t>(n));
+  f.ReadBuffer(FData.data(), n);
+  FPos = 0;
+}
+
+void TMemoryStream::SaveToFile(const std::string& FileName) {
+  TFileStream f(FileName, fmCreate);
+  f.WriteBuffer(FData.data(), static_cast<int64_t>(FData.size()));
+}
+
+// ---------------------------------------------------------------------------
+// TBytesView
+// ---------------------------------------------------------------------------
+
+int64_t TBytesView::Read(void* Buffer, int64_t Count) {
+  int64_t avail = FSize - FPos;
+  if (Count <= 0 || avail <= 0) return 0;
+  int64_t n = std::min(Count, avail);
+  std::memcpy(Buffer, FData + FPos, static_cast<size_t>(n));
+  FPos += n;
+  return n;
+}
+
+int64_t TBytesView::Write(const void*, int64_t) {
+  Assert("TBytesView.Write: the view is read-only");
+}
+
+int64_t TBytesView::Seek(int64_t Offset, TSeekOrigin Origin) {
+  int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPos : FSize;
+  int64_t np = base + Offset;
+  if (np < 0) return -1;
+  FPos = np;
+  return FPos;
+}
+
+} // namespace rtl

@@ -1,0 +1,129 @@
+// Classes: the stream family every stage of the engine is built from.
+//
+// A stream is a byte sequence with Read, Write and Seek; Position and Size are
+// derived from Seek, so a stage only has to implement those three. Stages are
+// chained by handing one stream to the next (a subset view of the archive,
+// a decryption stage, a decoder, the output stage, the file). Reads and
+// writes take 64-bit counts so that large buffers pass without splitting.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "rtl/SysUtils.h"
+
+namespace rtl {
+
+enum class TSeekOrigin : uint16_t { soBeginning = 0, soCurrent = 1, soEnd = 2 };
+using enum TSeekOrigin;
+
+// ---------------------------------------------------------------------------
+// TStream
+// ---------------------------------------------------------------------------
+
+class TStream {
+public:
+  virtual ~TStream() = default;
+
+  // Reads up to Count bytes; returns how many were read (0 at the end).
+  virtual int64_t Read(void* Buffer, int64_t Count) = 0;
+  // Writes up to Count bytes; returns how many were written.
+  virtual int64_t Write(const void* Buffer, int64_t Count) = 0;
+  // Moves the position; returns the new absolute position.
+  virtual int64_t Seek(int64_t Offset, TSeekOrigin Origin) = 0;
+  // The 32-bit form, for callers written against 32-bit offsets.
+  int32_t Seek32(int32_t Offset, uint16_t Origin) {
+    return static_cast<int32_t>(Seek(Offset, static_cast<TSeekOrigin>(Origin)));
+  }
+
+  int64_t Position() { return Seek(0, soCurrent); }
+  void SetPosition(int64_t Pos) { Seek(Pos, soBeginning); }
+  virtual int64_t Size();
+  virtual void SetSize(int64_t NewSize);
+
+  // Read or write exactly Count bytes, or raise EReadError / EWriteError.
+  void ReadBuffer(void* Buffer, int64_t Count);
+  void WriteBuffer(const void* Buffer, int64_t Count);
+  // Copies Count bytes from Source (all of it from position 0 when Count is 0).
+  int64_t CopyFrom(TStream& Source, int64_t Count);
+};
+
+// ---------------------------------------------------------------------------
+// THandleStream / TFileStream: an OS file with 64-bit offsets
+// ---------------------------------------------------------------------------
+
+// Open modes, as the open-mode word of a Windows runtime lays them out.
+constexpr uint16_t fmOpenRead = 0x0000;
+constexpr uint16_t fmOpenWrite = 0x0001;
+constexpr uint16_t fmOpenReadWrite = 0x0002;
+constexpr uint16_t fmShareDenyNone = 0x0040;
+constexpr uint16_t fmCreate = 0xFF00;
+
+class THandleStream : public TStream {
+public:
+  explicit THandleStream(int Handle) : FHandle(Handle) {}
+  int64_t Read(void* Buffer, int64_t Count) override;
+  int64_t Write(const void* Buffer, int64_t Count) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  void SetSize(int64_t NewSize) override;
+  int Handle() const { return FHandle; }
+
+protected:
+  int FHandle;
+};
+
+class TFileStream : public THandleStream {
+public:
+  // fmCreate creates or truncates; the open modes need an existing file.
+  // Failures raise EFCreateError / EFOpenError with the OS's reason.
+  TFileStream(const std::string& FileName, uint16_t Mode);
+  ~TFileStream() override;
+  const std::string& FileName() const { return FFileName; }
+
+private:
+  std::string FFileName;
+};
+
+// ---------------------------------------------------------------------------
+// TMemoryStream: a growable buffer
+// ---------------------------------------------------------------------------
+
+class TMemoryStream : public TStream {
+public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string Data) : FData(Data.begin(), Data.end()) {}
+  int64_t Read(void* Buffer, int64_t Count) override;
+  int64_t Write(const void* Buffer, int64_t Count) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  int64_t Size() override { return static_cast<int64_t>(FData.size()); }
+  void SetSize(int64_t NewSize) override;
+  void Clear() { FData.clear(); FPos = 0; }
+
+  const uint8_t* Memory() const { return FData.data(); }
+  std::string DataString() const { return std::string(FData.begin(), FData.end()); }
+  void LoadFromFile(const std::string& FileName);
+  void SaveToFile(const std::string& FileName);
+
+private:
+  std::vector<uint8_t> FData;
+  int64_t FPos = 0;
+};
+
+// A read-only view of bytes someone else owns (fuzzers, embedded data).
+class TBytesView : public TStream {
+public:
+  TBytesView(const void* Data, int64_t Size) : FData(static_cast<const uint8_t*>(Data)), FSize(Size) {}
+  int64_t Read(void* Buffer, int64_t Count) override;
+  int64_t Write(const void*, int64_t) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  int64_t Size() override { return FSize; }
+
+private:
+  const uint8_t* FData;
+  int64_t FSize;
+  int64_t FPos = 0;
+};
+
+} // namespace rtl

@@ -1,0 +1,76 @@
+// SysUtils: the exception hierarchy the whole program stands on.
+//
+// Every failure is a C++ exception derived from `Exception`, which carries
+// the message text users and tests see. The platform classes below mirror the
+// ones a Windows runtime raises, so that the engine can classify a failure by
+// its class (input/output error with an OS code, stream-filer error, file
+// open or create error, and so on) exactly the same way on every platform.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+namespace rtl {
+
+// ---------------------------------------------------------------------------
+// Base
+// ---------------------------------------------------------------------------
+
+class Exception : public std::exception {
+public:
+  explicit Exception(std::string msg) : FMessage(std::move(msg)) {}
+  const char* what() const noexcept override { return FMessage.c_str(); }
+  const std::string& Message() const { return FMessage; }
+  void SetMessage(std::string m) { FMessage = std::move(m); }
+
+private:
+  std::string FMessage;
+};
+
+// An operating-system call failed; ErrorCode is the OS's own code (errno).
+class EInOutError : public Exception {
+public:
+  EInOutError(std::string msg, int code) : Exception(std::move(msg)), ErrorCode(code) {}
+  int ErrorCode;
+};
+
+// Stream family. EFilerError covers the read/write failures of streams;
+// file open and create failures are separate, as the classification of
+// failed items tells them apart.
+class EStreamError : public Exception { using Exception::Exception; };
+class EFilerError : public EStreamError { using EStreamError::EStreamError; };
+class EReadError : public EFilerError {
+public:
+  EReadError() : EFilerError("Stream read error") {}
+  explicit EReadError(std::string m) : EFilerError(std::move(m)) {}
+};
+class EWriteError : public EFilerError {
+public:
+  EWriteError() : EFilerError("Stream write error") {}
+  explicit EWriteError(std::string m) : EFilerError(std::move(m)) {}
+};
+class EFOpenError : public EStreamError { using EStreamError::EStreamError; };
+class EFCreateError : public EStreamError { using EStreamError::EStreamError; };
+
+class EConvertError : public Exception { using Exception::Exception; };
+
+class EListError : public Exception {
+public:
+  explicit EListError(int64_t index);
+};
+
+// A caller broke a contract (wrong order, missing stream, writing to a
+// read-only stream). Raised in every build type so that it is observable.
+class EAssertionFailed : public Exception { using Exception::Exception; };
+
+[[noreturn]] void RaiseLastOSError(const std::string& what);
+[[noreturn]] void Assert(const std::string& text);
+inline void AssertTrue(bool cond, const char* text) {
+  if (!cond) Assert(text);
+}
+
+// printf-style formatting into a std::string.
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+} // namespace rtl
