@@ -295,7 +295,12 @@ void TAbArchive::RequireValid() const {
   if (FStatus == asInvalid) throw EAbNoArchive();
 }
 
-void TAbArchive::Save() { SaveArchive(); }
+void TAbArchive::Save() {
+  bool pending = FIsDirty;
+  for (TAbArchiveItem* item : *FItemList)
+    if (item->Action() != aaNone) pending = true;
+  if (pending) SaveArchive();
+}
 
 void TAbArchive::SaveIfPending(TAbArchiveItem* Item) {
   if (Item->Action() != aaNone) Save();
@@ -481,8 +486,7 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
     std::string stored = Item->FileName();
     if (IsUnsafeStoredName(stored)) {
       // Reported like any failed item; nothing is created for it.
-      EAbUnsafeName e(stored);
-      DoProcessItemFailure(Item, ptExtract, ecArvelo, e.ErrorCode);
+      ReportItemFailure(Item, EAbUnsafeName(stored));
       return false;
     }
     UseName = stored;
@@ -500,8 +504,7 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
   }
 
   if (derived && PathRunsThroughLink(FBaseDirectory, UseName)) {
-    EAbUnsafeName e(Item->FileName());
-    DoProcessItemFailure(Item, ptExtract, ecArvelo, e.ErrorCode);
+    ReportItemFailure(Item, EAbUnsafeName(Item->FileName()));
     return false;
   }
 
@@ -531,10 +534,26 @@ void TAbArchive::ExtractAt(int Index, const std::string& NewName) {
     FCurrentItem = item;
     ExtractItemAt(Index, useName);
   } catch (const std::exception& e) {
-    TAbErrorClass ec;
-    int code;
-    ClassifyException(e, ec, code);
-    DoProcessItemFailure(item, ptExtract, ec, code);
+    ReportItemFailure(item, e);
+  }
+}
+
+void TAbArchive::ReportItemFailure(TAbArchiveItem* Item, const std::exception& E) {
+  TAbErrorClass ec;
+  int code;
+  ClassifyException(E, ec, code);
+  FLastFailureMessage = E.what();
+  DoProcessItemFailure(Item, ptExtract, ec, code);
+}
+
+void TAbArchive::TestAt(int Index) {
+  RequireValid();
+  TAbArchiveItem* item = FItemList->Get(Index);
+  try {
+    FCurrentItem = item;
+    TestItemAt(Index);
+  } catch (const std::exception& e) {
+    ReportItemFailure(item, e);
   }
 }
 
@@ -588,10 +607,7 @@ void TAbArchive::ExtractToStream(const std::string& aFileName, TStream* aStream)
     FCurrentItem = item;
     ExtractItemToStreamAt(index, aStream);
   } catch (const std::exception& e) {
-    TAbErrorClass ec;
-    int code;
-    ClassifyException(e, ec, code);
-    DoProcessItemFailure(item, ptExtract, ec, code);
+    ReportItemFailure(item, e);
   }
 }
 

@@ -206,8 +206,10 @@ public:
   TAbArchive(const TAbArchive&) = delete;
   TAbArchive& operator=(const TAbArchive&) = delete;
 
-  // ---- loading
+  // ---- loading and saving
   void Load();
+  // Writes pending changes; an archive without any has nothing to do.
+  void Save();
 
   // ---- extraction (each raises EAbNoArchive while the status is asInvalid)
   void ExtractFiles(const std::string& FileMask);
@@ -217,6 +219,8 @@ public:
   void ExtractTaggedItems();
   void ExtractToStream(const std::string& aFileName, TStream* aStream);
   void TestTaggedItems();
+  // Tests one item, reporting a failure like ExtractAt does.
+  void TestAt(int Index);
 
   // ---- selection and lookup
   void TagItems(const std::string& FileMask);
@@ -253,6 +257,10 @@ public:
   void SetTempDirectory(const std::string& V) { FTempDir = V; }
   TStream* Stream() const { return FStream; }
   TAbArchiveItem* CurrentItem() const { return FCurrentItem; }
+  // The text of the last failure reported through OnProcessItemFailure, for
+  // callers that show more than the error class and code.
+  const std::string& LastFailureMessage() const { return FLastFailureMessage; }
+  void SetLastFailureMessage(const std::string& V) { FLastFailureMessage = V; }
 
   // ---- events
   TAbArchiveItemFailureEvent OnProcessItemFailure;
@@ -297,10 +305,11 @@ protected:
   virtual void TestItemAt(int Index) = 0;
 
   void RequireValid() const;
-  void Save();
   void SaveIfPending(TAbArchiveItem* Item);
   bool ResolveOutputName(TAbArchiveItem* Item, const std::string& NewName, std::string& UseName);
   void WriteLogEntry(const std::string& Name, const std::string& Word);
+  // Classifies E and reports it through OnProcessItemFailure.
+  void ReportItemFailure(TAbArchiveItem* Item, const std::exception& E);
   // Replaces the stream the archive reads (spanned sets swap in their reader).
   void ReplaceStream(TStream* NewStream, bool Owns);
 
@@ -324,6 +333,7 @@ protected:
   bool FSpanned = false;
   TAbStoreOptions FStoreOptions;
   std::string FTempDir;
+  std::string FLastFailureMessage;
 
 private:
   void InitFromStream(TStream* AStream, const std::string& ArchiveName);
