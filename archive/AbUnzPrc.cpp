@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive/AbExcept.h"
+#include "archive/AbSpanSt.h"
 #include "archive/AbUnzOutStm.h"
 #include "archive/AbUtils.h"
 #include "rtl/FileSys.h"
@@ -41,7 +42,8 @@ int64_t TAbUnzipSubsetStream::Seek(int64_t Offset, rtl::TSeekOrigin Origin) {
   }
   pos = std::clamp(pos, FStartPos, FEndPos);
   if (pos != FCurPos) {
-    FStream->Seek(pos, soBeginning);
+    // A relative move, which a spanned set's reader also supports.
+    FStream->Seek(pos - FCurPos, soCurrent);
     FCurPos = pos;
   }
   return FCurPos - FStartPos;
@@ -156,7 +158,13 @@ void CheckVersion(const TAbZipItem& Item) {
   if ((Item.VersionNeededToExtract() & 0xFF) > 63) throw EAbZipVersion();
 }
 
+// Positions the archive stream at the item's local header: by volume and
+// offset in a spanned set, by offset otherwise.
 void SeekToLocalHeader(TAbZipArchive& Archive, const TAbZipItem& Item) {
+  if (auto* span = dynamic_cast<TAbSpanReadStream*>(Archive.Stream())) {
+    span->SeekImage(Item.DiskNumberStart(), Item.RelativeOffset());
+    return;
+  }
   if (Archive.Stream()->Seek(Item.RelativeOffset(), soBeginning) != Item.RelativeOffset()) throw EAbZipInvalid();
 }
 
@@ -290,18 +298,24 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
   SeekToLocalHeader(archive, item);
   TAbBitBucketStream sink(0);
   TAbZipLocalFileHeader lfh;
-  archive.Stream()->Seek(item.RelativeOffset(), soBeginning);
+  SeekToLocalHeader(archive, item);
   lfh.LoadFromStream(*archive.Stream());
-  archive.Stream()->Seek(item.RelativeOffset(), soBeginning);
+  SeekToLocalHeader(archive, item);
 
   const TAbZipDirectoryFileHeader& cd = item.ItemInfo();
+  // An item written with a data descriptor (flag bit 3) has zeros in its
+  // local CRC and sizes by design: those fields are not compared then, so
+  // that a good streamed item does not fail its test.
+  const bool deferred = (lfh.FGeneralPurposeBitFlag & 0x0008) != 0;
   if (lfh.FVersionNeededToExtract != cd.FVersionNeededToExtract || lfh.FGeneralPurposeBitFlag != cd.FGeneralPurposeBitFlag ||
       lfh.FLastModFileTime != cd.FLastModFileTime || lfh.FLastModFileDate != cd.FLastModFileDate ||
-      lfh.FCRC32 != cd.FCRC32)
+      (!deferred && lfh.FCRC32 != cd.FCRC32))
     throw EAbZipInvalidLFH();
   const uint8_t* z64;
   uint16_t z64Size;
-  if (lfh.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
+  if (deferred) {
+    // sizes come from the central directory and the data descriptor
+  } else if (lfh.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
     if (z64Size < 16) throw EAbZipInvalidLFH();
     uint64_t usize = 0, csize = 0;
     for (int i = 7; i >= 0; --i) {
