@@ -61,8 +61,10 @@ void TabSlidingWindowStream::bsAdvance() {
 
 void TabSlidingWindowStream::Flush() {
   if (!bsDirty) return;
-  for (int32_t i = 0; i < ChunkCount; ++i) bsWriteChunk(i);
+  // Cleared first: after a failed write-out the destructor must not hand the
+  // same chunks to the output a second time.
   bsDirty = false;
+  for (int32_t i = 0; i < ChunkCount; ++i) bsWriteChunk(i);
 }
 
 // ---------------------------------------------------------------------------

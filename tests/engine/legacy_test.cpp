@@ -769,6 +769,28 @@ TEST(LegacyHelper, UnknownMethodAndFailingOutput) {
   EXPECT_THROW(Decode(Shrink({{'a', 9}, {'b', 9}}), {1, 2}, &shortOut), rtl::EWriteError);
 }
 
+// A failure inside the decoder or the output stage reaches the caller as it
+// was raised, after what was decoded has been passed on.
+TEST(LegacyHelper, FailuresPassThroughAfterWhatWasDecoded) {
+  rtl::TMemoryStream out;
+  std::string loop = Shrink({{'a', 9}, {'b', 9}, {300, 9}, {300, 9}});
+  EXPECT_THROW(Decode(loop, {1, 100}, &out), EAbCorruptData);
+  EXPECT_EQ(out.DataString(), "abbb");
+
+  // An output stage that aborts when the window first hands it a chunk, and
+  // again on every later write.
+  struct Aborting : RecordingStream {
+    int64_t Write(const void*, int64_t) override {
+      ++writes;
+      throw EAbUserAbort();
+    }
+    int writes = 0;
+  } aborting;
+  std::vector<int> bytes(50000, 'r');
+  EXPECT_THROW(Decode(Reduced(bytes), {2, 50000}, &aborting), EAbUserAbort);
+  EXPECT_EQ(aborting.writes, 2);  // the chunk that failed, then one write-out attempt
+}
+
 // ---------------------------------------------------------------------------
 // Robustness: random and truncated input
 // ---------------------------------------------------------------------------
