@@ -35,14 +35,10 @@
 #include <memory>
 #include <vector>
 
+#include "archive/AbZipTyp.h"  // TAbZipDictionarySize
 #include "rtl/Classes.h"
 
 namespace ab {
-
-// Sliding dictionary of an imploded item (flag bit 1). A ZIP item type:
-// belongs with the other ZIP record types once those exist.
-enum class TAbZipDictionarySize : uint8_t { dsInvalid, ds4K, ds8K };
-using enum TAbZipDictionarySize;
 
 class TabSlidingWindowStream;
 
