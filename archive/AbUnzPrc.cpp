@@ -5,6 +5,7 @@
 
 #include "archive/AbExcept.h"
 #include "archive/AbSpanSt.h"
+#include "archive/AbUnzHelper.h"
 #include "archive/AbUnzOutStm.h"
 #include "archive/AbUtils.h"
 #include "rtl/FileSys.h"
@@ -209,8 +210,19 @@ void CopyStored(rtl::TStream& In, rtl::TStream& Out, int64_t Size) {
 }
 
 // Methods other than stored, by the method number.
-void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream&, TAbUnzipOutputStream&) {
+void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream& In, TAbUnzipOutputStream& Out) {
   switch (Item.CompressionMethod()) {
+    case cmShrunk:
+    case cmReduced1:
+    case cmReduced2:
+    case cmReduced3:
+    case cmReduced4:
+    case cmImploded: {
+      TAbUnzipHelper helper(&In, &Out, Item.DictionarySize(), static_cast<uint32_t>(Item.UncompressedSize()),
+                            Item.CompressionMethod(), Item.ShannonFanoTreeCount());
+      helper.Execute();
+      return;
+    }
     default: throw EAbZipInvalidMethod();
   }
 }
