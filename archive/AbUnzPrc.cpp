@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/AbDfBase.h"
+#include "archive/AbDfDec.h"
 #include "archive/AbExcept.h"
 #include "archive/AbSpanSt.h"
 #include "archive/AbUnzHelper.h"
@@ -221,6 +223,14 @@ void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream& In, TA
       TAbUnzipHelper helper(&In, &Out, Item.DictionarySize(), static_cast<uint32_t>(Item.UncompressedSize()),
                             Item.CompressionMethod(), Item.ShannonFanoTreeCount());
       helper.Execute();
+      return;
+    }
+    case cmDeflated:
+    case cmEnhancedDeflated: {
+      TAbDeflateHelper helper;
+      helper.SetStreamSize(Item.CompressedSize());
+      if (Item.CompressionMethod() == cmEnhancedDeflated) helper.SetOptions(helper.Options() | 0x10);
+      Inflate(&In, &Out, &helper);
       return;
     }
     default: throw EAbZipInvalidMethod();

@@ -175,6 +175,9 @@ TEST(Recognition, TarGzipBzip2) {
                           "cp src/a.txt plain && gzip -k plain && bzip2 -k plain"), 0);
   EXPECT_EQ(DetectArchiveKind(dir / "t.tar"), atTar);
   EXPECT_EQ(DetectArchiveKind(dir / "plain.bz2"), atBzip2);
+  EXPECT_EQ(DetectArchiveKind(dir / "t.tar.gz"), atGzippedTar);
+  EXPECT_EQ(DetectArchiveKind(dir / "plain.gz"), atGzip);
+  EXPECT_EQ(DetectArchiveKind(dir / "t.tar.bz2"), atBzippedTar);
   TAbUnZipper u;
   u.SetFileName(dir / "t.tar");
   EXPECT_EQ(u.ArchiveType(), atTar);
