@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/AbBzip2.h"
 #include "archive/AbDfBase.h"
 #include "archive/AbDfDec.h"
 #include "archive/AbExcept.h"
+#include "archive/AbLZMA.h"
 #include "archive/AbSpanSt.h"
 #include "archive/AbUnzHelper.h"
+#include "archive/AbWavPack.h"
 #include "archive/AbUnzOutStm.h"
 #include "archive/AbUtils.h"
 #include "rtl/FileSys.h"
@@ -199,7 +202,7 @@ std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& I
 
 namespace {
 
-// Stored data: exactly the declared size, through a 1 MiB buffer.
+// Exactly Size bytes from In to Out, through a 1 MiB buffer.
 void CopyStored(rtl::TStream& In, rtl::TStream& Out, int64_t Size) {
   constexpr int64_t kChunk = 1 << 20;
   std::vector<uint8_t> buf(static_cast<size_t>(std::min(Size, kChunk)));
@@ -233,6 +236,14 @@ void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream& In, TA
       Inflate(&In, &Out, &helper);
       return;
     }
+    case cmBzip2: {
+      // Exactly the declared size; a stream that ends early is a read error.
+      TBZDecompressionStream bz(&In);
+      CopyStored(bz, Out, Item.UncompressedSize());
+      return;
+    }
+    case cmLZMA: DecodeLzmaItem(&In, &Out, Item.UncompressedSize()); return;
+    case cmWavPack: DecodeWavPackItem(&In, &Out); return;
     default: throw EAbZipInvalidMethod();
   }
 }
