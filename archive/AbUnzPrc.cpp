@@ -174,6 +174,17 @@ void SeekToLocalHeader(TAbZipArchive& Archive, const TAbZipItem& Item) {
   if (Archive.Stream()->Seek(Item.RelativeOffset(), soBeginning) != Item.RelativeOffset()) throw EAbZipInvalid();
 }
 
+bool IsSupportedMethod(uint8_t Method) {
+  switch (Method) {
+    case cmStored: case cmShrunk: case cmReduced1: case cmReduced2: case cmReduced3: case cmReduced4:
+    case cmImploded: case cmDeflated: case cmEnhancedDeflated: case cmBzip2: case cmLZMA: case cmWavPack:
+    case cmPPMd:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The encrypted item's input: the password dialogue over the subset stream.
 std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive&, std::unique_ptr<rtl::TStream>, uint32_t) {
   throw EAbZipInvalidMethod();
@@ -193,6 +204,14 @@ std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& I
   }
   auto subset = std::make_unique<TAbUnzipSubsetStream>(Archive.Stream(), Item.CompressedSize());
   if (!Item.IsEncrypted()) return subset;
+  // A method this engine cannot decode fails as such before any password
+  // is asked for (AES items, method 99, carry the encryption flag too).
+  if (!IsSupportedMethod(Item.CompressionMethod())) throw EAbZipInvalidMethod();
+  // A stored item whose data is exactly its size has no room for the
+  // 12-byte encryption header: the flag is wrong and the data is plain.
+  if (Item.CompressionMethod() == cmStored && Item.UncompressedSize() > 0 &&
+      Item.CompressedSize() == Item.UncompressedSize())
+    return subset;
   return OpenEncryptedItemData(Archive, std::move(subset), checkValue);
 }
 
