@@ -3,8 +3,10 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Seconds each fuzz target runs for in `make fuzz`.
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench fuzz clean
 
 all: build
 
@@ -28,5 +30,13 @@ bench: deps
 	@cmake --build $(BUILD)-bench -j $(JOBS)
 	@bash bench/run.sh $(BUILD)-bench
 
+# libFuzzer targets with the sanitizers, built with clang in build-fuzz; each
+# runs FUZZ_SECONDS, findings land in tests/data/fuzz-regressions.
+fuzz: deps
+	@cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DARVELO_FUZZ=ON -DARVELO_GUI=OFF -DARVELO_TESTS=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+	@bash scripts/run-fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan build-fuzz

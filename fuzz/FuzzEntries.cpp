@@ -1,0 +1,340 @@
+// FuzzEntries: what each fuzz target does with its bytes. See the header for
+// the rules that separate a clean refusal from a finding.
+//
+// Decoder targets read a few parameter bytes from the front of the input
+// (the values the pipeline would take from the item's header) and treat the
+// rest as the item's data. The parameter layout of each target is written
+// next to it; scripts/fuzz-seeds.py builds seeds in the same layout.
+#include "fuzz/FuzzEntries.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include "archive/AbArcTyp.h"
+#include "archive/AbBzip2.h"
+#include "archive/AbDfBase.h"
+#include "archive/AbDfDec.h"
+#include "archive/AbLZMA.h"
+#include "archive/AbUnzHelper.h"
+#include "archive/AbUnzPrc.h"
+#include "archive/AbUtils.h"
+#include "archive/AbWavPack.h"
+#include "archive/AbZipTyp.h"
+#include "rtl/Classes.h"
+
+namespace arvelofuzz {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The capped discard sink
+// ---------------------------------------------------------------------------
+
+// The sink ran past its budget: the input decodes to more than a fuzz
+// execution may produce. A quiet stop, not a finding.
+class ESinkFull : public rtl::Exception {
+public:
+  ESinkFull() : rtl::Exception("fuzz sink: output budget used up") {}
+};
+
+// Counts what it is given and keeps nothing. Seeks within what was written
+// succeed (the legacy decoders' window writes each chunk at its position),
+// anything else answers -1 as a file would refuse it. One budget may be
+// shared by several sinks, so that an archive of many items that all decode
+// to a flood is bounded as a whole.
+class TFuzzSink : public rtl::TStream {
+public:
+  explicit TFuzzSink(int64_t& Budget) : FBudget(Budget) {}
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* Buffer, int64_t Count) override {
+    if (Count <= 0) return 0;
+    if (Count > FBudget) {
+      FBudget = 0;
+      throw ESinkFull();
+    }
+    FBudget -= Count;
+    // Touch the first and last byte: a decoder that hands out a pointer past
+    // its buffer is caught here by the address sanitizer.
+    volatile uint8_t first = static_cast<const uint8_t*>(Buffer)[0];
+    volatile uint8_t last = static_cast<const uint8_t*>(Buffer)[Count - 1];
+    (void)first;
+    (void)last;
+    FPos += Count;
+    FSize = std::max(FSize, FPos);
+    return Count;
+  }
+  int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override {
+    int64_t base = Origin == rtl::soBeginning ? 0 : Origin == rtl::soCurrent ? FPos : FSize;
+    if (Offset < -base || Offset > FSize - base) return -1;
+    FPos = base + Offset;
+    return FPos;
+  }
+  int64_t Size() override { return FSize; }
+
+private:
+  int64_t& FBudget;
+  int64_t FPos = 0;
+  int64_t FSize = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Input and verdicts
+// ---------------------------------------------------------------------------
+
+// Parameter bytes from the front of the input; missing bytes read as 0.
+class TFuzzInput {
+public:
+  TFuzzInput(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size) {}
+  uint8_t Byte() { return FPos < FSize ? FData[FPos++] : 0; }
+  uint16_t U16() { return static_cast<uint16_t>(Byte() | (Byte() << 8)); }
+  uint32_t U32() { return U16() | (static_cast<uint32_t>(U16()) << 16); }
+  const uint8_t* Rest() const { return FData + FPos; }
+  size_t RestSize() const { return FSize - FPos; }
+
+private:
+  const uint8_t* FData;
+  size_t FSize;
+  size_t FPos = 0;
+};
+
+// Runs F; the engine's own failures are clean refusals, an assertion is a
+// finding, anything else passes through.
+void Guard(const std::function<void()>& F) {
+  try {
+    F();
+  } catch (const rtl::EAssertionFailed& e) {
+    throw TFuzzFinding(std::string("caller check reached by data: ") + e.what());
+  } catch (const rtl::Exception&) {
+    // refused cleanly
+  }
+}
+
+void Require(bool Condition, const char* What) {
+  if (!Condition) throw TFuzzFinding(What);
+}
+
+// ---------------------------------------------------------------------------
+// zip_archive: the directory reader, every item's metadata, the test hook
+// and the stream hook. Input: a whole archive.
+// ---------------------------------------------------------------------------
+
+void TouchMetadata(ab::TAbZipArchive& Zip, ab::TAbZipItem& Item) {
+  volatile size_t sink = 0;
+  sink += Item.FileName().size() + Item.DiskFileName().size() + Item.DiskPath().size();
+  sink += Item.IsDirectory() + Item.NativeFileAttributes() + Item.UnixPermissions() + Item.HostSystem();
+  sink += static_cast<size_t>(Item.CompressionRatio() == 0.0) + Item.DeflationOption() + Item.DictionarySize();
+  sink += Item.ShannonFanoTreeCount() + Item.FileComment().size();
+  const ab::TAbExtraField& extra = Item.ExtraField();
+  for (int i = 0, n = extra.Count(); i < n; ++i) sink += extra.GetID(i);
+  rtl::TDateTime when;
+  sink += ab::TryUnpackDosDateTime(Item.LastModFileDate(), Item.LastModFileTime(), when);
+  Guard([&] { sink += static_cast<size_t>(Item.LastModTimeAsDateTime() > 0); });
+  sink += Item.MatchesStoredNameEx("*.*;*") + Item.MatchesDiskName("*");
+  // The name index must find every item under its own name.
+  Require(Zip.ItemList().Find(Item.FileName()) >= 0, "an item is not found under its own name");
+}
+
+void ZipArchiveEntry(const uint8_t* Data, size_t Size) {
+  rtl::TBytesView view(Data, static_cast<int64_t>(Size));
+  int64_t budget = kSinkCap;
+  Guard([&] {
+    ab::TAbZipArchive zip(&view, "fuzz.zip");
+    // A fixed password, so that encrypted items get as far as their check
+    // byte; no retries and no dialogue.
+    zip.SetPassword("fuzz");
+    zip.SetPasswordRetries(0);
+    zip.Load();
+    volatile size_t sink = zip.ZipfileComment().size() + zip.StubSize() + zip.IsExecutable();
+    (void)sink;
+    for (int i = 0; i < zip.Count(); ++i) {
+      ab::TAbZipItem& item = *zip.GetItem(i);
+      TouchMetadata(zip, item);
+      Guard([&] { ab::VerifyItem(&zip, &item); });
+      Guard([&] {
+        TFuzzSink out(budget);
+        ab::ExtractItemToStream(&zip, &item, &out);
+        // Whatever the archive declares, no more than that reaches the output.
+        Require(out.Size() <= std::max<int64_t>(item.UncompressedSize(), 0), "output past the declared size");
+      });
+    }
+  });
+}
+
+// ---------------------------------------------------------------------------
+// inflate: Deflate and Deflate64.
+// Input: flags byte (1 Deflate64, 2 test only, 4 Adler-32, 8 a partial size
+// follows as 16 bits, 16 with a progress handler), then the stream.
+// ---------------------------------------------------------------------------
+
+void InflateEntry(const uint8_t* Data, size_t Size) {
+  TFuzzInput in(Data, Size);
+  const uint8_t flags = in.Byte();
+  ab::TAbDeflateHelper helper;
+  int32_t options = helper.Options();
+  if (flags & 1) options |= ab::dfc_UseDeflate64;
+  if (flags & 2) options |= ab::dfc_TestOnly;
+  if (flags & 4) options |= ab::dfc_UseAdler32;
+  helper.SetOptions(options);
+  if (flags & 8) helper.SetPartialSize(in.U16());
+  int calls = 0, last = -1;
+  if (flags & 16) {
+    helper.SetStreamSize(-1);
+    helper.OnProgressStep = [&](int32_t pct) {
+      ++calls;
+      Require(pct >= 0 && pct <= 100 && pct >= last, "inflate progress out of order or range");
+      last = pct;
+    };
+  }
+  rtl::TBytesView src(in.Rest(), static_cast<int64_t>(in.RestSize()));
+  int64_t budget = kSinkCap;
+  TFuzzSink out(budget);
+  Guard([&] {
+    ab::Inflate(&src, &out, &helper);
+    Require(helper.CompressedSize() <= static_cast<int64_t>(in.RestSize()), "inflate consumed past its input");
+    if (!(flags & (2 | 8))) Require(helper.NormalSize() == out.Size(), "inflate reported a wrong output size");
+  });
+  // Whatever happened, the source was put back inside its bounds.
+  Require(src.Position() >= 0 && src.Position() <= static_cast<int64_t>(in.RestSize()), "inflate left the source outside its data");
+}
+
+// ---------------------------------------------------------------------------
+// legacy: shrink, reduce, implode.
+// Input: method selector (1 + byte % 6), flags (1 8K dictionary, 2 three
+// trees), 32-bit uncompressed size (reduced below the sink cap), then data.
+// ---------------------------------------------------------------------------
+
+void LegacyEntry(const uint8_t* Data, size_t Size) {
+  TFuzzInput in(Data, Size);
+  const uint8_t method = static_cast<uint8_t>(1 + in.Byte() % 6);
+  const uint8_t flags = in.Byte();
+  const uint32_t size = in.U32() % static_cast<uint32_t>(kSinkCap);
+  rtl::TBytesView src(in.Rest(), static_cast<int64_t>(in.RestSize()));
+  int64_t budget = kSinkCap;
+  TFuzzSink out(budget);
+  Guard([&] {
+    ab::TAbUnzipHelper helper(&src, &out, (flags & 1) ? ab::ds8K : ab::ds4K, size, method, (flags & 2) ? 3 : 2);
+    helper.Execute();
+  });
+}
+
+// ---------------------------------------------------------------------------
+// bzip2: the decoding stream, read to its end.
+// Input: the stream.
+// ---------------------------------------------------------------------------
+
+void Bzip2Entry(const uint8_t* Data, size_t Size) {
+  rtl::TBytesView src(Data, static_cast<int64_t>(Size));
+  int64_t budget = kSinkCap;
+  TFuzzSink out(budget);
+  Guard([&] {
+    ab::TBZDecompressionStream bz(&src);
+    std::vector<uint8_t> buf(65536);
+    for (;;) {
+      int64_t got = bz.Read(buf.data(), static_cast<int64_t>(buf.size()));
+      Require(got >= 0 && got <= static_cast<int64_t>(buf.size()), "bzip2 read count out of range");
+      if (got > 0) out.WriteBuffer(buf.data(), got);
+      if (got < static_cast<int64_t>(buf.size())) break;
+    }
+  });
+}
+
+// ---------------------------------------------------------------------------
+// lzma: a method-14 item with its own header.
+// Input: 32-bit uncompressed size (reduced below the sink cap), then the
+// item's data. Only known sizes are given: with an unknown size the
+// decoder reserves whatever dictionary the header names (up to 4 GiB, as
+// the format allows), which says nothing about the decoder's safety.
+// ---------------------------------------------------------------------------
+
+void LzmaEntry(const uint8_t* Data, size_t Size) {
+  TFuzzInput in(Data, Size);
+  const int64_t size = in.U32() % static_cast<uint32_t>(kSinkCap);
+  rtl::TBytesView src(in.Rest(), static_cast<int64_t>(in.RestSize()));
+  int64_t budget = kSinkCap;
+  TFuzzSink out(budget);
+  Guard([&] {
+    ab::DecodeLzmaItem(&src, &out, size);
+    Require(out.Size() <= size, "LZMA wrote past the known size");
+  });
+}
+
+// ---------------------------------------------------------------------------
+// wavpack: a method-97 item. Input: the item's data.
+// ---------------------------------------------------------------------------
+
+void WavPackEntry(const uint8_t* Data, size_t Size) {
+  rtl::TBytesView src(Data, static_cast<int64_t>(Size));
+  int64_t budget = kSinkCap;
+  TFuzzSink out(budget);
+  Guard([&] { ab::DecodeWavPackItem(&src, &out); });
+}
+
+// ---------------------------------------------------------------------------
+// masks: mask matching against stored and disk names.
+// Input: name, a 0 byte, mask (a missing 0 byte: the whole input is both).
+// ---------------------------------------------------------------------------
+
+// Every split tried, with memo: the answer the greedy matcher must give.
+bool ReferenceMatch(const std::string& S, const std::string& P) {
+  if (S.empty()) return P.empty();
+  if (P == "*.*" || P == "*") return true;
+  // can[i][j]: S from i matches P from j
+  std::vector<std::vector<char>> can(S.size() + 1, std::vector<char>(P.size() + 1, 0));
+  can[S.size()][P.size()] = 1;
+  for (size_t j = P.size(); j-- > 0;)
+    can[S.size()][j] = P[j] == '*' && can[S.size()][j + 1];
+  for (size_t i = S.size(); i-- > 0;)
+    for (size_t j = P.size(); j-- > 0;) {
+      if (P[j] == '*')
+        can[i][j] = can[i][j + 1] || can[i + 1][j];
+      else
+        can[i][j] = (P[j] == '?' || P[j] == S[i]) && can[i + 1][j + 1];
+    }
+  return can[0][0];
+}
+
+void MasksEntry(const uint8_t* Data, size_t Size) {
+  std::string all = Size ? std::string(reinterpret_cast<const char*>(Data), Size) : std::string();
+  size_t cut = all.find('\0');
+  std::string name = cut == std::string::npos ? all : all.substr(0, cut);
+  std::string mask = cut == std::string::npos ? all : all.substr(cut + 1);
+  Guard([&] {
+    volatile bool r = ab::MatchFileMask(name, mask);
+    r = ab::MatchPattern(name, mask);
+    Require(ab::MatchPattern(name, name), "a name does not match itself as a pattern");
+    if (name.size() <= 256 && mask.size() <= 256)
+      Require(ab::MatchPattern(name, mask) == ReferenceMatch(name, mask), "pattern match differs from the reference");
+    ab::TAbArchiveItem item;
+    item.SetFileName(name);
+    item.SetDiskFileName(name);
+    r = item.MatchesStoredNameEx(mask);
+    r = item.MatchesStoredName(mask);
+    r = item.MatchesDiskName(mask);
+    (void)r;
+  });
+}
+
+} // namespace
+
+// ===========================================================================
+// The table
+// ===========================================================================
+
+const std::vector<TFuzzTarget>& Targets() {
+  static const std::vector<TFuzzTarget> targets = {
+      {"zip_archive", ZipArchiveEntry}, {"inflate", InflateEntry}, {"legacy", LegacyEntry},
+      {"bzip2", Bzip2Entry},            {"lzma", LzmaEntry},       {"wavpack", WavPackEntry},
+      {"masks", MasksEntry},
+  };
+  return targets;
+}
+
+TFuzzEntry FindTarget(const std::string& Name) {
+  for (const auto& t : Targets())
+    if (Name == t.Name) return t.Entry;
+  return nullptr;
+}
+
+} // namespace arvelofuzz

@@ -1,0 +1,211 @@
+#!/usr/bin/env python3
+"""Builds the seed corpora of the fuzz targets.
+
+usage: fuzz-seeds.py OUTDIR
+
+Writes OUTDIR/<target>/<name> for every target of fuzz/FuzzEntries.cpp:
+
+  zip_archive  the small archives of tests/data (legacy, interop, malformed)
+               and archives made here with zip, 7zz and wavpack, one per
+               method, plus encrypted, folder, link and Zip64-flavoured ones;
+  inflate, legacy, bzip2, lzma, wavpack
+               the raw data of every item of those archives, behind the
+               parameter bytes the target reads first (see FuzzEntries.cpp);
+  masks        name/mask pairs.
+
+Seeds are kept small (an archive of at most 64 KiB, an item of at most
+48 KiB of data): a fuzzer learns the structure from small inputs, and
+small inputs run fast.
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DATA = os.path.join(ROOT, "tests", "data")
+MAX_ARCHIVE = 64 * 1024
+MAX_ITEM = 48 * 1024
+
+
+def text(n, seed=1):
+    words = [b"archive ", b"item ", b"folder ", b"deflate ", b"window ", b"reader ", b"\n", b"byte "]
+    out, x = bytearray(), seed
+    while len(out) < n:
+        x = (x * 1103515245 + 12345) & 0xFFFFFFFF
+        out += words[(x >> 16) % len(words)]
+    return bytes(out[:n])
+
+
+def run(cmd, cwd):
+    subprocess.run(cmd, cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def have(tool):
+    return shutil.which(tool) is not None
+
+
+def wav(frames, channels=1, bits=16):
+    data = bytearray()
+    for f in range(frames):
+        for c in range(channels):
+            v = ((f * (c + 3) * 37) % 2000) - 1000
+            data += struct.pack("<h", v) if bits == 16 else struct.pack("<B", (v >> 4) & 0xFF)
+    fmt = struct.pack("<HHIIHH", 1, channels, 8000, 8000 * channels * bits // 8, channels * bits // 8, bits)
+    body = b"WAVE" + b"fmt " + struct.pack("<I", 16) + fmt + b"data" + struct.pack("<I", len(data)) + bytes(data)
+    if len(data) & 1:
+        body += b"\0"
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+def raw_zip(entries):
+    """A ZIP with items given as (name, method, data, crc, usize): data as stored."""
+    out, central = bytearray(), bytearray()
+    for name, method, data, crc, usize in entries:
+        off = len(out)
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, 0x6000, 0x5021, crc, len(data), usize,
+                           len(name), 0) + name + data
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x0314, 20, 0, method, 0x6000, 0x5021, crc,
+                               len(data), usize, len(name), 0, 0, 0, 0, 0o100644 << 16, off) + name
+    cd = len(out)
+    out += central
+    out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), cd, 0)
+    return bytes(out)
+
+
+def made_archives(tmp):
+    """Archives of every method, made by the programs users have."""
+    src = os.path.join(tmp, "src")
+    os.makedirs(os.path.join(src, "sub"))
+    files = {"a.txt": text(3000), "b.txt": text(200, 2), "sub/c.txt": text(9000, 3), "one.txt": b"x",
+             "zeros.bin": bytes(20000), "empty.txt": b""}
+    for name, data in files.items():
+        with open(os.path.join(src, name), "wb") as f:
+            f.write(data)
+    out = {}
+
+    def made(name, cmd):
+        path = os.path.join(tmp, name)
+        try:
+            run(cmd(path), src)
+        except (subprocess.CalledProcessError, FileNotFoundError):
+            return
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                out[name] = f.read()
+
+    if have("zip"):
+        made("zip-stored.zip", lambda p: ["zip", "-q", "-0", "-r", p, "."])
+        made("zip-deflate.zip", lambda p: ["zip", "-q", "-9", "-r", p, "."])
+        made("zip-fast.zip", lambda p: ["zip", "-q", "-1", p, "a.txt", "b.txt"])
+        made("zip-bzip2.zip", lambda p: ["zip", "-q", "-Z", "bzip2", p, "a.txt", "sub/c.txt"])
+        made("zip-crypt.zip", lambda p: ["zip", "-q", "-P", "fuzz", p, "a.txt", "b.txt", "one.txt"])
+        made("zip-stream.zip", lambda p: ["sh", "-c", "cat a.txt | zip -q " + p + " -"])
+        os.symlink("a.txt", os.path.join(src, "link"))
+        made("zip-link.zip", lambda p: ["zip", "-q", "-y", p, "link", "b.txt"])
+        os.remove(os.path.join(src, "link"))
+    if have("7zz"):
+        for m in ["Deflate64", "BZip2", "LZMA", "PPMd", "Copy", "Deflate"]:
+            made("7z-%s.zip" % m.lower(), lambda p, m=m: ["7zz", "a", "-tzip", "-mm=" + m, p, "a.txt", "b.txt", "sub"])
+        made("7z-crypt.zip", lambda p: ["7zz", "a", "-tzip", "-pfuzz", "-mem=ZipCrypto", p, "a.txt", "b.txt"])
+        made("7z-lzma-eos.zip", lambda p: ["7zz", "a", "-tzip", "-mm=LZMA:eos", p, "b.txt"])
+    if have("wavpack"):
+        for i, (frames, ch, bits, opts) in enumerate([(2000, 1, 16, []), (1501, 2, 16, ["-h"]), (999, 1, 8, ["-f"])]):
+            w = os.path.join(tmp, "in%d.wav" % i)
+            v = os.path.join(tmp, "in%d.wv" % i)
+            with open(w, "wb") as f:
+                f.write(wav(frames, ch, bits))
+            try:
+                run(["wavpack", "-q", "-y"] + opts + [w, "-o", v], tmp)
+            except (subprocess.CalledProcessError, FileNotFoundError):
+                continue
+            with open(w, "rb") as f:
+                orig = f.read()
+            with open(v, "rb") as f:
+                packed = f.read()
+            crc = zipfile.crc32(orig) & 0xFFFFFFFF
+            out["wavpack%d.zip" % i] = raw_zip([(b"sound.wav", 97, packed, crc, len(orig))])
+    return out
+
+
+def items(archive):
+    """(method, flags, usize, raw data) of every unencrypted item."""
+    import io
+    try:
+        zf = zipfile.ZipFile(io.BytesIO(archive))
+        infos = zf.infolist()
+    except Exception:
+        return
+    for info in infos:
+        off = info.header_offset
+        if off + 30 > len(archive) or archive[off:off + 4] != b"PK\x03\x04":
+            continue
+        n, m = struct.unpack("<HH", archive[off + 26:off + 30])
+        start = off + 30 + n + m
+        raw = archive[start:start + info.compress_size]
+        if info.flag_bits & 1 or not raw or len(raw) > MAX_ITEM:
+            continue
+        yield info.compress_type, info.flag_bits, info.file_size, raw
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    outdir = sys.argv[1]
+    targets = ["zip_archive", "inflate", "legacy", "bzip2", "lzma", "wavpack", "masks"]
+    for t in targets:
+        os.makedirs(os.path.join(outdir, t), exist_ok=True)
+
+    archives = {}
+    for sub in ["legacy", "interop", "malformed"]:
+        folder = os.path.join(DATA, sub)
+        for name in sorted(os.listdir(folder)):
+            path = os.path.join(folder, name)
+            if name.lower().endswith(".zip") and os.path.getsize(path) <= MAX_ARCHIVE:
+                with open(path, "rb") as f:
+                    archives[sub + "-" + name] = f.read()
+    with tempfile.TemporaryDirectory() as tmp:
+        archives.update(made_archives(tmp))
+
+    def write(target, name, data):
+        with open(os.path.join(outdir, target, name), "wb") as f:
+            f.write(data)
+
+    counts = dict.fromkeys(targets, 0)
+    for name, data in sorted(archives.items()):
+        if len(data) <= MAX_ARCHIVE:
+            write("zip_archive", name, data)
+            counts["zip_archive"] += 1
+        for i, (method, flags, usize, raw) in enumerate(items(data)):
+            seed = "%s-%d" % (name, i)
+            if method in (8, 9):
+                write("inflate", seed, bytes([1 if method == 9 else 0]) + raw)
+                counts["inflate"] += 1
+            elif 1 <= method <= 6:
+                legacy = (1 if flags & 2 else 0) | (2 if flags & 4 else 0)
+                write("legacy", seed, bytes([method - 1, legacy]) + struct.pack("<I", usize) + raw)
+                counts["legacy"] += 1
+            elif method == 12:
+                write("bzip2", seed, raw)
+                counts["bzip2"] += 1
+            elif method == 14:
+                write("lzma", seed, struct.pack("<I", usize) + raw)
+                counts["lzma"] += 1
+            elif method == 97:
+                write("wavpack", seed, raw)
+                counts["wavpack"] += 1
+
+    masks = [b"readme.txt\0*.*", b"docs/readme.txt\0docs\\*.txt", b"a\\b\\c.txt\0c:\\a\\*\\?.txt",
+             b"folder/\0folder", b"x.tar.gz\0*.gz;*.zip", b"abcabcabd\0*abc*abd", b"\0*", b"name\0",
+             b"\\\\server\\share\\f.txt\0\\\\server\\share\\*.txt", b"a*b?c\0a*b?c"]
+    for i, m in enumerate(masks):
+        write("masks", "mask%d" % i, m)
+        counts["masks"] += 1
+    print(" ".join("%s:%d" % (t, counts[t]) for t in targets))
+
+
+if __name__ == "__main__":
+    main()
