@@ -30,9 +30,13 @@ void TAbDfInBitStream::Close() {
   FClosed = true;
   // Everything not consumed goes back: the unread buffer bytes and the whole
   // bytes still in the accumulator. Zero bytes that completed the last word
-  // were never read from the source, so they are not given back.
-  int64_t unread = FBufEnd - FBufPos;
-  FStream->Seek(-unread + FFakeCount - static_cast<int64_t>(FBitsLeft / 8), rtl::soCurrent);
+  // were never read from the source, so they are not given back; and when
+  // the decoder consumed some of them, the source simply stays at its end:
+  // moving it forward would put it past data that does not exist (and make
+  // the reported compressed size larger than the input).
+  int64_t unconsumed = (FBufEnd - FBufPos) + static_cast<int64_t>(FBitsLeft / 8);
+  int64_t back = std::max<int64_t>(0, unconsumed - FFakeCount);
+  if (back > 0) FStream->Seek(-back, rtl::soCurrent);
 }
 
 [[noreturn]] void TAbDfInBitStream::NoMoreData(const char* aWho) {

@@ -26,7 +26,9 @@
 //     loop masks its look-ahead off before handing the state back.
 //   * Close (or destruction) moves the source back to just after the last
 //     byte from which a bit was consumed, so a reader that follows (a gzip
-//     trailer, the next member) continues at the right place.
+//     trailer, the next member) continues at the right place. Bits taken
+//     from the zero bytes past the end leave the source at its end, never
+//     beyond it.
 #pragma once
 
 #include <cstdint>
