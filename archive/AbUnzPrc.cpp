@@ -24,7 +24,8 @@ namespace ab {
 TAbUnzipSubsetStream::TAbUnzipSubsetStream(rtl::TStream* aStream, int64_t aStreamSize) : FStream(aStream) {
   FStartPos = aStream->Position();
   FCurPos = FStartPos;
-  FEndPos = FStartPos + std::max<int64_t>(aStreamSize, 0);
+  // A size that would run past the largest position ends there instead.
+  FEndPos = FStartPos + std::clamp<int64_t>(aStreamSize, 0, INT64_MAX - FStartPos);
 }
 
 int64_t TAbUnzipSubsetStream::Read(void* Buffer, int64_t Count) {
@@ -40,13 +41,14 @@ int64_t TAbUnzipSubsetStream::Write(const void*, int64_t) {
 }
 
 int64_t TAbUnzipSubsetStream::Seek(int64_t Offset, rtl::TSeekOrigin Origin) {
-  int64_t pos = FCurPos;
+  int64_t base = FCurPos;
   switch (Origin) {
-    case soBeginning: pos = FStartPos + Offset; break;
-    case soCurrent: pos = FCurPos + Offset; break;
-    case soEnd: pos = FEndPos + Offset; break;
+    case soBeginning: base = FStartPos; break;
+    case soCurrent: base = FCurPos; break;
+    case soEnd: base = FEndPos; break;
   }
-  pos = std::clamp(pos, FStartPos, FEndPos);
+  // Clamped into the view before adding, so that no offset can overflow.
+  int64_t pos = base + std::clamp(Offset, FStartPos - base, FEndPos - base);
   if (pos != FCurPos) {
     // A relative move, which a spanned set's reader also supports.
     FStream->Seek(pos - FCurPos, soCurrent);
@@ -164,14 +166,24 @@ void CheckVersion(const TAbZipItem& Item) {
   if ((Item.VersionNeededToExtract() & 0xFF) > 63) throw EAbZipVersion();
 }
 
+// Sizes above 2^63 - 1 (a Zip64 field can hold them) read as negative:
+// no real item has them, and no stage below may be handed one.
+void CheckSizes(const TAbZipItem& Item) {
+  if (Item.CompressedSize() < 0 || Item.UncompressedSize() < 0) throw EAbZipInvalid();
+}
+
 // Positions the archive stream at the item's local header: by volume and
-// offset in a spanned set, by offset otherwise.
+// offset in a spanned set, by offset otherwise. A header that does not fit
+// in the archive is refused here, not by a short read further on.
 void SeekToLocalHeader(TAbZipArchive& Archive, const TAbZipItem& Item) {
   if (auto* span = dynamic_cast<TAbSpanReadStream*>(Archive.Stream())) {
     span->SeekImage(Item.DiskNumberStart(), Item.RelativeOffset());
     return;
   }
-  if (Archive.Stream()->Seek(Item.RelativeOffset(), soBeginning) != Item.RelativeOffset()) throw EAbZipInvalid();
+  constexpr int64_t kLocalHeaderSize = 30;
+  const int64_t at = Item.RelativeOffset();
+  if (at < 0 || at > Archive.Stream()->Size() - kLocalHeaderSize) throw EAbZipInvalid();
+  if (Archive.Stream()->Seek(at, soBeginning) != at) throw EAbZipInvalid();
 }
 
 bool IsSupportedMethod(uint8_t Method) {
@@ -194,6 +206,7 @@ std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive&, std::unique_
 
 std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& Item) {
   CheckVersion(Item);
+  CheckSizes(Item);
   SeekToLocalHeader(Archive, Item);
   uint32_t checkValue;
   {
@@ -202,6 +215,7 @@ std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& I
     checkValue = (lfh.FGeneralPurposeBitFlag & 0x0008) ? static_cast<uint32_t>(lfh.FLastModFileTime) << 16
                                                         : Item.CRC32();
   }
+  Archive.CheckItemBounds(Item, Archive.Stream()->Position());
   auto subset = std::make_unique<TAbUnzipSubsetStream>(Archive.Stream(), Item.CompressedSize());
   if (!Item.IsEncrypted()) return subset;
   // A method this engine cannot decode fails as such before any password
@@ -347,6 +361,7 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
   auto& archive = *static_cast<TAbZipArchive*>(Sender);
   auto& item = *static_cast<TAbZipItem*>(AItem);
   CheckVersion(item);
+  CheckSizes(item);
   SeekToLocalHeader(archive, item);
   TAbBitBucketStream sink(0);
   TAbZipLocalFileHeader lfh;

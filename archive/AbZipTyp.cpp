@@ -673,9 +673,27 @@ void TAbZipArchive::LoadArchive() {
       }
     }
   }
+  FLocalHeaderOffsets.clear();
+  if (!span) {
+    FLocalHeaderOffsets.reserve(static_cast<size_t>(Count()));
+    for (TAbArchiveItem* item : *FItemList) FLocalHeaderOffsets.push_back(static_cast<TAbZipItem*>(item)->RelativeOffset());
+    std::sort(FLocalHeaderOffsets.begin(), FLocalHeaderOffsets.end());
+  }
   bool ignored = false;
   DoArchiveProgress(100, ignored);
   FIsDirty = false;
+}
+
+void TAbZipArchive::CheckItemBounds(const TAbZipItem& Item, int64_t DataStart) const {
+  if (FSpanned || FLocalHeaderOffsets.empty()) return;
+  const int64_t at = Item.RelativeOffset();
+  const int64_t directory = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectoryOffset, INT64_MAX));
+  if (at < 0 || at >= directory) throw EAbZipInvalid();
+  auto same = std::equal_range(FLocalHeaderOffsets.begin(), FLocalHeaderOffsets.end(), at);
+  if (same.second - same.first > 1) throw EAbZipInvalid();
+  const int64_t limit = same.second != FLocalHeaderOffsets.end() ? std::min(*same.second, directory) : directory;
+  // Sizes are known not to be negative here; compare without overflow.
+  if (DataStart > limit || Item.CompressedSize() > limit - DataStart) throw EAbZipInvalid();
 }
 
 // ===========================================================================
