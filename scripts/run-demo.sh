@@ -73,6 +73,11 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   sleep 1
   echo "run-demo: the e-book was extracted to $RUN:"
   (cd "$RUN" && find . -mindepth 1 | sort | sed 's/^/  /')
+  if [ ! -e "$RUN/ebook.exe" ]; then
+    echo "run-demo: the viewer was not extracted: the engine skipped the payload's entries" \
+         "(they are encrypted and deflated)" >&2
+    exit 1
+  fi
 else
   exec "$MEDIUM/ebook-launcher"
 fi

@@ -199,3 +199,47 @@ TEST_F(RunFlow, CommandLineRun) {
   EXPECT_EQ(Shell(Env + Quote(Medium + "/ebook-launcher") + " --run 2>" + Quote(Err)), 1);
   EXPECT_NE(ReadFile(Err).find("Invalid Stream"), std::string::npos) << ReadFile(Err);
 }
+
+namespace {
+
+// Records what would be started instead of starting it.
+class TRecordingStarter : public launcher::IProgramStarter {
+public:
+  struct TCall {
+    std::string File;
+    std::vector<std::string> Args;
+    std::string WorkDir;
+  };
+  std::vector<TCall>& Calls;
+  explicit TRecordingStarter(std::vector<TCall>& C) : Calls(C) {}
+  void Open(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir) override {
+    Calls.push_back({File, Args, WorkDir});
+  }
+};
+
+} // namespace
+
+TEST(LaunchProgram, RelativeAndAbsolutePaths) {
+  std::vector<TRecordingStarter::TCall> Calls;
+  launcher::TLauncherPlatform P;
+  P.Starter = std::make_unique<TRecordingStarter>(Calls);
+  launcher::AppDir = "/media/cdrom";
+
+  // Relative: from the launcher's folder, parameters dropped.
+  launcher::LaunchProgram(P, "ebook.exe", "\"x\"");
+  launcher::LaunchProgram(P, "bin/tool", "");
+  // Absolute: parameters split the Windows way, the path's own folder.
+  launcher::LaunchProgram(P, "/tmp/run/ebook.exe", "\"/media/cd rom/index.html\" \"/media/cd rom/config.ini\"");
+  launcher::LaunchProgram(P, "/opt/x", "a  \"b \"\"c\"\"\" d\"e f\"");
+  ASSERT_EQ(Calls.size(), 4u);
+  EXPECT_EQ(Calls[0].File, "/media/cdrom/ebook.exe");
+  EXPECT_TRUE(Calls[0].Args.empty());
+  EXPECT_EQ(Calls[0].WorkDir, "/media/cdrom/");
+  EXPECT_EQ(Calls[1].File, "/media/cdrom/bin/tool");
+  EXPECT_EQ(Calls[1].WorkDir, "/media/cdrom/bin");
+  EXPECT_EQ(Calls[2].File, "/tmp/run/ebook.exe");
+  EXPECT_EQ(Calls[2].Args, (std::vector<std::string>{"/media/cd rom/index.html", "/media/cd rom/config.ini"}));
+  EXPECT_EQ(Calls[2].WorkDir, "/tmp/run");
+  EXPECT_EQ(Calls[3].Args, (std::vector<std::string>{"a", "b \"c\"", "de f"}));
+  EXPECT_EQ(Calls[3].WorkDir, "/opt");
+}
