@@ -127,7 +127,9 @@ TAbArchiveType DetectBzip2(rtl::TStream& Stream) {
     }
     bool full = bz.avail_out == 0;
     BZ2_bzDecompressEnd(&bz);
-    if (!full) return atUnknown;
+    // A complete stream shorter than 1024 bytes is still bzip2 (too short
+    // for a tar inside); only data that breaks off early is not.
+    if (!full) return rc == BZ_STREAM_END ? atBzip2 : atUnknown;
     return IsTarHeader(reinterpret_cast<const uint8_t*>(out.data()), 1024) ? atBzippedTar : atBzip2;
   } catch (const rtl::EReadError&) {
     return atUnknown;

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "archive/AbBrowse.h"
+#include "archive/AbDfBase.h"
+#include "archive/AbDfDec.h"
 #include "archive/AbExcept.h"
 #include "archive/AbUtils.h"
 #include "rtl/FileSys.h"
@@ -139,6 +141,33 @@ void TAbBzip2Archive::LoadArchive() {
 } // namespace ab
 
 namespace ab {
-// Replaced by the inflater-based reader once the inflater is in.
-std::string GzipPeek(rtl::TStream&, int64_t) { throw rtl::EReadError(); }
+
+std::string GzipPeek(rtl::TStream& Stream, int64_t MaxBytes) {
+  uint8_t h[10];
+  Stream.Seek(0, soBeginning);
+  Stream.ReadBuffer(h, 10);
+  if (h[0] != 0x1F || h[1] != 0x8B || h[2] != 8) throw rtl::EReadError();
+  const uint8_t flags = h[3];
+  if (flags & 0x04) {  // FEXTRA: a length and that many bytes
+    uint8_t x[2];
+    Stream.ReadBuffer(x, 2);
+    Stream.Seek(x[0] | x[1] << 8, soCurrent);
+  }
+  for (uint8_t zeroTerminated : {uint8_t{0x08}, uint8_t{0x10}}) {  // FNAME, FCOMMENT
+    if (!(flags & zeroTerminated)) continue;
+    char c = 1;
+    while (c != 0) Stream.ReadBuffer(&c, 1);
+  }
+  if (flags & 0x02) Stream.Seek(2, soCurrent);  // FHCRC
+  rtl::TMemoryStream out;
+  TAbDeflateHelper helper;
+  helper.SetPartialSize(MaxBytes);
+  try {
+    Inflate(&Stream, &out, &helper);
+  } catch (const EAbInflateError&) {
+    // Damaged data: what came out before the damage is still worth a look.
+  }
+  return out.DataString().substr(0, static_cast<size_t>(MaxBytes));
+}
+
 } // namespace ab

@@ -3,7 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/AbBzip2.h"
+#include "archive/AbDfBase.h"
+#include "archive/AbDfDec.h"
 #include "archive/AbExcept.h"
+#include "archive/AbLZMA.h"
+#include "archive/AbSpanSt.h"
+#include "archive/AbUnzHelper.h"
+#include "archive/AbWavPack.h"
 #include "archive/AbUnzOutStm.h"
 #include "archive/AbUtils.h"
 #include "rtl/FileSys.h"
@@ -41,7 +48,8 @@ int64_t TAbUnzipSubsetStream::Seek(int64_t Offset, rtl::TSeekOrigin Origin) {
   }
   pos = std::clamp(pos, FStartPos, FEndPos);
   if (pos != FCurPos) {
-    FStream->Seek(pos, soBeginning);
+    // A relative move, which a spanned set's reader also supports.
+    FStream->Seek(pos - FCurPos, soCurrent);
     FCurPos = pos;
   }
   return FCurPos - FStartPos;
@@ -156,7 +164,13 @@ void CheckVersion(const TAbZipItem& Item) {
   if ((Item.VersionNeededToExtract() & 0xFF) > 63) throw EAbZipVersion();
 }
 
+// Positions the archive stream at the item's local header: by volume and
+// offset in a spanned set, by offset otherwise.
 void SeekToLocalHeader(TAbZipArchive& Archive, const TAbZipItem& Item) {
+  if (auto* span = dynamic_cast<TAbSpanReadStream*>(Archive.Stream())) {
+    span->SeekImage(Item.DiskNumberStart(), Item.RelativeOffset());
+    return;
+  }
   if (Archive.Stream()->Seek(Item.RelativeOffset(), soBeginning) != Item.RelativeOffset()) throw EAbZipInvalid();
 }
 
@@ -188,7 +202,7 @@ std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& I
 
 namespace {
 
-// Stored data: exactly the declared size, through a 1 MiB buffer.
+// Exactly Size bytes from In to Out, through a 1 MiB buffer.
 void CopyStored(rtl::TStream& In, rtl::TStream& Out, int64_t Size) {
   constexpr int64_t kChunk = 1 << 20;
   std::vector<uint8_t> buf(static_cast<size_t>(std::min(Size, kChunk)));
@@ -201,8 +215,35 @@ void CopyStored(rtl::TStream& In, rtl::TStream& Out, int64_t Size) {
 }
 
 // Methods other than stored, by the method number.
-void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream&, TAbUnzipOutputStream&) {
+void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream& In, TAbUnzipOutputStream& Out) {
   switch (Item.CompressionMethod()) {
+    case cmShrunk:
+    case cmReduced1:
+    case cmReduced2:
+    case cmReduced3:
+    case cmReduced4:
+    case cmImploded: {
+      TAbUnzipHelper helper(&In, &Out, Item.DictionarySize(), static_cast<uint32_t>(Item.UncompressedSize()),
+                            Item.CompressionMethod(), Item.ShannonFanoTreeCount());
+      helper.Execute();
+      return;
+    }
+    case cmDeflated:
+    case cmEnhancedDeflated: {
+      TAbDeflateHelper helper;
+      helper.SetStreamSize(Item.CompressedSize());
+      if (Item.CompressionMethod() == cmEnhancedDeflated) helper.SetOptions(helper.Options() | 0x10);
+      Inflate(&In, &Out, &helper);
+      return;
+    }
+    case cmBzip2: {
+      // Exactly the declared size; a stream that ends early is a read error.
+      TBZDecompressionStream bz(&In);
+      CopyStored(bz, Out, Item.UncompressedSize());
+      return;
+    }
+    case cmLZMA: DecodeLzmaItem(&In, &Out, Item.UncompressedSize()); return;
+    case cmWavPack: DecodeWavPackItem(&In, &Out); return;
     default: throw EAbZipInvalidMethod();
   }
 }
@@ -290,18 +331,24 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
   SeekToLocalHeader(archive, item);
   TAbBitBucketStream sink(0);
   TAbZipLocalFileHeader lfh;
-  archive.Stream()->Seek(item.RelativeOffset(), soBeginning);
+  SeekToLocalHeader(archive, item);
   lfh.LoadFromStream(*archive.Stream());
-  archive.Stream()->Seek(item.RelativeOffset(), soBeginning);
+  SeekToLocalHeader(archive, item);
 
   const TAbZipDirectoryFileHeader& cd = item.ItemInfo();
+  // An item written with a data descriptor (flag bit 3) has zeros in its
+  // local CRC and sizes by design: those fields are not compared then, so
+  // that a good streamed item does not fail its test.
+  const bool deferred = (lfh.FGeneralPurposeBitFlag & 0x0008) != 0;
   if (lfh.FVersionNeededToExtract != cd.FVersionNeededToExtract || lfh.FGeneralPurposeBitFlag != cd.FGeneralPurposeBitFlag ||
       lfh.FLastModFileTime != cd.FLastModFileTime || lfh.FLastModFileDate != cd.FLastModFileDate ||
-      lfh.FCRC32 != cd.FCRC32)
+      (!deferred && lfh.FCRC32 != cd.FCRC32))
     throw EAbZipInvalidLFH();
   const uint8_t* z64;
   uint16_t z64Size;
-  if (lfh.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
+  if (deferred) {
+    // sizes come from the central directory and the data descriptor
+  } else if (lfh.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
     if (z64Size < 16) throw EAbZipInvalidLFH();
     uint64_t usize = 0, csize = 0;
     for (int i = 7; i >= 0; --i) {

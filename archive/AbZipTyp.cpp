@@ -6,7 +6,9 @@
 
 #include "archive/AbCharset.h"
 #include "archive/AbExcept.h"
+#include "archive/AbSpanSt.h"
 #include "archive/AbUtils.h"
+#include "rtl/Drives.h"
 #include "rtl/FileSys.h"
 #include "rtl/Text.h"
 
@@ -622,20 +624,38 @@ void TAbZipArchive::LoadArchive() {
   }
   FSpanned = FInfo->FDiskNumber > 0;
 
+  TAbSpanReadStream* span = nullptr;
   if (FSpanned) {
     if (!FOwnsStream) throw EAbZipBadSpanStream();
-    (void)z64Disk;
-    throw EAbSpanningNotSupported();
+    // The span reader takes over the open last volume.
+    TStream* last = FStream;
+    FOwnsStream = false;
+    span = new TAbSpanReadStream(FArchiveName, FInfo->FDiskNumber, last);
+    ReplaceStream(span, true);
+    span->SetOnRequestImage([this](TObject* Sender, int n, std::string& name, bool& abort) {
+      DoRequestImage(Sender, n, name, abort);
+    });
+    span->SetOnRequestNthDisk([this](TObject*, uint8_t disk, bool& abort) { DoRequestNthDisk(disk, abort); });
+    if (locator >= 0) {
+      span->SeekImage(z64Disk, static_cast<int64_t>(z64Offset));
+      FInfo->LoadZip64FromStream(*FStream);
+    }
+    span->SeekImage(FInfo->FStartDiskNumber, static_cast<int64_t>(FInfo->FDirectoryOffset));
+  } else {
+    if (locator >= 0) {
+      FStream->Seek(static_cast<int64_t>(z64Offset), soBeginning);
+      FInfo->LoadZip64FromStream(*FStream);
+    }
+    if (FStream->Seek(static_cast<int64_t>(FInfo->FDirectoryOffset), soBeginning) < 0) throw EAbZipInvalid();
   }
-  if (locator >= 0) {
-    FStream->Seek(static_cast<int64_t>(z64Offset), soBeginning);
-    FInfo->LoadZip64FromStream(*FStream);
-  }
-  if (FStream->Seek(static_cast<int64_t>(FInfo->FDirectoryOffset), soBeginning) < 0) throw EAbZipInvalid();
 
   FStubSize = 0xFFFFFFFF;
   {
-    TReadAhead dir(*FStream);
+    // A spanned set is read straight through its reader, which crosses
+    // volumes; a single file goes through the read-ahead buffer.
+    std::unique_ptr<TReadAhead> readAhead;
+    if (!span) readAhead = std::make_unique<TReadAhead>(*FStream);
+    TStream& dir = span ? *FStream : *readAhead;
     bool abort = false;
     while (static_cast<uint64_t>(Count()) < FInfo->FTotalEntries) {
       auto item = std::make_unique<TAbZipItem>();
@@ -662,9 +682,8 @@ void TAbZipArchive::LoadArchive() {
 // Removable drives
 // ===========================================================================
 
-bool AbDriveIsRemovable(const std::string&) {
-  // Spanned sets on removable disks are read through the span reader.
-  return false;
+bool AbDriveIsRemovable(const std::string& ArchiveName) {
+  return rtl::DriveTypeOf(rtl::ExpandFileName(ArchiveName)) == rtl::TDriveType::Removable;
 }
 
 } // namespace ab

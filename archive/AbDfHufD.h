@@ -1,0 +1,142 @@
+// AbDfHufD: Huffman codes of the inflater.
+//
+// Two forms of the same code live here.
+//
+// TAbDfDecodeHuffmanTree is the general one, shared with the compressor: a
+// flat table of 2^LookupBitLength entries, each entry (extra bits << 24) |
+// (code length << 16) | symbol, and optionally a per-symbol encode table.
+// One masked index decodes a symbol. The two fixed codes of the format exist
+// in this form, built once.
+//
+// TAbDfFastTable is what the inflater's inner loop reads. A flat table of
+// 2^15 entries per dynamic block costs 128 KiB of cache and as many stores to
+// build; instead a root table of kRootBits bits resolves every code of that
+// length or shorter in one load, and the rare longer codes go through one
+// small subtable. Each entry already holds what the decoder needs next, so a
+// symbol costs one load (two for long codes) and no further table:
+//
+//   bits  0..3   code length (for a subtable link: the subtable's index bits)
+//   bits  4..8   extra bits that follow the code (0..16)
+//   bit   9      literal          bit 10  end of block
+//   bit  11      subtable link    bit 12  no symbol / not allowed here
+//   bits 16..31  the literal, the length or distance base, the code-length
+//                symbol, or the subtable's offset
+//
+// Deflate and Deflate64 differ only in the entries: length symbol 285 is 258
+// with no extra bits in Deflate, 3 with 16 extra bits in Deflate64; distance
+// symbols 30 and 31 exist only in Deflate64.
+//
+// Both builders refuse a set of code lengths that over-subscribes the code
+// space (more codes than fit), which could otherwise make codes collide or
+// index past their table; an incomplete code is allowed, its unused bit
+// patterns decode to the no-symbol entry.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace ab {
+
+// ---------------------------------------------------------------------------
+// Constant tables of the format
+// ---------------------------------------------------------------------------
+
+// Length symbols 257..285 (285 as Deflate64 reads it: base 3, 16 extra bits),
+// then 286 and 287 of the fixed code with an impossible extra count.
+extern const uint16_t AbDfLengthBase[29];
+extern const uint8_t AbDfLengthExtraBits[31];
+// Distance symbols 0..31; 30 and 31 are Deflate64's.
+extern const uint32_t AbDfDistanceBase[32];
+extern const uint8_t AbDfDistanceExtraBits[32];
+// The order in which a dynamic block lists the code-length code's lengths.
+extern const uint8_t AbDfCodeLengthIndex[19];
+
+// ---------------------------------------------------------------------------
+// TAbDfDecodeHuffmanTree
+// ---------------------------------------------------------------------------
+
+enum class TAbDfHuffmanUsage { huEncoding, huDecoding, huBoth };
+using enum TAbDfHuffmanUsage;
+
+class TAbDfDecodeHuffmanTree {
+public:
+  TAbDfDecodeHuffmanTree(int32_t aAlphabetSize, int32_t aDefMaxCodeLen, TAbDfHuffmanUsage aUsage);
+
+  // Symbol i takes the length aCodeLengths[aStartInx + i]; symbols from
+  // aExtraOffset on take aExtraBits[i - aExtraOffset] extra bits.
+  void Build(std::span<const int32_t> aCodeLengths, int32_t aStartInx, int32_t aCount,
+             std::span<const uint8_t> aExtraBits, int32_t aExtraOffset);
+  uint32_t Decode(uint32_t aLookupBits) const;
+
+  int32_t LookupBitLength() const { return FMaxCodeLen; }
+  const std::vector<uint32_t>& Decodes() const { return FDecodes; }
+  const std::vector<uint32_t>& Encodes() const { return FEncodes; }
+
+private:
+  int32_t FAlphaSize;
+  std::vector<uint32_t> FDecodes;
+  int32_t FDefMaxCodeLen;
+  std::vector<uint32_t> FEncodes;
+  uint32_t FMask = 0;
+  int32_t FMaxCodeLen = 0;
+  TAbDfHuffmanUsage FUsage;
+};
+
+// The fixed codes (288 literal/length symbols, 32 distance symbols), built
+// once on first use and shared read-only.
+const TAbDfDecodeHuffmanTree& FixedLitLenTree();
+const TAbDfDecodeHuffmanTree& FixedDistTree();
+
+// ---------------------------------------------------------------------------
+// TAbDfFastTable
+// ---------------------------------------------------------------------------
+
+namespace dfe {
+constexpr uint32_t kLenMask = 0x0F;
+constexpr uint32_t kLiteral = 1u << 9;
+constexpr uint32_t kEndOfBlock = 1u << 10;
+constexpr uint32_t kSubTable = 1u << 11;
+constexpr uint32_t kBad = 1u << 12;
+inline uint32_t Len(uint32_t e) { return e & kLenMask; }
+inline uint32_t Extra(uint32_t e) { return (e >> 4) & 0x1F; }
+inline uint32_t Value(uint32_t e) { return e >> 16; }
+} // namespace dfe
+
+enum class TAbDfTableKind { tkLitLen, tkLitLen64, tkDist, tkDist64, tkCodeLen };
+using enum TAbDfTableKind;
+
+// Root widths: 11 bits cover nearly every literal/length code of real data,
+// 8 bits nearly every distance code; code-length codes are at most 7 bits.
+template <int RootBits, int Symbols, int MaxLen = 15>
+struct TAbDfFastTable {
+  static constexpr int kRootBits = RootBits;
+  // Each code longer than the root opens at most one subtable of at most
+  // 2^(MaxLen - RootBits) entries, which bounds the whole table.
+  static constexpr int kSize = (1 << RootBits) + (MaxLen > RootBits ? Symbols << (MaxLen - RootBits) : 0);
+  uint32_t Entries[kSize];
+  int32_t MaxCodeLen;  // longest code present, 0 when there is none
+
+  uint32_t Lookup(uint64_t aBits) const {
+    uint32_t e = Entries[aBits & ((1u << RootBits) - 1)];
+    if (e & dfe::kSubTable) [[unlikely]]
+      e = Entries[dfe::Value(e) + ((aBits >> RootBits) & ((1u << dfe::Len(e)) - 1))];
+    return e;
+  }
+};
+
+using TAbDfLitLenTable = TAbDfFastTable<11, 288>;
+using TAbDfDistTable = TAbDfFastTable<8, 32>;
+using TAbDfCodeLenTable = TAbDfFastTable<7, 19, 7>;
+
+// Builds a table from aCount lengths (each 0..15). False: the lengths
+// over-subscribe the code space; the table is then unusable.
+template <int RootBits, int Symbols, int MaxLen>
+bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uint8_t* aLengths, int aCount,
+                    TAbDfTableKind aKind);
+
+// The fixed codes in fast form, for Deflate and for Deflate64.
+const TAbDfLitLenTable& FixedLitLenFast(bool aDeflate64);
+const TAbDfDistTable& FixedDistFast(bool aDeflate64);
+
+} // namespace ab

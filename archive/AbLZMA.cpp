@@ -1,0 +1,157 @@
+// AbLZMA: the ZIP LZMA header and the liblzma glue. See the header.
+#include "archive/AbLZMA.h"
+
+#include <lzma.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace ab {
+
+namespace {
+
+// Results in the LZMA SDK's numbering.
+enum : int {
+  kOk = 0,
+  kErrData = 1,
+  kErrMem = 2,
+  kErrUnsupported = 4,
+  kErrParam = 5,
+  kErrWrite = 9,
+  kErrFail = 11,
+};
+
+// Input and output are staged 64 KiB at a time.
+constexpr size_t kBufSize = 65536;
+
+// The five property bytes: lc/lp/pb packed as (pb * 5 + lp) * 9 + lc, then
+// the dictionary size. Values from 225 up cannot be packed that way.
+constexpr uint8_t kMaxLcLpPb = 9 * 5 * 5;
+// liblzma's dictionary floor, which is also what the SDK raises smaller sizes to.
+constexpr uint32_t kMinDictSize = 4096;
+
+int MapLzmaRet(lzma_ret r) {
+  switch (r) {
+    case LZMA_MEM_ERROR:
+    case LZMA_MEMLIMIT_ERROR: return kErrMem;
+    case LZMA_OPTIONS_ERROR:
+    case LZMA_UNSUPPORTED_CHECK: return kErrUnsupported;
+    case LZMA_DATA_ERROR:
+    case LZMA_FORMAT_ERROR:
+    case LZMA_BUF_ERROR: return kErrData;  // no progress possible: corrupt data
+    case LZMA_PROG_ERROR: return kErrParam;
+    default: return kErrFail;
+  }
+}
+
+[[noreturn]] void RaiseLzma(int Result) { throw EAbLZMAException(LzmaErrorMessage(Result)); }
+
+struct LzmaStreamEnd {
+  void operator()(lzma_stream* s) const { lzma_end(s); }
+};
+
+} // namespace
+
+std::string LzmaErrorMessage(int Result) {
+  switch (Result) {
+    case 1: return "LZMA Data Error.";
+    case 2: return "LZMA Memory Error.";
+    case 3: return "LZMA CRC Error.";
+    case 4: return "LZMA \"Unsupported\" Error.";
+    case 5: return "LZMA Parameter Error.";
+    case 6: return "LZMA Input EOF Error.";
+    case 7: return "LZMA Output EOF Error.";
+    case 8: return "LZMA Read Error.";
+    case 9: return "LZMA Write Error.";
+    case 10: return "LZMA Progress Error.";
+    case 11: return "LZMA \"Fail\" Error.";
+    case 12: return "LZMA Thread Error.";
+    case 16: return "LZMA Archive Error.";
+    case 17: return "LZMA \"No Archive\" Error.";
+    default: return rtl::Format("Unknown LZMA error (%d)", Result);
+  }
+}
+
+void DecodeLzmaItem(rtl::TStream* Src, rtl::TStream* Des, int64_t UncompressedSize) {
+  if (!Src || !Des) rtl::Assert("DecodeLzmaItem: missing stream");
+
+  // ---- the item's own header ----------------------------------------------
+  uint8_t header[4];
+  Src->ReadBuffer(header, 4);
+  size_t propSize = header[2] | (header[3] << 8);
+  std::vector<uint8_t> props(propSize);
+  if (propSize) Src->ReadBuffer(props.data(), static_cast<int64_t>(propSize));
+  if (propSize < 5 || props[0] >= kMaxLcLpPb) RaiseLzma(kErrUnsupported);
+
+  // ---- decoder set-up -------------------------------------------------------
+  // -1 is the one value that means "size unknown"; it is also liblzma's.
+  const bool sizeKnown = UncompressedSize != -1;
+  const uint64_t size = static_cast<uint64_t>(UncompressedSize);
+
+  lzma_options_lzma opt{};
+  unsigned d = props[0];
+  opt.lc = d % 9;
+  d /= 9;
+  opt.lp = d % 5;
+  opt.pb = d / 5;
+  // The format allows up to 8 literal context bits and 4 position bits;
+  // liblzma implements lc + lp <= 4, which is what every archiver writes by
+  // default. Anything wider cannot be decoded here.
+  if (opt.lc + opt.lp > LZMA_LCLP_MAX) RaiseLzma(kErrUnsupported);
+  uint32_t dict = props[1] | (props[2] << 8) | (props[3] << 16) | (static_cast<uint32_t>(props[4]) << 24);
+  dict = std::max(dict, kMinDictSize);
+  // No match can reach back past the first byte of the item, so a window
+  // larger than the item is never used: do not reserve it.
+  if (sizeKnown && size < dict) dict = static_cast<uint32_t>(std::max<uint64_t>(size, kMinDictSize));
+  opt.dict_size = dict;
+  opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+  opt.ext_size_low = static_cast<uint32_t>(size);
+  opt.ext_size_high = static_cast<uint32_t>(size >> 32);
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
+
+  lzma_stream strm = LZMA_STREAM_INIT;
+  lzma_ret r = lzma_raw_decoder(&strm, filters);
+  if (r != LZMA_OK) {
+    lzma_end(&strm);
+    RaiseLzma(MapLzmaRet(r));
+  }
+  std::unique_ptr<lzma_stream, LzmaStreamEnd> guard(&strm);
+
+  // ---- decode ---------------------------------------------------------------
+  std::unique_ptr<uint8_t[]> inBuf(new uint8_t[kBufSize]), outBuf(new uint8_t[kBufSize]);
+  uint64_t remaining = size;
+  int result = kOk;
+  while (!sizeKnown || remaining > 0) {
+    if (strm.avail_in == 0) {
+      int64_t got = Src->Read(inBuf.get(), kBufSize);
+      if (got <= 0) break;  // input ran out: what was decoded stands
+      strm.next_in = inBuf.get();
+      strm.avail_in = static_cast<size_t>(got);
+    }
+    size_t room = (!sizeKnown || remaining >= kBufSize) ? kBufSize : static_cast<size_t>(remaining);
+    strm.next_out = outBuf.get();
+    strm.avail_out = room;
+    size_t inBefore = strm.avail_in;
+    r = lzma_code(&strm, LZMA_RUN);
+    size_t produced = room - strm.avail_out;
+    size_t consumed = inBefore - strm.avail_in;
+    if (sizeKnown) remaining -= produced;
+    if (produced > 0 && Des->Write(outBuf.get(), static_cast<int64_t>(produced)) != static_cast<int64_t>(produced)) {
+      result = kErrWrite;
+      break;
+    }
+    if (r == LZMA_STREAM_END) break;  // the end marker, or the known size reached
+    if (r != LZMA_OK) {
+      result = MapLzmaRet(r);
+      break;
+    }
+    if (consumed == 0 && produced == 0) {
+      result = kErrData;
+      break;
+    }
+  }
+  if (result != kOk) RaiseLzma(result);
+}
+
+} // namespace ab
