@@ -90,11 +90,8 @@ int main(int argc, char** argv) {
   if (Run) {
     Form.Dispatch(&launcher::TSDIAppForm::Button2Click);
   } else {
-    // Installing is offered only where the window shows its install button.
-    if (Form.Button1->isHidden()) {
-      std::cerr << "ebook-launcher: installation is offered only from a CD, DVD or removable drive\n";
-      return 1;
-    }
+    // An explicit request: installs whatever the medium, also where the
+    // window itself would not offer its install button.
     Form.Dispatch(&launcher::TSDIAppForm::Button1Click);
     Form.txtPath->setText(QString::fromStdString(*InstallDir));
     Form.chkDesktop->setChecked(Desktop);
