@@ -73,6 +73,10 @@ inline uint64_t Load64(const uint8_t* p) {
 inline void Copy8(uint8_t* d, const uint8_t* s) { std::memcpy(d, s, 8); }
 inline void Copy16(uint8_t* d, const uint8_t* s) { std::memcpy(d, s, 16); }
 
+// For a match distance d below 8: the smallest multiple of d that is at
+// least 8, so that an 8-byte copy from that far back repeats the pattern.
+constexpr uint8_t kPeriodStride[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+
 // The longest code (15) plus the most extra bits a length (5, or 16 in
 // Deflate64) or a distance (14) can carry: one peek covers symbol and extras.
 constexpr int32_t kLenPeekExtra32 = 5, kLenPeekExtra64 = 16, kDistPeekExtra = 14, kCodeLenPeekExtra = 7;
@@ -407,9 +411,12 @@ AB_INLINE inline bool TAbDfDecoder::FastLoopBody(const TAbDfLitLenTable& aLit, c
         src += 8;
       } while (dst < end);
     } else {
-      // Short periods: each byte repeats the one dist bytes back.
-      do *dst++ = *src++;
-      while (dst < end);
+      // Periods 2..7: lay down the first 8 bytes one by one, then copy 8
+      // bytes at a time from a whole number of periods back (8 to 14
+      // bytes), which lies inside what this match has already written.
+      for (int i = 0; i < 8; ++i) dst[i] = src[i];
+      const uint32_t stride = kPeriodStride[dist];
+      for (dst += 8; dst < end; dst += 8) Copy8(dst, dst - stride);
     }
     out = end;
     if (out >= event) [[unlikely]] afterAdd();
