@@ -565,33 +565,34 @@ void TAbArchive::Extract(TAbArchiveItem* aItem, const std::string& NewName) {
 
 void TAbArchive::ExtractFiles(const std::string& FileMask) { ExtractFilesEx(FileMask, ""); }
 
-void TAbArchive::ExtractFilesEx(const std::string& FileMask, const std::string& ExclusionMask) {
+// The selection loop shared by the extract and test operations: every list
+// position is visited, the selected ones are processed, and archive
+// progress reports the share of positions visited after each one.
+void TAbArchive::WalkItems(const std::function<bool(TAbArchiveItem*)>& Selected,
+                           const std::function<void(int)>& Process) {
   RequireValid();
   if (Count() == 0) return;
   const int n = Count();
   bool abort = false;
   for (int i = 0; i < n; ++i) {
-    TAbArchiveItem* item = FItemList->Get(i);
-    if (item->MatchesStoredNameEx(FileMask) && !item->MatchesStoredNameEx(ExclusionMask) &&
-        (FExtractOptions.Has(eoCreateDirs) || !item->IsDirectory()))
-      ExtractAt(i, "");
+    if (Selected(FItemList->Get(i))) Process(i);
     DoArchiveProgress(AbPercentage(i + 1, Count()), abort);
     if (abort) throw EAbUserAbort();
   }
   DoArchiveProgress(100, abort);
 }
 
+void TAbArchive::ExtractFilesEx(const std::string& FileMask, const std::string& ExclusionMask) {
+  WalkItems(
+      [&](TAbArchiveItem* item) {
+        return item->MatchesStoredNameEx(FileMask) && !item->MatchesStoredNameEx(ExclusionMask) &&
+               (FExtractOptions.Has(eoCreateDirs) || !item->IsDirectory());
+      },
+      [&](int i) { ExtractAt(i, ""); });
+}
+
 void TAbArchive::ExtractTaggedItems() {
-  RequireValid();
-  if (Count() == 0) return;
-  const int n = Count();
-  bool abort = false;
-  for (int i = 0; i < n; ++i) {
-    if (FItemList->Get(i)->Tagged()) ExtractAt(i, "");
-    DoArchiveProgress(AbPercentage(i + 1, Count()), abort);
-    if (abort) throw EAbUserAbort();
-  }
-  DoArchiveProgress(100, abort);
+  WalkItems([](TAbArchiveItem* item) { return item->Tagged(); }, [&](int i) { ExtractAt(i, ""); });
 }
 
 void TAbArchive::ExtractToStream(const std::string& aFileName, TStream* aStream) {
@@ -612,20 +613,11 @@ void TAbArchive::ExtractToStream(const std::string& aFileName, TStream* aStream)
 }
 
 void TAbArchive::TestTaggedItems() {
-  RequireValid();
-  if (Count() == 0) return;
-  const int n = Count();
-  bool abort = false;
-  for (int i = 0; i < n; ++i) {
-    TAbArchiveItem* item = FItemList->Get(i);
-    if (item->Tagged()) {
-      FCurrentItem = item;
-      TestItemAt(i);
-    }
-    DoArchiveProgress(AbPercentage(i + 1, Count()), abort);
-    if (abort) throw EAbUserAbort();
-  }
-  DoArchiveProgress(100, abort);
+  WalkItems([](TAbArchiveItem* item) { return item->Tagged(); },
+            [&](int i) {
+              FCurrentItem = FItemList->Get(i);
+              TestItemAt(i);
+            });
 }
 
 // ===========================================================================

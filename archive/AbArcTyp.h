@@ -308,6 +308,7 @@ protected:
   void SaveIfPending(TAbArchiveItem* Item);
   bool ResolveOutputName(TAbArchiveItem* Item, const std::string& NewName, std::string& UseName);
   void WriteLogEntry(const std::string& Name, const std::string& Word);
+  void WalkItems(const std::function<bool(TAbArchiveItem*)>& Selected, const std::function<void(int)>& Process);
   // Classifies E and reports it through OnProcessItemFailure.
   void ReportItemFailure(TAbArchiveItem* Item, const std::exception& E);
   // Replaces the stream the archive reads (spanned sets swap in their reader).

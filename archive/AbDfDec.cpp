@@ -73,11 +73,26 @@ inline uint64_t Load64(const uint8_t* p) {
 inline void Copy8(uint8_t* d, const uint8_t* s) { std::memcpy(d, s, 8); }
 inline void Copy16(uint8_t* d, const uint8_t* s) { std::memcpy(d, s, 16); }
 
+// For a match distance d below 8: the smallest multiple of d that is at
+// least 8, so that an 8-byte copy from that far back repeats the pattern.
+constexpr uint8_t kPeriodStride[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+
 // The longest code (15) plus the most extra bits a length (5, or 16 in
 // Deflate64) or a distance (14) can carry: one peek covers symbol and extras.
 constexpr int32_t kLenPeekExtra32 = 5, kLenPeekExtra64 = 16, kDistPeekExtra = 14, kCodeLenPeekExtra = 7;
 // A dynamic block lists at most 286 literal/length and 32 distance lengths.
 constexpr int kMaxLengths = 286 + 32;
+
+// The fast loop's helpers work on its locals by reference; unless they are
+// inlined those locals would live in memory instead of registers.
+#define AB_INLINE __attribute__((always_inline))
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define AB_HAVE_BMI2 1
+const bool kHasBmi2 = __builtin_cpu_supports("bmi2");
+#else
+#define AB_HAVE_BMI2 0
+#endif
 
 } // namespace
 
@@ -124,7 +139,9 @@ private:
       DecodeDataT<false>(aLit, aDist);
   }
   template <bool D64> void DecodeDataT(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist);
+  template <bool D64> bool FastLoopBody(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist);
   template <bool D64> bool FastLoop(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist);
+  template <bool D64> bool FastLoopBmi2(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist);
   template <bool D64> bool CarefulSymbol(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist);
 
   TAbDfInBitStream& FIn;
@@ -182,7 +199,7 @@ void TAbDfDecoder::ReadLitDistCodeLengths(int aTotal) {
     uint64_t bits = FIn.FBitBuffer;
     uint32_t e = t.Lookup(bits);
     uint32_t sym = (e & dfe::kBad) ? 0xFFFF : dfe::Value(e);
-    int32_t n = static_cast<int32_t>(dfe::Len(e));
+    int32_t n = static_cast<int32_t>(dfe::Total(e));
     if (sym > 18) Fail(kBadCodeLenSym);
     if (n == 0 || n > t.MaxCodeLen) Fail(kBadCodeLenLen);
     bits >>= n;
@@ -219,7 +236,13 @@ void TAbDfDecoder::ReadLitDistCodeLengths(int aTotal) {
 template <bool D64>
 void TAbDfDecoder::DecodeDataT(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist) {
   for (;;) {
-    if (FIn.FBufEnd - FIn.FBufPos >= TAbDfInBitStream::kFastMargin && FastLoop<D64>(aLit, aDist)) return;
+    if (FIn.FBufEnd - FIn.FBufPos >= TAbDfInBitStream::kFastMargin) {
+#if AB_HAVE_BMI2
+      if (kHasBmi2 ? FastLoopBmi2<D64>(aLit, aDist) : FastLoop<D64>(aLit, aDist)) return;
+#else
+      if (FastLoop<D64>(aLit, aDist)) return;
+#endif
+    }
     if (CarefulSymbol<D64>(aLit, aDist)) return;
   }
 }
@@ -230,37 +253,38 @@ bool TAbDfDecoder::CarefulSymbol(const TAbDfLitLenTable& aLit, const TAbDfDistTa
   FIn.PeekBits(aLit.MaxCodeLen + (D64 ? kLenPeekExtra64 : kLenPeekExtra32));
   uint64_t bits = FIn.FBitBuffer;
   uint32_t e = aLit.Lookup(bits);
-  int32_t n = static_cast<int32_t>(dfe::Len(e));
   if (e & dfe::kLiteral) {
-    FOut.AddLiteral(static_cast<uint8_t>(dfe::Value(e)));
-    FIn.DiscardBits(n);
+    FOut.AddLiteral(dfe::Literal(e));
+    FIn.DiscardBits(static_cast<int32_t>(dfe::Total(e)));
     return false;
   }
   if (e & dfe::kEndOfBlock) {
-    FIn.DiscardBits(n);
+    FIn.DiscardBits(static_cast<int32_t>(dfe::Total(e)));
     return true;
   }
   if (e & dfe::kBad) Fail(kBadLenSym);
-  uint32_t x = dfe::Extra(e);
-  uint32_t len = dfe::Value(e) + static_cast<uint32_t>((bits >> n) & ((1u << x) - 1));
-  FIn.DiscardBits(n + static_cast<int32_t>(x));
+  uint32_t len = dfe::Value(e) + dfe::ExtraValue(bits, e);
+  FIn.DiscardBits(static_cast<int32_t>(dfe::Total(e)));
 
   FIn.PeekBits(aDist.MaxCodeLen + kDistPeekExtra);
   bits = FIn.FBitBuffer;
   e = aDist.Lookup(bits);
   if (e & dfe::kBad) Fail(D64 ? kBadDistSym64 : kBadDistSym);
-  n = static_cast<int32_t>(dfe::Len(e));
-  x = dfe::Extra(e);
-  uint32_t dist = dfe::Value(e) + static_cast<uint32_t>((bits >> n) & ((1u << x) - 1));
-  FIn.DiscardBits(n + static_cast<int32_t>(x));
+  uint32_t dist = dfe::Value(e) + dfe::ExtraValue(bits, e);
+  FIn.DiscardBits(static_cast<int32_t>(dfe::Total(e)));
   if (dist > static_cast<uint64_t>(FOut.FCurrent - FOut.FBuffer.get())) Fail(kDistTooFar);
   FOut.AddLenDist(static_cast<int32_t>(len), static_cast<int32_t>(dist));
   return false;
 }
 
 // The inner loop. True: end of block; false: the buffered input ran low.
+//
+// The next symbol's table entry is looked up as soon as its bits are in the
+// accumulator (before a match is copied), so the load overlaps the copy.
+// Between two checks of the input margin at most two refills happen, each
+// reading 8 bytes and advancing at most 7: well inside kFastMargin.
 template <bool D64>
-bool TAbDfDecoder::FastLoop(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist) {
+AB_INLINE inline bool TAbDfDecoder::FastLoopBody(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist) {
   TAbDfInBitStream& bs = FIn;
   TAbDfOutputWindow& win = FOut;
   const uint8_t* in = bs.FBufPos;
@@ -274,13 +298,13 @@ bool TAbDfDecoder::FastLoop(const TAbDfLitLenTable& aLit, const TAbDfDistTable& 
   // Hands the state back before anything that may raise or move the window.
   // The look-ahead above the counted bits is dropped; the bytes it came from
   // are still unread.
-  auto save = [&] {
+  auto save = [&]() AB_INLINE {
     bs.FBufPos = in;
     bs.FBitBuffer = bb & ((uint64_t{1} << bl) - 1);
     bs.FBitsLeft = bl;
     win.FCurrent = out;
   };
-  auto afterAdd = [&] {
+  auto afterAdd = [&]() AB_INLINE {
     save();
     win.AfterAdd();
     out = win.FCurrent;
@@ -289,31 +313,43 @@ bool TAbDfDecoder::FastLoop(const TAbDfLitLenTable& aLit, const TAbDfDistTable& 
   // Tops the accumulator up to 56..63 bits. The load may bring more bits
   // than are counted; they are the true next bits, so OR-ing them in again
   // at the next refill changes nothing.
-  auto refill = [&] {
+  auto refill = [&]() AB_INLINE {
     bb |= Load64(in) << bl;
     in += (63 - bl) >> 3;
     bl |= 56;
   };
-  auto consume = [&](uint32_t n) {
-    bb >>= n;
-    bl -= n;
+  auto inputLow = [&]() AB_INLINE { return inEnd - in < TAbDfInBitStream::kFastMargin; };
+  // The entry's low byte is the number of bits it takes.
+  auto consume = [&](uint32_t e) AB_INLINE {
+    bb >>= static_cast<uint8_t>(e);
+    bl -= static_cast<uint8_t>(e);
+  };
+  auto literal = [&](uint32_t e) AB_INLINE {
+    *out++ = dfe::Literal(e);
+    if (out >= event) [[unlikely]] afterAdd();
+    consume(e);
   };
 
-  while (inEnd - in >= TAbDfInBitStream::kFastMargin) {
-    refill();
-    uint32_t e = aLit.Lookup(bb);
+  if (inputLow()) return false;
+  refill();
+  uint32_t e = aLit.Lookup(bb);
+  for (;;) {
     if (e & dfe::kLiteral) {
-      *out++ = static_cast<uint8_t>(dfe::Value(e));
-      if (out >= event) [[unlikely]] afterAdd();
-      consume(dfe::Len(e));
-      // At least 41 bits remain: enough for a second code without a refill.
+      // 56 bits hold three literal codes of up to 15 bits each.
+      literal(e);
       e = aLit.Lookup(bb);
       if (e & dfe::kLiteral) {
-        *out++ = static_cast<uint8_t>(dfe::Value(e));
-        if (out >= event) [[unlikely]] afterAdd();
-        consume(dfe::Len(e));
-        continue;
+        literal(e);
+        e = aLit.Lookup(bb);
+        if (e & dfe::kLiteral) {
+          literal(e);
+          if (inputLow()) break;
+          refill();
+          e = aLit.Lookup(bb);
+          continue;
+        }
       }
+      if (inputLow()) break;
       refill();
     }
     if (e & (dfe::kEndOfBlock | dfe::kBad)) [[unlikely]] {
@@ -321,14 +357,13 @@ bool TAbDfDecoder::FastLoop(const TAbDfLitLenTable& aLit, const TAbDfDistTable& 
         save();
         Fail(kBadLenSym);
       }
-      consume(dfe::Len(e));
+      consume(e);
       save();
       return true;
     }
 
-    uint32_t n = dfe::Len(e), x = dfe::Extra(e);
-    uint32_t len = dfe::Value(e) + static_cast<uint32_t>((bb >> n) & ((1u << x) - 1));
-    consume(n + x);
+    uint32_t len = dfe::Value(e) + dfe::ExtraValue(bb, e);
+    consume(e);
     if constexpr (D64) {
       // A Deflate64 length may take 31 bits, its distance 29 more.
       if (bl < 29) refill();
@@ -338,13 +373,16 @@ bool TAbDfDecoder::FastLoop(const TAbDfLitLenTable& aLit, const TAbDfDistTable& 
       save();
       Fail(D64 ? kBadDistSym64 : kBadDistSym);
     }
-    n = dfe::Len(e);
-    x = dfe::Extra(e);
-    uint32_t dist = dfe::Value(e) + static_cast<uint32_t>((bb >> n) & ((1u << x) - 1));
-    consume(n + x);
+    uint32_t dist = dfe::Value(e) + dfe::ExtraValue(bb, e);
+    consume(e);
     if (dist > static_cast<uint64_t>(out - lowest)) [[unlikely]] {
       save();
       Fail(kDistTooFar);
+    }
+    const bool last = inputLow();
+    if (!last) {
+      refill();
+      e = aLit.Lookup(bb);
     }
 
     // The window keeps room for the longest match plus a 64-byte stride
@@ -373,16 +411,35 @@ bool TAbDfDecoder::FastLoop(const TAbDfLitLenTable& aLit, const TAbDfDistTable& 
         src += 8;
       } while (dst < end);
     } else {
-      // Short periods: each byte repeats the one dist bytes back.
-      do *dst++ = *src++;
-      while (dst < end);
+      // Periods 2..7: lay down the first 8 bytes one by one, then copy 8
+      // bytes at a time from a whole number of periods back (8 to 14
+      // bytes), which lies inside what this match has already written.
+      for (int i = 0; i < 8; ++i) dst[i] = src[i];
+      const uint32_t stride = kPeriodStride[dist];
+      for (dst += 8; dst < end; dst += 8) Copy8(dst, dst - stride);
     }
     out = end;
     if (out >= event) [[unlikely]] afterAdd();
+    if (last) break;
   }
   save();
   return false;
 }
+
+template <bool D64>
+bool TAbDfDecoder::FastLoop(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist) {
+  return FastLoopBody<D64>(aLit, aDist);
+}
+
+#if AB_HAVE_BMI2
+// The same loop where the processor has BMI2: the extra bits then come out
+// with one bzhi and one shrx instead of a mask built by shifting.
+template <bool D64>
+__attribute__((target("bmi2"))) bool TAbDfDecoder::FastLoopBmi2(const TAbDfLitLenTable& aLit,
+                                                                const TAbDfDistTable& aDist) {
+  return FastLoopBody<D64>(aLit, aDist);
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // Inflate

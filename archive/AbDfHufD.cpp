@@ -157,23 +157,24 @@ namespace {
 
 uint32_t EntryFor(TAbDfTableKind aKind, int aSym, int aLen) {
   uint32_t len = static_cast<uint32_t>(aLen);
+  uint32_t plain = (len << 8) | len;  // a code without extra bits
+  auto withExtra = [&](uint32_t base, uint32_t extra) { return (base << 16) | (len << 8) | (len + extra); };
   switch (aKind) {
     case tkLitLen:
     case tkLitLen64:
-      if (aSym < 256) return dfe::kLiteral | (static_cast<uint32_t>(aSym) << 16) | len;
-      if (aSym == 256) return dfe::kEndOfBlock | len;
-      if (aSym > 285) return dfe::kBad | len;
-      if (aSym == 285 && aKind == tkLitLen) return (258u << 16) | len;
-      return (static_cast<uint32_t>(AbDfLengthBase[aSym - 257]) << 16) |
-             (static_cast<uint32_t>(AbDfLengthExtraBits[aSym - 257]) << 4) | len;
+      if (aSym < 256) return dfe::kLiteral | (static_cast<uint32_t>(aSym) << 16) | plain;
+      if (aSym == 256) return dfe::kEndOfBlock | plain;
+      if (aSym > 285) return dfe::kBad | plain;
+      if (aSym == 285 && aKind == tkLitLen) return withExtra(258, 0);
+      return withExtra(AbDfLengthBase[aSym - 257], AbDfLengthExtraBits[aSym - 257]);
     case tkDist:
     case tkDist64:
-      if (aSym > 31 || (aSym > 29 && aKind == tkDist)) return dfe::kBad | len;
-      return (AbDfDistanceBase[aSym] << 16) | (static_cast<uint32_t>(AbDfDistanceExtraBits[aSym]) << 4) | len;
+      if (aSym > 31 || (aSym > 29 && aKind == tkDist)) return dfe::kBad | plain;
+      return withExtra(AbDfDistanceBase[aSym], AbDfDistanceExtraBits[aSym]);
     case tkCodeLen:
-      return (static_cast<uint32_t>(aSym) << 16) | len;
+      return (static_cast<uint32_t>(aSym) << 16) | plain;
   }
-  return dfe::kBad | len;
+  return dfe::kBad | plain;
 }
 
 } // namespace

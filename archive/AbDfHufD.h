@@ -15,12 +15,18 @@
 // small subtable. Each entry already holds what the decoder needs next, so a
 // symbol costs one load (two for long codes) and no further table:
 //
-//   bits  0..3   code length (for a subtable link: the subtable's index bits)
-//   bits  4..8   extra bits that follow the code (0..16)
-//   bit   9      literal          bit 10  end of block
-//   bit  11      subtable link    bit 12  no symbol / not allowed here
-//   bits 16..31  the literal, the length or distance base, the code-length
-//                symbol, or the subtable's offset
+//   bits  0..7   bits to consume: the code and its extra bits (for a
+//                subtable link: the subtable's index bits)
+//   bits  8..11  code length alone; the extra bits sit above it
+//   bit  12      no symbol / not allowed here
+//   bit  13      end of block
+//   bit  14      subtable link
+//   bit  31      literal (literal/length tables only)
+//   bits 16..31  the length or distance base, the code-length symbol, or
+//                the subtable's offset; bits 16..23 the literal
+//
+// The low byte is a shift count as it stands, which keeps the decoder's
+// dependency chain per symbol at one load and one shift.
 //
 // Deflate and Deflate64 differ only in the entries: length symbol 285 is 258
 // with no extra bits in Deflate, 3 with 16 extra bits in Deflate64; distance
@@ -93,14 +99,20 @@ const TAbDfDecodeHuffmanTree& FixedDistTree();
 // ---------------------------------------------------------------------------
 
 namespace dfe {
-constexpr uint32_t kLenMask = 0x0F;
-constexpr uint32_t kLiteral = 1u << 9;
-constexpr uint32_t kEndOfBlock = 1u << 10;
-constexpr uint32_t kSubTable = 1u << 11;
 constexpr uint32_t kBad = 1u << 12;
-inline uint32_t Len(uint32_t e) { return e & kLenMask; }
-inline uint32_t Extra(uint32_t e) { return (e >> 4) & 0x1F; }
+constexpr uint32_t kEndOfBlock = 1u << 13;
+constexpr uint32_t kSubTable = 1u << 14;
+constexpr uint32_t kLiteral = 1u << 31;
+inline uint32_t Total(uint32_t e) { return e & 0xFF; }
+inline uint32_t Len(uint32_t e) { return (e >> 8) & 0x0F; }
 inline uint32_t Value(uint32_t e) { return e >> 16; }
+inline uint8_t Literal(uint32_t e) { return static_cast<uint8_t>(e >> 16); }
+// The extra bits that follow the code in aBits.
+// The shift count may take the whole second byte: for an entry with extra
+// bits the flag bits above the code length are clear.
+inline uint32_t ExtraValue(uint64_t aBits, uint32_t e) {
+  return static_cast<uint32_t>((aBits & ((uint64_t{1} << (e & 63)) - 1)) >> ((e >> 8) & 63));
+}
 } // namespace dfe
 
 enum class TAbDfTableKind { tkLitLen, tkLitLen64, tkDist, tkDist64, tkCodeLen };
@@ -120,7 +132,7 @@ struct TAbDfFastTable {
   uint32_t Lookup(uint64_t aBits) const {
     uint32_t e = Entries[aBits & ((1u << RootBits) - 1)];
     if (e & dfe::kSubTable) [[unlikely]]
-      e = Entries[dfe::Value(e) + ((aBits >> RootBits) & ((1u << dfe::Len(e)) - 1))];
+      e = Entries[dfe::Value(e) + ((aBits >> RootBits) & ((1u << dfe::Total(e)) - 1))];
     return e;
   }
 };

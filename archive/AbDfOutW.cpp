@@ -94,19 +94,17 @@ void TAbDfOutputWindow::WriteOut(const uint8_t* aData, int32_t aCount) {
 void TAbDfOutputWindow::Slide() {
   const uint8_t* piece = FStart;
   FStart += kSlideCount;
-  // Keep room for the longest match behind the next write point.
-  if (FStart + FWritePoint + FMaxMatch + kCopySlack > FBufEnd) {
-    Compact();
-    piece = FStart - kSlideCount;
-  }
   WriteOut(piece, kSlideCount);
+  // Keep room for the longest match behind the next write point.
+  if (FStart + FWritePoint + FMaxMatch + kCopySlack > FBufEnd) Compact();
 }
 
 void TAbDfOutputWindow::Compact() {
-  // Keep the piece just released (it is written after the move), every byte
-  // not yet written, and a full history behind the current position.
+  // Keep every byte not yet written and a full history behind the current
+  // position; with the write point at twice the history (Deflate) or one
+  // and a half times (Deflate64) that is about one piece.
   uint8_t* base = FBuffer.get();
-  int64_t keep = std::min<int64_t>(FStart - kSlideCount - base, (FCurrent - base) - FHistory);
+  int64_t keep = std::min<int64_t>(FStart - base, (FCurrent - base) - FHistory);
   if (keep <= 0) return;
   std::memmove(base, base + keep, static_cast<size_t>((FCurrent - base) - keep));
   FStart -= keep;

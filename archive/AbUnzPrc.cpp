@@ -5,6 +5,7 @@
 
 #include "archive/AbBzip2.h"
 #include "archive/AbDfBase.h"
+#include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
 #include "archive/AbExcept.h"
 #include "archive/AbLZMA.h"
@@ -198,8 +199,26 @@ bool IsSupportedMethod(uint8_t Method) {
 }
 
 // The encrypted item's input: the password dialogue over the subset stream.
-std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive&, std::unique_ptr<rtl::TStream>, uint32_t) {
-  throw EAbZipInvalidMethod();
+// Each attempt reads the same 12-byte header again (a rejected header moves
+// the subset back); the subset is freed on every failure path.
+std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive& Archive, std::unique_ptr<rtl::TStream> Subset,
+                                                    uint32_t CheckValue) {
+  int tries = 0;
+  bool abort = false;
+  EnsurePassword(Archive, tries, abort);
+  for (;;) {
+    if (abort) throw EAbUserAbort();
+    auto decrypt = std::make_unique<TAbDfDecryptStream>(Subset.get(), static_cast<int32_t>(CheckValue), Archive.Password());
+    if (decrypt->IsValid()) {
+      decrypt->SetOwnsStream(true);
+      Subset.release();
+      return decrypt;
+    }
+    decrypt.reset();
+    ++tries;
+    if (Archive.PasswordRetries() < tries) throw EAbZipInvalidPassword();
+    AskForPassword(Archive, abort);
+  }
 }
 
 } // namespace

@@ -105,6 +105,15 @@ std::string AskPasswordOnTerminal(const std::string& itemName) {
   return line;
 }
 
+// Asks for a disk on the terminal: Enter retries, q cancels.
+bool AskForDisk(const std::string& text) {
+  std::fprintf(stderr, "%s (Enter when ready, q to cancel): ", text.c_str());
+  std::fflush(stderr);
+  std::string line;
+  if (!std::getline(std::cin, line)) return false;
+  return !(line == "q" || line == "Q");
+}
+
 std::string JoinMasks(const std::vector<std::string>& masks) {
   if (masks.empty()) return "*.*";
   std::string all;
@@ -141,6 +150,16 @@ int ExtractOrTest(const Options& opt) {
       progress.Clear();
       pw = rtl::Utf8ToCodePage(AskPasswordOnTerminal(current), rtl::AnsiCodePage());
     };
+    // Disk sets on removable drives: without a terminal nobody can change
+    // the disk, and the request answers Cancel (a clean failure).
+    unzipper.SetOnRequestLastDisk([&](rtl::TObject*, bool& abort) {
+      progress.Clear();
+      abort = !AskForDisk("Insert the last disk in the spanned disk set");
+    });
+    unzipper.SetOnRequestNthDisk([&](rtl::TObject*, uint8_t disk, bool& abort) {
+      progress.Clear();
+      abort = !AskForDisk(rtl::Format("Insert disk number %d of the spanned disk set", disk));
+    });
   }
 
   try {
