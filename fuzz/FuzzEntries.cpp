@@ -15,6 +15,7 @@
 #include "archive/AbArcTyp.h"
 #include "archive/AbBzip2.h"
 #include "archive/AbDfBase.h"
+#include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
 #include "archive/AbLZMA.h"
 #include "archive/AbUnzHelper.h"
@@ -99,8 +100,8 @@ private:
   size_t FPos = 0;
 };
 
-// Runs F; the engine's own failures are clean refusals, an assertion is a
-// finding, anything else passes through.
+} // namespace
+
 void Guard(const std::function<void()>& F) {
   try {
     F();
@@ -114,6 +115,8 @@ void Guard(const std::function<void()>& F) {
 void Require(bool Condition, const char* What) {
   if (!Condition) throw TFuzzFinding(What);
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // zip_archive: the directory reader, every item's metadata, the test hook
@@ -272,6 +275,41 @@ void WavPackEntry(const uint8_t* Data, size_t Size) {
 }
 
 // ---------------------------------------------------------------------------
+// decrypt: the traditional cipher's stage.
+// Input: password length (byte % 33), the password, the 32-bit check value,
+// then an encrypted item's stored bytes (header first).
+// ---------------------------------------------------------------------------
+
+void DecryptEntry(const uint8_t* Data, size_t Size) {
+  TFuzzInput in(Data, Size);
+  std::string password(in.Byte() % 33, '\0');
+  for (char& c : password) c = static_cast<char>(in.Byte());
+  const int32_t check = static_cast<int32_t>(in.U32());
+  const uint8_t step = in.Byte();
+  rtl::TBytesView src(in.Rest(), static_cast<int64_t>(in.RestSize()));
+  int64_t budget = kSinkCap;
+  TFuzzSink out(budget);
+  Guard([&] {
+    ab::TAbDfDecryptStream decrypt(&src, check, password);
+    if (!decrypt.IsValid()) {
+      // A failed check gives the header back for the next attempt.
+      Require(src.Position() == 0, "a refused encryption header was not given back");
+      return;
+    }
+    // Reads of varying sizes, as the decoders above it make them.
+    std::vector<uint8_t> buf(4096);
+    const int64_t chunk = 1 + step % 4096;
+    for (;;) {
+      int64_t got = decrypt.Read(buf.data(), chunk);
+      Require(got >= 0 && got <= chunk, "decrypt read count out of range");
+      if (got == 0) break;
+      out.WriteBuffer(buf.data(), got);
+    }
+    Require(out.Size() == static_cast<int64_t>(in.RestSize()) - 12, "decrypt lost or invented bytes");
+  });
+}
+
+// ---------------------------------------------------------------------------
 // masks: mask matching against stored and disk names.
 // Input: name, a 0 byte, mask (a missing 0 byte: the whole input is both).
 // ---------------------------------------------------------------------------
@@ -322,14 +360,22 @@ void MasksEntry(const uint8_t* Data, size_t Size) {
 // The table
 // ===========================================================================
 
-const std::vector<TFuzzTarget>& Targets() {
-  static const std::vector<TFuzzTarget> targets = {
+namespace {
+
+std::vector<TFuzzTarget>& Registry() {
+  static std::vector<TFuzzTarget> targets = {
       {"zip_archive", ZipArchiveEntry}, {"inflate", InflateEntry}, {"legacy", LegacyEntry},
       {"bzip2", Bzip2Entry},            {"lzma", LzmaEntry},       {"wavpack", WavPackEntry},
-      {"masks", MasksEntry},
+      {"decrypt", DecryptEntry},        {"masks", MasksEntry},
   };
   return targets;
 }
+
+} // namespace
+
+const std::vector<TFuzzTarget>& Targets() { return Registry(); }
+
+TFuzzRegistration::TFuzzRegistration(const char* Name, TFuzzEntry Entry) { Registry().push_back({Name, Entry}); }
 
 TFuzzEntry FindTarget(const std::string& Name) {
   for (const auto& t : Targets())

@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -44,10 +45,31 @@ struct TFuzzTarget {
   TFuzzEntry Entry;
 };
 
-// Every target, in a fixed order.
+// Every target linked into this program: the engine's own, in a fixed
+// order, then those registered by other files (the launcher's settings
+// reader lives with Qt and is linked only where Qt is).
 const std::vector<TFuzzTarget>& Targets();
 // The entry of the named target, or nullptr.
 TFuzzEntry FindTarget(const std::string& Name);
+
+// A file-scope object of this type adds a target defined outside this unit.
+struct TFuzzRegistration {
+  TFuzzRegistration(const char* Name, TFuzzEntry Entry);
+};
+
+// Targets whose entries are built only into some programs; a regression
+// folder may name them even where they are not linked.
+inline const std::vector<std::string>& TargetsOutsideTheEngine() {
+  static const std::vector<std::string> names = {"ini"};
+  return names;
+}
+
+// The shared verdict, for entries defined outside FuzzEntries.cpp: runs F;
+// the engine's own failures are clean refusals, an assertion is a finding,
+// anything else passes through.
+void Guard(const std::function<void()>& F);
+// A finding unless Condition holds.
+void Require(bool Condition, const char* What);
 
 // Output beyond this many bytes per input stops the input quietly: large
 // enough for every seed to decode in full, small enough to keep one

@@ -11,7 +11,10 @@ Writes OUTDIR/<target>/<name> for every target of fuzz/FuzzEntries.cpp:
   inflate, legacy, bzip2, lzma, wavpack
                the raw data of every item of those archives, behind the
                parameter bytes the target reads first (see FuzzEntries.cpp);
-  masks        name/mask pairs.
+  decrypt      the stored bytes of encrypted items, behind the password
+               and check value;
+  masks        name/mask pairs;
+  ini          settings files in the encodings the launcher reads.
 
 Seeds are kept small (an archive of at most 64 KiB, an item of at most
 48 KiB of data): a fuzzer learns the structure from small inputs, and
@@ -131,6 +134,28 @@ def made_archives(tmp):
     return out
 
 
+def encrypted_items(archive):
+    """(check value, raw data) of every encrypted item: the check value as the
+    pipeline computes it, the high byte of which the header must match."""
+    import io
+    try:
+        infos = zipfile.ZipFile(io.BytesIO(archive)).infolist()
+    except Exception:
+        return
+    for info in infos:
+        off = info.header_offset
+        if off + 30 > len(archive) or archive[off:off + 4] != b"PK\x03\x04" or not info.flag_bits & 1:
+            continue
+        flags, _, time = struct.unpack("<HHH", archive[off + 6:off + 12])
+        n, m = struct.unpack("<HH", archive[off + 26:off + 30])
+        start = off + 30 + n + m
+        raw = archive[start:start + info.compress_size]
+        if len(raw) < 12 or len(raw) > MAX_ITEM:
+            continue
+        check = (time << 16) if flags & 8 else info.CRC
+        yield check, raw
+
+
 def items(archive):
     """(method, flags, usize, raw data) of every unencrypted item."""
     import io
@@ -155,7 +180,7 @@ def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     outdir = sys.argv[1]
-    targets = ["zip_archive", "inflate", "legacy", "bzip2", "lzma", "wavpack", "masks"]
+    targets = ["zip_archive", "inflate", "legacy", "bzip2", "lzma", "wavpack", "decrypt", "masks", "ini"]
     for t in targets:
         os.makedirs(os.path.join(outdir, t), exist_ok=True)
 
@@ -197,6 +222,9 @@ def main():
             elif method == 97:
                 write("wavpack", seed, raw)
                 counts["wavpack"] += 1
+        for i, (check, raw) in enumerate(encrypted_items(data)):
+            write("decrypt", "%s-%d" % (name, i), bytes([4]) + b"fuzz" + struct.pack("<I", check) + b"\x40" + raw)
+            counts["decrypt"] += 1
 
     masks = [b"readme.txt\0*.*", b"docs/readme.txt\0docs\\*.txt", b"a\\b\\c.txt\0c:\\a\\*\\?.txt",
              b"folder/\0folder", b"x.tar.gz\0*.gz;*.zip", b"abcabcabd\0*abc*abd", b"\0*", b"name\0",
@@ -204,6 +232,15 @@ def main():
     for i, m in enumerate(masks):
         write("masks", "mask%d" % i, m)
         counts["masks"] += 1
+    inis = [b"[Settings]\r\ntitle=Book\r\nexe=ebook\\ebook.exe\r\ntarget=MyBook\r\n",
+            b"\xef\xbb\xbf[settings]\nTITLE = \"quoted value\"\n[Settings]\ntitle=second\n",
+            "[Settings]\r\ntitle=\uc804\uc790\ucc45\r\n".encode("utf-16"),
+            "[Settings]\ntitle=\uc804\uc790\ucc45\nexe='x'\n".encode("cp949"),
+            b"; comment\n[Other]\ntitle=no\n[ Settings ]\n  exe  =  run.exe  \ntarget=\n",
+            b"[Settings\ntitle=a\0b\n", b"\xfe\xff\x00[\x00S\x00]"]
+    for i, text in enumerate(inis):
+        write("ini", "config%d.ini" % i, text)
+        counts["ini"] += 1
     print(" ".join("%s:%d" % (t, counts[t]) for t in targets))
 
 
