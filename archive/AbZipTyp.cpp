@@ -256,10 +256,13 @@ void TAbZipLocalFileHeader::LoadFromStream(TStream& Stream) {
   FCRC32 = Get32(b + 14);
   FCompressedSize = Get32(b + 18);
   FUncompressedSize = Get32(b + 22);
+  // The signature first: what follows a wrong one is not a name and an
+  // extra field, and reading it would only turn the clear failure into a
+  // short read.
+  if (!IsValid()) throw EAbZipInvalid();
   uint16_t n = Get16(b + 26), m = Get16(b + 28);
   FFileName = ReadUpTo(Stream, n);
   FExtraField.LoadFromStream(Stream, m);
-  if (!IsValid()) throw EAbZipInvalid();
 }
 
 void TAbZipDirectoryFileHeader::LoadFromStream(TStream& Stream) {
@@ -280,10 +283,10 @@ void TAbZipDirectoryFileHeader::LoadFromStream(TStream& Stream) {
   FInternalFileAttributes = Get16(b + 36);
   FExternalFileAttributes = Get32(b + 38);
   FRelativeOffset = Get32(b + 42);
+  if (!IsValid()) throw EAbZipInvalid();  // as for the local header
   FFileName = ReadExactly(Stream, n);
   FExtraField.LoadFromStream(Stream, m);
   FFileComment = ReadExactly(Stream, k);
-  if (!IsValid()) throw EAbZipInvalid();
 }
 
 void TAbZipDirectoryFileFooter::LoadFromStream(TStream& Stream) {
@@ -673,11 +676,12 @@ void TAbZipArchive::LoadArchive() {
       }
     }
   }
-  FLocalHeaderOffsets.clear();
+  FLocalHeaders.clear();
   if (!span) {
-    FLocalHeaderOffsets.reserve(static_cast<size_t>(Count()));
-    for (TAbArchiveItem* item : *FItemList) FLocalHeaderOffsets.push_back(static_cast<TAbZipItem*>(item)->RelativeOffset());
-    std::sort(FLocalHeaderOffsets.begin(), FLocalHeaderOffsets.end());
+    FLocalHeaders.reserve(static_cast<size_t>(Count()));
+    for (TAbArchiveItem* item : *FItemList)
+      FLocalHeaders.emplace_back(static_cast<TAbZipItem*>(item)->RelativeOffset(), item->CompressedSize());
+    std::sort(FLocalHeaders.begin(), FLocalHeaders.end());
   }
   bool ignored = false;
   DoArchiveProgress(100, ignored);
@@ -685,13 +689,24 @@ void TAbZipArchive::LoadArchive() {
 }
 
 void TAbZipArchive::CheckItemBounds(const TAbZipItem& Item, int64_t DataStart) const {
-  if (FSpanned || FLocalHeaderOffsets.empty()) return;
+  if (FSpanned || FLocalHeaders.empty()) return;
+  constexpr int64_t kLocalHeaderSize = 30;
   const int64_t at = Item.RelativeOffset();
   const int64_t directory = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectoryOffset, INT64_MAX));
   if (at < 0 || at >= directory) throw EAbZipInvalid();
-  auto same = std::equal_range(FLocalHeaderOffsets.begin(), FLocalHeaderOffsets.end(), at);
-  if (same.second - same.first > 1) throw EAbZipInvalid();
-  const int64_t limit = same.second != FLocalHeaderOffsets.end() ? std::min(*same.second, directory) : directory;
+  auto byOffset = [](const std::pair<int64_t, int64_t>& e, int64_t v) { return e.first < v; };
+  auto first = std::lower_bound(FLocalHeaders.begin(), FLocalHeaders.end(), at, byOffset);
+  auto after = first;
+  while (after != FLocalHeaders.end() && after->first == at) ++after;
+  if (after - first > 1) throw EAbZipInvalid();
+  if (first != FLocalHeaders.begin()) {
+    const auto& before = *(first - 1);
+    // The item before takes at least its fixed header and its data; a size
+    // read as negative makes no claim.
+    if (before.second >= 0 && at - before.first < kLocalHeaderSize + std::min(before.second, INT64_MAX - kLocalHeaderSize))
+      throw EAbZipInvalid();
+  }
+  const int64_t limit = after != FLocalHeaders.end() ? std::min(after->first, directory) : directory;
   // Sizes are known not to be negative here; compare without overflow.
   if (DataStart > limit || Item.CompressedSize() > limit - DataStart) throw EAbZipInvalid();
 }

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/AbArcTyp.h"
@@ -235,13 +236,15 @@ public:
 
   // Where an item's stored data may lie, by what the directory says about
   // every item of a single-file archive: its local header starts before the
-  // central directory and is no other item's, and its data ends before the
-  // next item's local header (or the central directory). A hostile directory
-  // can point several entries at one piece of data, or make one item's data
-  // run over the headers of the items after it, so that a small archive
-  // decodes to many times its size; such items fail with EAbZipInvalid. The
-  // pipeline calls this once it knows where the item's data starts. Spanned
-  // sets, whose offsets are per volume, are not checked.
+  // central directory, is no other item's and does not lie inside the item
+  // before it (whose header and data take at least 30 bytes plus its
+  // compressed size), and its data ends before the next item's local header
+  // (or the central directory). A hostile directory can point several
+  // entries at one piece of data, or make one item's data run over the
+  // headers of the items after it, so that a small archive decodes to many
+  // times its size; such items fail with EAbZipInvalid. The pipeline calls
+  // this once it knows where the item's data starts. Spanned sets, whose
+  // offsets are per volume, are not checked.
   void CheckItemBounds(const TAbZipItem& Item, int64_t DataStart) const;
 
   TAbZipSupportedMethod CompressionMethodToUse() const { return FCompressionMethodToUse; }
@@ -286,8 +289,9 @@ private:
   std::string FPassword;
   uint8_t FPasswordRetries = 3;
   uint32_t FStubSize = 0;
-  // Local header offsets of all items, sorted (single-file archives only).
-  std::vector<int64_t> FLocalHeaderOffsets;
+  // Local header offset and compressed size of every item, sorted by
+  // offset (single-file archives only).
+  std::vector<std::pair<int64_t, int64_t>> FLocalHeaders;
 };
 
 // ---------------------------------------------------------------------------
