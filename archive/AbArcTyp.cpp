@@ -503,7 +503,9 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
     UseName = base + UseName;
   }
 
-  if (derived && PathRunsThroughLink(FBaseDirectory, UseName)) {
+  // A folder item's own last component counts as a folder on the way: a
+  // link there would take the items inside it elsewhere.
+  if (derived && PathRunsThroughLink(FBaseDirectory, isDir ? UseName + rtl::PathDelim : UseName)) {
     ReportItemFailure(Item, EAbUnsafeName(Item->FileName()));
     return false;
   }

@@ -1,0 +1,208 @@
+// Stored names and entries that try to reach outside the target folder:
+// every way of spelling "up" or "absolute", names that get there through a
+// folder item or a link entry of the same archive, and links already on
+// disk. Each such item is a failed item and nothing appears outside the
+// target; extraction never creates a symbolic link.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include "TestUtil.h"
+#include "archive/AbUnzPrc.h"
+#include "archive/AbUnzper.h"
+#include "rtl/FileSys.h"
+
+using namespace ab;
+using testutil::TempDir;
+using testutil::ZipEntry;
+using testutil::ZipWriter;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kUnixLink = 0120777u << 16;
+constexpr uint32_t kUnixFile = 0100644u << 16;
+constexpr uint32_t kUnixDir = (040755u << 16) | 0x10;
+
+ZipEntry Entry(const std::string& name, const std::string& data, uint32_t unixAttributes = 0) {
+  ZipEntry e;
+  e.name = name;
+  e.data = data;
+  if (unixAttributes) {
+    e.versionMadeBy = 0x031E;  // Unix
+    e.externalAttributes = unixAttributes;
+  } else if (!name.empty() && name.back() == '/') {
+    e.externalAttributes = 0x10;
+  }
+  return e;
+}
+
+// Everything below Root, as paths relative to it, without following links.
+std::set<std::string> Listing(const std::string& root) {
+  std::set<std::string> out;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+    out.insert(fs::relative(it->path(), root).string());
+  return out;
+}
+
+bool AnySymlinkBelow(const std::string& root) {
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+    if (it->is_symlink()) return true;
+  return false;
+}
+
+// Extracts an archive of the given entries the way the launcher does, into
+// Root/base, and records the failed items with their codes.
+struct Extraction {
+  TempDir root;
+  std::string base = root / "base";
+  std::vector<std::pair<std::string, int>> failures;  // name, code
+  std::string loopError;  // a failure that ended the whole extraction
+
+  explicit Extraction(const std::vector<ZipEntry>& entries, const std::function<void(Extraction&)>& prepare = {}) {
+    rtl::CreateDir(base);
+    rtl::CreateDir(root / "elsewhere");
+    if (prepare) prepare(*this);
+    ZipWriter w;
+    for (const auto& e : entries) w.Add(e);
+    testutil::WriteFile(root / "a.zip", w.Build());
+    Run(root / "a.zip");
+  }
+
+  void Run(const std::string& zip) {
+    TAbUnZipper u;
+    u.SetExtractOptions({eoCreateDirs, eoRestorePath});
+    u.OnProcessItemFailure = [&](rtl::TObject*, TAbArchiveItem* item, TAbProcessType, TAbErrorClass, int code) {
+      failures.push_back({item->FileName(), code});
+    };
+    u.SetFileName(zip);
+    u.SetBaseDirectory(base);
+    try {
+      u.ExtractFiles("*.*");
+    } catch (const rtl::Exception& e) {
+      loopError = e.what();
+    }
+  }
+
+  std::vector<std::string> FailedNames() const {
+    std::vector<std::string> n;
+    for (const auto& f : failures) n.push_back(f.first);
+    return n;
+  }
+};
+
+} // namespace
+
+TEST(HostileNames, EverySpellingOfUpAndAbsoluteIsRefused) {
+  const std::vector<std::string> unsafe = {
+      "..",         "../",          "../x1",        "../../x2",       "./../x3",       "a/./../../x4",
+      "a/b/../../../x5", "a/..",    "..\\x6",       "a\\..\\..\\x7",  "a/..\\..\\x8",  "a\\b/../..\\..\\x9",
+      "/x10",       "\\x11",        "//x12",        "\\\\srv\\x13",   "/../x14",       "a//../../x15",
+      "../d1/",     "a/../../d2/",  "/d3/",         "sub/../../../x16"};
+  const std::vector<std::string> safe = {"C:/c1.txt", "c:\\c2.txt", "...", "..../d.txt", "a..b", "x../y..",
+                                         "./dot.txt", "sub/./ok.txt"};
+  std::vector<ZipEntry> entries;
+  for (const auto& n : unsafe) entries.push_back(Entry(n, "evil"));
+  for (const auto& n : safe) entries.push_back(Entry(n, "fine"));
+  Extraction x(entries);
+  std::vector<std::string> failed = x.FailedNames();
+  std::sort(failed.begin(), failed.end());
+  std::vector<std::string> want = unsafe;
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(failed, want);
+  for (const auto& f : x.failures) EXPECT_EQ(f.second, 32) << f.first;
+  // Outside the target only what the test made; inside only the safe names.
+  EXPECT_EQ(Listing(x.root.Path()), (std::set<std::string>{"a.zip", "base", "elsewhere", "base/C:", "base/C:/c1.txt",
+                                                             "base/c:", "base/c:/c2.txt", "base/...", "base/....",
+                                                             "base/..../d.txt", "base/a..b", "base/x..",
+                                                             "base/x../y..", "base/dot.txt", "base/sub",
+                                                             "base/sub/ok.txt"}));
+  EXPECT_FALSE(rtl::FileExists("/x10"));
+}
+
+TEST(HostileNames, FolderItemsDoNotOpenAWayOut) {
+  // The folder exists after its item, but a name through it still may not
+  // climb out of it, however many folders it first goes down.
+  Extraction x({Entry("sub/", ""), Entry("sub/deeper/", ""), Entry("sub/../../x.txt", "evil"),
+                Entry("sub/deeper/../../../y.txt", "evil"), Entry("sub/deeper/ok.txt", "fine")});
+  EXPECT_EQ(x.FailedNames(), (std::vector<std::string>{"sub/../../x.txt", "sub/deeper/../../../y.txt"}));
+  EXPECT_EQ(testutil::ReadFile(x.base + "/sub/deeper/ok.txt"), "fine");
+  EXPECT_EQ(Listing(x.root / "elsewhere"), std::set<std::string>{});
+  EXPECT_FALSE(rtl::FileExists(x.root / "x.txt"));
+}
+
+TEST(HostileNames, LinkEntriesBecomeFilesHoldingTheLinkText) {
+  // A link entry aimed outside, then an item that would write through it as
+  // if it were a folder. The link is a file, so its folder cannot be made:
+  // like any folder that cannot be created, that ends the extraction with
+  // the system's reason, before anything is written for the item.
+  for (const auto& [link, text] : {std::pair<std::string, std::string>{"lnk", "../elsewhere"}, {"abs", "/etc"},
+                                   {"dir/inner", "../../elsewhere/x"}}) {
+    SCOPED_TRACE(link);
+    Extraction x({Entry("dir/", "", kUnixDir), Entry(link, text, kUnixLink), Entry(link + "/y.txt", "evil", kUnixFile),
+                  Entry("after.txt", "never reached", kUnixFile)});
+    EXPECT_FALSE(AnySymlinkBelow(x.root.Path()));
+    EXPECT_EQ(testutil::ReadFile(x.base + "/" + link), text);
+    EXPECT_NE(x.loopError.find("Unable to create directory"), std::string::npos) << x.loopError;
+    EXPECT_EQ(Listing(x.root / "elsewhere"), std::set<std::string>{});
+    EXPECT_FALSE(rtl::FileExists(x.base + "/after.txt"));
+  }
+  EXPECT_FALSE(rtl::FileExists("/etc/y.txt"));
+  // The other order: the folder first, then a link entry of the same name,
+  // which cannot replace a folder and fails alone.
+  Extraction x({Entry("lnk/y.txt", "fine", kUnixFile), Entry("lnk", "../elsewhere", kUnixLink),
+                Entry("after.txt", "fine", kUnixFile)});
+  EXPECT_EQ(x.loopError, "");
+  EXPECT_EQ(x.FailedNames(), std::vector<std::string>{"lnk"});
+  EXPECT_TRUE(rtl::DirectoryExists(x.base + "/lnk"));
+  EXPECT_EQ(testutil::ReadFile(x.base + "/after.txt"), "fine");
+  EXPECT_FALSE(AnySymlinkBelow(x.root.Path()));
+}
+
+TEST(HostileNames, RealLinkArchiveExtractsWithoutLinks) {
+  TempDir root;
+  rtl::CreateDir(root / "base");
+  TAbUnZipper u;
+  u.SetExtractOptions({eoCreateDirs, eoRestorePath});
+  u.SetFileName(testutil::DataDir() + "/interop/symlink.zip");
+  u.SetBaseDirectory(root / "base");
+  u.ExtractFiles("*.*");
+  EXPECT_FALSE(Listing(root / "base").empty());
+  EXPECT_FALSE(AnySymlinkBelow(root.Path()));
+}
+
+TEST(HostileNames, LinksAlreadyOnDiskAreNeverFollowed) {
+  auto plant = [](const std::string& target, const std::string& at) {
+    ASSERT_EQ(symlink(target.c_str(), at.c_str()), 0) << at;
+  };
+  Extraction x({Entry("a.txt", "overwritten?"), Entry("dangling.txt", "created?"), Entry("d/x.txt", "through?"),
+                Entry("deep/er/l/x.txt", "through?"), Entry("dirlink/", ""), Entry("fine.txt", "fine")},
+               [&](Extraction& e) {
+                 testutil::WriteFile(e.root / "elsewhere/victim.txt", "precious");
+                 // The file's own name: opened without following.
+                 plant(e.root / "elsewhere/victim.txt", e.base + "/a.txt");
+                 // A dangling link: following it would create a file outside.
+                 plant(e.root / "elsewhere/new.txt", e.base + "/dangling.txt");
+                 // Folders on the way, near and deep.
+                 plant(e.root / "elsewhere", e.base + "/d");
+                 rtl::CreateDir(e.base + "/deep");
+                 rtl::CreateDir(e.base + "/deep/er");
+                 plant(e.root / "elsewhere", e.base + "/deep/er/l");
+                 // A folder item's own name.
+                 plant(e.root / "elsewhere", e.base + "/dirlink");
+               });
+  EXPECT_EQ(x.failures.size(), 5u);
+  EXPECT_EQ(testutil::ReadFile(x.root / "elsewhere/victim.txt"), "precious");
+  EXPECT_EQ(Listing(x.root / "elsewhere"), std::set<std::string>{"victim.txt"});
+  EXPECT_EQ(testutil::ReadFile(x.base + "/fine.txt"), "fine");
+  // Folders on the way and a folder item's own name: refused as unsafe
+  // names. (The file names fail when they are opened without following.)
+  std::vector<std::pair<std::string, int>> unsafe;
+  for (const auto& f : x.failures)
+    if (f.second == 32) unsafe.push_back(f);
+  EXPECT_EQ(unsafe, (std::vector<std::pair<std::string, int>>{{"d/x.txt", 32}, {"deep/er/l/x.txt", 32}, {"dirlink/", 32}}));
+}
