@@ -153,10 +153,17 @@ std::string GzipPeek(rtl::TStream& Stream, int64_t MaxBytes) {
     Stream.ReadBuffer(x, 2);
     Stream.Seek(x[0] | x[1] << 8, soCurrent);
   }
-  for (uint8_t zeroTerminated : {uint8_t{0x08}, uint8_t{0x10}}) {  // FNAME, FCOMMENT
+  // FNAME, FCOMMENT. A name or comment longer than this is no gzip member
+  // anyone wrote; without the cap a large file that starts like one would be
+  // read byte by byte to its end just to recognise it.
+  constexpr int kMaxHeaderText = 65536;
+  for (uint8_t zeroTerminated : {uint8_t{0x08}, uint8_t{0x10}}) {
     if (!(flags & zeroTerminated)) continue;
     char c = 1;
-    while (c != 0) Stream.ReadBuffer(&c, 1);
+    for (int n = 0; c != 0; ++n) {
+      if (n == kMaxHeaderText) throw rtl::EReadError();
+      Stream.ReadBuffer(&c, 1);
+    }
   }
   if (flags & 0x02) Stream.Seek(2, soCurrent);  // FHCRC
   rtl::TMemoryStream out;

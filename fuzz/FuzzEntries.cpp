@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "archive/AbArcTyp.h"
+#include "archive/AbBrowse.h"
 #include "archive/AbBzip2.h"
 #include "archive/AbDfBase.h"
 #include "archive/AbDfCryS.h"
@@ -142,6 +143,12 @@ void TouchMetadata(ab::TAbZipArchive& Zip, ab::TAbZipItem& Item) {
 void ZipArchiveEntry(const uint8_t* Data, size_t Size) {
   rtl::TBytesView view(Data, static_cast<int64_t>(Size));
   int64_t budget = kSinkCap;
+  // The content checks a file goes through before it is opened as an
+  // archive (ZIP, tar, gzip with a peek into its data, bzip2, cabinet).
+  Guard([&] {
+    ab::DetectStreamKind(view);
+    Require(view.Position() == 0, "kind detection moved the stream");
+  });
   Guard([&] {
     ab::TAbZipArchive zip(&view, "fuzz.zip");
     // A fixed password, so that encrypted items get as far as their check

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "HostileZip.h"
+#include "archive/AbBrowse.h"
 #include "archive/AbLZMA.h"
 #include "archive/AbUnzper.h"
 #include "rtl/FileSys.h"
@@ -313,4 +314,36 @@ TEST(Memory, LzmaDictionaryIsBoundedByTheDeclaredSize) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 #endif
+}
+
+// ---------------------------------------------------------------------------
+// Recognition
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Counts what is read through it.
+class CountingStream : public rtl::TMemoryStream {
+public:
+  using rtl::TMemoryStream::TMemoryStream;
+  int64_t Read(void* Buffer, int64_t Count) override {
+    int64_t n = rtl::TMemoryStream::Read(Buffer, Count);
+    bytes += n > 0 ? n : 0;
+    ++calls;
+    return n;
+  }
+  int64_t bytes = 0, calls = 0;
+};
+
+} // namespace
+
+// A file that starts like a gzip member with a name, whose name never ends:
+// recognising it reads a bounded part of it, not the whole file byte by
+// byte, and it is not taken for gzip.
+TEST(Recognition, GzipLookalikeIsNotReadToItsEnd) {
+  std::string file = std::string("\x1F\x8B\x08\x08\0\0\0\0\0\x03", 10) + std::string(8 << 20, 'n');
+  CountingStream s(file);
+  EXPECT_EQ(ab::DetectGzip(s), ab::atUnknown);
+  EXPECT_LT(s.calls, 70000);
+  EXPECT_EQ(s.Position(), 0);
 }
