@@ -195,43 +195,43 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         archives.update(made_archives(tmp))
 
+    seen = set()
+
     def write(target, name, data):
+        # The same bytes under two names teach a fuzzer nothing new.
+        if (target, data) in seen:
+            return False
+        seen.add((target, data))
         with open(os.path.join(outdir, target, name), "wb") as f:
             f.write(data)
+        return True
 
     counts = dict.fromkeys(targets, 0)
     for name, data in sorted(archives.items()):
         if len(data) <= MAX_ARCHIVE:
-            write("zip_archive", name, data)
-            counts["zip_archive"] += 1
+            counts["zip_archive"] += write("zip_archive", name, data)
         for i, (method, flags, usize, raw) in enumerate(items(data)):
             seed = "%s-%d" % (name, i)
             if method in (8, 9):
-                write("inflate", seed, bytes([1 if method == 9 else 0]) + raw)
-                counts["inflate"] += 1
+                counts["inflate"] += write("inflate", seed, bytes([1 if method == 9 else 0]) + raw)
             elif 1 <= method <= 6:
                 legacy = (1 if flags & 2 else 0) | (2 if flags & 4 else 0)
-                write("legacy", seed, bytes([method - 1, legacy]) + struct.pack("<I", usize) + raw)
-                counts["legacy"] += 1
+                counts["legacy"] += write("legacy", seed, bytes([method - 1, legacy]) + struct.pack("<I", usize) + raw)
             elif method == 12:
-                write("bzip2", seed, raw)
-                counts["bzip2"] += 1
+                counts["bzip2"] += write("bzip2", seed, raw)
             elif method == 14:
-                write("lzma", seed, struct.pack("<I", usize) + raw)
-                counts["lzma"] += 1
+                counts["lzma"] += write("lzma", seed, struct.pack("<I", usize) + raw)
             elif method == 97:
-                write("wavpack", seed, raw)
-                counts["wavpack"] += 1
+                counts["wavpack"] += write("wavpack", seed, raw)
         for i, (check, raw) in enumerate(encrypted_items(data)):
-            write("decrypt", "%s-%d" % (name, i), bytes([4]) + b"fuzz" + struct.pack("<I", check) + b"\x40" + raw)
-            counts["decrypt"] += 1
+            seed = bytes([4]) + b"fuzz" + struct.pack("<I", check) + b"\x40" + raw
+            counts["decrypt"] += write("decrypt", "%s-%d" % (name, i), seed)
 
     masks = [b"readme.txt\0*.*", b"docs/readme.txt\0docs\\*.txt", b"a\\b\\c.txt\0c:\\a\\*\\?.txt",
              b"folder/\0folder", b"x.tar.gz\0*.gz;*.zip", b"abcabcabd\0*abc*abd", b"\0*", b"name\0",
              b"\\\\server\\share\\f.txt\0\\\\server\\share\\*.txt", b"a*b?c\0a*b?c"]
     for i, m in enumerate(masks):
-        write("masks", "mask%d" % i, m)
-        counts["masks"] += 1
+        counts["masks"] += write("masks", "mask%d" % i, m)
     inis = [b"[Settings]\r\ntitle=Book\r\nexe=ebook\\ebook.exe\r\ntarget=MyBook\r\n",
             b"\xef\xbb\xbf[settings]\nTITLE = \"quoted value\"\n[Settings]\ntitle=second\n",
             "[Settings]\r\ntitle=\uc804\uc790\ucc45\r\n".encode("utf-16"),
@@ -239,8 +239,7 @@ def main():
             b"; comment\n[Other]\ntitle=no\n[ Settings ]\n  exe  =  run.exe  \ntarget=\n",
             b"[Settings\ntitle=a\0b\n", b"\xfe\xff\x00[\x00S\x00]"]
     for i, text in enumerate(inis):
-        write("ini", "config%d.ini" % i, text)
-        counts["ini"] += 1
+        counts["ini"] += write("ini", "config%d.ini" % i, text)
     print(" ".join("%s:%d" % (t, counts[t]) for t in targets))
 
 
