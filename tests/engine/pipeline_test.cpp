@@ -34,7 +34,7 @@ std::string Encrypt(const std::string& plain, const std::string& password, uint8
   std::string out;
   for (char c : header + plain) {
     uint16_t t = static_cast<uint16_t>(k2 | 2);
-    uint8_t ks = static_cast<uint8_t>((t * (t ^ 1)) >> 8);
+    uint8_t ks = static_cast<uint8_t>((static_cast<uint32_t>(t) * (t ^ 1u)) >> 8);  // unsigned: no overflow
     out += static_cast<char>(static_cast<uint8_t>(c) ^ ks);
     update(static_cast<uint8_t>(c));
   }
