@@ -3,8 +3,10 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
-# Seconds each fuzz target runs for in `make fuzz`.
+# Seconds each fuzz target runs for in `make fuzz`, and which targets (all
+# when empty).
 FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
 
 .PHONY: all deps configure build run test bench fuzz clean
 
@@ -36,7 +38,7 @@ fuzz: deps
 	@cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	  -DARVELO_FUZZ=ON -DARVELO_GUI=OFF -DARVELO_TESTS=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
-	@bash scripts/run-fuzz.sh build-fuzz $(FUZZ_SECONDS)
+	@bash scripts/run-fuzz.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan build-fuzz
