@@ -597,7 +597,7 @@ void TAbZipArchive::LoadArchive() {
         FStatus = asInvalid;
         throw EAbUserAbort();
       }
-      ReplaceStream(new rtl::TFileStream(FArchiveName, FMode), true);
+      ReplaceStream(new rtl::TBufferedFileStream(FArchiveName, FMode), true);
       tail = FindEndRecord(*FStream);
     }
   }
