@@ -32,16 +32,25 @@
 //            -mm=BZip2 -mx=5; one run each, peak resident memory of arvelo
 //            and of 7zz. Made once, about 200 MB of archives.
 //
-// Output trees of the many-file cases are deleted only when the case is
-// over: this file system (ext4 without a journal) makes every new inode skip
-// the inodes deleted in the last minutes, so deleting a tree between runs
-// would slow down whichever program runs next. Single large outputs are
-// deleted right after their run so that dirty pages do not pile up.
+// Fresh folders: ext4 without a journal (as on the machines this was
+// written on) makes every new inode step over each inode of its block group
+// that was freed in the last minutes, reading the inode table for each one.
+// After any `rm -rf` of a few thousand files nearby, creating a file costs a
+// millisecond instead of microseconds, for every program alike, and the
+// figures measure the file system's history rather than the programs. So the
+// folder that holds the run folders carries the "top directory" flag
+// (chattr +T), which makes ext4 spread its subfolders over block groups
+// chosen afresh; run folders have names unique to this process, and output
+// trees of the many-file cases are deleted only when their case is over.
+// Single large outputs are deleted right after their run so that dirty pages
+// do not pile up.
 //
-// Usage: extract_bench [--rounds N] [--scratch DIR] [CASE ...]
+// Usage: extract_bench [--rounds N] [--scratch DIR] [--verbose] [CASE ...]
 // with CASE one of files, text, ppmd, lzma, shrunk, imploded, memory (all by
 // default). Each case prints one line: figures, references, ratio, goal.
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -76,6 +85,8 @@ constexpr size_t kPpmdLzmaSize = 32u << 20;
 constexpr uint64_t kGiB = 1ull << 30;
 
 int gRounds = 7;
+// --verbose: also the median user and system CPU time of every contender.
+bool gVerbose = false;
 fs::path gScratch = ARVELO_BENCH_SCRATCH;
 
 // ---------------------------------------------------------------------------
@@ -84,6 +95,7 @@ fs::path gScratch = ARVELO_BENCH_SCRATCH;
 
 struct RunResult {
   double seconds = 0;
+  double userSeconds = 0, systemSeconds = 0;
   long maxRssKiB = 0;
   bool ok = false;
   std::string errors;
@@ -114,6 +126,8 @@ RunResult Run(const std::vector<std::string>& argv, const fs::path& cwd = {}) {
   if (pid < 0 || wait4(pid, &status, 0, &ru) != pid) return r;
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   r.maxRssKiB = ru.ru_maxrss;
+  r.userSeconds = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6;
+  r.systemSeconds = ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
   r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (!r.ok) {
     std::ifstream in(errFile);
@@ -183,6 +197,19 @@ const Tool k7zz{"7zz", SevenZipCmd};
 const Tool kBsdtar{"bsdtar", BsdtarCmd};
 const Tool kUnzip{"unzip", UnzipCmd};
 
+// Best effort: without the flag (another file system, no permission) the
+// figures are only noisier.
+void MarkTopDirectory(const fs::path& dir) {
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  int flags = 0;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+    flags |= FS_TOPDIR_FL;
+    ioctl(fd, FS_IOC_SETFLAGS, &flags);
+  }
+  close(fd);
+}
+
 // ---------------------------------------------------------------------------
 // Comparing output trees
 // ---------------------------------------------------------------------------
@@ -225,12 +252,15 @@ CaseResult TimeCase(const std::string& what, const fs::path& archive, const std:
   const fs::path outRoot = gScratch / "out" / what;
   fs::remove_all(outRoot);
   fs::create_directories(outRoot);
-  std::vector<std::vector<double>> times(tools.size());
+  MarkTopDirectory(outRoot);
+  const std::string unique = std::to_string(getpid()) + "-";
+  auto runDir = [&](int round, const Tool& t) { return outRoot / (unique + std::to_string(round) + "-" + t.name); };
+  std::vector<std::vector<double>> times(tools.size()), user(tools.size()), sys(tools.size());
   CaseResult res;
   for (int round = 0; round <= gRounds; ++round) {
     for (size_t k = 0; k < tools.size(); ++k) {
       size_t i = (k + static_cast<size_t>(round)) % tools.size();
-      const fs::path dir = outRoot / (std::to_string(round) + "-" + tools[i].name);
+      const fs::path dir = runDir(round, tools[i]);
       fs::create_directories(dir);
       RunResult r = Run(tools[i].command(archive, dir, password));
       if (!r.ok) {
@@ -240,20 +270,30 @@ CaseResult TimeCase(const std::string& what, const fs::path& archive, const std:
         fs::remove_all(outRoot);
         return res;
       }
-      if (round > 0) times[i].push_back(r.seconds);
+      if (round > 0) {
+        times[i].push_back(r.seconds);
+        user[i].push_back(r.userSeconds);
+        sys[i].push_back(r.systemSeconds);
+      }
     }
     // The warm-up round also proves that arvelo wrote what the others wrote.
     if (round == 0 && tools.size() > 1) {
-      CheckSameTree(what, outRoot / "0-arvelo", outRoot / ("0-" + tools[1].name));
+      CheckSameTree(what, runDir(0, tools[0]), runDir(0, tools[1]));
     }
     if (!keepTrees || round == 0) {
-      for (const auto& t : tools) fs::remove_all(outRoot / (std::to_string(round) + "-" + t.name));
+      for (const auto& t : tools) fs::remove_all(runDir(round, t));
     }
   }
   fs::remove_all(outRoot);
   for (size_t i = 0; i < tools.size(); ++i) {
     res.names.push_back(tools[i].name);
     res.medians.push_back(bench::Median(times[i]));
+  }
+  if (gVerbose) {
+    std::printf("  %s cpu:", what.c_str());
+    for (size_t i = 0; i < tools.size(); ++i)
+      std::printf(" %s %.3f u + %.3f s;", tools[i].name.c_str(), bench::Median(user[i]), bench::Median(sys[i]));
+    std::printf("\n");
   }
   return res;
 }
@@ -540,10 +580,12 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--rounds" && i + 1 < argc) {
       gRounds = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--verbose") {
+      gVerbose = true;
     } else if (a == "--scratch" && i + 1 < argc) {
       gScratch = argv[++i];
     } else if (a.rfind("--", 0) == 0) {
-      std::fprintf(stderr, "usage: extract_bench [--rounds N] [--scratch DIR] [CASE ...]\n");
+      std::fprintf(stderr, "usage: extract_bench [--rounds N] [--scratch DIR] [--verbose] [CASE ...]\n");
       return 2;
     } else {
       cases.push_back(a);
