@@ -44,14 +44,9 @@ TabSlidingWindowStream::~TabSlidingWindowStream() {
 void TabSlidingWindowStream::bsWriteChunk(int32_t Index) {
   int64_t pos = bsBufferStart + static_cast<int64_t>(Index) * ChunkSize;
   if (pos < 0) return;  // stands before the start of the output: holds nothing
-  if (pos != bsStreamPos) {
-    bsStreamPos = -1;
-    if (bsStream->Seek(pos, rtl::soBeginning) == -1) throw rtl::Exception(kSeekFailed);
-  }
+  if (bsStream->Seek(pos, rtl::soBeginning) == -1) throw rtl::Exception(kSeekFailed);
   int32_t len = Index == ChunkCount - 1 ? bsLastPos : ChunkSize;
-  bsStreamPos = -1;
   if (bsStream->Write(bsChunks[Index], len) < len) throw rtl::Exception(kWriteFailed);
-  bsStreamPos = pos + len;
 }
 
 void TabSlidingWindowStream::bsAdvance() {

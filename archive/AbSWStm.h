@@ -82,9 +82,6 @@ private:
   int32_t bsPosInChunk = 0;
   int32_t bsPosInBuffer = WindowSize;     // current position from chunk 0
   bool bsDirty = false;
-  // Where the last chunk written out ended in the output, -1 before the
-  // first: chunks leave in order, so a seek to there would not move it.
-  int64_t bsStreamPos = -1;
 };
 
 } // namespace ab
