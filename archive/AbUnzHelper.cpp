@@ -158,6 +158,18 @@ inline void TAbUnzipHelper::PutByte(uint8_t b) {
 }
 
 void TAbUnzipHelper::PutBytes(const uint8_t* p, int32_t n) {
+  if (n < RoomBeforeFlush()) {
+    // The common case, a short LZW string well inside the buffer: no flush
+    // point is reached, and a call to memcpy would cost more than the copy.
+    uint8_t* d = FOutBuf.get() + FOutPos;
+    FOutPos += n;
+    if (n > 32) {
+      std::memcpy(d, p, static_cast<size_t>(n));
+      return;
+    }
+    for (int32_t i = 0; i < n; ++i) d[i] = p[i];
+    return;
+  }
   while (n > 0) {
     int32_t m = std::min(n, RoomBeforeFlush());
     std::memcpy(FOutBuf.get() + FOutPos, p, static_cast<size_t>(m));
