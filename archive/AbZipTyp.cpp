@@ -362,10 +362,16 @@ void TAbZipItem::LoadFromStream(TStream& Stream) {
 
   std::unique_ptr<rtl::TMemoryStream> z64;
   if (FItemInfo.FExtraField.GetStream(Ab_Zip64SubfieldID, z64)) {
-    if (FItemInfo.FUncompressedSize == 0xFFFFFFFF) z64->ReadBuffer(&FUncompressedSize, 8);
-    if (FItemInfo.FCompressedSize == 0xFFFFFFFF) z64->ReadBuffer(&FCompressedSize, 8);
-    if (FItemInfo.FRelativeOffset == 0xFFFFFFFF) z64->ReadBuffer(&FRelativeOffset, 8);
-    if (FItemInfo.FDiskNumberStart == 0xFFFF) z64->ReadBuffer(&FDiskNumberStart, 4);
+    // Little-endian values, read in the order the escapes ask for them.
+    auto next = [&](int bytes) {
+      uint8_t b[8];
+      z64->ReadBuffer(b, bytes);
+      return bytes == 8 ? Get64(b) : Get32(b);
+    };
+    if (FItemInfo.FUncompressedSize == 0xFFFFFFFF) FUncompressedSize = static_cast<int64_t>(next(8));
+    if (FItemInfo.FCompressedSize == 0xFFFFFFFF) FCompressedSize = static_cast<int64_t>(next(8));
+    if (FItemInfo.FRelativeOffset == 0xFFFFFFFF) FRelativeOffset = static_cast<int64_t>(next(8));
+    if (FItemInfo.FDiskNumberStart == 0xFFFF) FDiskNumberStart = static_cast<uint32_t>(next(4));
   }
   FDiskFileName = FFileName;
   std::replace(FDiskFileName.begin(), FDiskFileName.end(), '\\', rtl::PathDelim);
