@@ -41,9 +41,13 @@
 // folder that holds the run folders carries the "top directory" flag
 // (chattr +T), which makes ext4 spread its subfolders over block groups
 // chosen afresh; run folders have names unique to this process, and output
-// trees of the many-file cases are deleted only when their case is over.
-// Single large outputs are deleted right after their run so that dirty pages
-// do not pile up.
+// trees of the many-file cases (about 1.1 GB in all) are deleted only when
+// every case is over: a block group emptied by a deletion has the fewest
+// folders and is the next one chosen, with all its inodes freshly freed.
+// The same holds across runs: a second run within about five minutes of
+// the first measures slower file creation for every program alike. Single
+// large outputs are deleted right after their run so that dirty pages do not
+// pile up.
 //
 // Usage: extract_bench [--rounds N] [--scratch DIR] [--verbose] [CASE ...]
 // with CASE one of files, text, ppmd, lzma, shrunk, imploded, memory (all by
@@ -243,8 +247,9 @@ struct CaseResult {
 };
 
 // Runs every tool once per round (plus one warm-up round), alternating, each
-// into a fresh folder under outRoot. keepTrees: delete outputs only at the
-// end (many small files); otherwise right after each run.
+// into a fresh folder under outRoot. keepTrees: leave the outputs (many
+// small files) for main to delete at the very end; otherwise delete each
+// right after its run.
 CaseResult TimeCase(const std::string& what, const fs::path& archive, const std::string& password,
                     std::vector<Tool> tools, bool keepTrees) {
   tools.erase(std::remove_if(tools.begin() + 1, tools.end(), [](const Tool& t) { return !OnPath(t.name); }),
@@ -280,11 +285,11 @@ CaseResult TimeCase(const std::string& what, const fs::path& archive, const std:
     if (round == 0 && tools.size() > 1) {
       CheckSameTree(what, runDir(0, tools[0]), runDir(0, tools[1]));
     }
-    if (!keepTrees || round == 0) {
+    if (!keepTrees) {
       for (const auto& t : tools) fs::remove_all(runDir(round, t));
     }
   }
-  fs::remove_all(outRoot);
+  if (!keepTrees) fs::remove_all(outRoot);
   for (size_t i = 0; i < tools.size(); ++i) {
     res.names.push_back(tools[i].name);
     res.medians.push_back(bench::Median(times[i]));
@@ -604,5 +609,6 @@ int main(int argc, char** argv) {
     }
     it->second();
   }
+  fs::remove_all(gScratch / "out");
   return 0;
 }
