@@ -402,6 +402,13 @@ fs::path TextArchive(const std::string& zipName, const std::string& itemName, ui
   cmd.push_back(itemName);
   RunOrDie(cmd, CorpusDir());
   fs::remove(item);
+  // 7zz warns and still succeeds when an input is missing: an archive
+  // without its item is not a corpus.
+  std::error_code ec;
+  if (fs::file_size(zip, ec) < 1000) {
+    std::fprintf(stderr, "extract_bench: %s came out empty\n", zip.c_str());
+    std::exit(1);
+  }
   Stamp(zip);
   return zip;
 }
