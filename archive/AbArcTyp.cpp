@@ -247,7 +247,7 @@ bool TAbArchiveList::IsActiveDupe(const std::string& FileName) const {
 // ===========================================================================
 
 TAbArchive::TAbArchive(const std::string& FileName, uint16_t Mode) {
-  auto* fs = new rtl::TFileStream(FileName, Mode);
+  auto* fs = new rtl::TBufferedFileStream(FileName, Mode);
   InitFromStream(fs, FileName);
   FOwnsStream = true;
   FMode = Mode;
@@ -463,14 +463,30 @@ bool IsUnsafeStoredName(const std::string& name) {
 
 // True when a folder between Base and the file Name (both native) is a
 // symbolic link already on disk: writing through it could leave Base.
-bool PathRunsThroughLink(const std::string& Base, const std::string& Name) {
+// Folders in Known were found to be real folders earlier in the same run and
+// are not looked at again; those found now are added. FolderIsReal tells
+// whether Name's own folder, below Base, is known to be a real folder.
+bool PathRunsThroughLink(const std::string& Base, const std::string& Name, std::unordered_set<std::string>* Known,
+                         bool& FolderIsReal) {
+  FolderIsReal = false;
   std::string base = rtl::IncludeTrailingPathDelimiter(Base);
   if (Base.empty() || Name.compare(0, base.size(), base) != 0) return false;
   for (size_t p = Name.find(rtl::PathDelim, base.size()); p != std::string::npos;
        p = Name.find(rtl::PathDelim, p + 1)) {
     std::string prefix = Name.substr(0, p);
-    if (rtl::IsSymLink(prefix)) return true;
-    if (!rtl::PathExistsNoFollow(prefix)) return false;
+    if (Known && Known->count(prefix)) {
+      FolderIsReal = true;
+      continue;
+    }
+    switch (rtl::PathKindNoFollow(prefix)) {
+      case rtl::TPathKind::pkLink: FolderIsReal = false; return true;
+      case rtl::TPathKind::pkMissing: FolderIsReal = false; return false;
+      case rtl::TPathKind::pkFolder:
+        FolderIsReal = true;
+        if (Known) Known->insert(std::move(prefix));
+        break;
+      case rtl::TPathKind::pkOther: FolderIsReal = false; break;
+    }
   }
   return false;
 }
@@ -505,13 +521,15 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
 
   // A folder item's own last component counts as a folder on the way: a
   // link there would take the items inside it elsewhere.
-  if (derived && PathRunsThroughLink(FBaseDirectory, isDir ? UseName + rtl::PathDelim : UseName)) {
+  bool folderIsReal = false;
+  if (derived && PathRunsThroughLink(FBaseDirectory, isDir ? UseName + rtl::PathDelim : UseName,
+                                     FFolderCacheOn ? &FVerifiedFolders : nullptr, folderIsReal)) {
     ReportItemFailure(Item, EAbUnsafeName(Item->FileName()));
     return false;
   }
 
   std::string folder = rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(UseName));
-  if (!folder.empty() && !rtl::DirectoryExists(folder)) {
+  if (!folder.empty() && !folderIsReal && !rtl::DirectoryExists(folder)) {
     if (FExtractOptions.Has(eoCreateDirs))
       CreateFolderPath(folder);
     else
@@ -574,6 +592,19 @@ void TAbArchive::WalkItems(const std::function<bool(TAbArchiveItem*)>& Selected,
                            const std::function<void(int)>& Process) {
   RequireValid();
   if (Count() == 0) return;
+  // The folder cache lives for this one walk: a later call, or an item
+  // extracted on its own, looks at the disk afresh.
+  struct FolderCacheScope {
+    TAbArchive& a;
+    explicit FolderCacheScope(TAbArchive& archive) : a(archive) {
+      a.FVerifiedFolders.clear();
+      a.FFolderCacheOn = true;
+    }
+    ~FolderCacheScope() {
+      a.FFolderCacheOn = false;
+      a.FVerifiedFolders.clear();
+    }
+  } folderCache(*this);
   const int n = Count();
   bool abort = false;
   for (int i = 0; i < n; ++i) {

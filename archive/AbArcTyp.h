@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "rtl/Classes.h"
@@ -335,6 +336,11 @@ protected:
   TAbStoreOptions FStoreOptions;
   std::string FTempDir;
   std::string FLastFailureMessage;
+  // While the selection loop extracts: the folders below the base folder
+  // already found to be real folders (not links), so that the items after
+  // the first in a folder do not examine the same path again.
+  bool FFolderCacheOn = false;
+  std::unordered_set<std::string> FVerifiedFolders;
 
 private:
   void InitFromStream(TStream* AStream, const std::string& ArchiveName);

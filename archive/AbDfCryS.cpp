@@ -23,19 +23,31 @@ inline void UpdateKeys(uint32_t& k0, uint32_t& k1, uint32_t& k2, uint8_t aPlain)
   k2 = CrcStep(k2, static_cast<uint8_t>(k1 >> 24));
 }
 
-// The keystream byte; only the low 16 bits of the last key matter.
-inline uint8_t KeyByte(uint32_t k2) {
-  uint32_t t = (k2 | 2) & 0xFFFF;
-  return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
-}
-
 // Deciphers n bytes in place, keys held in locals for the whole run.
+//
+// The key byte is bits 8 to 15 of t * (t xor 1) with t = (k2 or 2) and
+// 0xFFFF; the plain byte then goes into the keys as in UpdateKeys. Each
+// byte waits for the one before it: key byte from k2, plain byte, k0, k1,
+// k2 again. The loop keeps off that chain whatever does not wait: the cipher
+// byte is merged into k0 before the key byte is known, k1 * multiplier + 1
+// is formed while k0 is looked up (the new k1 is that plus the low byte of
+// k0 times the multiplier), k2's low byte and k2 >> 8 are split off early,
+// and the key byte comes from the product of the untruncated words, whose
+// bits 8 to 15 depend only on their low 16 bits. The results are the plain
+// form's, byte for byte.
 void DecipherRun(uint32_t (&aKeys)[3], uint8_t* p, int64_t n) {
   uint32_t k0 = aKeys[0], k1 = aKeys[1], k2 = aKeys[2];
   for (int64_t i = 0; i < n; ++i) {
-    uint8_t c = static_cast<uint8_t>(p[i] ^ KeyByte(k2));
-    p[i] = c;
-    UpdateKeys(k0, k1, k2, c);
+    const uint32_t c = p[i];
+    const uint32_t k0Mixed = k0 ^ c;
+    const uint32_t k1Next = k1 * kMultiplier + 1;
+    const uint32_t k2Low = k2 & 0xFF, k2High = k2 >> 8;
+    const uint32_t t = k2 | 2;
+    const uint32_t keyByte = (t * (t ^ 1)) >> 8;
+    p[i] = static_cast<uint8_t>(c ^ keyByte);
+    k0 = Crc32Table[(k0Mixed ^ keyByte) & 0xFF] ^ (k0 >> 8);
+    k1 = k1Next + (k0 & 0xFF) * kMultiplier;
+    k2 = Crc32Table[(k1 >> 24) ^ k2Low] ^ k2High;
   }
   aKeys[0] = k0;
   aKeys[1] = k1;

@@ -58,7 +58,7 @@ void TAbSpanReadStream::GotoImage(uint32_t Image) {
       if (abort) throw EAbUserAbort();
     } while (!rtl::VolumeIsReadable(name));
   }
-  FStream = std::make_unique<rtl::TFileStream>(name, rtl::fmOpenRead | rtl::fmShareDenyNone);
+  FStream = std::make_unique<rtl::TBufferedFileStream>(name, rtl::fmOpenRead | rtl::fmShareDenyNone);
 }
 
 int64_t TAbSpanReadStream::Read(void* Buffer, int64_t Count) {

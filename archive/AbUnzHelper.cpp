@@ -99,6 +99,17 @@ void TAbUnzipHelper::RefillInput() {
 // Moves whole bytes from FInBuf into the bit buffer while they fit; never
 // reads the stream.
 inline void TAbUnzipHelper::TopUpBits() {
+  if (FBitsLeft <= 56 && FInCnt - FInPos >= 8) {
+    // The same bytes the loop below would take, in one load.
+    uint64_t v;
+    std::memcpy(&v, FInBuf.get() + FInPos, 8);
+    const int32_t take = (64 - FBitsLeft) / 8;
+    if (take < 8) v &= (uint64_t{1} << (take * 8)) - 1;
+    FBitBuf |= v << FBitsLeft;
+    FBitsLeft += take * 8;
+    FInPos += take;
+    return;
+  }
   while (FBitsLeft <= 56 && FInPos < FInCnt) {
     FBitBuf |= static_cast<uint64_t>(FInBuf[FInPos++]) << FBitsLeft;
     FBitsLeft += 8;
@@ -147,6 +158,18 @@ inline void TAbUnzipHelper::PutByte(uint8_t b) {
 }
 
 void TAbUnzipHelper::PutBytes(const uint8_t* p, int32_t n) {
+  if (n < RoomBeforeFlush()) {
+    // The common case, a short LZW string well inside the buffer: no flush
+    // point is reached, and a call to memcpy would cost more than the copy.
+    uint8_t* d = FOutBuf.get() + FOutPos;
+    FOutPos += n;
+    if (n > 32) {
+      std::memcpy(d, p, static_cast<size_t>(n));
+      return;
+    }
+    for (int32_t i = 0; i < n; ++i) d[i] = p[i];
+    return;
+  }
   while (n > 0) {
     int32_t m = std::min(n, RoomBeforeFlush());
     std::memcpy(FOutBuf.get() + FOutPos, p, static_cast<size_t>(m));
@@ -186,7 +209,12 @@ void TAbUnzipHelper::CopyMatch(int64_t Src, uint32_t Length) {
         i += m;
       } else {  // still in FOutBuf, possibly the bytes being produced
         const uint8_t* s = FOutBuf.get() + (p - FOutSent);
-        for (int32_t k = 0; i < n; ++i, ++k) dst[i] = s[k];
+        if (dst + i - s >= n - i) {  // the source ends before the copy begins
+          std::memcpy(dst + i, s, static_cast<size_t>(n - i));
+          i = n;
+        } else {
+          for (int32_t k = 0; i < n; ++i, ++k) dst[i] = s[k];
+        }
       }
     }
     FOutPos += n;
@@ -444,16 +472,20 @@ void TAbUnzipHelper::LoadShannonFanoTree(TShannonFanoTree& Tree, int32_t n) {
   }
   for (int32_t i = 0; i < n; ++i) Tree.Entries[i].Code = Reverse16(Tree.Entries[i].Code);
 
-  // Lookup table over MaxLength bits. Entries are entered in sorted order and
+  // Lookup table over TableBits bits. Entries are entered in sorted order and
   // the first to claim a pattern keeps it, which is what reading bit by bit
   // and taking the first matching entry of the shortest length gives. If the
   // pattern of a code's own bits is taken, all its extensions are taken too
   // (by a code that is a prefix of it), so the entry is skipped whole: every
-  // slot is written at most once.
-  Tree.Lookup.assign(size_t{1} << Tree.MaxLength, 0);
+  // slot is written at most once. Slots left 0 (codes longer than the table,
+  // patterns no code matches) are decoded bit by bit, which gives the same
+  // answer the full table would.
+  Tree.TableBits = std::min(Tree.MaxLength, LookupBits);
+  Tree.Lookup.assign(size_t{1} << Tree.TableBits, 0);
   for (int32_t i = 0; i < n; ++i) {
     const auto& e = Tree.Entries[i];
     if (e.BitLength == 0 || (e.Code >> e.BitLength) != 0) continue;  // can never match
+    if (e.BitLength > Tree.TableBits) break;  // sorted: the rest are longer
     if (Tree.Lookup[e.Code] != 0) continue;
     uint16_t packed = static_cast<uint16_t>(e.BitLength << 8 | e.Value);
     for (uint32_t idx = e.Code; idx < Tree.Lookup.size(); idx += 1u << e.BitLength) Tree.Lookup[idx] = packed;
@@ -480,8 +512,9 @@ uint8_t TAbUnzipHelper::DecodeShannonFanoBitwise(const TShannonFanoTree& Tree) {
 inline uint8_t TAbUnzipHelper::DecodeShannonFano(const TShannonFanoTree& Tree) {
   if (FBitsLeft < Tree.MaxLength) TopUpBits();
   if (FBitsLeft < Tree.MaxLength) return DecodeShannonFanoBitwise(Tree);
-  uint16_t e = Tree.Lookup[static_cast<uint32_t>(FBitBuf) & ((1u << Tree.MaxLength) - 1)];
-  int32_t used = e != 0 ? e >> 8 : Tree.MaxLength;
+  uint16_t e = Tree.Lookup[static_cast<uint32_t>(FBitBuf) & ((1u << Tree.TableBits) - 1)];
+  if (e == 0) return DecodeShannonFanoBitwise(Tree);  // the bits are at hand: no stream read
+  int32_t used = e >> 8;
   FBitBuf >>= used;
   FBitsLeft -= used;
   return static_cast<uint8_t>(e);

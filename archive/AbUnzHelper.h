@@ -71,13 +71,19 @@ public:
   // Sizes of the buffers.
   static constexpr int32_t OutBufSize = 32768;
   static constexpr int32_t InBufSize = 4096;
+  // Longest code the lookup table resolves at once. Literal trees reach 16
+  // bits; a full table would be 64 Ki slots built for every item, most of
+  // them for codes that hardly occur. Longer codes take the bitwise path.
+  static constexpr int32_t LookupBits = 11;
 
 private:
   // One Shannon-Fano tree of an imploded item, sorted by (bit length, value),
-  // with a lookup table indexed by the next MaxLength input bits.
+  // with a lookup table indexed by the next TableBits input bits (MaxLength,
+  // at most LookupBits).
   struct TShannonFanoTree {
     int32_t Count = 0;     // entries: 256 for literals, 64 for lengths and distances
     int32_t MaxLength = 0; // largest bit length
+    int32_t TableBits = 0; // bits the lookup table is indexed by
     struct Entry {
       uint16_t Code;       // bit-reversed: the code's first bit is bit 0
       uint8_t Value;

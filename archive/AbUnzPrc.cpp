@@ -344,28 +344,43 @@ void ApplyItemTimeAndAttributes(const TAbZipItem& Item, const std::string& Name)
   rtl::FileSetAttr(Name, Item.NativeFileAttributes(), unixMode);
 }
 
+namespace {
+
+// The same for a file item, on the file just written while it is still
+// open: the result is the one the name-based calls give after closing, with
+// no path looked up again.
+void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::TFileStream& File) {
+  rtl::TDateTime when;
+  if (TryUnpackDosDateTime(Item.LastModFileDate(), Item.LastModFileTime(), when))
+    rtl::FileSetDateHandle(File.Handle(), when);
+  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), Item.UnixPermissions());
+}
+
+} // namespace
+
 void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string& NewName) {
   auto& archive = *static_cast<TAbZipArchive*>(Sender);
   auto& item = *static_cast<TAbZipItem*>(AItem);
   if (item.IsDirectory()) {
     TAbArchive::CreateFolderPath(NewName);
-  } else {
-    std::unique_ptr<rtl::TStream> in = OpenItemData(archive, item);
-    {
-      rtl::TFileStream out(NewName, rtl::fmCreate);
-      try {
-        DecodeItemData(archive, item, *in, out);
-      } catch (const EAbUserAbort&) {
-        archive.SetStatus(asInvalid);
-        rtl::DeleteFile(NewName);
-        throw;
-      } catch (...) {
-        rtl::DeleteFile(NewName);
-        throw;
-      }
-    }
+    ApplyItemTimeAndAttributes(item, NewName);
+    return;
   }
-  ApplyItemTimeAndAttributes(item, NewName);
+  std::unique_ptr<rtl::TStream> in = OpenItemData(archive, item);
+  rtl::TFileStream out(NewName, rtl::fmCreate);
+  try {
+    DecodeItemData(archive, item, *in, out);
+  } catch (const EAbUserAbort&) {
+    archive.SetStatus(asInvalid);
+    rtl::DeleteFile(NewName);
+    throw;
+  } catch (...) {
+    rtl::DeleteFile(NewName);
+    throw;
+  }
+  // Nothing is written after this, so the time set now is the one the file
+  // keeps when it is closed.
+  ApplyFileTimeAndAttributes(item, out);
 }
 
 void ExtractItemToStream(TObject* Sender, TAbArchiveItem* AItem, rtl::TStream* OutStream) {

@@ -606,7 +606,7 @@ void TAbZipArchive::LoadArchive() {
         FStatus = asInvalid;
         throw EAbUserAbort();
       }
-      ReplaceStream(new rtl::TFileStream(FArchiveName, FMode), true);
+      ReplaceStream(new rtl::TBufferedFileStream(FArchiveName, FMode), true);
       tail = FindEndRecord(*FStream);
     }
   }

@@ -145,6 +145,104 @@ TFileStream::~TFileStream() {
 }
 
 // ---------------------------------------------------------------------------
+// TBufferedFileStream
+// ---------------------------------------------------------------------------
+
+TBufferedFileStream::TBufferedFileStream(const std::string& FileName, uint16_t Mode) : TFileStream(FileName, Mode) {
+  if (Mode == fmCreate || (Mode & 3) != fmOpenRead) return;
+  off_t at = ::lseek(FHandle, 0, SEEK_CUR);
+  if (at < 0) return;  // a pipe or the like: no positions to keep
+  FBuffered = true;
+  FPos = FHandlePos = at;
+}
+
+void TBufferedFileStream::SyncHandle() {
+  if (FHandlePos == FPos) return;
+  FHandlePos = -1;
+  if (::lseek(FHandle, static_cast<off_t>(FPos), SEEK_SET) < 0) throw EReadError();
+  FHandlePos = FPos;
+}
+
+int64_t TBufferedFileStream::Read(void* Buffer, int64_t Count) {
+  if (!FBuffered) return TFileStream::Read(Buffer, Count);
+  if (Count <= 0) return 0;
+  auto* out = static_cast<uint8_t*>(Buffer);
+  int64_t done = 0;
+  while (done < Count) {
+    if (FPos >= FBufStart && FPos < FBufStart + FBufLen) {
+      int64_t n = std::min(Count - done, FBufStart + FBufLen - FPos);
+      std::memcpy(out + done, FBuffer.data() + (FPos - FBufStart), static_cast<size_t>(n));
+      FPos += n;
+      done += n;
+      continue;
+    }
+    SyncHandle();
+    if (Count - done >= BufferSize) {
+      // Large reads bypass the buffer; short only at the end of the file.
+      FHandlePos = -1;
+      int64_t n = TFileStream::Read(out + done, Count - done);
+      FPos += n;
+      FHandlePos = FPos;
+      done += n;
+      break;
+    }
+    if (FBuffer.empty()) FBuffer.resize(static_cast<size_t>(BufferSize));
+    ssize_t n;
+    do {
+      n = ::read(FHandle, FBuffer.data(), static_cast<size_t>(BufferSize));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      FBufLen = 0;
+      FHandlePos = -1;
+      throw EReadError();
+    }
+    FBufStart = FPos;
+    FBufLen = n;
+    FHandlePos = FPos + n;
+    if (n == 0) break;
+  }
+  return done;
+}
+
+int64_t TBufferedFileStream::Write(const void* Buffer, int64_t Count) {
+  if (!FBuffered) return TFileStream::Write(Buffer, Count);
+  SyncHandle();
+  FBufLen = 0;
+  FHandlePos = -1;
+  int64_t n = TFileStream::Write(Buffer, Count);
+  FPos += n;
+  FHandlePos = FPos;
+  return n;
+}
+
+int64_t TBufferedFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  if (!FBuffered) return TFileStream::Seek(Offset, Origin);
+  int64_t target;
+  switch (Origin) {
+    case soBeginning: target = Offset; break;
+    case soCurrent: target = FPos + Offset; break;
+    default: {
+      off_t end = ::lseek(FHandle, 0, SEEK_END);
+      if (end < 0) {
+        FHandlePos = -1;
+        return -1;
+      }
+      FHandlePos = end;
+      target = end + Offset;
+      break;
+    }
+  }
+  if (target < 0) return -1;  // as the file itself refuses it
+  FPos = target;
+  return FPos;
+}
+
+void TBufferedFileStream::SetSize(int64_t NewSize) {
+  FBufLen = 0;
+  TFileStream::SetSize(NewSize);
+}
+
+// ---------------------------------------------------------------------------
 // TMemoryStream
 // ---------------------------------------------------------------------------
 

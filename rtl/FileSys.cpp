@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -29,6 +30,13 @@ bool PathExistsNoFollow(const std::string& Name) {
 bool IsSymLink(const std::string& Name) {
   struct stat st{};
   return ::lstat(Name.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+TPathKind PathKindNoFollow(const std::string& Name) {
+  struct stat st{};
+  if (::lstat(Name.c_str(), &st) != 0) return TPathKind::pkMissing;
+  if (S_ISLNK(st.st_mode)) return TPathKind::pkLink;
+  return S_ISDIR(st.st_mode) ? TPathKind::pkFolder : TPathKind::pkOther;
 }
 
 int64_t FileSizeOf(const std::string& Name) {
@@ -61,10 +69,29 @@ std::string AppFileName() {
   return buf;
 }
 
-bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
+namespace {
+
+// Local calendar time to seconds since the epoch, as the time zone rules
+// say. mktime looks at the zone file on every call; the items of one
+// archive mostly share a handful of timestamps, so the last answer is kept,
+// keyed by the fields and by the TZ variable that could change the rules.
+bool LocalTimeToEpoch(TDateTime LocalTime, time_t& Seconds) {
   int y, mo, d, h, mi, s, ms;
   DecodeDate(LocalTime, y, mo, d);
   DecodeTime(LocalTime, h, mi, s, ms);
+  struct Cached {
+    int fields[6] = {-1, -1, -1, -1, -1, -1};
+    std::string tz;
+    bool tzSet = false;
+    time_t secs = 0;
+  };
+  static thread_local Cached last;
+  const int fields[6] = {y, mo, d, h, mi, s};
+  const char* tz = std::getenv("TZ");
+  if (std::equal(fields, fields + 6, last.fields) && last.tzSet == (tz != nullptr) && (!tz || last.tz == tz)) {
+    Seconds = last.secs;
+    return true;
+  }
   tm t{};
   t.tm_year = y - 1900;
   t.tm_mon = mo - 1;
@@ -75,25 +102,63 @@ bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
   t.tm_isdst = -1;  // let the time zone rules decide, as local time
   time_t secs = ::mktime(&t);
   if (secs == static_cast<time_t>(-1)) return false;
+  std::copy(fields, fields + 6, last.fields);
+  last.tzSet = tz != nullptr;
+  last.tz = tz ? tz : "";
+  last.secs = secs;
+  Seconds = secs;
+  return true;
+}
+
+void ModificationTimes(time_t Seconds, timespec (&Times)[2]) {
+  Times[0].tv_sec = 0;
+  Times[0].tv_nsec = UTIME_OMIT;
+  Times[1].tv_sec = Seconds;
+  Times[1].tv_nsec = 0;
+}
+
+// The mode FileSetAttr gives a file whose current mode is Current.
+mode_t AttributeMode(mode_t Current, uint32_t DosAttributes, uint32_t UnixMode) {
+  if (UnixMode & 0777) return UnixMode & 0777;  // never setuid, setgid or sticky
+  mode_t mode = Current & 0777;
+  if (DosAttributes & 0x01) mode &= ~static_cast<mode_t>(0222);
+  return mode;
+}
+
+} // namespace
+
+bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
+  time_t secs;
+  if (!LocalTimeToEpoch(LocalTime, secs)) return false;
   timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = secs;
-  times[1].tv_nsec = 0;
+  ModificationTimes(secs, times);
   return ::utimensat(AT_FDCWD, Name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+bool FileSetDateHandle(int Handle, TDateTime LocalTime) {
+  time_t secs;
+  if (!LocalTimeToEpoch(LocalTime, secs)) return false;
+  timespec times[2];
+  ModificationTimes(secs, times);
+  return ::futimens(Handle, times) == 0;
+}
+
+// A mode that is already right is not written again: the call would change
+// nothing but the status-change time.
 bool FileSetAttr(const std::string& Name, uint32_t DosAttributes, uint32_t UnixMode) {
   struct stat st{};
   if (::lstat(Name.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
-  mode_t mode;
-  if (UnixMode & 0777) {
-    mode = UnixMode & 0777;  // never setuid, setgid or sticky
-  } else {
-    mode = st.st_mode & 0777;
-    if (DosAttributes & 0x01) mode &= ~static_cast<mode_t>(0222);
-  }
+  mode_t mode = AttributeMode(st.st_mode, DosAttributes, UnixMode);
+  if ((st.st_mode & 07777) == mode) return true;
   return ::chmod(Name.c_str(), mode) == 0;
+}
+
+bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode) {
+  struct stat st{};
+  if (::fstat(Handle, &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  mode_t mode = AttributeMode(st.st_mode, DosAttributes, UnixMode);
+  if ((st.st_mode & 07777) == mode) return true;
+  return ::fchmod(Handle, mode) == 0;
 }
 
 std::string ExtractFilePath(const std::string& Name) {

@@ -20,6 +20,10 @@ bool FileExists(const std::string& Name);       // a regular file (or a link to 
 bool DirectoryExists(const std::string& Name);  // a folder (or a link to one)
 bool PathExistsNoFollow(const std::string& Name);
 bool IsSymLink(const std::string& Name);
+// What Name is, without following a final link: one look-up for the
+// questions PathExistsNoFollow and IsSymLink answer separately.
+enum class TPathKind { pkMissing, pkLink, pkFolder, pkOther };
+TPathKind PathKindNoFollow(const std::string& Name);
 int64_t FileSizeOf(const std::string& Name);   // -1 when it cannot be read
 bool CreateDir(const std::string& Name);
 bool DeleteFile(const std::string& Name);
@@ -34,6 +38,11 @@ bool FileSetDate(const std::string& Name, TDateTime LocalTime);
 // write bits) or, when UnixMode is not 0, those permission bits (without
 // setuid, setgid and sticky).
 bool FileSetAttr(const std::string& Name, uint32_t DosAttributes, uint32_t UnixMode);
+// The same two on a file this process holds open: no name is looked up
+// again (an extraction sets them on every file it writes, so the path walks
+// add up), and a name replaced since the file was opened is not followed.
+bool FileSetDateHandle(int Handle, TDateTime LocalTime);
+bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode);
 
 std::string ExtractFilePath(const std::string& Name);  // with trailing separator
 std::string ExtractFileName(const std::string& Name);

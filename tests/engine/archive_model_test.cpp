@@ -275,6 +275,42 @@ TEST(UnsafeNames, AreFailedItemsAndNothingIsWrittenOutside) {
   EXPECT_EQ(testutil::ReadFile(base + "/dots..name.txt"), "fine");
 }
 
+// Real folders found during one walk are not examined again for the items
+// after them; links never count as found, and the next walk looks afresh.
+TEST(UnsafeNames, EveryItemThroughALinkIsRefusedAndEachWalkLooksAgain) {
+  TempDir root;
+  const std::string base = root / "base";
+  rtl::CreateDir(base);
+  rtl::CreateDir(root / "elsewhere");
+  ASSERT_EQ(symlink((root / "elsewhere").c_str(), (base + "/link").c_str()), 0);
+  MemArchive a(ArchiveOf({{"d/1.txt", "1"},
+                          {"link/1.txt", "x"},
+                          {"d/sub/2.txt", "2"},
+                          {"link/sub/2.txt", "x"},
+                          {"d/3.txt", "3"},
+                          {"link/3.txt", "x"}}));
+  a.zip->SetBaseDirectory(base);
+  a.zip->SetExtractOptions({eoCreateDirs, eoRestorePath});
+  std::vector<std::string> failed;
+  a.zip->OnProcessItemFailure = [&](rtl::TObject*, TAbArchiveItem* item, TAbProcessType, TAbErrorClass, int code) {
+    EXPECT_EQ(code, 32);
+    failed.push_back(item->FileName());
+  };
+  a.zip->ExtractFiles("*.*");
+  EXPECT_EQ(failed, (std::vector<std::string>{"link/1.txt", "link/sub/2.txt", "link/3.txt"}));
+  EXPECT_EQ(testutil::ReadFile(base + "/d/sub/2.txt"), "2");
+  EXPECT_EQ(testutil::ReadFile(base + "/d/3.txt"), "3");
+  EXPECT_TRUE(std::filesystem::is_empty(root / "elsewhere"));
+
+  // Between walks the real folder becomes a link: the next walk sees it.
+  std::filesystem::remove_all(base + "/d");
+  ASSERT_EQ(symlink((root / "elsewhere").c_str(), (base + "/d").c_str()), 0);
+  failed.clear();
+  a.zip->ExtractFiles("*.*");
+  EXPECT_EQ(failed.size(), 6u);
+  EXPECT_TRUE(std::filesystem::is_empty(root / "elsewhere"));
+}
+
 TEST(UnsafeNames, PlantedLinkAtTheFileNameIsNotFollowed) {
   TempDir root;
   const std::string base = root / "base";
