@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+#include "rtl/DateUtils.h"
+
 namespace ab {
 
 extern const uint32_t Crc32Table[256];
@@ -25,5 +27,29 @@ uint32_t Crc32OfString(const std::string& S);
 
 // The straightforward byte loop, kept for tests and benchmarks.
 void UpdateCrc32Bytewise(uint32_t& CurCrc, const void* Buffer, int64_t BufSize);
+
+// ---------------------------------------------------------------------------
+// DOS date and time: two 16-bit words in local time, year from 1980,
+// two-second resolution.
+// ---------------------------------------------------------------------------
+
+// Raises EConvertError for a date or time that does not exist.
+rtl::TDateTime UnpackDosDateTime(uint16_t Date, uint16_t Time);
+bool TryUnpackDosDateTime(uint16_t Date, uint16_t Time, rtl::TDateTime& Result);
+// Years outside 1980..2107 give 0 for both words; seconds are halved downwards.
+void PackDosDateTime(rtl::TDateTime Value, uint16_t& Date, uint16_t& Time);
+
+// ---------------------------------------------------------------------------
+// Attributes
+// ---------------------------------------------------------------------------
+
+constexpr uint32_t faReadOnly = 0x01;
+constexpr uint32_t faHidden = 0x02;
+constexpr uint32_t faSysFile = 0x04;
+constexpr uint32_t faDirectory = 0x10;
+constexpr uint32_t faArchive = 0x20;
+
+// File-system attributes for a Unix mode word.
+uint32_t UnixModeToAttributes(uint32_t Mode);
 
 } // namespace ab

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,31 @@
 #include "rtl/SysUtils.h"
 
 namespace rtl {
+
+// Common base of the engine's objects, so that events can name their sender.
+class TObject {
+public:
+  virtual ~TObject() = default;
+};
+
+// A set of enumeration values, as a bit mask (values below 32).
+template <typename E>
+class TSet {
+public:
+  constexpr TSet() = default;
+  constexpr TSet(std::initializer_list<E> values) {
+    for (E v : values) Include(v);
+  }
+  constexpr bool Has(E v) const { return (FBits >> static_cast<unsigned>(v)) & 1u; }
+  constexpr void Include(E v) { FBits |= 1u << static_cast<unsigned>(v); }
+  constexpr void Exclude(E v) { FBits &= ~(1u << static_cast<unsigned>(v)); }
+  constexpr bool Empty() const { return FBits == 0; }
+  constexpr uint32_t Bits() const { return FBits; }
+  constexpr bool operator==(const TSet&) const = default;
+
+private:
+  uint32_t FBits = 0;
+};
 
 enum class TSeekOrigin : uint16_t { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 using enum TSeekOrigin;

@@ -1,0 +1,653 @@
+#include "archive/AbArcTyp.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "archive/AbExcept.h"
+#include "archive/AbUtils.h"
+#include "rtl/FileSys.h"
+#include "rtl/Text.h"
+
+namespace ab {
+
+uint8_t AbPercentage(int64_t Done, int64_t Total) {
+  if (Total <= 0) return 0;
+  if (Done >= Total) return 100;
+  if (Done <= 0) return 0;
+  // Done < Total, so Done * 100 fits unless Total is near 2^63; divide first then.
+  if (Done > INT64_MAX / 100) return static_cast<uint8_t>(Done / (Total / 100));
+  return static_cast<uint8_t>(Done * 100 / Total);
+}
+
+// ===========================================================================
+// Mask matching
+// ===========================================================================
+
+namespace {
+
+std::string Backslashed(std::string s) {
+  std::replace(s.begin(), s.end(), '/', '\\');
+  return s;
+}
+
+// Drops a leading "C:\" or "\\server\share\" from a mask.
+std::string WithoutDrive(const std::string& mask) {
+  if (mask.size() >= 2 && mask[1] == ':') {
+    size_t skip = 2;
+    if (mask.size() > 2 && mask[2] == '\\') skip = 3;
+    return mask.substr(skip);
+  }
+  if (mask.rfind("\\\\", 0) == 0) {
+    size_t server = mask.find('\\', 2);
+    if (server == std::string::npos) return "";
+    size_t share = mask.find('\\', server + 1);
+    if (share == std::string::npos) return "";
+    return mask.substr(share + 1);
+  }
+  return mask;
+}
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+} // namespace
+
+// Wildcard match with "*" (any run, also empty) and "?" (one character).
+// The greedy form with one back-tracking point gives the same answers as
+// trying every split recursively, in linear space and without the
+// exponential worst case of the recursive form.
+bool MatchPattern(const std::string& Source, const std::string& Pattern) {
+  if (Source.empty()) return Pattern.empty();
+  if (Pattern == "*.*" || Pattern == "*") return true;
+  size_t s = 0, p = 0, starP = std::string::npos, starS = 0;
+  while (s < Source.size()) {
+    if (p < Pattern.size() && Pattern[p] == '*') {
+      starP = p++;
+      starS = s;
+    } else if (p < Pattern.size() && (Pattern[p] == '?' || Pattern[p] == Source[s])) {
+      ++p;
+      ++s;
+    } else if (starP != std::string::npos) {
+      p = starP + 1;
+      s = ++starS;
+    } else {
+      return false;
+    }
+  }
+  while (p < Pattern.size() && Pattern[p] == '*') ++p;
+  return p == Pattern.size();
+}
+
+bool MatchFileMask(const std::string& Name, const std::string& Mask) {
+  std::string n = rtl::AsciiUpper(Name), m = rtl::AsciiUpper(Mask);
+  auto split = [](const std::string& s, std::string& folder, std::string& file) {
+    size_t p = s.find_last_of("\\:");
+    folder = p == std::string::npos ? "" : s.substr(0, p + 1);
+    file = p == std::string::npos ? s : s.substr(p + 1);
+  };
+  std::string nf, nn, mf, mn;
+  split(n, nf, nn);
+  split(m, mf, mn);
+  if (!mf.empty() && !MatchPattern(nf, mf)) return false;
+  return MatchPattern(nn, mn);
+}
+
+// ===========================================================================
+// TAbArchiveItem
+// ===========================================================================
+
+rtl::TDateTime TAbArchiveItem::LastModTimeAsDateTime() const {
+  return UnpackDosDateTime(LastModFileDate(), LastModFileTime());
+}
+
+void TAbArchiveItem::SetLastModTimeAsDateTime(rtl::TDateTime V) {
+  uint16_t d, t;
+  PackDosDateTime(V, d, t);
+  SetLastModFileDate(d);
+  SetLastModFileTime(t);
+}
+
+std::string TAbArchiveItem::DiskPath() const { return rtl::ExtractFilePath(FDiskFileName); }
+
+bool TAbArchiveItem::MatchesStoredName(const std::string& FileMask) const {
+  std::string mask = WithoutDrive(Backslashed(FileMask));
+  std::string name = Backslashed(FileName());
+  if (IsDirectory() && !name.empty() && name.back() == '\\') name.pop_back();
+  return MatchFileMask(name, mask);
+}
+
+bool TAbArchiveItem::MatchesStoredNameEx(const std::string& FileMask) const {
+  size_t start = 0;
+  while (start <= FileMask.size()) {
+    size_t end = FileMask.find(';', start);
+    if (end == std::string::npos) end = FileMask.size();
+    std::string piece = FileMask.substr(start, end - start);
+    size_t a = 0, b = piece.size();
+    while (a < b && IsBlankOrControl(piece[a])) ++a;
+    while (b > a && IsBlankOrControl(piece[b - 1])) --b;
+    piece = piece.substr(a, b - a);
+    if (!piece.empty() && MatchesStoredName(piece)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool TAbArchiveItem::MatchesDiskName(const std::string& FileMask) const {
+  return MatchFileMask(Backslashed(FDiskFileName), Backslashed(FileMask));
+}
+
+// ===========================================================================
+// TAbArchiveList
+// ===========================================================================
+
+TAbArchiveList::TAbArchiveList(bool AOwnsItems) : FOwnsItems(AOwnsItems) {}
+
+TAbArchiveList::~TAbArchiveList() { Clear(); }
+
+uint32_t TAbArchiveList::NameHash(const std::string& Name) {
+  uint32_t h = 0;
+  for (char16_t c : rtl::Utf8ToUtf16(Name)) {
+    h = (h << 4) + rtl::UpperChar16(c);
+    uint32_t g = h & 0xF0000000u;
+    if (g != 0) h ^= g >> 24;
+    h &= ~g;
+  }
+  return h % kBuckets;
+}
+
+void TAbArchiveList::Link(TAbArchiveItem* Item) {
+  auto& head = HashTable[NameHash(Item->FileName())];
+  Item->NextItem = head;
+  head = Item;
+}
+
+// Unlinks from its bucket either the exact object or the first item whose
+// name equals the object's name.
+void TAbArchiveList::Unlink(TAbArchiveItem* Item, bool ExactObject) {
+  const std::string name = Item->FileName();
+  TAbArchiveItem** link = &HashTable[NameHash(name)];
+  while (*link) {
+    TAbArchiveItem* cur = *link;
+    if (ExactObject ? cur == Item : rtl::SameTextAscii(cur->FileName(), name)) {
+      *link = cur->NextItem;
+      cur->NextItem = nullptr;
+      return;
+    }
+    link = &cur->NextItem;
+  }
+}
+
+int TAbArchiveList::Add(TAbArchiveItem* Item) {
+  if (FOwnsItems) Link(Item);
+  FList.push_back(Item);
+  return Count() - 1;
+}
+
+void TAbArchiveList::Clear() {
+  if (FOwnsItems)
+    for (TAbArchiveItem* item : FList) delete item;
+  FList.clear();
+  HashTable.fill(nullptr);
+}
+
+TAbArchiveItem* TAbArchiveList::Get(int Index) const {
+  if (Index < 0 || Index >= Count()) throw rtl::EListError(Index);
+  return FList[static_cast<size_t>(Index)];
+}
+
+void TAbArchiveList::Delete(int Index) {
+  TAbArchiveItem* old = Get(Index);
+  if (FOwnsItems) {
+    Unlink(old, false);
+    delete old;
+  }
+  FList.erase(FList.begin() + Index);
+}
+
+void TAbArchiveList::Put(int Index, TAbArchiveItem* Item) {
+  TAbArchiveItem* old = Get(Index);
+  if (FOwnsItems) {
+    Unlink(old, false);
+    delete old;
+    Link(Item);
+  }
+  FList[static_cast<size_t>(Index)] = Item;
+}
+
+void TAbArchiveList::Rename(TAbArchiveItem* Item, const std::string& NewName) {
+  if (FOwnsItems) Unlink(Item, true);
+  Item->SetFileName(NewName);
+  if (FOwnsItems) Link(Item);
+}
+
+int TAbArchiveList::Find(const std::string& FileName) const {
+  if (FOwnsItems) {
+    for (TAbArchiveItem* p = HashTable[NameHash(FileName)]; p; p = p->NextItem) {
+      if (rtl::SameTextAscii(p->FileName(), FileName)) {
+        auto it = std::find(FList.begin(), FList.end(), p);
+        return it == FList.end() ? -1 : static_cast<int>(it - FList.begin());
+      }
+    }
+    return -1;
+  }
+  // Without the index: the most recently added match, as the index gives.
+  for (int i = Count() - 1; i >= 0; --i)
+    if (rtl::SameTextAscii(FList[static_cast<size_t>(i)]->FileName(), FileName)) return i;
+  return -1;
+}
+
+bool TAbArchiveList::IsActiveDupe(const std::string& FileName) const {
+  for (TAbArchiveItem* item : FList)
+    if (rtl::SameTextAscii(item->FileName(), FileName) && item->Action() != aaDelete) return true;
+  return false;
+}
+
+// ===========================================================================
+// TAbArchive: construction
+// ===========================================================================
+
+TAbArchive::TAbArchive(const std::string& FileName, uint16_t Mode) {
+  auto* fs = new rtl::TFileStream(FileName, Mode);
+  InitFromStream(fs, FileName);
+  FOwnsStream = true;
+  FMode = Mode;
+}
+
+TAbArchive::TAbArchive(TStream* AStream, const std::string& ArchiveName) { InitFromStream(AStream, ArchiveName); }
+
+void TAbArchive::InitFromStream(TStream* AStream, const std::string& ArchiveName) {
+  FIsDirty = false;
+  FAutoSave = false;
+  FItemList = std::make_unique<TAbArchiveList>(true);
+  FStoreOptions = {};
+  FExtractOptions = {};
+  FStatus = asIdle;
+  OnProgress = [this](uint8_t Progress, bool& Abort) { DoProgress(Progress, Abort); };
+  SetBaseDirectory(rtl::ExtractFilePath(rtl::AppFileName()));
+  FArchiveName = ArchiveName;
+  FStream = AStream;
+}
+
+TAbArchive::~TAbArchive() {
+  FItemList.reset();
+  if (FOwnsStream) delete FStream;
+  FLogStream.reset();
+}
+
+void TAbArchive::ReplaceStream(TStream* NewStream, bool Owns) {
+  if (FOwnsStream && FStream != NewStream) delete FStream;
+  FStream = NewStream;
+  FOwnsStream = Owns;
+}
+
+void TAbArchive::Load() {
+  try {
+    LoadArchive();
+  } catch (...) {
+    DoLoad();
+    throw;
+  }
+  FStatus = asIdle;
+  DoLoad();
+}
+
+void TAbArchive::RequireValid() const {
+  if (FStatus == asInvalid) throw EAbNoArchive();
+}
+
+void TAbArchive::Save() {
+  bool pending = FIsDirty;
+  for (TAbArchiveItem* item : *FItemList)
+    if (item->Action() != aaNone) pending = true;
+  if (pending) SaveArchive();
+}
+
+void TAbArchive::SaveIfPending(TAbArchiveItem* Item) {
+  if (Item->Action() != aaNone) Save();
+}
+
+// ===========================================================================
+// TAbArchive: properties
+// ===========================================================================
+
+void TAbArchive::SetBaseDirectory(const std::string& Value) {
+  std::string v = Value;
+  if (v.size() > 1 && v.back() == rtl::PathDelim) v.pop_back();
+  if (!v.empty() && !rtl::DirectoryExists(v)) throw EAbNoSuchDirectory();
+  FBaseDirectory = v;
+}
+
+void TAbArchive::SetLogging(bool Value) {
+  FLogging = Value;
+  FLogStream.reset();
+  if (FLogging && !FLogFile.empty()) {
+    try {
+      FLogStream = std::make_unique<rtl::TFileStream>(FLogFile, rtl::fmCreate);
+    } catch (const std::exception&) {
+      throw EAbException(AbResString::ErrorCreatingLogFile, 0);
+    }
+    WriteLogEntry(FArchiveName, " logging ");
+  }
+}
+
+// One log line: name, word, local date and time, CR LF, as UTF-16LE code
+// units without a byte-order mark.
+void TAbArchive::WriteLogEntry(const std::string& Name, const std::string& Word) {
+  if (!FLogStream) return;
+  std::u16string line = rtl::Utf8ToUtf16(Name + Word + rtl::DateTimeToStr(rtl::Now()) + "\r\n");
+  std::string bytes;
+  bytes.reserve(line.size() * 2);
+  for (char16_t c : line) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  FLogStream->WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+}
+
+// ===========================================================================
+// TAbArchive: notifiers
+// ===========================================================================
+
+void TAbArchive::DoProcessItemFailure(TAbArchiveItem* Item, TAbProcessType ProcessType, TAbErrorClass ErrorClass,
+                                      int ErrorCode) {
+  if (OnProcessItemFailure) OnProcessItemFailure(this, Item, ProcessType, ErrorClass, ErrorCode);
+}
+
+void TAbArchive::DoArchiveSaveProgress(uint8_t Progress, bool& Abort) {
+  Abort = false;
+  if (OnArchiveSaveProgress) OnArchiveSaveProgress(this, Progress, Abort);
+}
+
+void TAbArchive::DoArchiveProgress(uint8_t Progress, bool& Abort) {
+  Abort = false;
+  if (OnArchiveProgress) OnArchiveProgress(this, Progress, Abort);
+}
+
+void TAbArchive::DoArchiveItemProgress(TAbArchiveItem* Item, uint8_t Progress, bool& Abort) {
+  Abort = false;
+  if (OnArchiveItemProgress) OnArchiveItemProgress(this, Item, Progress, Abort);
+}
+
+void TAbArchive::DoConfirmOverwrite(std::string& Name, bool& Confirm) {
+  Confirm = true;
+  if (OnConfirmOverwrite) OnConfirmOverwrite(Name, Confirm);
+}
+
+void TAbArchive::DoConfirmProcessItem(TAbArchiveItem* Item, TAbProcessType ProcessType, bool& Confirm) {
+  static const char* const kWords[] = {" added ",    " deleted ",  " extracted ",     " freshened ",
+                                       " moved ",    " replaced ", "Unhandled Entity"};
+  Confirm = true;
+  if (OnConfirmProcessItem) OnConfirmProcessItem(this, Item, ProcessType, Confirm);
+  if (Confirm && FLogging && FLogStream) WriteLogEntry(Item->FileName(), kWords[ProcessType]);
+}
+
+void TAbArchive::DoConfirmSave(bool& Confirm) {
+  Confirm = true;
+  if (OnConfirmSave) OnConfirmSave(this, Confirm);
+}
+
+void TAbArchive::DoLoad() {
+  if (OnLoad) OnLoad(this);
+}
+
+void TAbArchive::DoProgress(uint8_t Progress, bool& Abort) {
+  Abort = false;
+  DoArchiveItemProgress(FCurrentItem, Progress, Abort);
+}
+
+void TAbArchive::DoSave() {
+  if (OnSave) OnSave(this);
+}
+
+void TAbArchive::DoDeflateProgress(int aPercentDone) {
+  bool abort = false;
+  DoProgress(static_cast<uint8_t>(aPercentDone), abort);
+  if (abort) throw EAbAbortProgress(AbResString::UserAbort);
+}
+
+void TAbArchive::DoInflateProgress(int aPercentDone) { DoDeflateProgress(aPercentDone); }
+
+void TAbArchive::DoSpanningMediaRequest(TObject*, int, std::string&, bool&) { throw EAbSpanningNotSupported(); }
+
+// ===========================================================================
+// TAbArchive: extraction
+// ===========================================================================
+
+void TAbArchive::ClassifyException(const std::exception& E, TAbErrorClass& ErrorClass, int& ErrorCode) {
+  ErrorCode = 0;
+  if (auto* ab = dynamic_cast<const EAbException*>(&E)) {
+    ErrorClass = ecArvelo;
+    ErrorCode = ab->ErrorCode;
+  } else if (auto* io = dynamic_cast<const rtl::EInOutError*>(&E)) {
+    ErrorClass = ecInOutError;
+    ErrorCode = io->ErrorCode;
+  } else if (dynamic_cast<const rtl::EFilerError*>(&E)) {
+    ErrorClass = ecFilerError;
+  } else if (dynamic_cast<const rtl::EFOpenError*>(&E)) {
+    ErrorClass = ecFileOpenError;
+  } else if (dynamic_cast<const rtl::EFCreateError*>(&E)) {
+    ErrorClass = ecFileCreateError;
+  } else {
+    ErrorClass = ecOther;
+  }
+}
+
+void TAbArchive::CreateFolderPath(const std::string& Path) {
+  if (Path.empty() || rtl::DirectoryExists(Path)) return;
+  // Each prefix ending before a separator, then the whole path.
+  for (size_t p = Path.find(rtl::PathDelim, 1);; p = Path.find(rtl::PathDelim, p + 1)) {
+    std::string prefix = p == std::string::npos ? Path : Path.substr(0, p);
+    if (!prefix.empty() && !rtl::DirectoryExists(prefix)) {
+      if (!rtl::CreateDir(prefix) && !rtl::DirectoryExists(prefix)) rtl::RaiseLastOSError("Unable to create directory \"" + prefix + "\"");
+    }
+    if (p == std::string::npos) break;
+  }
+}
+
+namespace {
+
+// A stored name may not leave the base folder: no absolute name, no ".."
+// segment (with either separator). ":" is an ordinary character here.
+bool IsUnsafeStoredName(const std::string& name) {
+  if (name.empty()) return false;
+  if (name[0] == '/' || name[0] == '\\') return true;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    if (end - start == 2 && name.compare(start, 2, "..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// True when a folder between Base and the file Name (both native) is a
+// symbolic link already on disk: writing through it could leave Base.
+bool PathRunsThroughLink(const std::string& Base, const std::string& Name) {
+  std::string base = rtl::IncludeTrailingPathDelimiter(Base);
+  if (Base.empty() || Name.compare(0, base.size(), base) != 0) return false;
+  for (size_t p = Name.find(rtl::PathDelim, base.size()); p != std::string::npos;
+       p = Name.find(rtl::PathDelim, p + 1)) {
+    std::string prefix = Name.substr(0, p);
+    if (rtl::IsSymLink(prefix)) return true;
+    if (!rtl::PathExistsNoFollow(prefix)) return false;
+  }
+  return false;
+}
+
+} // namespace
+
+bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewName, std::string& UseName) {
+  const bool isDir = Item->IsDirectory();
+  if (isDir && !(FExtractOptions.Has(eoCreateDirs) && FExtractOptions.Has(eoRestorePath))) return false;
+
+  const bool derived = NewName.empty();
+  if (derived) {
+    std::string stored = Item->FileName();
+    if (IsUnsafeStoredName(stored)) {
+      // Reported like any failed item; nothing is created for it.
+      ReportItemFailure(Item, EAbUnsafeName(stored));
+      return false;
+    }
+    UseName = stored;
+    std::replace(UseName.begin(), UseName.end(), '\\', rtl::PathDelim);
+    if (isDir && !UseName.empty() && UseName.back() == rtl::PathDelim) UseName.pop_back();
+    if (!FExtractOptions.Has(eoRestorePath)) UseName = rtl::ExtractFileName(UseName);
+  } else {
+    UseName = NewName;
+  }
+
+  if (UseName.empty() || UseName[0] != rtl::PathDelim) {
+    std::string base = FBaseDirectory;
+    if (!base.empty() && base.back() != rtl::PathDelim) base += rtl::PathDelim;
+    UseName = base + UseName;
+  }
+
+  if (derived && PathRunsThroughLink(FBaseDirectory, UseName)) {
+    ReportItemFailure(Item, EAbUnsafeName(Item->FileName()));
+    return false;
+  }
+
+  std::string folder = rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(UseName));
+  if (!folder.empty() && !rtl::DirectoryExists(folder)) {
+    if (FExtractOptions.Has(eoCreateDirs))
+      CreateFolderPath(folder);
+    else
+      throw EAbNoSuchDirectory();
+  }
+
+  bool result = true;
+  if (!isDir && rtl::FileExists(UseName)) DoConfirmOverwrite(UseName, result);
+  return result;
+}
+
+void TAbArchive::ExtractAt(int Index, const std::string& NewName) {
+  RequireValid();
+  TAbArchiveItem* item = FItemList->Get(Index);
+  SaveIfPending(item);
+  bool confirm = true;
+  DoConfirmProcessItem(item, ptExtract, confirm);
+  if (!confirm) return;
+  std::string useName;
+  if (!ResolveOutputName(item, NewName, useName)) return;
+  try {
+    FCurrentItem = item;
+    ExtractItemAt(Index, useName);
+  } catch (const std::exception& e) {
+    ReportItemFailure(item, e);
+  }
+}
+
+void TAbArchive::ReportItemFailure(TAbArchiveItem* Item, const std::exception& E) {
+  TAbErrorClass ec;
+  int code;
+  ClassifyException(E, ec, code);
+  FLastFailureMessage = E.what();
+  DoProcessItemFailure(Item, ptExtract, ec, code);
+}
+
+void TAbArchive::TestAt(int Index) {
+  RequireValid();
+  TAbArchiveItem* item = FItemList->Get(Index);
+  try {
+    FCurrentItem = item;
+    TestItemAt(Index);
+  } catch (const std::exception& e) {
+    ReportItemFailure(item, e);
+  }
+}
+
+void TAbArchive::Extract(TAbArchiveItem* aItem, const std::string& NewName) {
+  RequireValid();
+  int index = FindItem(aItem);
+  if (index != -1) ExtractAt(index, NewName);
+}
+
+void TAbArchive::ExtractFiles(const std::string& FileMask) { ExtractFilesEx(FileMask, ""); }
+
+// The selection loop shared by the extract and test operations: every list
+// position is visited, the selected ones are processed, and archive
+// progress reports the share of positions visited after each one.
+void TAbArchive::WalkItems(const std::function<bool(TAbArchiveItem*)>& Selected,
+                           const std::function<void(int)>& Process) {
+  RequireValid();
+  if (Count() == 0) return;
+  const int n = Count();
+  bool abort = false;
+  for (int i = 0; i < n; ++i) {
+    if (Selected(FItemList->Get(i))) Process(i);
+    DoArchiveProgress(AbPercentage(i + 1, Count()), abort);
+    if (abort) throw EAbUserAbort();
+  }
+  DoArchiveProgress(100, abort);
+}
+
+void TAbArchive::ExtractFilesEx(const std::string& FileMask, const std::string& ExclusionMask) {
+  WalkItems(
+      [&](TAbArchiveItem* item) {
+        return item->MatchesStoredNameEx(FileMask) && !item->MatchesStoredNameEx(ExclusionMask) &&
+               (FExtractOptions.Has(eoCreateDirs) || !item->IsDirectory());
+      },
+      [&](int i) { ExtractAt(i, ""); });
+}
+
+void TAbArchive::ExtractTaggedItems() {
+  WalkItems([](TAbArchiveItem* item) { return item->Tagged(); }, [&](int i) { ExtractAt(i, ""); });
+}
+
+void TAbArchive::ExtractToStream(const std::string& aFileName, TStream* aStream) {
+  RequireValid();
+  int index = FindFile(aFileName);
+  if (index == -1) return;
+  TAbArchiveItem* item = FItemList->Get(index);
+  SaveIfPending(item);
+  bool confirm = true;
+  DoConfirmProcessItem(item, ptExtract, confirm);
+  if (!confirm) return;
+  try {
+    FCurrentItem = item;
+    ExtractItemToStreamAt(index, aStream);
+  } catch (const std::exception& e) {
+    ReportItemFailure(item, e);
+  }
+}
+
+void TAbArchive::TestTaggedItems() {
+  WalkItems([](TAbArchiveItem* item) { return item->Tagged(); },
+            [&](int i) {
+              FCurrentItem = FItemList->Get(i);
+              TestItemAt(i);
+            });
+}
+
+// ===========================================================================
+// TAbArchive: selection and lookup
+// ===========================================================================
+
+void TAbArchive::TagItems(const std::string& FileMask) {
+  for (TAbArchiveItem* item : *FItemList)
+    if (item->MatchesStoredNameEx(FileMask)) item->SetTagged(true);
+}
+
+void TAbArchive::UnTagItems(const std::string& FileMask) {
+  for (TAbArchiveItem* item : *FItemList)
+    if (item->MatchesStoredNameEx(FileMask)) item->SetTagged(false);
+}
+
+void TAbArchive::ClearTags() {
+  for (TAbArchiveItem* item : *FItemList) item->SetTagged(false);
+}
+
+int TAbArchive::FindFile(const std::string& aFileName) const { return FItemList->Find(aFileName); }
+
+int TAbArchive::FindItem(TAbArchiveItem* aItem) const { return FItemList->Find(aItem->FileName()); }
+
+// ===========================================================================
+// TAbArchiveStreamHelper
+// ===========================================================================
+
+TAbArchiveStreamHelper::TAbArchiveStreamHelper(TStream* AStream) : FStream(AStream) {
+  if (!AStream) throw rtl::Exception("nil stream");
+}
+
+} // namespace ab

@@ -1,0 +1,93 @@
+// AbDfOutW: the inflater's output window: history for back-references, the
+// way out to the destination, and the check value of everything written.
+//
+// What the destination sees is fixed: output leaves in pieces of 32 KiB once
+// the window is full (64 KiB produced for Deflate, 96 KiB for Deflate64),
+// each piece is added to the check value as it leaves, and the final call
+// writes the remainder. The partial-size stop is measured from the oldest
+// byte not yet written, which equals the output so far until the first piece
+// has left.
+//
+// How the memory works is free, and it is built for speed. The buffer is
+// several times larger than the history needs, and writing a piece out only
+// advances FStart; the bytes stay where they are. Only when the free room
+// behind the write point would become too small for the longest match are
+// the history and the unwritten bytes moved down to the buffer start, once
+// per few hundred KiB of output instead of once per 32 KiB. The buffer keeps
+// kCopySlack spare bytes past the longest match so that the decoder may copy
+// matches in 16-byte strides without checking the end.
+//
+// FStart + the write point is where the next piece is due; FStart + the
+// partial size (never beyond the write point) is where the partial stop is
+// due. EventPoint gives the nearer of the two, so the decoder's fast loop
+// compares one pointer per literal or match.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "archive/AbDfBase.h"
+#include "rtl/Classes.h"
+
+namespace ab {
+
+class TAbDfDecoder;
+
+class TAbDfOutputWindow {
+public:
+  TAbDfOutputWindow(rtl::TStream* aStream, bool aUseDeflate64, bool aUseCRC32, int32_t aPartSize, bool aTestOnly,
+                    TAbLogger* aLog);
+  ~TAbDfOutputWindow();
+  TAbDfOutputWindow(const TAbDfOutputWindow&) = delete;
+  TAbDfOutputWindow& operator=(const TAbDfOutputWindow&) = delete;
+
+  void AddLiteral(uint8_t aCh) {
+    *FCurrent++ = aCh;
+    if (FCurrent >= EventPoint()) AfterAdd();
+  }
+  void AddLenDist(int32_t aLen, int32_t aDist);
+  void AddBuffer(const void* aBuffer, int32_t aCount);
+
+  // Bytes produced so far (written or counted, plus those still pending).
+  int64_t Position();
+  // Writes out everything pending, then gives the CRC-32 (inverted) or the
+  // Adler-32 value.
+  uint32_t Checksum();
+  // The final write-out. Destruction does it when Close was not called; a
+  // failure there is swallowed, so callers that want to see it call Close.
+  void Close();
+
+  TAbLogger* Log() const { return FLog; }
+
+  // Copying a match in 16-byte strides writes up to 15 bytes past its end.
+  static constexpr int32_t kCopySlack = 64;
+  static constexpr int32_t kSlideCount = 32768;
+
+private:
+  friend class TAbDfDecoder;
+
+  uint8_t* EventPoint() const { return FStart + (FPartSize > 0 ? FPartSize : FWritePoint); }
+  // After a literal or a match: the partial stop, then the pieces now due.
+  void AfterAdd();
+  void Slide();
+  void Compact();
+  void WriteOut(const uint8_t* aData, int32_t aCount);
+
+  std::unique_ptr<uint8_t[]> FBuffer;
+  uint8_t* FBufEnd;
+  uint8_t* FStart;    // oldest byte not yet written out
+  uint8_t* FCurrent;  // next byte to produce
+  uint32_t FChecksum;
+  TAbLogger* FLog;
+  int32_t FPartSize;
+  int32_t FWritePoint;
+  int32_t FHistory;   // the longest distance of the format
+  int32_t FMaxMatch;  // the longest match of the format
+  rtl::TStream* FStream;
+  int64_t FStreamPos = 0;
+  bool FTestOnly;
+  bool FUseCRC32;
+  bool FClosed = false;
+};
+
+} // namespace ab

@@ -1,0 +1,45 @@
+// AbUnzOutStm: the output stage of the item pipeline.
+//
+// Every decoder writes its bytes here; the stage updates the CRC-32 over each
+// buffer as it passes (never a second pass over the data), forwards it to
+// the real destination (a file, a caller's stream or a discard sink) and
+// reports item progress only when the integer percentage changes, so an
+// item costs at most 100 callbacks however its decoder writes.
+//
+// It also guards the declared size: a decoder that produces more bytes than
+// the item declares is stopped at that size (nothing past it reaches the
+// destination) with EAbSizeMismatch. A hostile archive cannot turn a small
+// item into an unbounded file.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/AbArcTyp.h"
+#include "rtl/Classes.h"
+
+namespace ab {
+
+class TAbUnzipOutputStream : public rtl::TStream {
+public:
+  explicit TAbUnzipOutputStream(rtl::TStream* aStream) : FStream(aStream) {}
+
+  int64_t Read(void* Buffer, int64_t Count) override;  // always fails
+  int64_t Write(const void* Buffer, int64_t Count) override;
+  int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override;
+
+  uint32_t CRC32() const { return ~FCRC32; }
+  rtl::TStream* Stream() const { return FStream; }
+  int64_t UncompressedSize() const { return FUncompressedSize; }
+  void SetUncompressedSize(int64_t V) { FUncompressedSize = V; }
+  int64_t BytesWritten() const { return FBytesWritten; }
+  TAbProgressEvent OnProgress;
+
+private:
+  int64_t FBytesWritten = 0;
+  uint32_t FCRC32 = 0xFFFFFFFFu;
+  uint8_t FCurrentProgress = 0;
+  rtl::TStream* FStream;
+  int64_t FUncompressedSize = 0;
+};
+
+} // namespace ab

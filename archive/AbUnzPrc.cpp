@@ -1,0 +1,406 @@
+#include "archive/AbUnzPrc.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/AbBzip2.h"
+#include "archive/AbDfBase.h"
+#include "archive/AbDfCryS.h"
+#include "archive/AbDfDec.h"
+#include "archive/AbExcept.h"
+#include "archive/AbLZMA.h"
+#include "archive/AbSpanSt.h"
+#include "archive/AbUnzHelper.h"
+#include "archive/AbWavPack.h"
+#include "archive/AbUnzOutStm.h"
+#include "archive/AbUtils.h"
+#include "rtl/FileSys.h"
+
+namespace ab {
+
+// ===========================================================================
+// TAbUnzipSubsetStream
+// ===========================================================================
+
+TAbUnzipSubsetStream::TAbUnzipSubsetStream(rtl::TStream* aStream, int64_t aStreamSize) : FStream(aStream) {
+  FStartPos = aStream->Position();
+  FCurPos = FStartPos;
+  FEndPos = FStartPos + std::max<int64_t>(aStreamSize, 0);
+}
+
+int64_t TAbUnzipSubsetStream::Read(void* Buffer, int64_t Count) {
+  if (Count > FEndPos - FCurPos) Count = FEndPos - FCurPos;
+  if (Count <= 0) return 0;
+  int64_t n = FStream->Read(Buffer, Count);
+  if (n > 0) FCurPos += n;
+  return n;
+}
+
+int64_t TAbUnzipSubsetStream::Write(const void*, int64_t) {
+  throw EAbException("TAbUnzipSubsetStream.Write not supported", 0);
+}
+
+int64_t TAbUnzipSubsetStream::Seek(int64_t Offset, rtl::TSeekOrigin Origin) {
+  int64_t pos = FCurPos;
+  switch (Origin) {
+    case soBeginning: pos = FStartPos + Offset; break;
+    case soCurrent: pos = FCurPos + Offset; break;
+    case soEnd: pos = FEndPos + Offset; break;
+  }
+  pos = std::clamp(pos, FStartPos, FEndPos);
+  if (pos != FCurPos) {
+    // A relative move, which a spanned set's reader also supports.
+    FStream->Seek(pos - FCurPos, soCurrent);
+    FCurPos = pos;
+  }
+  return FCurPos - FStartPos;
+}
+
+// ===========================================================================
+// TAbBitBucketStream
+// ===========================================================================
+
+EAbBBSReadTooManyBytes::EAbBBSReadTooManyBytes(int64_t count)
+    : EAbException(rtl::Format("BBS: request to read too many bytes [%lld]", static_cast<long long>(count)), 0) {}
+
+TAbBitBucketStream::TAbBitBucketStream(int aBufSize) {
+  if (aBufSize != 4096 && aBufSize != 8192 && aBufSize != 32768) aBufSize = 32768;
+  FBufSize = aBufSize + 1024;
+  FBuffer.resize(static_cast<size_t>(FBufSize));
+}
+
+int64_t TAbBitBucketStream::Write(const void* Buffer, int64_t Count) {
+  if (Count <= 0) return 0;
+  auto* p = static_cast<const uint8_t*>(Buffer);
+  // Only the last FBufSize bytes can ever be read back.
+  int64_t skip = Count > FBufSize ? Count - FBufSize : 0;
+  int64_t left = Count - skip;
+  const uint8_t* src = p + skip;
+  FTail = static_cast<int>((FTail + skip) % FBufSize);
+  while (left > 0) {
+    int n = static_cast<int>(std::min<int64_t>(left, FBufSize - FTail));
+    std::memcpy(FBuffer.data() + FTail, src, static_cast<size_t>(n));
+    FTail = (FTail + n) % FBufSize;
+    src += n;
+    left -= n;
+  }
+  FSize += Count;
+  FPosn = FSize;
+  FBufPosn = FTail;
+  return Count;
+}
+
+int64_t TAbBitBucketStream::Read(void* Buffer, int64_t Count) {
+  if (Count > FBufSize) throw EAbBBSReadTooManyBytes(Count);
+  int64_t avail = FSize - FPosn;
+  if (Count > avail) Count = avail;
+  if (Count <= 0) return 0;
+  auto* out = static_cast<uint8_t*>(Buffer);
+  int64_t left = Count;
+  while (left > 0) {
+    int n = static_cast<int>(std::min<int64_t>(left, FBufSize - FBufPosn));
+    std::memcpy(out, FBuffer.data() + FBufPosn, static_cast<size_t>(n));
+    FBufPosn = (FBufPosn + n) % FBufSize;
+    out += n;
+    left -= n;
+  }
+  FPosn += Count;
+  return Count;
+}
+
+int64_t TAbBitBucketStream::Seek(int64_t Offset, rtl::TSeekOrigin Origin) {
+  int64_t target;
+  switch (Origin) {
+    case soBeginning: target = Offset; break;
+    case soCurrent: target = FPosn + Offset; break;
+    case soEnd:
+      if (Offset == 0) {
+        FPosn = FSize;
+        FBufPosn = FTail;
+        return FPosn;
+      }
+      target = FSize + Offset;
+      break;
+    default: throw EAbBBSInvalidOrigin();
+  }
+  if (target == FPosn) return FPosn;
+  if (target <= FSize - FBufSize || target > FSize) throw EAbBBSSeekOutsideBuffer();
+  int64_t back = FSize - target;  // bytes before the tail
+  FBufPosn = static_cast<int>(((FTail - back) % FBufSize + FBufSize) % FBufSize);
+  FPosn = target;
+  return FPosn;
+}
+
+// ===========================================================================
+// Password dialogue
+// ===========================================================================
+
+void AskForPassword(TAbZipArchive& Archive, bool& Abort) {
+  std::string proposed = Archive.Password();
+  Abort = false;
+  if (Archive.OnNeedPassword) {
+    Archive.OnNeedPassword(&Archive, proposed);
+    if (proposed.empty())
+      Abort = true;
+    else
+      Archive.SetPassword(proposed);
+  }
+}
+
+void EnsurePassword(TAbZipArchive& Archive, int& Tries, bool& Abort) {
+  if (Archive.Password().empty()) {
+    AskForPassword(Archive, Abort);
+    ++Tries;
+  }
+  if (Archive.Password().empty()) throw EAbZipInvalidPassword();
+}
+
+// ===========================================================================
+// OpenItemData
+// ===========================================================================
+
+namespace {
+
+void CheckVersion(const TAbZipItem& Item) {
+  if ((Item.VersionNeededToExtract() & 0xFF) > 63) throw EAbZipVersion();
+}
+
+// Positions the archive stream at the item's local header: by volume and
+// offset in a spanned set, by offset otherwise.
+void SeekToLocalHeader(TAbZipArchive& Archive, const TAbZipItem& Item) {
+  if (auto* span = dynamic_cast<TAbSpanReadStream*>(Archive.Stream())) {
+    span->SeekImage(Item.DiskNumberStart(), Item.RelativeOffset());
+    return;
+  }
+  if (Archive.Stream()->Seek(Item.RelativeOffset(), soBeginning) != Item.RelativeOffset()) throw EAbZipInvalid();
+}
+
+bool IsSupportedMethod(uint8_t Method) {
+  switch (Method) {
+    case cmStored: case cmShrunk: case cmReduced1: case cmReduced2: case cmReduced3: case cmReduced4:
+    case cmImploded: case cmDeflated: case cmEnhancedDeflated: case cmBzip2: case cmLZMA: case cmWavPack:
+    case cmPPMd:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The encrypted item's input: the password dialogue over the subset stream.
+// Each attempt reads the same 12-byte header again (a rejected header moves
+// the subset back); the subset is freed on every failure path.
+std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive& Archive, std::unique_ptr<rtl::TStream> Subset,
+                                                    uint32_t CheckValue) {
+  int tries = 0;
+  bool abort = false;
+  EnsurePassword(Archive, tries, abort);
+  for (;;) {
+    if (abort) throw EAbUserAbort();
+    auto decrypt = std::make_unique<TAbDfDecryptStream>(Subset.get(), static_cast<int32_t>(CheckValue), Archive.Password());
+    if (decrypt->IsValid()) {
+      decrypt->SetOwnsStream(true);
+      Subset.release();
+      return decrypt;
+    }
+    decrypt.reset();
+    ++tries;
+    if (Archive.PasswordRetries() < tries) throw EAbZipInvalidPassword();
+    AskForPassword(Archive, abort);
+  }
+}
+
+} // namespace
+
+std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& Item) {
+  CheckVersion(Item);
+  SeekToLocalHeader(Archive, Item);
+  uint32_t checkValue;
+  {
+    TAbZipLocalFileHeader lfh;
+    lfh.LoadFromStream(*Archive.Stream());
+    checkValue = (lfh.FGeneralPurposeBitFlag & 0x0008) ? static_cast<uint32_t>(lfh.FLastModFileTime) << 16
+                                                        : Item.CRC32();
+  }
+  auto subset = std::make_unique<TAbUnzipSubsetStream>(Archive.Stream(), Item.CompressedSize());
+  if (!Item.IsEncrypted()) return subset;
+  // A method this engine cannot decode fails as such before any password
+  // is asked for (AES items, method 99, carry the encryption flag too).
+  if (!IsSupportedMethod(Item.CompressionMethod())) throw EAbZipInvalidMethod();
+  // A stored item whose data is exactly its size has no room for the
+  // 12-byte encryption header: the flag is wrong and the data is plain.
+  if (Item.CompressionMethod() == cmStored && Item.UncompressedSize() > 0 &&
+      Item.CompressedSize() == Item.UncompressedSize())
+    return subset;
+  return OpenEncryptedItemData(Archive, std::move(subset), checkValue);
+}
+
+// ===========================================================================
+// DecodeItemData
+// ===========================================================================
+
+namespace {
+
+// Exactly Size bytes from In to Out, through a 1 MiB buffer.
+void CopyStored(rtl::TStream& In, rtl::TStream& Out, int64_t Size) {
+  constexpr int64_t kChunk = 1 << 20;
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min(Size, kChunk)));
+  while (Size > 0) {
+    int64_t n = std::min(Size, kChunk);
+    In.ReadBuffer(buf.data(), n);
+    Out.WriteBuffer(buf.data(), n);
+    Size -= n;
+  }
+}
+
+// Methods other than stored, by the method number.
+void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream& In, TAbUnzipOutputStream& Out) {
+  switch (Item.CompressionMethod()) {
+    case cmShrunk:
+    case cmReduced1:
+    case cmReduced2:
+    case cmReduced3:
+    case cmReduced4:
+    case cmImploded: {
+      TAbUnzipHelper helper(&In, &Out, Item.DictionarySize(), static_cast<uint32_t>(Item.UncompressedSize()),
+                            Item.CompressionMethod(), Item.ShannonFanoTreeCount());
+      helper.Execute();
+      return;
+    }
+    case cmDeflated:
+    case cmEnhancedDeflated: {
+      TAbDeflateHelper helper;
+      helper.SetStreamSize(Item.CompressedSize());
+      if (Item.CompressionMethod() == cmEnhancedDeflated) helper.SetOptions(helper.Options() | 0x10);
+      Inflate(&In, &Out, &helper);
+      return;
+    }
+    case cmBzip2: {
+      // Exactly the declared size; a stream that ends early is a read error.
+      TBZDecompressionStream bz(&In);
+      CopyStored(bz, Out, Item.UncompressedSize());
+      return;
+    }
+    case cmLZMA: DecodeLzmaItem(&In, &Out, Item.UncompressedSize()); return;
+    case cmWavPack: DecodeWavPackItem(&In, &Out); return;
+    default: throw EAbZipInvalidMethod();
+  }
+}
+
+} // namespace
+
+void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InStream, rtl::TStream& OutStream) {
+  if (Item.UncompressedSize() == 0) return;
+  TAbUnzipOutputStream out(&OutStream);
+  out.SetUncompressedSize(Item.UncompressedSize());
+  out.OnProgress = Archive.OnProgress;
+
+  switch (Item.CompressionMethod()) {
+    case cmStored: CopyStored(InStream, out, Item.UncompressedSize()); break;
+    default: DecodeCompressedItem(Archive, Item, InStream, out); break;
+  }
+
+  if (Item.CRC32() != out.CRC32()) {
+    if (Archive.OnProcessItemFailure) {
+      EAbZipBadCRC e;
+      Archive.SetLastFailureMessage(e.Message());
+      Archive.OnProcessItemFailure(&Archive, &Item, ptExtract, ecArvelo, e.ErrorCode);
+      return;
+    }
+    throw EAbZipBadCRC();
+  }
+  // A matching CRC over fewer bytes than declared is still a short item.
+  if (out.BytesWritten() != Item.UncompressedSize()) throw EAbSizeMismatch();
+}
+
+// ===========================================================================
+// Hooks
+// ===========================================================================
+
+void ApplyItemTimeAndAttributes(const TAbZipItem& Item, const std::string& Name) {
+  rtl::TDateTime when;
+  if (TryUnpackDosDateTime(Item.LastModFileDate(), Item.LastModFileTime(), when)) rtl::FileSetDate(Name, when);
+  uint32_t unixMode = Item.UnixPermissions();
+  if (Item.IsDirectory()) {
+    // A folder keeps its owner's access, so that the items after it can be
+    // written into it whatever the archive says.
+    if (unixMode) unixMode |= 0700;
+    rtl::FileSetAttr(Name, 0, unixMode);
+    return;
+  }
+  rtl::FileSetAttr(Name, Item.NativeFileAttributes(), unixMode);
+}
+
+void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string& NewName) {
+  auto& archive = *static_cast<TAbZipArchive*>(Sender);
+  auto& item = *static_cast<TAbZipItem*>(AItem);
+  if (item.IsDirectory()) {
+    TAbArchive::CreateFolderPath(NewName);
+  } else {
+    std::unique_ptr<rtl::TStream> in = OpenItemData(archive, item);
+    {
+      rtl::TFileStream out(NewName, rtl::fmCreate);
+      try {
+        DecodeItemData(archive, item, *in, out);
+      } catch (const EAbUserAbort&) {
+        archive.SetStatus(asInvalid);
+        rtl::DeleteFile(NewName);
+        throw;
+      } catch (...) {
+        rtl::DeleteFile(NewName);
+        throw;
+      }
+    }
+  }
+  ApplyItemTimeAndAttributes(item, NewName);
+}
+
+void ExtractItemToStream(TObject* Sender, TAbArchiveItem* AItem, rtl::TStream* OutStream) {
+  auto& archive = *static_cast<TAbZipArchive*>(Sender);
+  auto& item = *static_cast<TAbZipItem*>(AItem);
+  if (!OutStream) throw EAbBadStream();
+  std::unique_ptr<rtl::TStream> in = OpenItemData(archive, item);
+  DecodeItemData(archive, item, *in, *OutStream);
+}
+
+void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
+  auto& archive = *static_cast<TAbZipArchive*>(Sender);
+  auto& item = *static_cast<TAbZipItem*>(AItem);
+  CheckVersion(item);
+  SeekToLocalHeader(archive, item);
+  TAbBitBucketStream sink(0);
+  TAbZipLocalFileHeader lfh;
+  SeekToLocalHeader(archive, item);
+  lfh.LoadFromStream(*archive.Stream());
+  SeekToLocalHeader(archive, item);
+
+  const TAbZipDirectoryFileHeader& cd = item.ItemInfo();
+  // An item written with a data descriptor (flag bit 3) has zeros in its
+  // local CRC and sizes by design: those fields are not compared then, so
+  // that a good streamed item does not fail its test.
+  const bool deferred = (lfh.FGeneralPurposeBitFlag & 0x0008) != 0;
+  if (lfh.FVersionNeededToExtract != cd.FVersionNeededToExtract || lfh.FGeneralPurposeBitFlag != cd.FGeneralPurposeBitFlag ||
+      lfh.FLastModFileTime != cd.FLastModFileTime || lfh.FLastModFileDate != cd.FLastModFileDate ||
+      (!deferred && lfh.FCRC32 != cd.FCRC32))
+    throw EAbZipInvalidLFH();
+  const uint8_t* z64;
+  uint16_t z64Size;
+  if (deferred) {
+    // sizes come from the central directory and the data descriptor
+  } else if (lfh.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
+    if (z64Size < 16) throw EAbZipInvalidLFH();
+    uint64_t usize = 0, csize = 0;
+    for (int i = 7; i >= 0; --i) {
+      usize = (usize << 8) | z64[i];
+      csize = (csize << 8) | z64[8 + i];
+    }
+    if (static_cast<int64_t>(csize) != item.CompressedSize() || static_cast<int64_t>(usize) != item.UncompressedSize())
+      throw EAbZipInvalidLFH();
+  } else if (static_cast<int64_t>(lfh.FCompressedSize) != item.CompressedSize() ||
+             static_cast<int64_t>(lfh.FUncompressedSize) != item.UncompressedSize()) {
+    throw EAbZipInvalidLFH();
+  }
+  if (lfh.FFileName != item.RawFileName()) throw EAbZipInvalidLFH();
+  ExtractItemToStream(Sender, AItem, &sink);
+}
+
+} // namespace ab

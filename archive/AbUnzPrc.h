@@ -1,0 +1,105 @@
+// AbUnzPrc: the item extraction pipeline: one ZIP item into bytes.
+//
+//   archive stream
+//     -> TAbUnzipSubsetStream      the item's stored bytes, bounded
+//     -> TAbDfDecryptStream        when encrypted (password dialogue here)
+//     -> decoder by method         stored, shrink/reduce/implode, deflate,
+//                                  Deflate64, bzip2, LZMA, WavPack, PPMd
+//     -> TAbUnzipOutputStream      CRC-32, item progress, size guard
+//     -> file / caller's stream / TAbBitBucketStream (test)
+//
+// The three hooks at the bottom are what the unzipper component installs on
+// a ZIP archive. Every object of the pipeline lives for one item and is
+// freed by the stage that created it, on success and on failure; a failure
+// while decoding into a file deletes the partial file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/AbExcept.h"
+#include "archive/AbZipTyp.h"
+#include "rtl/Classes.h"
+
+namespace ab {
+
+// ---------------------------------------------------------------------------
+// TAbUnzipSubsetStream: a bounded, read-only view of the archive stream
+// ---------------------------------------------------------------------------
+
+class TAbUnzipSubsetStream : public rtl::TStream {
+public:
+  TAbUnzipSubsetStream(rtl::TStream* aStream, int64_t aStreamSize);
+  int64_t Read(void* Buffer, int64_t Count) override;
+  int64_t Write(const void* Buffer, int64_t Count) override;  // always fails
+  int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override;
+
+private:
+  rtl::TStream* FStream;
+  int64_t FStartPos;
+  int64_t FCurPos;
+  int64_t FEndPos;
+};
+
+// ---------------------------------------------------------------------------
+// TAbBitBucketStream: the discard sink of the test hook; keeps a ring of the
+// last bytes written so that a decoder may read back recent output.
+// ---------------------------------------------------------------------------
+
+class EAbBBSReadTooManyBytes : public EAbException {
+public:
+  explicit EAbBBSReadTooManyBytes(int64_t count);
+};
+class EAbBBSSeekOutsideBuffer : public EAbException {
+public:
+  EAbBBSSeekOutsideBuffer() : EAbException("BBS: New position is outside the buffer", 0) {}
+};
+class EAbBBSInvalidOrigin : public EAbException {
+public:
+  EAbBBSInvalidOrigin() : EAbException("BBS: Invalid Origin value", 0) {}
+};
+
+class TAbBitBucketStream : public rtl::TStream {
+public:
+  // 4096, 8192 or 32768 as given; anything else means 32768. 1024 is added.
+  explicit TAbBitBucketStream(int aBufSize);
+  int64_t Read(void* Buffer, int64_t Count) override;
+  int64_t Write(const void* Buffer, int64_t Count) override;
+  int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override;
+  int64_t Size() override { return FSize; }
+
+private:
+  std::vector<uint8_t> FBuffer;
+  int FBufSize;
+  int FBufPosn = 0;
+  int64_t FPosn = 0;
+  int64_t FSize = 0;
+  int FTail = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Pipeline steps
+// ---------------------------------------------------------------------------
+
+// The item's input: a subset stream, or a decryption stage that owns it.
+std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& Item);
+// Decodes into OutStream through the output stage and checks the CRC-32.
+void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InStream, rtl::TStream& OutStream);
+void EnsurePassword(TAbZipArchive& Archive, int& Tries, bool& Abort);
+void AskForPassword(TAbZipArchive& Archive, bool& Abort);
+
+// ---------------------------------------------------------------------------
+// Hooks
+// ---------------------------------------------------------------------------
+
+void ExtractItemToFile(TObject* Sender, TAbArchiveItem* Item, const std::string& NewName);
+void ExtractItemToStream(TObject* Sender, TAbArchiveItem* Item, rtl::TStream* OutStream);
+void VerifyItem(TObject* Sender, TAbArchiveItem* Item);
+
+// Sets the time and attributes of an extracted file or folder. A stored date
+// that does not exist keeps the file's own time: the item is still good.
+void ApplyItemTimeAndAttributes(const TAbZipItem& Item, const std::string& Name);
+
+} // namespace ab

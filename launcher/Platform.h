@@ -1,0 +1,152 @@
+// Platform: the operating-system services the launcher's window relies on.
+//
+// The window and its two flows are written once; everything that depends on
+// the operating system sits behind the small interfaces below: where the
+// launcher lives and where the user's folders are, how the settings file is
+// read, what kind of medium the launcher runs from, how a program or a
+// document is started, how files are copied with the user watching, and how a
+// menu or desktop entry is saved. There is one implementation now, for POSIX
+// desktops (Linux); a Windows build adds its own without touching the window.
+//
+// Tests build the window on the real implementation and substitute only what
+// a build machine cannot have (an optical drive) through the same seams.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace launcher {
+
+// ---------------------------------------------------------------------------
+// Settings file
+// ---------------------------------------------------------------------------
+
+class ISettingsFile {
+public:
+  virtual ~ISettingsFile() = default;
+  // The value of Key in Section of the profile file at Path, or Default when
+  // the file, the section or the key is missing or the file cannot be read.
+  virtual std::string ReadString(const std::string& Path, const std::string& Section, const std::string& Key,
+                                 const std::string& Default) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Medium
+// ---------------------------------------------------------------------------
+
+enum class TDriveKind { dkOther, dkRemovable, dkOptical };
+
+class IMedium {
+public:
+  virtual ~IMedium() = default;
+  // Total bytes of the volume that holds Folder, or -1 when unknown.
+  virtual int64_t VolumeSize(const std::string& Folder) = 0;
+  // Kind of the drive that holds Folder.
+  virtual TDriveKind DriveKind(const std::string& Folder) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// User folders
+// ---------------------------------------------------------------------------
+
+// Location kinds of shortcuts: desktop, quick launch, send-to, start menu and
+// a folder given by the caller.
+enum : uint8_t { lkDesktop = 0, lkQuickLaunch = 1, lkSendTo = 2, lkStartMenu = 3, lkGivenFolder = 4 };
+
+class IUserFolders {
+public:
+  virtual ~IUserFolders() = default;
+  // The launcher's own folder; a root folder keeps its separator.
+  virtual std::string AppFolder() = 0;
+  // The user's folder for temporary files, as the environment gives it.
+  virtual std::string TempFolder() = 0;
+  // The user's home folder, without a trailing separator.
+  virtual std::string HomeFolder() = 0;
+  // The folder of a location kind (desktop, quick launch, send-to, start
+  // menu); empty when the kind has no folder here.
+  virtual std::string LocationFolder(uint8_t Kind) = 0;
+  // The start menu's programs folder, or empty.
+  virtual std::string ProgramsFolder() = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Program start
+// ---------------------------------------------------------------------------
+
+class IProgramStarter {
+public:
+  virtual ~IProgramStarter() = default;
+  // Starts File with Args in WorkDir (an executable program) or opens it with
+  // the desktop's handler for its type (anything else). Does not wait and
+  // reports nothing: the caller never examines the outcome.
+  virtual void Open(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Copy with the user watching
+// ---------------------------------------------------------------------------
+
+enum class TReplaceAnswer { raYes, raYesToAll, raNo, raCancel };
+
+// What a copy shows and asks while it runs.
+class ICopyUi {
+public:
+  virtual ~ICopyUi() = default;
+  virtual void Begin(int64_t TotalBytes, int64_t TotalFiles) = 0;
+  // Called before each entry and after every block; returns false when the
+  // user cancelled.
+  virtual bool Progress(const std::string& Name, int64_t DoneBytes) = 0;
+  virtual TReplaceAnswer ConfirmReplace(const std::string& Target) = 0;
+  virtual void ShowError(const std::string& Text) = 0;
+  virtual void End() = 0;
+};
+
+class IFileCopier {
+public:
+  virtual ~IFileCopier() = default;
+  // Copies every entry matching the pattern (a folder and a file mask) into
+  // DestFolder, folders with all their contents. 0 on success, non-zero on
+  // failure or when the user cancelled.
+  virtual int32_t Copy(const std::string& SourcePattern, const std::string& DestFolder, ICopyUi& Ui) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Shortcuts
+// ---------------------------------------------------------------------------
+
+struct TShortcut {
+  std::string Target;
+  std::string Arguments;
+  std::string Description;
+  std::string WorkDir;
+};
+
+class IShortcutWriter {
+public:
+  virtual ~IShortcutWriter() = default;
+  // The file name extension shortcuts carry here, with its dot.
+  virtual std::string Extension() = 0;
+  // Saves the shortcut at LinkPath; failures are not reported.
+  virtual void Save(const TShortcut& Link, const std::string& LinkPath, uint8_t Kind) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// The set the window is built on
+// ---------------------------------------------------------------------------
+
+struct TLauncherPlatform {
+  std::unique_ptr<ISettingsFile> Settings;
+  std::unique_ptr<IMedium> Medium;
+  std::unique_ptr<IUserFolders> Folders;
+  std::unique_ptr<IProgramStarter> Starter;
+  std::unique_ptr<IFileCopier> Copier;
+  std::unique_ptr<IShortcutWriter> Shortcuts;
+};
+
+// The POSIX implementation of every service. AppFolder is the folder of the
+// running executable unless AppFolderOverride is given.
+TLauncherPlatform MakePosixPlatform(const std::string& AppFolderOverride = {});
+
+} // namespace launcher

@@ -1,0 +1,53 @@
+// Shortcuts: desktop and menu entries for the installed e-book.
+//
+// `CreateShortcut` saves one shortcut into the folder of a location kind
+// (desktop, quick launch, send-to, start menu, or a folder the caller names)
+// and `ProgramsFolder` finds the menu's programs folder. The shortcut's file
+// name is the caller's name with its extension replaced by the platform's
+// shortcut extension; its working folder defaults to the target's folder.
+// A location without a folder saves nothing and is not an error; a save that
+// fails (a missing sub-folder, a read-only desktop) goes unreported, so that
+// an installation never stops over a shortcut.
+//
+// On a freedesktop system a shortcut is a ".desktop" file: Name, Comment,
+// Exec, Path. The desktop's folder is the XDG user folder DESKTOP (from
+// user-dirs.dirs, ~/Desktop by default), the programs folder (and the start
+// menu's) is $XDG_DATA_HOME/applications; quick launch and send-to have no
+// counterpart and give no folder. An entry on the desktop is made
+// executable, which is what file managers ask before they start one.
+#pragma once
+
+#include <string>
+
+#include "launcher/Platform.h"
+
+namespace launcher {
+
+// LinkName with its extension replaced by Ext: the part from the last "."
+// is replaced when that "." comes after the last "/"; otherwise Ext is
+// appended.
+std::string ShortcutFileName(const std::string& LinkName, const std::string& Ext);
+
+// Saves one shortcut; see above. LinkPath receives the shortcut file's full
+// path, and is left untouched when the location has no folder.
+void CreateShortcut(IUserFolders& Folders, IShortcutWriter& Writer, const std::string& Target,
+                    const std::string& LinkName, uint8_t Kind, const std::string& Folder, const std::string& WorkDir,
+                    const std::string& Arguments, const std::string& Description, std::string& LinkPath);
+
+// The menu's programs folder, or empty.
+std::string ProgramsFolder(IUserFolders& Folders);
+
+// The desktop-entry form of a shortcut, ready to save (exposed for tests).
+std::string DesktopEntryText(const TShortcut& Link, const std::string& Name);
+
+class TDesktopEntryWriter : public IShortcutWriter {
+public:
+  std::string Extension() override { return ".desktop"; }
+  void Save(const TShortcut& Link, const std::string& LinkPath, uint8_t Kind) override;
+};
+
+// The XDG user folder named Name ("DESKTOP", ...) from user-dirs.dirs under
+// $XDG_CONFIG_HOME (default ~/.config), or Fallback below the home folder.
+std::string XdgUserDir(const std::string& Home, const std::string& Name, const std::string& Fallback);
+
+} // namespace launcher

@@ -1,0 +1,133 @@
+#include "rtl/FileSys.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+
+namespace rtl {
+
+bool FileExists(const std::string& Name) {
+  struct stat st{};
+  return ::stat(Name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& Name) {
+  struct stat st{};
+  return !Name.empty() && ::stat(Name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathExistsNoFollow(const std::string& Name) {
+  struct stat st{};
+  return ::lstat(Name.c_str(), &st) == 0;
+}
+
+bool IsSymLink(const std::string& Name) {
+  struct stat st{};
+  return ::lstat(Name.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+int64_t FileSizeOf(const std::string& Name) {
+  struct stat st{};
+  if (::stat(Name.c_str(), &st) != 0) return -1;
+  return st.st_size;
+}
+
+bool CreateDir(const std::string& Name) { return ::mkdir(Name.c_str(), 0777) == 0; }
+
+bool DeleteFile(const std::string& Name) { return ::unlink(Name.c_str()) == 0; }
+
+std::string GetCurrentDir() {
+  char buf[PATH_MAX];
+  if (!::getcwd(buf, sizeof buf)) return ".";
+  return buf;
+}
+
+std::string ExpandFileName(const std::string& Name) {
+  if (Name.empty()) return GetCurrentDir();
+  if (Name[0] == '/') return Name;
+  return IncludeTrailingPathDelimiter(GetCurrentDir()) + Name;
+}
+
+std::string AppFileName() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "";
+  buf[n] = 0;
+  return buf;
+}
+
+bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
+  int y, mo, d, h, mi, s, ms;
+  DecodeDate(LocalTime, y, mo, d);
+  DecodeTime(LocalTime, h, mi, s, ms);
+  tm t{};
+  t.tm_year = y - 1900;
+  t.tm_mon = mo - 1;
+  t.tm_mday = d;
+  t.tm_hour = h;
+  t.tm_min = mi;
+  t.tm_sec = s;
+  t.tm_isdst = -1;  // let the time zone rules decide, as local time
+  time_t secs = ::mktime(&t);
+  if (secs == static_cast<time_t>(-1)) return false;
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = secs;
+  times[1].tv_nsec = 0;
+  return ::utimensat(AT_FDCWD, Name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool FileSetAttr(const std::string& Name, uint32_t DosAttributes, uint32_t UnixMode) {
+  struct stat st{};
+  if (::lstat(Name.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  mode_t mode;
+  if (UnixMode & 0777) {
+    mode = UnixMode & 0777;  // never setuid, setgid or sticky
+  } else {
+    mode = st.st_mode & 0777;
+    if (DosAttributes & 0x01) mode &= ~static_cast<mode_t>(0222);
+  }
+  return ::chmod(Name.c_str(), mode) == 0;
+}
+
+std::string ExtractFilePath(const std::string& Name) {
+  size_t p = Name.rfind(PathDelim);
+  return p == std::string::npos ? std::string() : Name.substr(0, p + 1);
+}
+
+std::string ExtractFileName(const std::string& Name) {
+  size_t p = Name.rfind(PathDelim);
+  return p == std::string::npos ? Name : Name.substr(p + 1);
+}
+
+std::string ExtractFileExt(const std::string& Name) {
+  size_t p = Name.find_last_of("./");
+  if (p == std::string::npos || Name[p] != '.') return "";
+  return Name.substr(p);
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& S) {
+  if (!S.empty() && S.back() == PathDelim) return S;
+  return S + PathDelim;
+}
+
+std::string ExcludeTrailingPathDelimiter(const std::string& S) {
+  if (S.size() > 1 && S.back() == PathDelim) return S.substr(0, S.size() - 1);
+  return S;
+}
+
+std::string TempDirectory() {
+  for (const char* v : {"TEMP", "TMPDIR"}) {
+    const char* s = std::getenv(v);
+    if (s && *s) return s;
+  }
+  return "/tmp";
+}
+
+} // namespace rtl

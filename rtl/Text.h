@@ -1,0 +1,42 @@
+// Text: UTF-8, UTF-16 and the system's single- and double-byte code pages.
+//
+// Text inside the program is UTF-8 in std::string; raw bytes (stored names,
+// passwords) are std::string too. The "ANSI" and "OEM" code pages of a
+// Windows system decide how old archives' names are read, so this unit keeps
+// that notion: both are chosen from the locale (Korean 949/949, Japanese
+// 932/932, Simplified Chinese 936/936, Traditional Chinese 950/950, Russian
+// 1251/866, anything else 1252/437) and can be overridden by the environment
+// variables ARVELO_ANSI_CODEPAGE and ARVELO_OEM_CODEPAGE. Conversions go
+// through iconv; bytes a code page cannot map become U+FFFD, never an error.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace rtl {
+
+// UTF-8 <-> UTF-16. Invalid UTF-8 (bad or cut sequences, surrogates, overlong
+// forms) decodes to U+FFFD per bad byte; lone surrogates encode as U+FFFD.
+std::u16string Utf8ToUtf16(const std::string& s);
+std::string Utf16ToUtf8(const std::u16string& s);
+// Repairs invalid UTF-8 the same way Utf8ToUtf16 reads it.
+std::string SanitizeUtf8(const std::string& s);
+
+// The system's code pages (see above). Re-read from the environment on every
+// call, so tests and callers can switch them.
+int AnsiCodePage();
+int OemCodePage();
+
+// Single- or multi-byte text in a Windows code page (e.g. 437, 949, 1252)
+// to UTF-8, and back. Unmappable characters become "?" on the way back.
+std::string CodePageToUtf8(const std::string& bytes, int codePage);
+std::string Utf8ToCodePage(const std::string& text, int codePage);
+
+// ASCII-only case mapping (only a-z / A-Z change).
+std::string AsciiUpper(std::string s);
+bool SameTextAscii(const std::string& a, const std::string& b);
+
+// Locale-aware upper case of UTF-16 code units (used for hashing names).
+char16_t UpperChar16(char16_t c);
+
+} // namespace rtl

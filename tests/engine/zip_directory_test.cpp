@@ -1,0 +1,359 @@
+// ZIP directory reading: the end-record search, Zip64, self-extracting
+// stubs, spanned markers, damaged directories, and listings of real
+// archives made by other programs compared with Python's zipfile.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "archive/AbBrowse.h"
+#include "archive/AbExcept.h"
+#include "archive/AbUnzper.h"
+#include "archive/AbZipTyp.h"
+#include "TestUtil.h"
+
+using namespace ab;
+using testutil::TempDir;
+using testutil::ZipEntry;
+using testutil::ZipWriter;
+
+namespace {
+
+std::unique_ptr<TAbZipArchive> Load(rtl::TMemoryStream& s) {
+  auto zip = std::make_unique<TAbZipArchive>(&s, "mem.zip");
+  zip->Load();
+  return zip;
+}
+
+std::string OneItem(const std::string& comment, const std::string& prefix = "") {
+  ZipWriter w;
+  w.comment = comment;
+  w.prefix = prefix;
+  ZipEntry e;
+  e.name = "x.txt";
+  e.data = "hello";
+  w.Add(e);
+  return w.Build();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// End record search
+// ---------------------------------------------------------------------------
+
+TEST(EndRecord, FoundWithEveryCommentLength) {
+  for (size_t len : {size_t{0}, size_t{100}, size_t{489}, size_t{490}, size_t{4000}, size_t{65535}}) {
+    rtl::TMemoryStream s(OneItem(std::string(len, 'c')));
+    s.SetPosition(3);
+    int64_t pos = FindEndRecord(s);
+    EXPECT_EQ(pos, s.Size() - 22 - static_cast<int64_t>(len)) << len;
+    EXPECT_EQ(s.Position(), pos);
+    auto zip = Load(s);
+    EXPECT_EQ(zip->Count(), 1);
+    EXPECT_EQ(zip->ZipfileComment().size(), len);
+  }
+}
+
+TEST(EndRecord, SignatureInsideTheCommentDoesNotHideTheRealRecord) {
+  // The comment holds the signature bytes followed by a comment length that
+  // cannot fit: the real record in front of it must still be found.
+  std::string fake = "PK\x05\x06" + std::string(16, '\0') + "\xFF\xFF" + "tail";
+  rtl::TMemoryStream s(OneItem("note " + fake));
+  auto zip = Load(s);
+  EXPECT_EQ(zip->Count(), 1);
+  EXPECT_EQ(zip->ZipfileComment(), "note " + fake);
+}
+
+TEST(EndRecord, MissingOrTooShort) {
+  for (std::string bytes : {std::string("PK"), std::string(21, 'x'), std::string(100000, 'y')}) {
+    rtl::TMemoryStream s(bytes);
+    s.SetPosition(1);
+    EXPECT_EQ(FindEndRecord(s), -1);
+    EXPECT_EQ(s.Position(), 1);  // back where it was
+    EXPECT_EQ(DetectZip(s), atUnknown);
+    TAbZipArchive zip(&s, "");
+    try {
+      zip.Load();
+      FAIL();
+    } catch (const EAbZipInvalid& e) {
+      EXPECT_STREQ(e.what(), "Invalid file - not a PKZip file");
+    }
+    EXPECT_EQ(zip.Status(), asInvalid);
+  }
+}
+
+TEST(EndRecord, EmptyStreamLoadsNoItems) {
+  rtl::TMemoryStream s;
+  auto zip = Load(s);
+  EXPECT_EQ(zip->Count(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Recognition
+// ---------------------------------------------------------------------------
+
+TEST(Recognition, StubsMarkersAndDisks) {
+  rtl::TMemoryStream plain(OneItem(""));
+  EXPECT_EQ(DetectZip(plain), atZip);
+  EXPECT_EQ(DetectSelfExtractingZip(plain), atUnknown);
+
+  std::string stub = "MZ" + std::string(998, '\x90');
+  rtl::TMemoryStream sfx(OneItem("", stub));
+  EXPECT_EQ(DetectSelfExtractingZip(sfx), atSelfExtZip);
+  EXPECT_EQ(DetectStreamKind(sfx), atSelfExtZip);
+  auto zip = Load(sfx);
+  EXPECT_EQ(zip->StubSize(), 1000u);
+  EXPECT_TRUE(zip->IsExecutable());
+
+  std::string elf = std::string("\x7F" "ELF", 4) + std::string(60, '\0');
+  rtl::TMemoryStream elfSfx(OneItem("", elf));
+  EXPECT_EQ(DetectSelfExtractingZip(elfSfx), atSelfExtZip);
+
+  ZipWriter w;
+  w.diskNumber = 1;
+  w.Add(ZipEntry{"x", "y"});
+  rtl::TMemoryStream spanned(w.Build());
+  EXPECT_EQ(DetectZip(spanned), atSpannedZip);
+  std::string stubbedSpan = stub + w.Build();
+  rtl::TMemoryStream stubSpan(stubbedSpan);
+  EXPECT_EQ(DetectSelfExtractingZip(stubSpan), atUnknown);
+  EXPECT_EQ(DetectStreamKind(stubSpan), atSpannedZip);
+  TAbZipArchive onStream(&spanned, "");
+  try {
+    onStream.Load();
+    FAIL();
+  } catch (const EAbZipBadSpanStream& e) {
+    EXPECT_STREQ(e.what(), "Spanned archives must be opened as file streams");
+  }
+
+  rtl::TMemoryStream marker(std::string("PK\x07\x08", 4) + std::string(100, 'z'));
+  EXPECT_EQ(DetectZip(marker), atSpannedZip);
+}
+
+TEST(Recognition, KindFromNameAndContent) {
+  TempDir dir;
+  testutil::WriteFile(dir / "payload.qtx", OneItem(""));
+  EXPECT_EQ(DetectArchiveKind(dir / "payload.qtx"), atZip);
+  testutil::WriteFile(dir / "fake.ZIP", std::string(300, 'n'));
+  EXPECT_EQ(DetectArchiveKind(dir / "fake.ZIP"), atUnknown);
+  testutil::WriteFile(dir / "cab.bin", std::string("MSCF\0\0\0\0\x20\0\0\0", 12) + std::string(20, '\0'));
+  EXPECT_EQ(DetectArchiveKind(dir / "cab.bin"), atCab);
+
+  TAbUnZipper u;
+  EXPECT_THROW(u.SetFileName(dir / "missing.zip"), EAbFileNotFound);
+  testutil::WriteFile(dir / "empty.zip", "");
+  EXPECT_THROW(u.SetFileName(dir / "empty.zip"), EAbBadStream);
+  EXPECT_EQ(u.FileName(), "");
+  try {
+    u.SetFileName(dir / "fake.ZIP");
+    FAIL();
+  } catch (const EAbUnhandledType& e) {
+    EXPECT_STREQ(e.what(), "Unhandled Archive Type");
+  }
+  EXPECT_EQ(u.FileName(), dir / "fake.ZIP");
+  EXPECT_EQ(u.Count(), 0);
+  EXPECT_EQ(u.Status(), asInvalid);
+  EXPECT_EQ(u.FindFile("x"), -1);
+  EXPECT_THROW(u.ExtractFiles("*.*"), EAbNoArchive);
+  EXPECT_THROW(u.SetFileName(dir / "cab.bin"), EAbUnhandledType);
+
+  u.SetForceType(true);
+  u.SetArchiveType(atZip);
+  u.SetFileName(dir / "payload.qtx");
+  EXPECT_EQ(u.Count(), 1);
+  int changes = 0;
+  u.OnChange = [&](rtl::TObject*) { ++changes; };
+  u.SetFileName("");
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(u.Count(), 0);
+}
+
+TEST(Recognition, TarGzipBzip2) {
+  TempDir dir;
+  testutil::WriteFile(dir / "src/a.txt", "tar me");
+  ASSERT_EQ(testutil::Run("cd " + dir.Path() + " && tar cf t.tar src && gzip -k t.tar && bzip2 -k t.tar && "
+                          "cp src/a.txt plain && gzip -k plain && bzip2 -k plain"), 0);
+  EXPECT_EQ(DetectArchiveKind(dir / "t.tar"), atTar);
+  EXPECT_EQ(DetectArchiveKind(dir / "plain.bz2"), atBzip2);
+  EXPECT_EQ(DetectArchiveKind(dir / "t.tar.gz"), atGzippedTar);
+  EXPECT_EQ(DetectArchiveKind(dir / "plain.gz"), atGzip);
+  EXPECT_EQ(DetectArchiveKind(dir / "t.tar.bz2"), atBzippedTar);
+  TAbUnZipper u;
+  u.SetFileName(dir / "t.tar");
+  EXPECT_EQ(u.ArchiveType(), atTar);
+  EXPECT_EQ(u.Count(), 2);
+  EXPECT_EQ(u.GetItem(1)->FileName(), "src/a.txt");
+  u.SetFileName(dir / "plain.bz2");
+  EXPECT_EQ(u.Count(), 1);
+  EXPECT_EQ(u.GetItem(0)->FileName(), "plain");
+}
+
+// ---------------------------------------------------------------------------
+// Directory contents
+// ---------------------------------------------------------------------------
+
+TEST(Directory, DamagedEntryInTheMiddleKeepsEarlierOnes) {
+  ZipWriter w;
+  for (int i = 0; i < 3; ++i) w.Add(ZipEntry{"f" + std::to_string(i), "data"});
+  std::string bytes = w.Build();
+  size_t second = bytes.find("PK\x01\x02", bytes.find("PK\x01\x02") + 1);
+  bytes[second + 2] = 9;
+  rtl::TMemoryStream s(bytes);
+  TAbZipArchive zip(&s, "");
+  EXPECT_THROW(zip.Load(), EAbZipInvalid);
+  EXPECT_EQ(zip.Count(), 1);
+  EXPECT_EQ(zip.Status(), asIdle);
+}
+
+TEST(Directory, ZeroEntriesAndLoadProgress) {
+  ZipWriter w;
+  rtl::TMemoryStream s(w.Build());
+  TAbZipArchive zip(&s, "");
+  std::vector<int> progress;
+  zip.OnArchiveProgress = [&](rtl::TObject*, uint8_t p, bool&) { progress.push_back(p); };
+  zip.Load();
+  EXPECT_EQ(progress, std::vector<int>{100});
+
+  ZipWriter four;
+  for (int i = 0; i < 4; ++i) four.Add(ZipEntry{"n" + std::to_string(i), ""});
+  rtl::TMemoryStream s4(four.Build());
+  TAbZipArchive zip4(&s4, "");
+  progress.clear();
+  zip4.OnArchiveProgress = [&](rtl::TObject*, uint8_t p, bool& abort) {
+    progress.push_back(p);
+    abort = p == 50;
+  };
+  EXPECT_THROW(zip4.Load(), EAbUserAbort);
+  EXPECT_EQ(progress, (std::vector<int>{25, 50}));
+  EXPECT_EQ(zip4.Status(), asInvalid);
+}
+
+TEST(Directory, HugeEntryCountEndsAtTheData) {
+  // An end record that claims 65000 entries over a directory of two.
+  ZipWriter w;
+  w.totalEntriesOverride = 65000;
+  w.Add(ZipEntry{"a", "1"});
+  w.Add(ZipEntry{"b", "2"});
+  rtl::TMemoryStream s(w.Build());
+  TAbZipArchive zip(&s, "");
+  EXPECT_THROW(zip.Load(), rtl::Exception);
+  EXPECT_EQ(zip.Count(), 2);
+}
+
+// ---------------------------------------------------------------------------
+// Real archives from other programs
+// ---------------------------------------------------------------------------
+
+class RealArchives : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    dir = new TempDir();
+    const std::string d = dir->Path();
+    testutil::WriteFile(d + "/src/readme.txt", testutil::SampleText(5000));
+    testutil::WriteFile(d + "/src/sub/deep/data.bin", std::string(70000, '\x01'));
+    testutil::WriteFile(d + "/src/한글 이름.txt", "utf-8 name");
+    testutil::WriteFile(d + "/src/empty", "");
+    std::string cmds =
+        "cd " + d + " && "
+        "(cd src && zip -qr ../zip.zip .) && "
+        "(cd src && zip -qr -fz ../zip-fz.zip .) && "
+        "(cd src && cat readme.txt | zip -q ../stdin.zip -) && "
+        "(cd src && zip -qr ../sfx-raw.zip . && cat /bin/true ../sfx-raw.zip > ../sfx.zip && zip -qA ../sfx.zip) && "
+        "(cd src && 7zz a -tzip -bd -bso0 ../7z.zip .) && "
+        "python3 -c \""
+        "import zipfile\n"
+        "z=zipfile.ZipFile('py64.zip','w')\n"
+        "z.writestr('forced.txt', b'zip64 data', compress_type=zipfile.ZIP_STORED)\n"
+        "with z.open('big.txt','w',force_zip64=True) as f: f.write(b'x'*1000)\n"
+        "z.comment=b'c'*65535\n"
+        "z.close()\n"
+        "z=zipfile.ZipFile('sigcomment.zip','w')\n"
+        "z.writestr('a.txt', b'a')\n"
+        "z.comment=b'PK\\x05\\x06' + b'\\x00'*16 + b'\\xff\\xff'\n"
+        "z.close()\n"
+        "z=zipfile.ZipFile('many.zip','w')\n"
+        "[z.writestr('f%05d.txt' % i, b'') for i in range(70000)]\n"
+        "z.close()\n"
+        "\"";
+    ASSERT_EQ(testutil::Run(cmds), 0);
+  }
+  static void TearDownTestSuite() { delete dir; }
+
+  static std::string PythonNames(const std::string& zip) {
+    std::string out;
+    // Python reads names without the UTF-8 flag as code page 437; the raw
+    // bytes are recovered and, when they are valid UTF-8, read as such.
+    testutil::Run("python3 -c \"import zipfile,sys\n"
+                  "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                  "  n=i.filename\n"
+                  "  if not i.flag_bits & 0x800:\n"
+                  "    raw=n.encode('cp437')\n"
+                  "    try: n=raw.decode('utf-8')\n"
+                  "    except UnicodeDecodeError: pass\n"
+                  "  sys.stdout.buffer.write(n.encode()+b'\\n')\" " +
+                      testutil::Quote(zip),
+                  &out);
+    return out;
+  }
+  static std::string ArveloNames(const std::string& zip, int* rc = nullptr) {
+    std::string out;
+    int r = testutil::Run(testutil::ArveloBin() + " list -1 " + testutil::Quote(zip), &out);
+    if (rc) *rc = r;
+    return out;
+  }
+
+  static TempDir* dir;
+};
+TempDir* RealArchives::dir = nullptr;
+
+TEST_F(RealArchives, NamesMatchPythonZipfile) {
+  for (const char* name : {"zip.zip", "zip-fz.zip", "stdin.zip", "sfx.zip", "7z.zip", "py64.zip", "many.zip"}) {
+    int rc = -1;
+    std::string mine = ArveloNames((*dir) / name, &rc);
+    EXPECT_EQ(rc, 0) << name << ": " << mine;
+    EXPECT_EQ(mine, PythonNames((*dir) / name)) << name;
+  }
+  // Python itself cannot open this one: its comment ends in a fake end record.
+  EXPECT_EQ(ArveloNames((*dir) / "sigcomment.zip"), "a.txt\n");
+  for (const char* name : {"linux-7z.zip", "files_and_dirs.zip", "mimetype.zip", "lin-ub_iwd-v11.zip", "symlink.zip",
+                           "data_descriptor.zip", "deflate64.zip", "extended_timestamp.zip", "ntfs.zip"}) {
+    std::string path = testutil::DataDir() + "/interop/" + name;
+    EXPECT_EQ(ArveloNames(path), PythonNames(path)) << name;
+  }
+}
+
+TEST_F(RealArchives, Zip64AndStubDetails) {
+  TAbUnZipper u;
+  u.SetFileName((*dir) / "py64.zip");
+  ASSERT_EQ(u.Count(), 2);
+  EXPECT_EQ(u.GetZipItem(1)->UncompressedSize(), 1000);
+  EXPECT_EQ(u.ZipfileComment().size(), 65535u);
+  u.SetFileName((*dir) / "sfx.zip");
+  EXPECT_EQ(u.ArchiveType(), atZip);  // the ".zip" name decides which check runs
+  EXPECT_EQ(u.ZipArchive()->StubSize(), testutil::fs::file_size("/bin/true"));
+  u.SetFileName((*dir) / "many.zip");
+  EXPECT_EQ(u.Count(), 70000);
+  EXPECT_TRUE(u.ZipArchive()->Info().IsZip64());
+  EXPECT_EQ(u.FindFile("F69999.TXT"), 69999);
+}
+
+TEST_F(RealArchives, TableListingAndErrors) {
+  std::string out;
+  EXPECT_EQ(testutil::Run(testutil::ArveloBin() + " list " + testutil::Quote((*dir) / "zip.zip"), &out), 0);
+  EXPECT_NE(out.find("CRC-32"), std::string::npos);
+  EXPECT_NE(out.find("readme.txt"), std::string::npos);
+  EXPECT_NE(out.find("Defl:N"), std::string::npos);
+  EXPECT_NE(out.find(" 6 files"), std::string::npos) << out;
+  EXPECT_EQ(testutil::Run(testutil::ArveloBin() + " list " + testutil::Quote((*dir) / "none.zip"), &out), 2);
+  EXPECT_NE(out.find("File not found"), std::string::npos);
+  EXPECT_EQ(testutil::Run(testutil::ArveloBin() + " list", &out), 2);
+}
+
+TEST(MalformedArchives, ListCleanlyOrFailCleanly) {
+  for (const auto& entry : testutil::fs::directory_iterator(testutil::DataDir() + "/malformed")) {
+    std::string out;
+    int rc = testutil::Run(testutil::ArveloBin() + " list " + testutil::Quote(entry.path().string()), &out);
+    EXPECT_TRUE(rc == 0 || rc == 2) << entry.path() << " rc=" << rc << " " << out;
+    if (rc == 2) EXPECT_NE(out.find("arvelo: "), std::string::npos) << out;
+  }
+}
