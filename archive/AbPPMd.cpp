@@ -121,6 +121,7 @@ struct TTables {
   uint8_t Units2Indx[128];
   uint8_t NS2BSIndx[256];  // suffix symbol count -> binary cell column group
   uint8_t QTable[260];     // frequencies and symbol counts -> quantised row
+  uint16_t BinRowTop[25];  // highest QTable index of each row
 
   TTables() {
     unsigned k = 0;
@@ -140,6 +141,8 @@ struct TTables {
       QTable[i] = static_cast<uint8_t>(m);
       if (--run == 0) run = ++m - 4;
     }
+    for (i = 0; i < 260; ++i)
+      if (QTable[i] < 25) BinRowTop[QTable[i]] = static_cast<uint16_t>(i);
   }
 };
 
@@ -526,11 +529,11 @@ void TPpmdModel::RestartModel() {
     SetSuccessor(s, 0);
   }
 
-  // Row i starts at 16384 - InitBinEsc[k] / (i + 2): a divisor of i + 1
-  // would take row 0 below zero for six of the eight columns.
+  // A row stands for a run of frequencies; its cells start from the
+  // estimate for the run's highest frequency f, 16384 - InitBinEsc[k] / (f + 1).
   for (unsigned i = 0; i < 25; ++i)
     for (unsigned k = 0; k < 8; ++k) {
-      uint16_t v = static_cast<uint16_t>(kBinScale - kInitBinEsc[k] / (i + 2));
+      uint16_t v = static_cast<uint16_t>(kBinScale - kInitBinEsc[k] / (kTables.BinRowTop[i] + 2u));
       for (unsigned m = 0; m < 64; m += 8) FBinSumm[i][k + m] = v;
     }
   for (auto& row : FBinSumm) std::fill(std::begin(row) + 64, std::end(row), static_cast<uint16_t>(kBinScale / 2));
