@@ -122,6 +122,7 @@ struct TTables {
   uint8_t NS2BSIndx[256];  // suffix symbol count -> binary cell column group
   uint8_t QTable[260];     // frequencies and symbol counts -> quantised row
   uint16_t BinRowTop[25];  // highest QTable index of each row
+  uint16_t SeeRowTop[24];  // largest NumStats of each secondary-escape row
 
   TTables() {
     unsigned k = 0;
@@ -143,6 +144,8 @@ struct TTables {
     }
     for (i = 0; i < 260; ++i)
       if (QTable[i] < 25) BinRowTop[QTable[i]] = static_cast<uint16_t>(i);
+    for (i = 0; i < 24; ++i) SeeRowTop[i] = 0;
+    for (i = 1; i < 256; ++i) SeeRowTop[QTable[i + 2] - 3] = static_cast<uint16_t>(i);
   }
 };
 
@@ -540,11 +543,13 @@ void TPpmdModel::RestartModel() {
   std::fill(std::begin(FBinSumm[25]), std::begin(FBinSumm[25]) + 64, static_cast<uint16_t>(kBinScale / 2));
 
 
+  // Likewise a secondary-escape row stands for a run of symbol counts and
+  // starts from the estimate 2 n + 5 for the run's largest count n.
   for (unsigned i = 0; i < 24; ++i)
     for (unsigned k = 0; k < 32 + 4; ++k) {
       TSee& s = FSee[i][k];
       s.Shift = kPeriodBits - 4;
-      s.Summ = static_cast<uint16_t>((2 * i + 5) << s.Shift);
+      s.Summ = static_cast<uint16_t>((2 * kTables.SeeRowTop[i] + 5) << s.Shift);
       s.Count = 7;
     }
 }
