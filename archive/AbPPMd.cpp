@@ -32,6 +32,7 @@
 #include <cstdlib>
 
 #include "archive/AbExcept.h"
+#include "rtl/LargeBlock.h"
 
 namespace ab {
 
@@ -265,7 +266,7 @@ private:
   }
 
   TPpmdByteReader& FIn;
-  std::unique_ptr<uint8_t[]> FBlock;
+  rtl::TLargeBlock FBlock;
   uint8_t* FBase;
   uint32_t FSize, FAlignOffset;
   uint8_t *FHeapStart, *FText, *FUnitsStart, *FLoUnit, *FHiUnit;
@@ -290,14 +291,13 @@ private:
   TSee FDummySee;
 };
 
-TPpmdModel::TPpmdModel(uint32_t MemSize, TPpmdByteReader& In) : FIn(In), FSize(MemSize) {
-  // The encoder keeps the units area's top 4-byte aligned; the same offset
-  // reproduces its layout exactly.
+// The encoder keeps the units area's top 4-byte aligned: the same offset at
+// the block's start reproduces its layout exactly.
+TPpmdModel::TPpmdModel(uint32_t MemSize, TPpmdByteReader& In)
+    : FIn(In), FBlock(static_cast<size_t>(4 - (MemSize & 3)) + MemSize + kSlack), FSize(MemSize) {
   FAlignOffset = 4 - (MemSize & 3);
-  // Only touched pages cost memory: the block is not cleared.
-  FBlock.reset(new (std::nothrow) uint8_t[static_cast<size_t>(FAlignOffset) + MemSize + kSlack]);
-  if (!FBlock) throw EAbPPMdMemoryError(rtl::Format("PPMd: cannot allocate %u MiB of model memory", MemSize >> 20));
-  FBase = FBlock.get();
+  if (!FBlock.Data()) throw EAbPPMdMemoryError(rtl::Format("PPMd: cannot allocate %u MiB of model memory", MemSize >> 20));
+  FBase = FBlock.Data();
   FHeapStart = FBase + FAlignOffset;
   std::memset(FCharMask, 0, sizeof FCharMask);
 }
@@ -1130,17 +1130,22 @@ int TPpmdModel::DecodeSymbol() {
     } while (FMinContext->NumStats == numMasked);
     mc = FMinContext;
 
+    // The symbols not yet ruled out, in table order. Whether a symbol is
+    // masked follows no pattern, so the scan does without a branch on it.
+    // It stops after the expected count, as the encoder's does; the table's
+    // end bounds it when rescaling has left fewer.
     TState* ps[256];
     TState* s = Stats(mc);
-    const unsigned total = mc->NumStats + 1u;
+    TState* const end = s + mc->NumStats + 1;
     const unsigned want = mc->NumStats - numMasked;
+    const uint8_t gen = FEscCount;
     unsigned n = 0;
     uint32_t hiCnt = 0;
-    for (unsigned k = 0; k < total && n != want; ++k, ++s) {
-      if (FCharMask[s->Symbol] != FEscCount) {
-        hiCnt += s->Freq;
-        ps[n++] = s;
-      }
+    for (; s != end && n != want; ++s) {
+      const unsigned open = FCharMask[s->Symbol] != gen;
+      ps[n] = s;
+      n += open;
+      hiCnt += s->Freq & (0u - open);
     }
 
     uint32_t escFreq;
