@@ -21,15 +21,28 @@
 // A context's Flags: 0x10 when the symbol that led to it is 0x40 or above,
 // 0x08 when any of its own symbols is, 0x04 once it has been rescaled. They
 // select the adaptive probability cells together with the run state.
+//
+// The adaptive cells. A binary context (one symbol) codes with a cell chosen
+// by its symbol's frequency, quantised into 25 rows (one row per frequency
+// up to 5, then rows for ever longer runs of frequencies), and by its
+// suffix's size, the last step's success, its flags and the run's sign. A
+// context reached by escaping takes its escape count from a secondary cell
+// chosen by its size (24 rows, quantised the same way) and its fullness.
+// Both kinds start from the estimate for the largest frequency or size in
+// their row: the encoder fills its tables entry by entry over all values
+// and each row keeps the last one written. That start value matters from
+// the first use of a row beyond the fifth, which is about the sixth hit of
+// a binary context, and any other choice changes every byte after it.
+//
+// Memory comes from the system in one block on large pages where possible
+// (rtl::TLargeBlock): the model is read at random all over it, and small
+// pages would spend as much time on address translation as on the model.
 #include "archive/AbPPMd.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <cstdio>
-#include <cstdlib>
 
 #include "archive/AbExcept.h"
 #include "rtl/LargeBlock.h"
@@ -152,8 +165,8 @@ struct TTables {
 
 const TTables kTables;
 
-// Row of the binary-context cells for a symbol frequency (1..196 in a
-// sound model; the mask keeps any byte inside the table).
+// Row of the binary-context cells for a symbol frequency (1..196; any byte
+// value stays inside the table, whose rows go up to 26).
 inline unsigned BinRow(unsigned freq) { return kTables.QTable[(freq - 1) & 0xFF]; }
 inline unsigned U2I(unsigned nu) { return kTables.Units2Indx[nu - 1]; }
 inline unsigned I2U(unsigned indx) { return kTables.Indx2Units[indx]; }
@@ -284,9 +297,10 @@ private:
   uint8_t FCharMask[256];
   uint8_t FEscCount = 0;
 
-  // Rows beyond the last (and columns beyond 63) are never reached by a
-  // sound model; the padding keeps a damaged one inside the arrays.
-  uint16_t FBinSumm[26][64 + 8];
+  // A binary context's frequency stops at 196 (row 24) and its column at
+  // 63; the spare rows and columns cover every byte value all the same, so
+  // that no frequency can index past the table.
+  uint16_t FBinSumm[27][64 + 8];
   TSee FSee[24][32 + 4];
   TSee FDummySee;
 };
@@ -540,8 +554,7 @@ void TPpmdModel::RestartModel() {
       for (unsigned m = 0; m < 64; m += 8) FBinSumm[i][k + m] = v;
     }
   for (auto& row : FBinSumm) std::fill(std::begin(row) + 64, std::end(row), static_cast<uint16_t>(kBinScale / 2));
-  std::fill(std::begin(FBinSumm[25]), std::begin(FBinSumm[25]) + 64, static_cast<uint16_t>(kBinScale / 2));
-
+  for (unsigned i = 25; i < 27; ++i) std::fill(std::begin(FBinSumm[i]), std::begin(FBinSumm[i]) + 64, static_cast<uint16_t>(kBinScale / 2));
 
   // Likewise a secondary-escape row stands for a run of symbol counts and
   // starts from the estimate 2 n + 5 for the run's largest count n.
