@@ -9,6 +9,7 @@
 #include "archive/AbDfDec.h"
 #include "archive/AbExcept.h"
 #include "archive/AbLZMA.h"
+#include "archive/AbPPMd.h"
 #include "archive/AbSpanSt.h"
 #include "archive/AbUnzHelper.h"
 #include "archive/AbWavPack.h"
@@ -296,6 +297,7 @@ void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream& In, TA
     }
     case cmLZMA: DecodeLzmaItem(&In, &Out, Item.UncompressedSize()); return;
     case cmWavPack: DecodeWavPackItem(&In, &Out); return;
+    case cmPPMd: DecodePpmdItem(&In, &Out); return;
     default: throw EAbZipInvalidMethod();
   }
 }
