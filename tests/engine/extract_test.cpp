@@ -199,7 +199,9 @@ protected:
     EXPECT_EQ(out.find("b-bad.txt", first + 1), std::string::npos) << "reported more than once: " << out;
     EXPECT_EQ(out.find("good.txt"), std::string::npos) << out;
     EXPECT_EQ(rtl::FileExists(dir / "out/b-bad.txt"), badFileKept) << out;
-    if (badFileKept) EXPECT_NE(out.find("damaged"), std::string::npos) << out;
+    if (badFileKept) {
+      EXPECT_NE(out.find("damaged"), std::string::npos) << out;
+    }
   }
   TempDir dir;
 };
