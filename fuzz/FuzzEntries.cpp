@@ -19,6 +19,7 @@
 #include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
 #include "archive/AbLZMA.h"
+#include "archive/AbPPMd.h"
 #include "archive/AbUnzHelper.h"
 #include "archive/AbUnzPrc.h"
 #include "archive/AbUtils.h"
@@ -287,6 +288,18 @@ void WavPackEntry(const uint8_t* Data, size_t Size) {
 }
 
 // ---------------------------------------------------------------------------
+// ppmd: a method-98 item (parameter word, then the range-coded data), which
+// decodes to its own end signal. Input: the item's data.
+// ---------------------------------------------------------------------------
+
+void PpmdEntry(const uint8_t* Data, size_t Size) {
+  rtl::TBytesView src(Data, static_cast<int64_t>(Size));
+  int64_t budget = kSinkCap;
+  TFuzzSink out(budget);
+  Guard([&] { ab::DecodePpmdItem(&src, &out); });
+}
+
+// ---------------------------------------------------------------------------
 // decrypt: the traditional cipher's stage.
 // Input: password length (byte % 33), the password, the 32-bit check value,
 // then an encrypted item's stored bytes (header first).
@@ -378,7 +391,7 @@ std::vector<TFuzzTarget>& Registry() {
   static std::vector<TFuzzTarget> targets = {
       {"zip_archive", ZipArchiveEntry}, {"inflate", InflateEntry}, {"legacy", LegacyEntry},
       {"bzip2", Bzip2Entry},            {"lzma", LzmaEntry},       {"wavpack", WavPackEntry},
-      {"decrypt", DecryptEntry},        {"masks", MasksEntry},
+      {"ppmd", PpmdEntry},              {"decrypt", DecryptEntry},   {"masks", MasksEntry},
   };
   return targets;
 }

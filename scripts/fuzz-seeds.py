@@ -8,7 +8,7 @@ Writes OUTDIR/<target>/<name> for every target of fuzz/FuzzEntries.cpp:
   zip_archive  the small archives of tests/data (legacy, interop, malformed)
                and archives made here with zip, 7zz and wavpack, one per
                method, plus encrypted, folder, link and Zip64-flavoured ones;
-  inflate, legacy, bzip2, lzma, wavpack
+  inflate, legacy, bzip2, lzma, wavpack, ppmd
                the raw data of every item of those archives, behind the
                parameter bytes the target reads first (see FuzzEntries.cpp);
   decrypt      the stored bytes of encrypted items, behind the password
@@ -115,6 +115,10 @@ def made_archives(tmp):
             made("7z-%s.zip" % m.lower(), lambda p, m=m: ["7zz", "a", "-tzip", "-mm=" + m, p, "a.txt", "b.txt", "sub"])
         made("7z-crypt.zip", lambda p: ["7zz", "a", "-tzip", "-pfuzz", "-mem=ZipCrypto", p, "a.txt", "b.txt"])
         made("7z-lzma-eos.zip", lambda p: ["7zz", "a", "-tzip", "-mm=LZMA:eos", p, "b.txt"])
+        # PPMd at the model's extremes: the smallest order and memory, and a
+        # deep order with memory enough to cut the tree back.
+        made("7z-ppmd-o2.zip", lambda p: ["7zz", "a", "-tzip", "-mm=PPMd:o=2:mem=1m", p, "a.txt", "b.txt"])
+        made("7z-ppmd-o16.zip", lambda p: ["7zz", "a", "-tzip", "-mm=PPMd:o=16:mem=2m", p, "a.txt", "zeros.bin"])
     if have("wavpack"):
         for i, (frames, ch, bits, opts) in enumerate([(2000, 1, 16, []), (1501, 2, 16, ["-h"]), (999, 1, 8, ["-f"])]):
             w = os.path.join(tmp, "in%d.wav" % i)
@@ -180,7 +184,7 @@ def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     outdir = sys.argv[1]
-    targets = ["zip_archive", "inflate", "legacy", "bzip2", "lzma", "wavpack", "decrypt", "masks", "ini"]
+    targets = ["zip_archive", "inflate", "legacy", "bzip2", "lzma", "wavpack", "ppmd", "decrypt", "masks", "ini"]
     for t in targets:
         os.makedirs(os.path.join(outdir, t), exist_ok=True)
 
@@ -223,6 +227,8 @@ def main():
                 counts["lzma"] += write("lzma", seed, struct.pack("<I", usize) + raw)
             elif method == 97:
                 counts["wavpack"] += write("wavpack", seed, raw)
+            elif method == 98:
+                counts["ppmd"] += write("ppmd", seed, raw)
         for i, (check, raw) in enumerate(encrypted_items(data)):
             seed = bytes([4]) + b"fuzz" + struct.pack("<I", check) + b"\x40" + raw
             counts["decrypt"] += write("decrypt", "%s-%d" % (name, i), seed)
