@@ -1,9 +1,6 @@
 // Shortcuts: name rule, locations and desktop-entry files.
 #include "launcher/Shortcuts.h"
 
-#include "archive/AbArcTyp.h"
-#include "rtl/FileSys.h"
-
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -128,14 +125,6 @@ void TDesktopEntryWriter::Save(const TShortcut& Link, const std::string& LinkPat
   const std::string Text = DesktopEntryText(Link, Name);
   // Written beside the final name and renamed over it: an existing entry is
   // replaced whole, and a link found at the path is replaced, not followed.
-  // A home without its desktop folder yet gets one, as the desktop's own
-  // first start would make it; the user asked for the shortcut.
-  const std::string Folder = LinkPath.substr(0, LinkPath.rfind('/'));
-  try {
-    if (!Folder.empty() && !rtl::DirectoryExists(Folder)) ab::TAbArchive::CreateFolderPath(Folder);
-  } catch (const std::exception&) {
-    return;  // no folder, no shortcut; the installation goes on
-  }
   const std::string Temp = LinkPath + ".tmp-" + std::to_string(::getpid());
   const mode_t Mode = Kind == lkDesktop ? 0755 : 0644;
   const int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, Mode);

@@ -94,14 +94,6 @@ TEST_F(Install, CopiesExtractsMakesShortcutsAndStartsTheProgram) {
   EXPECT_EQ(*Rec, std::vector<std::string>{Dir()});
 }
 
-TEST_F(Install, AHomeWithoutADesktopFolderGetsOne) {
-  fs::remove_all(Home + "/Desktop");
-  auto F = Open();
-  F->Dispatch(&TSDIAppForm::btnCopyStartClick);
-  EXPECT_TRUE(Errors.empty());
-  EXPECT_TRUE(Exists(DesktopEntry()));
-}
-
 TEST_F(Install, ClearedBoxesMakeNoShortcuts) {
   auto F = Open();
   F->chkDesktop->setChecked(false);
