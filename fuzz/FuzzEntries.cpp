@@ -302,13 +302,15 @@ void PpmdEntry(const uint8_t* Data, size_t Size) {
 
 // ---------------------------------------------------------------------------
 // decrypt: the traditional cipher's stage.
-// Input: password length (byte % 33), the password, the 32-bit check value,
+// Input: password length (1 + byte % 32), the password, the 32-bit check value,
 // then an encrypted item's stored bytes (header first).
 // ---------------------------------------------------------------------------
 
 void DecryptEntry(const uint8_t* Data, size_t Size) {
   TFuzzInput in(Data, Size);
-  std::string password(in.Byte() % 33, '\0');
+  // Never empty: the pipeline asks for a password until it has one, and an
+  // empty one is a caller error of the stage.
+  std::string password(1 + in.Byte() % 32, '\0');
   for (char& c : password) c = static_cast<char>(in.Byte());
   const int32_t check = static_cast<int32_t>(in.U32());
   const uint8_t step = in.Byte();

@@ -230,7 +230,7 @@ def main():
             elif method == 98:
                 counts["ppmd"] += write("ppmd", seed, raw)
         for i, (check, raw) in enumerate(encrypted_items(data)):
-            seed = bytes([4]) + b"fuzz" + struct.pack("<I", check) + b"\x40" + raw
+            seed = bytes([3]) + b"fuzz" + struct.pack("<I", check) + b"\x40" + raw
             counts["decrypt"] += write("decrypt", "%s-%d" % (name, i), seed)
 
     masks = [b"readme.txt\0*.*", b"docs/readme.txt\0docs\\*.txt", b"a\\b\\c.txt\0c:\\a\\*\\?.txt",
