@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "fuzz/FuzzEntries.h"
@@ -17,13 +16,10 @@
 
 namespace {
 
-// One scratch file per process, removed at exit.
+// One scratch file name per process; the file lives only for the reads of
+// one input (a fuzzer leaves by _exit, which runs no clean-up).
 const std::string& ScratchFile() {
-  static const std::string path = [] {
-    std::string p = "/tmp/arvelo-fuzz-ini-" + std::to_string(getpid()) + ".ini";
-    std::atexit([] { std::remove(ScratchFile().c_str()); });
-    return p;
-  }();
+  static const std::string path = "/tmp/arvelo-fuzz-ini-" + std::to_string(getpid()) + ".ini";
   return path;
 }
 
@@ -44,6 +40,9 @@ void IniEntry(const uint8_t* Data, size_t Size) {
     if (!f) return;
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
+    struct Remove {
+      ~Remove() { std::remove(ScratchFile().c_str()); }
+    } remove;
     for (const char* key : {"title", "exe", "target"}) {
       const std::string value = launcher::ReadProfileString(ScratchFile(), "Settings", key, kDefault);
       arvelofuzz::Require(value == kDefault || value.size() <= 3 * launcher::kMaxProfileValue,
