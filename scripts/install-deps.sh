@@ -7,9 +7,9 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev
-  libbz2-dev liblzma-dev libwavpack-dev zlib1g-dev libdeflate-dev
+  libbz2-dev liblzma-dev libwavpack-dev zlib1g-dev libdeflate-dev libzstd-dev libgcrypt20-dev
   qt6-base-dev fonts-nanum
-  zip unzip 7zip wavpack libarchive-tools python3
+  zip unzip 7zip wavpack libarchive-tools python3 xz-utils zstd
 )
 
 missing=()
