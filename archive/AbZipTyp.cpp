@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/AbCharset.h"
+#include "archive/AbEndian.h"
 #include "archive/AbExcept.h"
 #include "archive/AbSpanSt.h"
 #include "archive/AbUtils.h"
@@ -15,13 +16,6 @@
 namespace ab {
 
 namespace {
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-uint64_t Get64(const uint8_t* p) { return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32); }
 
 // Reads n bytes into a string; a short read is kept short (names).
 std::string ReadUpTo(TStream& s, size_t n) {
@@ -102,8 +96,8 @@ private:
 };
 
 bool IsExecutableMarker(const uint8_t sig[4], int64_t got) {
-  if (got >= 2 && Get16(sig) == Ab_WindowsExeSignature) return true;
-  return got >= 4 && Get32(sig) == Ab_LinuxExeSignature;
+  if (got >= 2 && AbGetLE16(sig) == Ab_WindowsExeSignature) return true;
+  return got >= 4 && AbGetLE32(sig) == Ab_LinuxExeSignature;
 }
 
 } // namespace
@@ -123,8 +117,8 @@ bool TAbExtraField::FindNext(size_t& aOffset, bool first, uint16_t& aID, uint16_
   size_t remaining = FBuffer.size() - aOffset;
   if (remaining < 4) return false;
   auto* p = reinterpret_cast<uint8_t*>(FBuffer.data()) + aOffset;
-  aID = Get16(p);
-  aSize = Get16(p + 2);
+  aID = AbGetLE16(p);
+  aSize = AbGetLE16(p + 2);
   if (static_cast<size_t>(aSize) + 4 > remaining) {
     aSize = static_cast<uint16_t>(remaining - 4);
     p[2] = static_cast<uint8_t>(aSize & 0xFF);
@@ -219,7 +213,7 @@ void TAbExtraField::Clear() {
 
 TAbZipDeflationOption TAbZipFileHeader::DeflationOption() const {
   if (FCompressionMethod != cmDeflated) return doInvalid;
-  switch ((FGeneralPurposeBitFlag >> 1) & 3) {
+  switch ((FGeneralPurposeBitFlag >> Ab_ZipFlagDeflateOptionShift) & Ab_ZipFlagDeflateOptionMask) {
     case 0: return doNormal;
     case 1: return doMaximum;
     case 2: return doFast;
@@ -229,38 +223,38 @@ TAbZipDeflationOption TAbZipFileHeader::DeflationOption() const {
 
 TAbZipDictionarySize TAbZipFileHeader::DictionarySize() const {
   if (FCompressionMethod != cmImploded) return dsInvalid;
-  return (FGeneralPurposeBitFlag & 0x02) ? ds8K : ds4K;
+  return (FGeneralPurposeBitFlag & Ab_ZipFlagImplode8KDictionary) ? ds8K : ds4K;
 }
 
 uint8_t TAbZipFileHeader::ShannonFanoTreeCount() const {
   if (FCompressionMethod != cmImploded) return 0;
-  return (FGeneralPurposeBitFlag & 0x04) ? 3 : 2;
+  return (FGeneralPurposeBitFlag & Ab_ZipFlagImplode3Trees) ? 3 : 2;
 }
 
 double TAbZipFileHeader::CompressionRatio() const {
   if (FUncompressedSize == 0) return 0;
   double stored = FCompressedSize;
-  if (IsEncrypted()) stored -= 12;
+  if (IsEncrypted()) stored -= Ab_ZipEncryptionHeaderSize;
   return (1.0 - stored / FUncompressedSize) * 100.0;
 }
 
 void TAbZipLocalFileHeader::LoadFromStream(TStream& Stream) {
   uint8_t b[30];
   Stream.ReadBuffer(b, 30);
-  FSignature = Get32(b);
-  FVersionNeededToExtract = Get16(b + 4);
-  FGeneralPurposeBitFlag = Get16(b + 6);
-  FCompressionMethod = Get16(b + 8);
-  FLastModFileTime = Get16(b + 10);
-  FLastModFileDate = Get16(b + 12);
-  FCRC32 = Get32(b + 14);
-  FCompressedSize = Get32(b + 18);
-  FUncompressedSize = Get32(b + 22);
+  FSignature = AbGetLE32(b);
+  FVersionNeededToExtract = AbGetLE16(b + 4);
+  FGeneralPurposeBitFlag = AbGetLE16(b + 6);
+  FCompressionMethod = AbGetLE16(b + 8);
+  FLastModFileTime = AbGetLE16(b + 10);
+  FLastModFileDate = AbGetLE16(b + 12);
+  FCRC32 = AbGetLE32(b + 14);
+  FCompressedSize = AbGetLE32(b + 18);
+  FUncompressedSize = AbGetLE32(b + 22);
   // The signature first: what follows a wrong one is not a name and an
   // extra field, and reading it would only turn the clear failure into a
   // short read.
   if (!IsValid()) throw EAbZipInvalid();
-  uint16_t n = Get16(b + 26), m = Get16(b + 28);
+  uint16_t n = AbGetLE16(b + 26), m = AbGetLE16(b + 28);
   FFileName = ReadUpTo(Stream, n);
   FExtraField.LoadFromStream(Stream, m);
 }
@@ -268,21 +262,21 @@ void TAbZipLocalFileHeader::LoadFromStream(TStream& Stream) {
 void TAbZipDirectoryFileHeader::LoadFromStream(TStream& Stream) {
   uint8_t b[46];
   Stream.ReadBuffer(b, 46);
-  FSignature = Get32(b);
-  FVersionMadeBy = Get16(b + 4);
-  FVersionNeededToExtract = Get16(b + 6);
-  FGeneralPurposeBitFlag = Get16(b + 8);
-  FCompressionMethod = Get16(b + 10);
-  FLastModFileTime = Get16(b + 12);
-  FLastModFileDate = Get16(b + 14);
-  FCRC32 = Get32(b + 16);
-  FCompressedSize = Get32(b + 20);
-  FUncompressedSize = Get32(b + 24);
-  uint16_t n = Get16(b + 28), m = Get16(b + 30), k = Get16(b + 32);
-  FDiskNumberStart = Get16(b + 34);
-  FInternalFileAttributes = Get16(b + 36);
-  FExternalFileAttributes = Get32(b + 38);
-  FRelativeOffset = Get32(b + 42);
+  FSignature = AbGetLE32(b);
+  FVersionMadeBy = AbGetLE16(b + 4);
+  FVersionNeededToExtract = AbGetLE16(b + 6);
+  FGeneralPurposeBitFlag = AbGetLE16(b + 8);
+  FCompressionMethod = AbGetLE16(b + 10);
+  FLastModFileTime = AbGetLE16(b + 12);
+  FLastModFileDate = AbGetLE16(b + 14);
+  FCRC32 = AbGetLE32(b + 16);
+  FCompressedSize = AbGetLE32(b + 20);
+  FUncompressedSize = AbGetLE32(b + 24);
+  uint16_t n = AbGetLE16(b + 28), m = AbGetLE16(b + 30), k = AbGetLE16(b + 32);
+  FDiskNumberStart = AbGetLE16(b + 34);
+  FInternalFileAttributes = AbGetLE16(b + 36);
+  FExternalFileAttributes = AbGetLE32(b + 38);
+  FRelativeOffset = AbGetLE32(b + 42);
   if (!IsValid()) throw EAbZipInvalid();  // as for the local header
   FFileName = ReadExactly(Stream, n);
   FExtraField.LoadFromStream(Stream, m);
@@ -292,32 +286,32 @@ void TAbZipDirectoryFileHeader::LoadFromStream(TStream& Stream) {
 void TAbZipDirectoryFileFooter::LoadFromStream(TStream& Stream) {
   uint8_t b[22];
   Stream.ReadBuffer(b, 22);
-  if (Get32(b) != Ab_ZipEndCentralDirectorySignature) throw EAbZipInvalid();
-  FRawDiskNumber = Get16(b + 4);
-  FRawStartDisk = Get16(b + 6);
-  FRawEntriesOnDisk = Get16(b + 8);
-  FRawTotalEntries = Get16(b + 10);
-  FRawDirectorySize = Get32(b + 12);
-  FRawDirectoryOffset = Get32(b + 16);
+  if (AbGetLE32(b) != Ab_ZipEndCentralDirectorySignature) throw EAbZipInvalid();
+  FRawDiskNumber = AbGetLE16(b + 4);
+  FRawStartDisk = AbGetLE16(b + 6);
+  FRawEntriesOnDisk = AbGetLE16(b + 8);
+  FRawTotalEntries = AbGetLE16(b + 10);
+  FRawDirectorySize = AbGetLE32(b + 12);
+  FRawDirectoryOffset = AbGetLE32(b + 16);
   FDiskNumber = FRawDiskNumber;
   FStartDiskNumber = FRawStartDisk;
   FEntriesOnDisk = FRawEntriesOnDisk;
   FTotalEntries = FRawTotalEntries;
   FDirectorySize = FRawDirectorySize;
   FDirectoryOffset = FRawDirectoryOffset;
-  FZipfileComment = ReadExactly(Stream, Get16(b + 20));
+  FZipfileComment = ReadExactly(Stream, AbGetLE16(b + 20));
 }
 
 void TAbZipDirectoryFileFooter::LoadZip64FromStream(TStream& Stream) {
   uint8_t b[56];
   Stream.ReadBuffer(b, 56);
-  if (Get32(b) != Ab_Zip64EndCentralDirectorySignature) throw EAbZipInvalid();
-  if (FRawDiskNumber == 0xFFFF) FDiskNumber = Get32(b + 16);
-  if (FRawStartDisk == 0xFFFF) FStartDiskNumber = Get32(b + 20);
-  if (FRawEntriesOnDisk == 0xFFFF) FEntriesOnDisk = Get64(b + 24);
-  if (FRawTotalEntries == 0xFFFF) FTotalEntries = Get64(b + 32);
-  if (FRawDirectorySize == 0xFFFFFFFF) FDirectorySize = Get64(b + 40);
-  if (FRawDirectoryOffset == 0xFFFFFFFF) FDirectoryOffset = Get64(b + 48);
+  if (AbGetLE32(b) != Ab_Zip64EndCentralDirectorySignature) throw EAbZipInvalid();
+  if (FRawDiskNumber == 0xFFFF) FDiskNumber = AbGetLE32(b + 16);
+  if (FRawStartDisk == 0xFFFF) FStartDiskNumber = AbGetLE32(b + 20);
+  if (FRawEntriesOnDisk == 0xFFFF) FEntriesOnDisk = AbGetLE64(b + 24);
+  if (FRawTotalEntries == 0xFFFF) FTotalEntries = AbGetLE64(b + 32);
+  if (FRawDirectorySize == 0xFFFFFFFF) FDirectorySize = AbGetLE64(b + 40);
+  if (FRawDirectoryOffset == 0xFFFFFFFF) FDirectoryOffset = AbGetLE64(b + 48);
 }
 
 bool TAbZipDirectoryFileFooter::IsZip64() const {
@@ -337,13 +331,13 @@ std::string DecodeZipItemName(const TAbZipDirectoryFileHeader& Header) {
   if (Header.IsUTF8() || DetectCharSet(raw) == csUTF8) return rtl::SanitizeUtf8(raw);
   // b. Info-ZIP Unicode path, valid only while its CRC matches the raw name.
   if (Header.FExtraField.Get(Ab_InfoZipUnicodePathSubfieldID, data, size) && size > 6 && data[0] == 1 &&
-      Get32(data + 1) == Crc32OfString(raw))
+      AbGetLE32(data + 1) == Crc32OfString(raw))
     return rtl::SanitizeUtf8(std::string(reinterpret_cast<const char*>(data) + 5, size - 5u));
   // c. Xceed Unicode name: "NUCX", a count, then UTF-16LE code units.
   if (Header.FExtraField.Get(Ab_XceedUnicodePathSubfieldID, data, size) && size > 10 &&
-      Get32(data) == Ab_XceedUnicodePathSignature && 2ull * Get32(data + 4) == size - 8ull) {
-    std::u16string u(Get32(data + 4), u'\0');
-    for (size_t i = 0; i < u.size(); ++i) u[i] = static_cast<char16_t>(Get16(data + 8 + 2 * i));
+      AbGetLE32(data) == Ab_XceedUnicodePathSignature && 2ull * AbGetLE32(data + 4) == size - 8ull) {
+    std::u16string u(AbGetLE32(data + 4), u'\0');
+    for (size_t i = 0; i < u.size(); ++i) u[i] = static_cast<char16_t>(AbGetLE16(data + 8 + 2 * i));
     return rtl::Utf16ToUtf8(u);
   }
   int ansi = rtl::AnsiCodePage(), oem = rtl::OemCodePage();
@@ -369,7 +363,7 @@ void TAbZipItem::LoadFromStream(TStream& Stream) {
     auto next = [&](int bytes) {
       uint8_t b[8];
       z64->ReadBuffer(b, bytes);
-      return bytes == 8 ? Get64(b) : Get32(b);
+      return bytes == 8 ? AbGetLE64(b) : AbGetLE32(b);
     };
     if (FItemInfo.FUncompressedSize == 0xFFFFFFFF) FUncompressedSize = static_cast<int64_t>(next(8));
     if (FItemInfo.FCompressedSize == 0xFFFFFFFF) FCompressedSize = static_cast<int64_t>(next(8));
@@ -400,9 +394,9 @@ uint32_t TAbZipItem::UnixPermissions() const {
 
 void TAbZipItem::SetIsEncrypted(bool V) {
   if (V)
-    FItemInfo.FGeneralPurposeBitFlag |= 1;
+    FItemInfo.FGeneralPurposeBitFlag |= Ab_ZipFlagEncrypted;
   else
-    FItemInfo.FGeneralPurposeBitFlag &= ~1;
+    FItemInfo.FGeneralPurposeBitFlag &= static_cast<uint16_t>(~Ab_ZipFlagEncrypted);
 }
 
 // ===========================================================================
@@ -416,7 +410,7 @@ int64_t FindEndRecord(TStream& Stream) {
 
   // Fast path: an archive without comment ends with its 22-byte record.
   if (size >= 22 && Stream.Seek(size - 22, soBeginning) == size - 22 && Stream.Read(probe, 22) == 22 &&
-      Get32(probe) == Ab_ZipEndCentralDirectorySignature && Get16(probe + 20) == 0) {
+      AbGetLE32(probe) == Ab_ZipEndCentralDirectorySignature && AbGetLE16(probe + 20) == 0) {
     Stream.Seek(size - 22, soBeginning);
     return size - 22;
   }
@@ -444,9 +438,9 @@ int64_t FindEndRecord(TStream& Stream) {
     }
     if (got < 22) break;
     for (int64_t i = got - 22; i >= 0; --i) {
-      if (Get32(&buf[static_cast<size_t>(i)]) != Ab_ZipEndCentralDirectorySignature) continue;
+      if (AbGetLE32(&buf[static_cast<size_t>(i)]) != Ab_ZipEndCentralDirectorySignature) continue;
       int64_t pos = windowStart + i;
-      int64_t commentLen = Get16(&buf[static_cast<size_t>(i) + 20]);
+      int64_t commentLen = AbGetLE16(&buf[static_cast<size_t>(i) + 20]);
       if (commentLen <= size - (pos + 22)) {
         Stream.Seek(pos, soBeginning);
         return pos;
@@ -479,7 +473,7 @@ int64_t FindZip64Locator(TStream& Stream, int64_t MaxPosition) {
       got += n;
     }
     for (int64_t i = std::min(hi - lo, got - 4); i >= 0; --i)
-      if (Get32(&buf[static_cast<size_t>(i)]) == Ab_Zip64EndCentralDirectoryLocatorSignature) return lo + i;
+      if (AbGetLE32(&buf[static_cast<size_t>(i)]) == Ab_Zip64EndCentralDirectoryLocatorSignature) return lo + i;
     hi = lo - 1;
   }
   return -1;
@@ -492,12 +486,12 @@ TAbArchiveType DetectZip(TStream& Stream) {
     uint8_t sig[4] = {0, 0, 0, 0};
     Stream.Seek(0, soBeginning);
     Stream.Read(sig, 4);
-    if (Get32(sig) == Ab_ZipSpannedSetSignature) {
+    if (AbGetLE32(sig) == Ab_ZipSpannedSetSignature) {
       result = atSpannedZip;
     } else if (FindEndRecord(Stream) >= 0) {
       uint8_t rec[22];
       Stream.ReadBuffer(rec, 22);
-      if (Get32(rec) == Ab_ZipEndCentralDirectorySignature) result = Get16(rec + 4) == 0 ? atZip : atSpannedZip;
+      if (AbGetLE32(rec) == Ab_ZipEndCentralDirectorySignature) result = AbGetLE16(rec + 4) == 0 ? atZip : atSpannedZip;
     }
   } catch (const rtl::EReadError&) {
     result = atUnknown;
@@ -595,7 +589,7 @@ void TAbZipArchive::LoadArchive() {
   FIsExecutable = IsExecutableMarker(sig, got);
 
   int64_t tail = FindEndRecord(*FStream);
-  if (tail == -1 && got == 4 && Get32(sig) == Ab_ZipSpannedSetSignature && FOwnsStream &&
+  if (tail == -1 && got == 4 && AbGetLE32(sig) == Ab_ZipSpannedSetSignature && FOwnsStream &&
       AbDriveIsRemovable(FArchiveName)) {
     // The first disk of a set: ask for the last one until it is there.
     while (tail == -1) {
@@ -627,9 +621,9 @@ void TAbZipArchive::LoadArchive() {
     uint8_t loc[20];
     FStream->Seek(locator, soBeginning);
     FStream->ReadBuffer(loc, 20);
-    z64Disk = Get32(loc + 4);
-    z64Offset = Get64(loc + 8);
-    FInfo->FDiskNumber = Get32(loc + 16) - 1;
+    z64Disk = AbGetLE32(loc + 4);
+    z64Offset = AbGetLE64(loc + 8);
+    FInfo->FDiskNumber = AbGetLE32(loc + 16) - 1;
   }
   FSpanned = FInfo->FDiskNumber > 0;
 

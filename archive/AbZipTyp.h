@@ -21,28 +21,9 @@
 #include <vector>
 
 #include "archive/AbArcTyp.h"
+#include "archive/AbZipConst.h"
 
 namespace ab {
-
-// ---------------------------------------------------------------------------
-// Signatures and markers
-// ---------------------------------------------------------------------------
-
-constexpr uint32_t Ab_ZipLocalFileHeaderSignature = 0x04034B50;
-constexpr uint32_t Ab_ZipDataDescriptorSignature = 0x08074B50;
-constexpr uint32_t Ab_ZipCentralDirectorySignature = 0x02014B50;
-constexpr uint32_t Ab_Zip64EndCentralDirectorySignature = 0x06064B50;
-constexpr uint32_t Ab_Zip64EndCentralDirectoryLocatorSignature = 0x07064B50;
-constexpr uint32_t Ab_ZipEndCentralDirectorySignature = 0x06054B50;
-constexpr uint32_t Ab_ZipSpannedSetSignature = 0x08074B50;
-constexpr uint16_t Ab_WindowsExeSignature = 0x5A4D;  // "MZ"
-constexpr uint32_t Ab_LinuxExeSignature = 0x464C457F;  // 7F 45 4C 46
-
-// Extra-field sub-field IDs the reader interprets.
-constexpr uint16_t Ab_Zip64SubfieldID = 0x0001;
-constexpr uint16_t Ab_InfoZipUnicodePathSubfieldID = 0x7075;
-constexpr uint16_t Ab_XceedUnicodePathSubfieldID = 0x554E;
-constexpr uint32_t Ab_XceedUnicodePathSignature = 0x5843554E;  // "NUCX"
 
 enum TAbZipCompressionMethod : uint8_t {
   cmStored = 0, cmShrunk = 1, cmReduced1 = 2, cmReduced2 = 3, cmReduced3 = 4, cmReduced4 = 5, cmImploded = 6,
@@ -52,10 +33,6 @@ enum TAbZipCompressionMethod : uint8_t {
 enum TAbZipDeflationOption : uint8_t { doInvalid, doNormal, doMaximum, doFast, doSuperFast };
 enum TAbZipDictionarySize : uint8_t { dsInvalid, ds4K, ds8K };
 enum TAbZipSupportedMethod : uint8_t { smStored, smDeflated, smBestMethod };
-
-// Host systems (high byte of "version made by") the reader distinguishes.
-constexpr uint8_t hsMSDOS = 0;
-constexpr uint8_t hsUnix = 3;
 
 // ---------------------------------------------------------------------------
 // TAbExtraField
@@ -100,9 +77,9 @@ public:
   explicit TAbZipFileHeader(uint32_t ValidSignature) : FValidSignature(ValidSignature) {}
 
   bool IsValid() const { return FSignature == FValidSignature; }
-  bool IsEncrypted() const { return (FGeneralPurposeBitFlag & 0x0001) != 0; }
-  bool IsUTF8() const { return (FGeneralPurposeBitFlag & 0x0800) != 0; }
-  bool HasDataDescriptor() const { return FCompressionMethod == cmDeflated && (FGeneralPurposeBitFlag & 0x0008) != 0; }
+  bool IsEncrypted() const { return (FGeneralPurposeBitFlag & Ab_ZipFlagEncrypted) != 0; }
+  bool IsUTF8() const { return (FGeneralPurposeBitFlag & Ab_ZipFlagUTF8) != 0; }
+  bool HasDataDescriptor() const { return FCompressionMethod == cmDeflated && (FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0; }
   TAbZipDeflationOption DeflationOption() const;
   TAbZipDictionarySize DictionarySize() const;
   uint8_t ShannonFanoTreeCount() const;
