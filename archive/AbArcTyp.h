@@ -154,6 +154,7 @@ public:
 
   int Add(TAbArchiveItem* Item);  // takes ownership when the list owns items
   void Clear();
+  void Reserve(size_t N) { FList.reserve(N); }
   void Delete(int Index);
   int Find(const std::string& FileName) const;
   bool IsActiveDupe(const std::string& FileName) const;

@@ -77,6 +77,22 @@ public:
     }
     return done;
   }
+  // The next n bytes, left unread; false when the stream ends before them.
+  bool Peek(uint8_t* Out, size_t n) {
+    if (FTail - FHead < n) {
+      std::memmove(FBuf.data(), FBuf.data() + FHead, FTail - FHead);
+      FTail -= FHead;
+      FHead = 0;
+      FInner.Seek(FPos + static_cast<int64_t>(FTail), soBeginning);
+      while (FTail < n) {
+        int64_t r = FInner.Read(FBuf.data() + FTail, kChunk - static_cast<int64_t>(FTail));
+        if (r <= 0) return false;
+        FTail += static_cast<size_t>(r);
+      }
+    }
+    std::memcpy(Out, FBuf.data() + FHead, n);
+    return true;
+  }
   int64_t Write(const void*, int64_t) override { rtl::Assert("TReadAhead.Write: read-only view"); }
   int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override {
     if (Origin == soCurrent && Offset == 0) return FPos;
@@ -112,17 +128,16 @@ void TAbExtraField::LoadFromStream(TStream& aStream, int64_t aSize) {
 }
 
 bool TAbExtraField::FindNext(size_t& aOffset, bool first, uint16_t& aID, uint16_t& aSize) const {
-  if (!first) aOffset += 4 + aSize;
+  if (!first) aOffset += Ab_ZipSubfieldHeaderSize + aSize;
   if (aOffset > FBuffer.size()) return false;
   size_t remaining = FBuffer.size() - aOffset;
-  if (remaining < 4) return false;
+  if (remaining < Ab_ZipSubfieldHeaderSize) return false;
   auto* p = reinterpret_cast<uint8_t*>(FBuffer.data()) + aOffset;
   aID = AbGetLE16(p);
   aSize = AbGetLE16(p + 2);
-  if (static_cast<size_t>(aSize) + 4 > remaining) {
-    aSize = static_cast<uint16_t>(remaining - 4);
-    p[2] = static_cast<uint8_t>(aSize & 0xFF);
-    p[3] = static_cast<uint8_t>(aSize >> 8);
+  if (static_cast<size_t>(aSize) + Ab_ZipSubfieldHeaderSize > remaining) {
+    aSize = static_cast<uint16_t>(remaining - Ab_ZipSubfieldHeaderSize);
+    AbPutLE16(p + 2, aSize);
   }
   return true;
 }
@@ -163,7 +178,7 @@ bool TAbExtraField::Get(uint16_t aID, const uint8_t*& aData, uint16_t& aDataSize
   size_t off;
   uint16_t size;
   if (FindField(aID, off, size)) {
-    aData = reinterpret_cast<const uint8_t*>(FBuffer.data()) + off + 4;
+    aData = reinterpret_cast<const uint8_t*>(FBuffer.data()) + off + Ab_ZipSubfieldHeaderSize;
     aDataSize = size;
     return true;
   }
@@ -183,11 +198,10 @@ bool TAbExtraField::GetStream(uint16_t aID, std::unique_ptr<rtl::TMemoryStream>&
 
 void TAbExtraField::Put(uint16_t aID, const void* aData, uint16_t aDataSize) {
   Delete(aID);
-  std::string rec(4, '\0');
-  rec[0] = static_cast<char>(aID & 0xFF);
-  rec[1] = static_cast<char>(aID >> 8);
-  rec[2] = static_cast<char>(aDataSize & 0xFF);
-  rec[3] = static_cast<char>(aDataSize >> 8);
+  uint8_t head[Ab_ZipSubfieldHeaderSize];
+  AbPutLE16(head, aID);
+  AbPutLE16(head + 2, aDataSize);
+  std::string rec(reinterpret_cast<const char*>(head), sizeof head);
   rec.append(static_cast<const char*>(aData), aDataSize);
   FBuffer += rec;
   Changed();
@@ -197,7 +211,7 @@ void TAbExtraField::Delete(uint16_t aID) {
   size_t off;
   uint16_t size;
   if (FindField(aID, off, size)) {
-    FBuffer.erase(off, 4 + static_cast<size_t>(size));
+    FBuffer.erase(off, Ab_ZipSubfieldHeaderSize + static_cast<size_t>(size));
     Changed();
   }
 }
@@ -239,44 +253,46 @@ double TAbZipFileHeader::CompressionRatio() const {
 }
 
 void TAbZipLocalFileHeader::LoadFromStream(TStream& Stream) {
-  uint8_t b[30];
-  Stream.ReadBuffer(b, 30);
-  FSignature = AbGetLE32(b);
-  FVersionNeededToExtract = AbGetLE16(b + 4);
-  FGeneralPurposeBitFlag = AbGetLE16(b + 6);
-  FCompressionMethod = AbGetLE16(b + 8);
-  FLastModFileTime = AbGetLE16(b + 10);
-  FLastModFileDate = AbGetLE16(b + 12);
-  FCRC32 = AbGetLE32(b + 14);
-  FCompressedSize = AbGetLE32(b + 18);
-  FUncompressedSize = AbGetLE32(b + 22);
+  uint8_t b[Ab_ZipLocalFileHeaderSize];
+  Stream.ReadBuffer(b, sizeof b);
+  TAbLEReader r(b, sizeof b);
+  FSignature = r.U32();
+  FVersionNeededToExtract = r.U16();
+  FGeneralPurposeBitFlag = r.U16();
+  FCompressionMethod = r.U16();
+  FLastModFileTime = r.U16();
+  FLastModFileDate = r.U16();
+  FCRC32 = r.U32();
+  FCompressedSize = r.U32();
+  FUncompressedSize = r.U32();
+  const uint16_t n = r.U16(), m = r.U16();
   // The signature first: what follows a wrong one is not a name and an
   // extra field, and reading it would only turn the clear failure into a
   // short read.
   if (!IsValid()) throw EAbZipInvalid();
-  uint16_t n = AbGetLE16(b + 26), m = AbGetLE16(b + 28);
   FFileName = ReadUpTo(Stream, n);
   FExtraField.LoadFromStream(Stream, m);
 }
 
 void TAbZipDirectoryFileHeader::LoadFromStream(TStream& Stream) {
-  uint8_t b[46];
-  Stream.ReadBuffer(b, 46);
-  FSignature = AbGetLE32(b);
-  FVersionMadeBy = AbGetLE16(b + 4);
-  FVersionNeededToExtract = AbGetLE16(b + 6);
-  FGeneralPurposeBitFlag = AbGetLE16(b + 8);
-  FCompressionMethod = AbGetLE16(b + 10);
-  FLastModFileTime = AbGetLE16(b + 12);
-  FLastModFileDate = AbGetLE16(b + 14);
-  FCRC32 = AbGetLE32(b + 16);
-  FCompressedSize = AbGetLE32(b + 20);
-  FUncompressedSize = AbGetLE32(b + 24);
-  uint16_t n = AbGetLE16(b + 28), m = AbGetLE16(b + 30), k = AbGetLE16(b + 32);
-  FDiskNumberStart = AbGetLE16(b + 34);
-  FInternalFileAttributes = AbGetLE16(b + 36);
-  FExternalFileAttributes = AbGetLE32(b + 38);
-  FRelativeOffset = AbGetLE32(b + 42);
+  uint8_t b[Ab_ZipCentralDirectoryHeaderSize];
+  Stream.ReadBuffer(b, sizeof b);
+  TAbLEReader r(b, sizeof b);
+  FSignature = r.U32();
+  FVersionMadeBy = r.U16();
+  FVersionNeededToExtract = r.U16();
+  FGeneralPurposeBitFlag = r.U16();
+  FCompressionMethod = r.U16();
+  FLastModFileTime = r.U16();
+  FLastModFileDate = r.U16();
+  FCRC32 = r.U32();
+  FCompressedSize = r.U32();
+  FUncompressedSize = r.U32();
+  const uint16_t n = r.U16(), m = r.U16(), k = r.U16();
+  FDiskNumberStart = r.U16();
+  FInternalFileAttributes = r.U16();
+  FExternalFileAttributes = r.U32();
+  FRelativeOffset = r.U32();
   if (!IsValid()) throw EAbZipInvalid();  // as for the local header
   FFileName = ReadExactly(Stream, n);
   FExtraField.LoadFromStream(Stream, m);
@@ -284,39 +300,45 @@ void TAbZipDirectoryFileHeader::LoadFromStream(TStream& Stream) {
 }
 
 void TAbZipDirectoryFileFooter::LoadFromStream(TStream& Stream) {
-  uint8_t b[22];
-  Stream.ReadBuffer(b, 22);
-  if (AbGetLE32(b) != Ab_ZipEndCentralDirectorySignature) throw EAbZipInvalid();
-  FRawDiskNumber = AbGetLE16(b + 4);
-  FRawStartDisk = AbGetLE16(b + 6);
-  FRawEntriesOnDisk = AbGetLE16(b + 8);
-  FRawTotalEntries = AbGetLE16(b + 10);
-  FRawDirectorySize = AbGetLE32(b + 12);
-  FRawDirectoryOffset = AbGetLE32(b + 16);
+  uint8_t b[Ab_ZipEndCentralDirectorySize];
+  Stream.ReadBuffer(b, sizeof b);
+  TAbLEReader r(b, sizeof b);
+  if (r.U32() != Ab_ZipEndCentralDirectorySignature) throw EAbZipInvalid();
+  FRawDiskNumber = r.U16();
+  FRawStartDisk = r.U16();
+  FRawEntriesOnDisk = r.U16();
+  FRawTotalEntries = r.U16();
+  FRawDirectorySize = r.U32();
+  FRawDirectoryOffset = r.U32();
+  const uint16_t commentLength = r.U16();
   FDiskNumber = FRawDiskNumber;
   FStartDiskNumber = FRawStartDisk;
   FEntriesOnDisk = FRawEntriesOnDisk;
   FTotalEntries = FRawTotalEntries;
   FDirectorySize = FRawDirectorySize;
   FDirectoryOffset = FRawDirectoryOffset;
-  FZipfileComment = ReadExactly(Stream, AbGetLE16(b + 20));
+  FZipfileComment = ReadExactly(Stream, commentLength);
 }
 
 void TAbZipDirectoryFileFooter::LoadZip64FromStream(TStream& Stream) {
-  uint8_t b[56];
-  Stream.ReadBuffer(b, 56);
-  if (AbGetLE32(b) != Ab_Zip64EndCentralDirectorySignature) throw EAbZipInvalid();
-  if (FRawDiskNumber == 0xFFFF) FDiskNumber = AbGetLE32(b + 16);
-  if (FRawStartDisk == 0xFFFF) FStartDiskNumber = AbGetLE32(b + 20);
-  if (FRawEntriesOnDisk == 0xFFFF) FEntriesOnDisk = AbGetLE64(b + 24);
-  if (FRawTotalEntries == 0xFFFF) FTotalEntries = AbGetLE64(b + 32);
-  if (FRawDirectorySize == 0xFFFFFFFF) FDirectorySize = AbGetLE64(b + 40);
-  if (FRawDirectoryOffset == 0xFFFFFFFF) FDirectoryOffset = AbGetLE64(b + 48);
+  uint8_t b[Ab_Zip64EndCentralDirectorySize];
+  Stream.ReadBuffer(b, sizeof b);
+  TAbLEReader r(b, sizeof b);
+  if (r.U32() != Ab_Zip64EndCentralDirectorySignature) throw EAbZipInvalid();
+  r.Skip(8 + 2 + 2);  // record size, versions made by and needed
+  const uint32_t disk = r.U32(), startDisk = r.U32();
+  const uint64_t onDisk = r.U64(), total = r.U64(), size = r.U64(), offset = r.U64();
+  if (FRawDiskNumber == Ab_Zip64Escape16) FDiskNumber = disk;
+  if (FRawStartDisk == Ab_Zip64Escape16) FStartDiskNumber = startDisk;
+  if (FRawEntriesOnDisk == Ab_Zip64Escape16) FEntriesOnDisk = onDisk;
+  if (FRawTotalEntries == Ab_Zip64Escape16) FTotalEntries = total;
+  if (FRawDirectorySize == Ab_Zip64Escape32) FDirectorySize = size;
+  if (FRawDirectoryOffset == Ab_Zip64Escape32) FDirectoryOffset = offset;
 }
 
 bool TAbZipDirectoryFileFooter::IsZip64() const {
-  return FDiskNumber >= 0xFFFF || FStartDiskNumber >= 0xFFFF || FEntriesOnDisk >= 0xFFFF || FTotalEntries >= 0xFFFF ||
-         FDirectorySize >= 0xFFFFFFFF || FDirectoryOffset >= 0xFFFFFFFF;
+  return FDiskNumber >= Ab_Zip64Escape16 || FStartDiskNumber >= Ab_Zip64Escape16 || FEntriesOnDisk >= Ab_Zip64Escape16 ||
+         FTotalEntries >= Ab_Zip64Escape16 || FDirectorySize >= Ab_Zip64Escape32 || FDirectoryOffset >= Ab_Zip64Escape32;
 }
 
 // ===========================================================================
@@ -357,18 +379,16 @@ void TAbZipItem::LoadFromStream(TStream& Stream) {
   FRelativeOffset = FItemInfo.FRelativeOffset;
   FDiskNumberStart = FItemInfo.FDiskNumberStart;
 
-  std::unique_ptr<rtl::TMemoryStream> z64;
-  if (FItemInfo.FExtraField.GetStream(Ab_Zip64SubfieldID, z64)) {
-    // Little-endian values, read in the order the escapes ask for them.
-    auto next = [&](int bytes) {
-      uint8_t b[8];
-      z64->ReadBuffer(b, bytes);
-      return bytes == 8 ? AbGetLE64(b) : AbGetLE32(b);
-    };
-    if (FItemInfo.FUncompressedSize == 0xFFFFFFFF) FUncompressedSize = static_cast<int64_t>(next(8));
-    if (FItemInfo.FCompressedSize == 0xFFFFFFFF) FCompressedSize = static_cast<int64_t>(next(8));
-    if (FItemInfo.FRelativeOffset == 0xFFFFFFFF) FRelativeOffset = static_cast<int64_t>(next(8));
-    if (FItemInfo.FDiskNumberStart == 0xFFFF) FDiskNumberStart = static_cast<uint32_t>(next(4));
+  const uint8_t* z64;
+  uint16_t z64Size;
+  if (FItemInfo.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
+    // The values present are those the header escaped, in this order.
+    TAbLEReader r(z64, z64Size);
+    if (FItemInfo.FUncompressedSize == Ab_Zip64Escape32) FUncompressedSize = static_cast<int64_t>(r.U64());
+    if (FItemInfo.FCompressedSize == Ab_Zip64Escape32) FCompressedSize = static_cast<int64_t>(r.U64());
+    if (FItemInfo.FRelativeOffset == Ab_Zip64Escape32) FRelativeOffset = static_cast<int64_t>(r.U64());
+    if (FItemInfo.FDiskNumberStart == Ab_Zip64Escape16) FDiskNumberStart = r.U32();
+    if (!r.Ok()) throw rtl::EReadError();
   }
   FDiskFileName = FFileName;
   std::replace(FDiskFileName.begin(), FDiskFileName.end(), '\\', rtl::PathDelim);
@@ -580,12 +600,27 @@ void TAbZipArchive::DoRequestImage(TObject* Sender, int ImageNumber, std::string
   if (OnRequestImage) OnRequestImage(Sender, ImageNumber, ImageName, Abort);
 }
 
+// Loading, in the order of the records: the end record (asking for the last
+// disk of a set when it is not there), the Zip64 records it points to, the
+// start of the directory (through the span reader for a set), the entries,
+// and the index of local headers that the pipeline checks items against.
 void TAbZipArchive::LoadArchive() {
   if (FStream->Size() == 0) return;
+  const int64_t tail = LocateEndRecord();
+  const TZip64Location zip64 = ReadEndRecords(tail);
+  TAbSpanReadStream* span = FSpanned ? OpenSpannedDirectory(zip64) : nullptr;
+  const int64_t directoryEnd = span ? -1 : OpenDirectory(tail, zip64);
+  ReadDirectory(span == nullptr, directoryEnd);
+  IndexLocalHeaders();
+  bool ignored = false;
+  DoArchiveProgress(100, ignored);
+  FIsDirty = false;
+}
 
+int64_t TAbZipArchive::LocateEndRecord() {
   uint8_t sig[4] = {0, 0, 0, 0};
   FStream->Seek(0, soBeginning);
-  int64_t got = FStream->Read(sig, 4);
+  const int64_t got = FStream->Read(sig, 4);
   FIsExecutable = IsExecutableMarker(sig, got);
 
   int64_t tail = FindEndRecord(*FStream);
@@ -608,89 +643,156 @@ void TAbZipArchive::LoadArchive() {
     FStatus = asInvalid;
     throw EAbZipInvalid();
   }
+  return tail;
+}
 
-  FStream->Seek(tail, soBeginning);
+TAbZipArchive::TZip64Location TAbZipArchive::ReadEndRecords(int64_t Tail) {
+  FStream->Seek(Tail, soBeginning);
   FInfo->LoadFromStream(*FStream);
-
-  int64_t locator = -1;
-  uint64_t z64Offset = 0;
-  uint32_t z64Disk = 0;
+  TZip64Location zip64;
   if (FInfo->IsZip64()) {
-    locator = tail >= 20 ? FindZip64Locator(*FStream, tail - 20) : -1;
-    if (locator < 0) throw EAbZipInvalid();
-    uint8_t loc[20];
-    FStream->Seek(locator, soBeginning);
-    FStream->ReadBuffer(loc, 20);
-    z64Disk = AbGetLE32(loc + 4);
-    z64Offset = AbGetLE64(loc + 8);
-    FInfo->FDiskNumber = AbGetLE32(loc + 16) - 1;
+    zip64.Locator = Tail >= Ab_Zip64EndCentralDirectoryLocatorSize
+                        ? FindZip64Locator(*FStream, Tail - Ab_Zip64EndCentralDirectoryLocatorSize)
+                        : -1;
+    if (zip64.Locator < 0) throw EAbZipInvalid();
+    uint8_t loc[Ab_Zip64EndCentralDirectoryLocatorSize];
+    FStream->Seek(zip64.Locator, soBeginning);
+    FStream->ReadBuffer(loc, sizeof loc);
+    TAbLEReader r(loc, sizeof loc);
+    r.Skip(4);  // signature, matched by the search
+    zip64.Disk = r.U32();
+    zip64.Offset = r.U64();
+    FInfo->FDiskNumber = r.U32() - 1;
   }
   FSpanned = FInfo->FDiskNumber > 0;
+  return zip64;
+}
 
-  TAbSpanReadStream* span = nullptr;
-  if (FSpanned) {
-    if (!FOwnsStream) throw EAbZipBadSpanStream();
-    // The span reader takes over the open last volume.
-    TStream* last = FStream;
-    FOwnsStream = false;
-    span = new TAbSpanReadStream(FArchiveName, FInfo->FDiskNumber, last);
-    ReplaceStream(span, true);
-    span->SetOnRequestImage([this](TObject* Sender, int n, std::string& name, bool& abort) {
-      DoRequestImage(Sender, n, name, abort);
-    });
-    span->SetOnRequestNthDisk([this](TObject*, uint8_t disk, bool& abort) { DoRequestNthDisk(disk, abort); });
-    if (locator >= 0) {
-      span->SeekImage(z64Disk, static_cast<int64_t>(z64Offset));
-      FInfo->LoadZip64FromStream(*FStream);
-    }
-    span->SeekImage(FInfo->FStartDiskNumber, static_cast<int64_t>(FInfo->FDirectoryOffset));
-  } else {
-    if (locator >= 0) {
-      FStream->Seek(static_cast<int64_t>(z64Offset), soBeginning);
-      FInfo->LoadZip64FromStream(*FStream);
-    }
-    if (FStream->Seek(static_cast<int64_t>(FInfo->FDirectoryOffset), soBeginning) < 0) throw EAbZipInvalid();
+TAbSpanReadStream* TAbZipArchive::OpenSpannedDirectory(const TZip64Location& Zip64) {
+  if (!FOwnsStream) throw EAbZipBadSpanStream();
+  // The span reader takes over the open last volume.
+  TStream* last = FStream;
+  FOwnsStream = false;
+  auto* span = new TAbSpanReadStream(FArchiveName, FInfo->FDiskNumber, last);
+  ReplaceStream(span, true);
+  span->SetOnRequestImage([this](TObject* Sender, int n, std::string& name, bool& abort) {
+    DoRequestImage(Sender, n, name, abort);
+  });
+  span->SetOnRequestNthDisk([this](TObject*, uint8_t disk, bool& abort) { DoRequestNthDisk(disk, abort); });
+  if (Zip64.Locator >= 0) {
+    span->SeekImage(Zip64.Disk, static_cast<int64_t>(Zip64.Offset));
+    FInfo->LoadZip64FromStream(*FStream);
   }
+  span->SeekImage(FInfo->FStartDiskNumber, static_cast<int64_t>(FInfo->FDirectoryOffset));
+  return span;
+}
 
+bool TAbZipArchive::HasSignatureAt(int64_t Position, uint32_t Signature) {
+  uint8_t b[4];
+  if (Position < 0 || FStream->Seek(Position, soBeginning) != Position || FStream->Read(b, 4) != 4) return false;
+  return AbGetLE32(b) == Signature;
+}
+
+// A ZIP with bytes put in front of it after it was written (a stub joined
+// with cat, a mail header, any prefix) still holds the offsets of the bare
+// ZIP. Its records then lie exactly the prefix length further on than they
+// say: the directory ends where the Zip64 end record or the end record
+// begins. Only when the stated offset does not hold a central header and
+// the shifted one does is the shift taken; an archive whose offsets are
+// right keeps them.
+int64_t TAbZipArchive::PrefixLength(int64_t DirectoryEnd) {
+  const int64_t stated = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectoryOffset, INT64_MAX));
+  const int64_t size = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectorySize, INT64_MAX));
+  if (size == 0 || size > DirectoryEnd) return 0;
+  if (stated < DirectoryEnd && HasSignatureAt(stated, Ab_ZipCentralDirectorySignature)) return 0;
+  const int64_t shift = DirectoryEnd - size - stated;
+  if (shift > 0 && HasSignatureAt(stated + shift, Ab_ZipCentralDirectorySignature)) return shift;
+  return 0;
+}
+
+int64_t TAbZipArchive::OpenDirectory(int64_t Tail, const TZip64Location& Zip64) {
+  int64_t directoryEnd = Tail;
+  if (Zip64.Locator >= 0) {
+    int64_t at = static_cast<int64_t>(std::min<uint64_t>(Zip64.Offset, INT64_MAX));
+    // Behind a prefix, the Zip64 end record (without extensible data, as
+    // writers make it) lies right before its locator.
+    const int64_t beforeLocator = Zip64.Locator - Ab_Zip64EndCentralDirectorySize;
+    if (!HasSignatureAt(at, Ab_Zip64EndCentralDirectorySignature) && beforeLocator > at &&
+        HasSignatureAt(beforeLocator, Ab_Zip64EndCentralDirectorySignature))
+      at = beforeLocator;
+    FStream->Seek(at, soBeginning);
+    FInfo->LoadZip64FromStream(*FStream);
+    directoryEnd = at;
+  }
+  FOffsetCorrection = PrefixLength(directoryEnd);
+  if (FOffsetCorrection > 0) FInfo->FDirectoryOffset += static_cast<uint64_t>(FOffsetCorrection);
+  const int64_t start = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectoryOffset, INT64_MAX));
+  if (FStream->Seek(start, soBeginning) < 0) throw EAbZipInvalid();
+  return directoryEnd;
+}
+
+void TAbZipArchive::ReadDirectory(bool SingleFile, int64_t DirectoryEnd) {
   FStubSize = 0xFFFFFFFF;
-  {
-    // A spanned set is read straight through its reader, which crosses
-    // volumes; a single file goes through the read-ahead buffer.
-    std::unique_ptr<TReadAhead> readAhead;
-    if (!span) readAhead = std::make_unique<TReadAhead>(*FStream);
-    TStream& dir = span ? *FStream : *readAhead;
-    bool abort = false;
-    while (static_cast<uint64_t>(Count()) < FInfo->FTotalEntries) {
-      auto item = std::make_unique<TAbZipItem>();
-      item->LoadFromStream(dir);
-      item->SetAction(aaNone);
-      TAbZipItem* raw = item.release();
-      FItemList->Add(raw);
-      if (FIsExecutable && raw->DiskNumberStart() == 0 && raw->RelativeOffset() < static_cast<int64_t>(FStubSize))
-        FStubSize = static_cast<uint32_t>(raw->RelativeOffset());
-      DoArchiveProgress(AbPercentage(Count(), static_cast<int64_t>(std::min<uint64_t>(FInfo->FTotalEntries, INT64_MAX))),
-                        abort);
-      if (abort) {
-        FStatus = asInvalid;
-        throw EAbUserAbort();
-      }
+  // A spanned set is read straight through its reader, which crosses
+  // volumes; a single file goes through the read-ahead buffer.
+  std::unique_ptr<TReadAhead> readAhead;
+  if (SingleFile) readAhead = std::make_unique<TReadAhead>(*FStream);
+  TStream& dir = readAhead ? *readAhead : *FStream;
+
+  // The entry count is 16 bits in an end record without Zip64 records, and
+  // writers that do not make them store a larger count modulo 65536. The
+  // directory's size is what bounds it: after the stated count, entries
+  // are read on while the stated size (within the file) still holds central
+  // headers. The count is raised by 65536 each time it is passed, so that
+  // progress goes on rising.
+  uint64_t expected = FInfo->FTotalEntries;
+  const bool wrapped = FInfo->FRawTotalEntries != Ab_Zip64Escape16;
+  int64_t sizeEnd = -1;
+  if (readAhead) {
+    const int64_t start = readAhead->Position();
+    const int64_t size = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectorySize, INT64_MAX));
+    sizeEnd = start + std::min(size, std::max<int64_t>(DirectoryEnd - start, 0));
+    // An entry takes at least its fixed header: room for the list up front,
+    // never more than the file can hold.
+    FItemList->Reserve(static_cast<size_t>((sizeEnd - start) / Ab_ZipCentralDirectoryHeaderSize));
+  }
+  auto more = [&] {
+    if (static_cast<uint64_t>(Count()) < FInfo->FTotalEntries) return true;
+    if (!readAhead || readAhead->Position() >= sizeEnd) return false;
+    uint8_t sig[4];
+    return readAhead->Peek(sig, 4) && AbGetLE32(sig) == Ab_ZipCentralDirectorySignature;
+  };
+  bool abort = false;
+  while (more()) {
+    auto item = std::make_unique<TAbZipItem>();
+    item->LoadFromStream(dir);
+    item->SetAction(aaNone);
+    if (SingleFile && FOffsetCorrection > 0) item->ShiftRelativeOffset(FOffsetCorrection);
+    TAbZipItem* raw = item.release();
+    FItemList->Add(raw);
+    if (FIsExecutable && raw->DiskNumberStart() == 0 && raw->RelativeOffset() < static_cast<int64_t>(FStubSize))
+      FStubSize = static_cast<uint32_t>(raw->RelativeOffset());
+    if (wrapped && static_cast<uint64_t>(Count()) > expected) expected += 0x10000;
+    DoArchiveProgress(AbPercentage(Count(), static_cast<int64_t>(std::min<uint64_t>(expected, INT64_MAX))), abort);
+    if (abort) {
+      FStatus = asInvalid;
+      throw EAbUserAbort();
     }
   }
+}
+
+void TAbZipArchive::IndexLocalHeaders() {
   FLocalHeaders.clear();
-  if (!span) {
-    FLocalHeaders.reserve(static_cast<size_t>(Count()));
-    for (TAbArchiveItem* item : *FItemList)
-      FLocalHeaders.emplace_back(static_cast<TAbZipItem*>(item)->RelativeOffset(), item->CompressedSize());
-    std::sort(FLocalHeaders.begin(), FLocalHeaders.end());
-  }
-  bool ignored = false;
-  DoArchiveProgress(100, ignored);
-  FIsDirty = false;
+  if (FSpanned) return;
+  FLocalHeaders.reserve(static_cast<size_t>(Count()));
+  for (TAbArchiveItem* item : *FItemList)
+    FLocalHeaders.emplace_back(static_cast<TAbZipItem*>(item)->RelativeOffset(), item->CompressedSize());
+  std::sort(FLocalHeaders.begin(), FLocalHeaders.end());
 }
 
 void TAbZipArchive::CheckItemBounds(const TAbZipItem& Item, int64_t DataStart) const {
   if (FSpanned || FLocalHeaders.empty()) return;
-  constexpr int64_t kLocalHeaderSize = 30;
+  constexpr int64_t kLocalHeaderSize = Ab_ZipLocalFileHeaderSize;
   const int64_t at = Item.RelativeOffset();
   const int64_t directory = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectoryOffset, INT64_MAX));
   if (at < 0 || at >= directory) throw EAbZipInvalid();

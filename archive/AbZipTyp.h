@@ -25,6 +25,8 @@
 
 namespace ab {
 
+class TAbSpanReadStream;
+
 enum TAbZipCompressionMethod : uint8_t {
   cmStored = 0, cmShrunk = 1, cmReduced1 = 2, cmReduced2 = 3, cmReduced3 = 4, cmReduced4 = 5, cmImploded = 6,
   cmTokenized = 7, cmDeflated = 8, cmEnhancedDeflated = 9, cmDCLImploded = 10, cmBzip2 = 12, cmLZMA = 14,
@@ -176,6 +178,11 @@ public:
   TAbExtraField& LFHExtraField() { return FLFHExtraField; }
   uint32_t DiskNumberStart() const { return FDiskNumberStart; }
   int64_t RelativeOffset() const { return FRelativeOffset; }
+  // Moves the local header offset by the length of bytes found in front of
+  // the archive; an offset that is already out of range stays as it is.
+  void ShiftRelativeOffset(int64_t Shift) {
+    if (FRelativeOffset >= 0 && FRelativeOffset <= INT64_MAX - Shift) FRelativeOffset += Shift;
+  }
   const TAbZipDirectoryFileHeader& ItemInfo() const { return FItemInfo; }
   // Unix permission bits of a Unix-made entry (0 when the host is not Unix).
   uint32_t UnixPermissions() const;
@@ -231,6 +238,9 @@ public:
   uint8_t PasswordRetries() const { return FPasswordRetries; }
   void SetPasswordRetries(uint8_t V) { FPasswordRetries = V; }
   uint32_t StubSize() const { return FStubSize; }
+  // Length of the bytes found in front of an archive whose offsets do not
+  // count them (0 when the offsets are right); every offset is corrected by it.
+  int64_t OffsetCorrection() const { return FOffsetCorrection; }
   bool IsExecutable() const { return FIsExecutable; }
   const std::string& ZipfileComment() const { return FInfo->FZipfileComment; }
   const TAbZipDirectoryFileFooter& Info() const { return *FInfo; }
@@ -257,7 +267,24 @@ protected:
   void TestItemAt(int Index) override;
 
 private:
+  struct TZip64Location {
+    int64_t Locator = -1;  // position of the locator, -1 without Zip64 records
+    uint32_t Disk = 0;     // volume and offset of the Zip64 end record
+    uint64_t Offset = 0;
+  };
+
   void InitZip();
+  // The loading steps, in order.
+  int64_t LocateEndRecord();
+  TZip64Location ReadEndRecords(int64_t Tail);
+  TAbSpanReadStream* OpenSpannedDirectory(const TZip64Location& Zip64);
+  // Single file: reads the Zip64 end record, finds a prefix the offsets do
+  // not count, and seeks to the directory; gives where the directory ends.
+  int64_t OpenDirectory(int64_t Tail, const TZip64Location& Zip64);
+  int64_t PrefixLength(int64_t DirectoryEnd);
+  bool HasSignatureAt(int64_t Position, uint32_t Signature);
+  void ReadDirectory(bool SingleFile, int64_t DirectoryEnd);
+  void IndexLocalHeaders();
 
   TAbZipSupportedMethod FCompressionMethodToUse = smBestMethod;
   TAbZipDeflationOption FDeflationOption = doNormal;
@@ -266,6 +293,7 @@ private:
   std::string FPassword;
   uint8_t FPasswordRetries = 3;
   uint32_t FStubSize = 0;
+  int64_t FOffsetCorrection = 0;
   // Local header offset and compressed size of every item, sorted by
   // offset (single-file archives only).
   std::vector<std::pair<int64_t, int64_t>> FLocalHeaders;
