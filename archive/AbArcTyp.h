@@ -114,8 +114,14 @@ public:
   void SetAction(TAbArchiveAction V) { FAction = V; }
   bool Tagged() const { return FTagged; }
   void SetTagged(bool V) { FTagged = V; }
-  const std::string& DiskFileName() const { return FDiskFileName; }
-  void SetDiskFileName(const std::string& V) { FDiskFileName = V; }
+  const std::string& DiskFileName() const {
+    static const std::string kNone;
+    return FDiskNameIsFileName ? FFileName : FDiskFileName ? *FDiskFileName : kNone;
+  }
+  void SetDiskFileName(const std::string& V) {
+    FDiskFileName = std::make_unique<std::string>(V);
+    FDiskNameIsFileName = false;
+  }
   std::string DiskPath() const;    // folder part of DiskFileName, with trailing separator
   std::string StoredPath() const { return DiskPath(); }
 
@@ -124,17 +130,22 @@ public:
   bool MatchesDiskName(const std::string& FileMask) const;
 
 protected:
-  TAbArchiveAction FAction = aaNone;
+  // Widest first, so that an archive of many items pays no padding.
   int64_t FCompressedSize = 0;
-  uint32_t FCRC32 = 0;
-  std::string FDiskFileName;
-  uint32_t FExternalFileAttributes = 0;
+  int64_t FUncompressedSize = 0;
+  // Held apart only where it differs from FFileName (see FDiskNameIsFileName).
+  std::unique_ptr<std::string> FDiskFileName;
   std::string FFileName;
-  bool FIsEncrypted = false;
+  uint32_t FCRC32 = 0;
+  uint32_t FExternalFileAttributes = 0;
   uint16_t FLastModFileTime = 0;
   uint16_t FLastModFileDate = 0;
+  TAbArchiveAction FAction = aaNone;
+  bool FIsEncrypted = false;
   bool FTagged = false;
-  int64_t FUncompressedSize = 0;
+  // The disk name equals FFileName and is not kept twice; a loader sets
+  // it, SetDiskFileName clears it.
+  bool FDiskNameIsFileName = false;
 };
 
 // ---------------------------------------------------------------------------

@@ -37,6 +37,11 @@ std::string ReadExactly(TStream& s, size_t n) {
   return out;
 }
 
+void ReadExactly(TStream& s, size_t n, TAbRawBytes& Out) {
+  Out.Resize(n);
+  if (n) s.ReadBuffer(Out.data(), static_cast<int64_t>(n));
+}
+
 // ---------------------------------------------------------------------------
 // Read-ahead view used while the central directory is read: the entries are
 // read back to back, so 64 KiB reads replace four small reads per entry.
@@ -123,7 +128,7 @@ bool IsExecutableMarker(const uint8_t sig[4], int64_t got) {
 // ===========================================================================
 
 void TAbExtraField::LoadFromStream(TStream& aStream, int64_t aSize) {
-  FBuffer = ReadExactly(aStream, static_cast<size_t>(std::max<int64_t>(aSize, 0)));
+  ReadExactly(aStream, static_cast<size_t>(std::max<int64_t>(aSize, 0)), FBuffer);
   Changed();
 }
 
@@ -201,9 +206,10 @@ void TAbExtraField::Put(uint16_t aID, const void* aData, uint16_t aDataSize) {
   uint8_t head[Ab_ZipSubfieldHeaderSize];
   AbPutLE16(head, aID);
   AbPutLE16(head + 2, aDataSize);
-  std::string rec(reinterpret_cast<const char*>(head), sizeof head);
-  rec.append(static_cast<const char*>(aData), aDataSize);
-  FBuffer += rec;
+  std::string bytes(FBuffer.View());
+  bytes.append(reinterpret_cast<const char*>(head), sizeof head);
+  bytes.append(static_cast<const char*>(aData), aDataSize);
+  FBuffer = bytes;
   Changed();
 }
 
@@ -211,13 +217,15 @@ void TAbExtraField::Delete(uint16_t aID) {
   size_t off;
   uint16_t size;
   if (FindField(aID, off, size)) {
-    FBuffer.erase(off, Ab_ZipSubfieldHeaderSize + static_cast<size_t>(size));
+    std::string bytes(FBuffer.View());
+    bytes.erase(off, Ab_ZipSubfieldHeaderSize + static_cast<size_t>(size));
+    FBuffer = bytes;
     Changed();
   }
 }
 
 void TAbExtraField::Clear() {
-  FBuffer.clear();
+  FBuffer.Clear();
   Changed();
 }
 
@@ -294,9 +302,9 @@ void TAbZipDirectoryFileHeader::LoadFromStream(TStream& Stream) {
   FExternalFileAttributes = r.U32();
   FRelativeOffset = r.U32();
   if (!IsValid()) throw EAbZipInvalid();  // as for the local header
-  FFileName = ReadExactly(Stream, n);
+  ReadExactly(Stream, n, FFileName);
   FExtraField.LoadFromStream(Stream, m);
-  FFileComment = ReadExactly(Stream, k);
+  ReadExactly(Stream, k, FFileComment);
 }
 
 void TAbZipDirectoryFileFooter::LoadFromStream(TStream& Stream) {
@@ -346,7 +354,7 @@ bool TAbZipDirectoryFileFooter::IsZip64() const {
 // ===========================================================================
 
 std::string DecodeZipItemName(const TAbZipDirectoryFileHeader& Header) {
-  const std::string& raw = Header.FFileName;
+  const std::string raw = Header.FFileName.Str();
   const uint8_t* data;
   uint16_t size;
   // a. UTF-8 by flag or by content.
@@ -390,8 +398,18 @@ void TAbZipItem::LoadFromStream(TStream& Stream) {
     if (FItemInfo.FDiskNumberStart == Ab_Zip64Escape16) FDiskNumberStart = r.U32();
     if (!r.Ok()) throw rtl::EReadError();
   }
-  FDiskFileName = FFileName;
-  std::replace(FDiskFileName.begin(), FDiskFileName.end(), '\\', rtl::PathDelim);
+  // A directory of many items keeps each name once: the stored bytes when
+  // they are the decoded name, and the disk name when no separator changes.
+  FRawNameIsFileName = FItemInfo.FFileName == FFileName;
+  if (FRawNameIsFileName) FItemInfo.FFileName.Clear();
+  FDiskNameIsFileName = FFileName.find('\\') == std::string::npos || rtl::PathDelim == '\\';
+  if (FDiskNameIsFileName) {
+    FDiskFileName.reset();
+  } else {
+    std::string disk = FFileName;
+    std::replace(disk.begin(), disk.end(), '\\', rtl::PathDelim);
+    SetDiskFileName(disk);
+  }
   FAction = aaNone;
   FTagged = false;
 }

@@ -15,8 +15,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,6 +37,63 @@ enum TAbZipCompressionMethod : uint8_t {
 enum TAbZipDeflationOption : uint8_t { doInvalid, doNormal, doMaximum, doFast, doSuperFast };
 enum TAbZipDictionarySize : uint8_t { dsInvalid, ds4K, ds8K };
 enum TAbZipSupportedMethod : uint8_t { smStored, smDeflated, smBestMethod };
+
+// ---------------------------------------------------------------------------
+// TAbRawBytes: the bytes of one stored field (a name, a comment, an extra
+// field) in one exact-size allocation, none when empty. A directory of half
+// a million items keeps several of these per item, most of them empty: one
+// pointer each, where a string object takes four.
+// ---------------------------------------------------------------------------
+
+class TAbRawBytes {
+public:
+  TAbRawBytes() = default;
+  TAbRawBytes(std::string_view Bytes) { Assign(Bytes); }  // NOLINT: converts like a string
+  TAbRawBytes(const TAbRawBytes& Source) { Assign(Source.View()); }
+  TAbRawBytes& operator=(const TAbRawBytes& Source) {
+    if (this != &Source) Assign(Source.View());
+    return *this;
+  }
+  TAbRawBytes& operator=(std::string_view Bytes) {
+    Assign(Bytes);
+    return *this;
+  }
+
+  std::string_view View() const { return {data(), size()}; }
+  operator std::string_view() const { return View(); }  // NOLINT
+  std::string Str() const { return std::string(View()); }
+  size_t size() const {
+    uint32_t n = 0;
+    if (FBlock) std::memcpy(&n, FBlock.get(), sizeof n);
+    return n;
+  }
+  bool empty() const { return !FBlock; }
+  char* data() { return FBlock ? FBlock.get() + kLength : nullptr; }
+  const char* data() const { return FBlock ? FBlock.get() + kLength : nullptr; }
+  // Exactly Size bytes, contents undefined until written.
+  void Resize(size_t Size) {
+    FBlock.reset(Size ? new char[kLength + Size] : nullptr);
+    const auto n = static_cast<uint32_t>(Size);
+    if (FBlock) std::memcpy(FBlock.get(), &n, sizeof n);
+  }
+  void Assign(std::string_view Bytes) {
+    TAbRawBytes copy;
+    copy.Resize(Bytes.size());
+    if (!Bytes.empty()) std::memcpy(copy.data(), Bytes.data(), Bytes.size());
+    FBlock = std::move(copy.FBlock);
+  }
+  void Clear() { FBlock.reset(); }
+
+  friend bool operator==(const TAbRawBytes& A, std::string_view B) { return A.View() == B; }
+
+private:
+  // One block: the length (host order) and then the bytes; the object itself
+  // is a single pointer.
+  static constexpr size_t kLength = sizeof(uint32_t);
+  std::unique_ptr<char[]> FBlock;
+};
+
+static_assert(sizeof(TAbRawBytes) == sizeof(void*), "a stored field costs one pointer in the item");
 
 // ---------------------------------------------------------------------------
 // TAbExtraField
@@ -56,7 +115,7 @@ public:
   void Delete(uint16_t aID);
   void Clear();
   void Assign(const TAbExtraField& Source) { FBuffer = Source.FBuffer; Changed(); }
-  const std::string& Buffer() const { return FBuffer; }
+  std::string Buffer() const { return FBuffer.Str(); }
   void SetBuffer(const std::string& V) { FBuffer = V; Changed(); }
 
 protected:
@@ -67,7 +126,8 @@ private:
   bool FindNext(size_t& aOffset, bool first, uint16_t& aID, uint16_t& aSize) const;
   bool FindField(uint16_t aID, size_t& aOffset, uint16_t& aSize) const;
 
-  mutable std::string FBuffer;  // the walk may cut a sub-field's declared size
+  // The walk may cut a sub-field's declared size, hence mutable.
+  mutable TAbRawBytes FBuffer;
 };
 
 // ---------------------------------------------------------------------------
@@ -97,7 +157,7 @@ public:
   uint32_t FCRC32 = 0;
   uint32_t FCompressedSize = 0;
   uint32_t FUncompressedSize = 0;
-  std::string FFileName;  // raw bytes
+  TAbRawBytes FFileName;
   TAbExtraField FExtraField;
 };
 
@@ -117,7 +177,7 @@ public:
   uint16_t FInternalFileAttributes = 0;
   uint32_t FExternalFileAttributes = 0;
   uint32_t FRelativeOffset = 0;
-  std::string FFileComment;  // raw bytes
+  TAbRawBytes FFileComment;
 };
 
 class TAbZipDirectoryFileFooter : public TObject {
@@ -172,10 +232,18 @@ public:
   uint8_t HostSystem() const { return static_cast<uint8_t>(FItemInfo.FVersionMadeBy >> 8); }
   uint16_t VersionNeededToExtract() const { return FItemInfo.FVersionNeededToExtract; }
   uint16_t InternalFileAttributes() const { return FItemInfo.FInternalFileAttributes; }
-  const std::string& FileComment() const { return FItemInfo.FFileComment; }
-  const std::string& RawFileName() const { return FItemInfo.FFileName; }
+  std::string_view FileComment() const { return FItemInfo.FFileComment; }
+  // The stored name bytes. When they decode to themselves (ASCII, UTF-8)
+  // they are kept once, as FileName, and ItemInfo's FFileName is empty.
+  std::string_view RawFileName() const {
+    return FRawNameIsFileName ? std::string_view(FFileName) : FItemInfo.FFileName.View();
+  }
   const TAbExtraField& ExtraField() const { return FItemInfo.FExtraField; }
-  TAbExtraField& LFHExtraField() { return FLFHExtraField; }
+  // Writing only: made when first asked for.
+  TAbExtraField& LFHExtraField() {
+    if (!FLFHExtraField) FLFHExtraField = std::make_unique<TAbExtraField>();
+    return *FLFHExtraField;
+  }
   uint32_t DiskNumberStart() const { return FDiskNumberStart; }
   int64_t RelativeOffset() const { return FRelativeOffset; }
   // Moves the local header offset by the length of bytes found in front of
@@ -190,7 +258,8 @@ public:
 private:
   TAbZipDirectoryFileHeader FItemInfo;
   uint32_t FDiskNumberStart = 0;
-  TAbExtraField FLFHExtraField;
+  bool FRawNameIsFileName = false;
+  std::unique_ptr<TAbExtraField> FLFHExtraField;
   int64_t FRelativeOffset = 0;
 };
 
