@@ -761,18 +761,20 @@ void TAbZipArchive::ReadDirectory(bool SingleFile, int64_t DirectoryEnd) {
   // writers that do not make them store a larger count modulo 65536. The
   // directory's size is what bounds it: after the stated count, entries
   // are read on while the stated size (within the file) still holds central
-  // headers. The count is raised by 65536 each time it is passed, so that
-  // progress goes on rising.
-  uint64_t expected = FInfo->FTotalEntries;
-  const bool wrapped = FInfo->FRawTotalEntries != Ab_Zip64Escape16;
-  int64_t sizeEnd = -1;
+  // headers. Progress follows the count, unless the directory is large
+  // enough to hold 65536 entries more than it says: then the count may be
+  // wrapped, and progress follows the bytes of the directory read.
+  int64_t start = 0, sizeEnd = -1;
+  bool byBytes = false;
   if (readAhead) {
-    const int64_t start = readAhead->Position();
+    start = readAhead->Position();
     const int64_t size = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectorySize, INT64_MAX));
     sizeEnd = start + std::min(size, std::max<int64_t>(DirectoryEnd - start, 0));
-    // An entry takes at least its fixed header: room for the list up front,
-    // never more than the file can hold.
-    FItemList->Reserve(static_cast<size_t>((sizeEnd - start) / Ab_ZipCentralDirectoryHeaderSize));
+    const uint64_t room = static_cast<uint64_t>(sizeEnd - start) / Ab_ZipCentralDirectoryHeaderSize;
+    byBytes = FInfo->FRawTotalEntries != Ab_Zip64Escape16 && room >= FInfo->FTotalEntries + 0x10000;
+    // Room for the list up front: the count, or when it may be wrapped as
+    // many entries of the fixed header's size as the directory holds.
+    FItemList->Reserve(static_cast<size_t>(byBytes ? room : std::min<uint64_t>(room, FInfo->FTotalEntries)));
   }
   auto more = [&] {
     if (static_cast<uint64_t>(Count()) < FInfo->FTotalEntries) return true;
@@ -790,8 +792,9 @@ void TAbZipArchive::ReadDirectory(bool SingleFile, int64_t DirectoryEnd) {
     FItemList->Add(raw);
     if (FIsExecutable && raw->DiskNumberStart() == 0 && raw->RelativeOffset() < static_cast<int64_t>(FStubSize))
       FStubSize = static_cast<uint32_t>(raw->RelativeOffset());
-    if (wrapped && static_cast<uint64_t>(Count()) > expected) expected += 0x10000;
-    DoArchiveProgress(AbPercentage(Count(), static_cast<int64_t>(std::min<uint64_t>(expected, INT64_MAX))), abort);
+    DoArchiveProgress(byBytes ? AbPercentage(readAhead->Position() - start, sizeEnd - start)
+                              : AbPercentage(Count(), static_cast<int64_t>(std::min<uint64_t>(FInfo->FTotalEntries, INT64_MAX))),
+                      abort);
     if (abort) {
       FStatus = asInvalid;
       throw EAbUserAbort();
