@@ -56,7 +56,7 @@ std::string PayloadPath() { return Join(Join(AppDir, kEbookFolder), kPayloadName
 // Position of the last separator of Path, either kind on systems that have
 // two, or npos.
 size_t LastDelim(const std::string& Path) {
-  return rtl::PathDelim == '/' ? Path.rfind('/') : Path.find_last_of("\\/:");
+  return rtl::PathDelim == '/' ? Path.rfind('/') : Path.find_last_of("\\/");
 }
 
 } // namespace
