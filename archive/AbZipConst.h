@@ -50,12 +50,15 @@ constexpr int Ab_ZipMaxVariableLength = 0xFFFF;
 constexpr int Ab_ZipLocalNameLengthOffset = 26;
 constexpr int Ab_ZipEndCommentLengthOffset = 20;
 
-static_assert(Ab_ZipLocalNameLengthOffset + 4 == Ab_ZipLocalFileHeaderSize, "name and extra lengths close the local header");
-static_assert(Ab_ZipEndCommentLengthOffset + 2 == Ab_ZipEndCentralDirectorySize, "comment length closes the end record");
+static_assert(Ab_ZipLocalNameLengthOffset + 4 == Ab_ZipLocalFileHeaderSize,
+              "name and extra lengths close the local header");
+static_assert(Ab_ZipEndCommentLengthOffset + 2 == Ab_ZipEndCentralDirectorySize,
+              "comment length closes the end record");
 // A central header is a local header's fields plus "version made by" (2),
 // comment length, disk, internal attributes (2 each), external attributes
 // and local header offset (4 each).
-static_assert(Ab_ZipCentralDirectoryHeaderSize == Ab_ZipLocalFileHeaderSize + 2 + 3 * 2 + 2 * 4, "central header layout");
+static_assert(Ab_ZipCentralDirectoryHeaderSize == Ab_ZipLocalFileHeaderSize + 2 + 3 * 2 + 2 * 4,
+              "central header layout");
 
 // ---------------------------------------------------------------------------
 // General-purpose bit flag

@@ -792,8 +792,8 @@ void TAbZipArchive::ReadDirectory(bool SingleFile, int64_t DirectoryEnd) {
     FItemList->Add(raw);
     if (FIsExecutable && raw->DiskNumberStart() == 0 && raw->RelativeOffset() < static_cast<int64_t>(FStubSize))
       FStubSize = static_cast<uint32_t>(raw->RelativeOffset());
-    DoArchiveProgress(byBytes ? AbPercentage(readAhead->Position() - start, sizeEnd - start)
-                              : AbPercentage(Count(), static_cast<int64_t>(std::min<uint64_t>(FInfo->FTotalEntries, INT64_MAX))),
+    const int64_t total = static_cast<int64_t>(std::min<uint64_t>(FInfo->FTotalEntries, INT64_MAX));
+    DoArchiveProgress(byBytes ? AbPercentage(readAhead->Position() - start, sizeEnd - start) : AbPercentage(Count(), total),
                       abort);
     if (abort) {
       FStatus = asInvalid;
@@ -813,7 +813,6 @@ void TAbZipArchive::IndexLocalHeaders() {
 
 void TAbZipArchive::CheckItemBounds(const TAbZipItem& Item, int64_t DataStart) const {
   if (FSpanned || FLocalHeaders.empty()) return;
-  constexpr int64_t kLocalHeaderSize = Ab_ZipLocalFileHeaderSize;
   const int64_t at = Item.RelativeOffset();
   const int64_t directory = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectoryOffset, INT64_MAX));
   if (at < 0 || at >= directory) throw EAbZipInvalid();
@@ -826,8 +825,8 @@ void TAbZipArchive::CheckItemBounds(const TAbZipItem& Item, int64_t DataStart) c
     const auto& before = *(first - 1);
     // The item before takes at least its fixed header and its data; a size
     // read as negative makes no claim.
-    if (before.second >= 0 && at - before.first < kLocalHeaderSize + std::min(before.second, INT64_MAX - kLocalHeaderSize))
-      throw EAbZipInvalid();
+    const int64_t claimed = Ab_ZipLocalFileHeaderSize + std::min<int64_t>(before.second, INT64_MAX - Ab_ZipLocalFileHeaderSize);
+    if (before.second >= 0 && at - before.first < claimed) throw EAbZipInvalid();
   }
   const int64_t limit = after != FLocalHeaders.end() ? std::min(after->first, directory) : directory;
   // Sizes are known not to be negative here; compare without overflow.

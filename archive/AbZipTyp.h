@@ -9,9 +9,22 @@
 // that a directory of many thousand entries costs a handful of reads, not
 // four system calls per entry.
 //
-// Offsets in the central directory are used as absolute positions in the
-// file, also behind a self-extracting stub; StubSize reports where the ZIP
-// data begins.
+// Offsets in the central directory are absolute positions in the file,
+// also behind a self-extracting stub (StubSize reports where the ZIP data
+// begins). Bytes put in front of an archive after it was written (a stub
+// joined with cat, any other prefix) are not counted by its offsets; when
+// the directory is found exactly that many bytes further on than stated,
+// every offset is corrected by that length (OffsetCorrection), as other
+// readers do. An archive whose offsets are right is read as they stand.
+//
+// The directory is read by its size: the 16-bit entry count of an end
+// record without Zip64 records holds larger counts modulo 65536, so after
+// the stated count entries are read on while the stated size, within the
+// file, still holds central headers.
+//
+// A large directory is mostly per-item overhead, so an item keeps each
+// stored field once, in one exact allocation (TAbRawBytes), and its name
+// once when the stored bytes are the decoded name.
 #pragma once
 
 #include <cstdint>
@@ -141,7 +154,9 @@ public:
   bool IsValid() const { return FSignature == FValidSignature; }
   bool IsEncrypted() const { return (FGeneralPurposeBitFlag & Ab_ZipFlagEncrypted) != 0; }
   bool IsUTF8() const { return (FGeneralPurposeBitFlag & Ab_ZipFlagUTF8) != 0; }
-  bool HasDataDescriptor() const { return FCompressionMethod == cmDeflated && (FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0; }
+  bool HasDataDescriptor() const {
+    return FCompressionMethod == cmDeflated && (FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0;
+  }
   TAbZipDeflationOption DeflationOption() const;
   TAbZipDictionarySize DictionarySize() const;
   uint8_t ShannonFanoTreeCount() const;
