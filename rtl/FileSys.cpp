@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+
+#include "rtl/SysUtils.h"
 
 namespace rtl {
 
@@ -110,11 +113,11 @@ bool LocalTimeToEpoch(TDateTime LocalTime, time_t& Seconds) {
   return true;
 }
 
-void ModificationTimes(time_t Seconds, timespec (&Times)[2]) {
+void ModificationTimes(const TFileTime& Time, timespec (&Times)[2]) {
   Times[0].tv_sec = 0;
   Times[0].tv_nsec = UTIME_OMIT;
-  Times[1].tv_sec = Seconds;
-  Times[1].tv_nsec = 0;
+  Times[1].tv_sec = static_cast<time_t>(Time.Seconds);
+  Times[1].tv_nsec = static_cast<long>(Time.Nanoseconds % 1000000000u);
 }
 
 // The mode FileSetAttr gives a file whose current mode is Current.
@@ -127,20 +130,58 @@ mode_t AttributeMode(mode_t Current, uint32_t DosAttributes, uint32_t UnixMode) 
 
 } // namespace
 
-bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
+bool LocalTimeToFileTime(TDateTime LocalTime, TFileTime& Time) {
   time_t secs;
   if (!LocalTimeToEpoch(LocalTime, secs)) return false;
+  Time.Seconds = secs;
+  Time.Nanoseconds = 0;
+  return true;
+}
+
+bool FileSetTime(const std::string& Name, const TFileTime& Time) {
   timespec times[2];
-  ModificationTimes(secs, times);
+  ModificationTimes(Time, times);
   return ::utimensat(AT_FDCWD, Name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool FileSetDateHandle(int Handle, TDateTime LocalTime) {
-  time_t secs;
-  if (!LocalTimeToEpoch(LocalTime, secs)) return false;
+bool FileSetTimeHandle(int Handle, const TFileTime& Time) {
   timespec times[2];
-  ModificationTimes(secs, times);
+  ModificationTimes(Time, times);
   return ::futimens(Handle, times) == 0;
+}
+
+bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
+  TFileTime t;
+  return LocalTimeToFileTime(LocalTime, t) && FileSetTime(Name, t);
+}
+
+bool FileSetDateHandle(int Handle, TDateTime LocalTime) {
+  TFileTime t;
+  return LocalTimeToFileTime(LocalTime, t) && FileSetTimeHandle(Handle, t);
+}
+
+bool SymLinksSupported() { return true; }
+
+// A new name first; when something holds it, the link is made under a
+// temporary name beside it and renamed over, so the name never goes
+// missing and never names a half-made thing.
+void CreateSymLink(const std::string& Target, const std::string& Name) {
+  if (::symlink(Target.c_str(), Name.c_str()) == 0) return;
+  if (errno != EEXIST) RaiseLastOSError("Cannot create link \"" + Name + "\"");
+  size_t slash = Name.rfind(PathDelim);
+  const std::string folder = slash == std::string::npos ? "" : Name.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? Name : Name.substr(slash + 1);
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string temp = folder + "." + base.substr(0, 200) + ".link" + std::to_string(::getpid()) + "-" +
+                       std::to_string(attempt);
+    if (::symlink(Target.c_str(), temp.c_str()) == 0) {
+      if (::rename(temp.c_str(), Name.c_str()) == 0) return;
+      int code = errno;
+      ::unlink(temp.c_str());
+      RaiseOSError(code, "Cannot create link \"" + Name + "\"");
+    }
+    if (errno != EEXIST || attempt == 100) RaiseLastOSError("Cannot create link \"" + Name + "\"");
+  }
 }
 
 // A mode that is already right is not written again: the call would change

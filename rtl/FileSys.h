@@ -25,12 +25,31 @@ bool IsSymLink(const std::string& Name);
 enum class TPathKind { pkMissing, pkLink, pkFolder, pkOther };
 TPathKind PathKindNoFollow(const std::string& Name);
 int64_t FileSizeOf(const std::string& Name);   // -1 when it cannot be read
-bool CreateDir(const std::string& Name);
+bool CreateDir(const std::string& Name);  // false with errno set
 bool DeleteFile(const std::string& Name);
 std::string GetCurrentDir();
 std::string ExpandFileName(const std::string& Name);
 // The running program's own file.
 std::string AppFileName();
+
+// A moment as the file system keeps it: seconds since 1970-01-01 UTC and
+// nanoseconds within the second.
+struct TFileTime {
+  int64_t Seconds = 0;
+  uint32_t Nanoseconds = 0;
+};
+// A local calendar timestamp read by the time zone rules in force then.
+bool LocalTimeToFileTime(TDateTime LocalTime, TFileTime& Time);
+// The modification time, exactly; the name form never follows a final link.
+bool FileSetTime(const std::string& Name, const TFileTime& Time);
+bool FileSetTimeHandle(int Handle, const TFileTime& Time);
+
+// Symbolic links. Where the system has none, SymLinksSupported is false and
+// CreateSymLink always fails.
+bool SymLinksSupported();
+// Makes Name a link holding Target, replacing a file or link of that name
+// in one step (a folder stays); raises EInOutError with the OS's reason.
+void CreateSymLink(const std::string& Target, const std::string& Name);
 
 // Sets the modification time from a local calendar timestamp.
 bool FileSetDate(const std::string& Name, TDateTime LocalTime);
