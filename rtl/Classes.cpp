@@ -227,6 +227,19 @@ void TReplacingFileStream::Commit() {
   FCommitted = true;
 }
 
+int64_t TReplacingFileStream::Write(const void* Buffer, int64_t Count) {
+  int64_t n = THandleStream::Write(Buffer, Count);
+  FPos += n;
+  return n;
+}
+
+int64_t TReplacingFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  if (Origin == soCurrent && Offset == 0) return FPos;
+  int64_t at = THandleStream::Seek(Offset, Origin);
+  if (at >= 0) FPos = at;
+  return at;
+}
+
 TReplacingFileStream::~TReplacingFileStream() {
   if (FHandle >= 0) ::close(FHandle);
   if (!FCommitted && !FTempName.empty()) ::unlink(FTempName.c_str());

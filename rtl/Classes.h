@@ -139,10 +139,15 @@ public:
   // discarded and the old one stays).
   void Commit();
   const std::string& FileName() const { return FFileName; }
+  // The position is kept here: the pipeline asks for it around every item,
+  // and the file is only ever written in order.
+  int64_t Write(const void* Buffer, int64_t Count) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
 
 private:
   std::string FFileName;
   std::string FTempName;  // empty while the file has no name at all
+  int64_t FPos = 0;
   bool FCommitted = false;
 };
 

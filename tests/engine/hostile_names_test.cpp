@@ -234,3 +234,14 @@ TEST(HostileNames, LinksAlreadyOnDiskAreNeverFollowed) {
   // Folders on the way and a folder item's own name: refused as unsafe names.
   EXPECT_EQ(x.failures, (std::vector<std::pair<std::string, int>>{{"d/x.txt", 32}, {"deep/er/l/x.txt", 32}, {"dirlink/", 32}}));
 }
+
+TEST(HostileNames, NamesThatNameNoFileAreReported) {
+  // A NUL byte would cut "safe\0evil" to "safe" on its way to the system;
+  // an empty name names the base folder itself. Both fail as unsafe names
+  // and the items around them are written.
+  Extraction x({Entry(std::string("safe\0evil", 9), "cut short?"), Entry("", "nameless"), Entry("ok.txt", "fine")});
+  ASSERT_EQ(x.failures.size(), 2u);
+  EXPECT_EQ(x.failures[0], (std::pair<std::string, int>{std::string("safe\0evil", 9), 32}));
+  EXPECT_EQ(x.failures[1], (std::pair<std::string, int>{"", 32}));
+  EXPECT_EQ(Listing(x.base), std::set<std::string>{"ok.txt"});
+}
