@@ -17,6 +17,7 @@
 #include "archive/AbUnzOutStm.h"
 #include "archive/AbUtils.h"
 #include "rtl/FileSys.h"
+#include "rtl/Text.h"
 
 namespace ab {
 
@@ -200,9 +201,29 @@ bool IsSupportedMethod(uint8_t Method) {
   }
 }
 
+} // namespace
+
+std::vector<std::string> PasswordForms(const std::string& Typed) {
+  std::vector<std::string> forms{Typed};
+  const bool plainAscii = std::all_of(Typed.begin(), Typed.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+  if (plainAscii || rtl::SanitizeUtf8(Typed) != Typed) return forms;
+  const auto unmapped = [](const std::string& s) { return std::count(s.begin(), s.end(), '?'); };
+  for (int page : {rtl::AnsiCodePage(), rtl::OemCodePage()}) {
+    std::string form = rtl::Utf8ToCodePage(Typed, page);
+    // A form that lost characters is not what anyone typed.
+    if (unmapped(form) != unmapped(Typed)) continue;
+    if (std::find(forms.begin(), forms.end(), form) == forms.end()) forms.push_back(std::move(form));
+  }
+  return forms;
+}
+
+namespace {
+
 // The encrypted item's input: the password dialogue over the subset stream.
-// Each attempt reads the same 12-byte header again (a rejected header moves
-// the subset back); the subset is freed on every failure path.
+// Each attempt tries every form of the password and reads the same 12-byte
+// header again for each (a rejected header moves the subset back); one
+// attempt counts once against the retries. The subset is freed on every
+// failure path.
 std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive& Archive, std::unique_ptr<rtl::TStream> Subset,
                                                     uint32_t CheckValue) {
   int tries = 0;
@@ -210,13 +231,14 @@ std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive& Archive, std:
   EnsurePassword(Archive, tries, abort);
   for (;;) {
     if (abort) throw EAbUserAbort();
-    auto decrypt = std::make_unique<TAbDfDecryptStream>(Subset.get(), static_cast<int32_t>(CheckValue), Archive.Password());
-    if (decrypt->IsValid()) {
-      decrypt->SetOwnsStream(true);
-      Subset.release();
-      return decrypt;
+    for (const std::string& form : PasswordForms(Archive.Password())) {
+      auto decrypt = std::make_unique<TAbDfDecryptStream>(Subset.get(), static_cast<int32_t>(CheckValue), form);
+      if (decrypt->IsValid()) {
+        decrypt->SetOwnsStream(true);
+        Subset.release();
+        return decrypt;
+      }
     }
-    decrypt.reset();
     ++tries;
     if (Archive.PasswordRetries() < tries) throw EAbZipInvalidPassword();
     AskForPassword(Archive, abort);

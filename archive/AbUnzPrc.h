@@ -91,6 +91,11 @@ std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& I
 // mismatch raises EAbZipBadCRC, which the caller reports like any failure.
 void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InStream, rtl::TStream& OutStream);
 void EnsurePassword(TAbZipArchive& Archive, int& Tries, bool& Abort);
+// The byte strings a password is tried as, in order: as typed (UTF-8 here,
+// which is what zip and 7-Zip store on this system), then in the ANSI and
+// the OEM code page, which archives made on Windows used. Forms that equal
+// an earlier one, or that cannot spell every character, are left out.
+std::vector<std::string> PasswordForms(const std::string& Typed);
 void AskForPassword(TAbZipArchive& Archive, bool& Abort);
 
 // ---------------------------------------------------------------------------

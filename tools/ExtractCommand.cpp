@@ -130,7 +130,8 @@ int ExtractOrTest(const Options& opt) {
   unzipper.SetExtractOptions({ab::eoCreateDirs, ab::eoRestorePath});
   unzipper.SetItemProgressMeter(&progress.ItemMeter());
   unzipper.SetArchiveProgressMeter(&progress.ArchiveMeter());
-  if (opt.havePassword) unzipper.SetPassword(rtl::Utf8ToCodePage(opt.password, rtl::AnsiCodePage()));
+  // As typed: the engine tries the code-page forms itself.
+  if (opt.havePassword) unzipper.SetPassword(opt.password);
 
   std::string current;
   int failures = 0;
@@ -148,7 +149,7 @@ int ExtractOrTest(const Options& opt) {
   if (isatty(STDIN_FILENO)) {
     unzipper.OnNeedPassword = [&](rtl::TObject*, std::string& pw) {
       progress.Clear();
-      pw = rtl::Utf8ToCodePage(AskPasswordOnTerminal(current), rtl::AnsiCodePage());
+      pw = AskPasswordOnTerminal(current);
     };
     // Disk sets on removable drives: without a terminal nobody can change
     // the disk, and the request answers Cancel (a clean failure).
