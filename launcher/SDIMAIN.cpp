@@ -20,9 +20,11 @@
 #include "archive/AbMeter.h"
 #include "archive/AbUnzper.h"
 #include "launcher/FileOps.h"
+#include "launcher/IniFile.h"
 #include "launcher/ProgramStart.h"
 #include "launcher/Shortcuts.h"
 #include "rtl/SysUtils.h"
+#include "rtl/Text.h"
 
 namespace launcher {
 
@@ -378,6 +380,9 @@ void TSDIAppForm::SetupDesignSettings() {
   AbUnZipper1->SetItemProgressMeter(AbMeter1);
   AbUnZipper1->SetExtractOptions(ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath});
   AbUnZipper1->SetPassword(kPassword);
+  // The payload's names that are neither UTF-8 nor marked are Korean, unless
+  // the machine's locale names a legacy code page of its own.
+  rtl::SetFallbackCodePages(kMediumCodePage, kMediumCodePage);
   // The unzipper holds the meters by reference; a meter that goes away
   // first must not leave it pointing at nothing.
   for (ab::TAbMeter* M : {AbMeter1, AbMeter2})
