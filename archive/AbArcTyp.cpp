@@ -1,5 +1,7 @@
 #include "archive/AbArcTyp.h"
 
+#include <cerrno>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -458,11 +460,16 @@ void TAbArchive::CreateFolderPath(const std::string& Path) {
   // Each prefix ending before a separator, then the whole path.
   for (size_t p = Path.find(rtl::PathDelim, 1);; p = Path.find(rtl::PathDelim, p + 1)) {
     std::string prefix = p == std::string::npos ? Path : Path.substr(0, p);
-    if (!prefix.empty() && !rtl::DirectoryExists(prefix) && !rtl::CreateDir(prefix)) {
-      // The reason is the creation's: the look that follows would replace
-      // it with its own ("No such file or directory" for a read-only place).
-      const int reason = errno;
-      if (!rtl::DirectoryExists(prefix)) rtl::RaiseOSError(reason, "Unable to create directory \"" + prefix + "\"");
+    if (!prefix.empty() && !rtl::DirectoryExists(prefix)) {
+      if (!rtl::CreateDir(prefix)) {
+        // The creation's own error, kept across the look that follows (it
+        // may have lost a race to another creator, which is no failure).
+        const int Err = errno;
+        if (!rtl::DirectoryExists(prefix)) {
+          errno = Err;
+          rtl::RaiseLastOSError("Unable to create directory \"" + prefix + "\"");
+        }
+      }
     }
     if (p == std::string::npos) break;
   }
