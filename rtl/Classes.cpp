@@ -1,5 +1,7 @@
 #include "rtl/Classes.h"
 
+#include "rtl/FileSys.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,81 +151,17 @@ TFileStream::~TFileStream() {
 // TReplacingFileStream
 // ---------------------------------------------------------------------------
 
-namespace {
-
-std::string FolderOf(const std::string& Name) {
-  size_t p = Name.rfind('/');
-  if (p == std::string::npos) return ".";
-  return p == 0 ? "/" : Name.substr(0, p);
-}
-
-// A hidden name beside Name that no one else uses: ".name.XXXXXX".
-std::string TemporarySibling(const std::string& Name, unsigned Attempt) {
-  static unsigned counter = 0;
-  size_t p = Name.rfind('/');
-  std::string folder = p == std::string::npos ? "" : Name.substr(0, p + 1);
-  std::string base = p == std::string::npos ? Name : Name.substr(p + 1);
-  if (base.size() > 200) base.resize(200);  // room for the suffix within NAME_MAX
-  unsigned v = static_cast<unsigned>(::getpid()) * 2654435761u + ++counter * 40503u + Attempt;
-  char suffix[16];
-  std::snprintf(suffix, sizeof suffix, ".%08x", v);
-  return folder + "." + base + suffix;
-}
-
-} // namespace
-
 TReplacingFileStream::TReplacingFileStream(const std::string& FileName) : THandleStream(-1), FFileName(FileName) {
-#ifdef O_TMPFILE
-  // An unnamed file is given its name through /proc; without /proc it
-  // could not be named at all.
-  static const bool procFds = ::access("/proc/self/fd", F_OK) == 0;
-  if (procFds) FHandle = ::open(FolderOf(FileName).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (FHandle >= 0) return;
-  // Only a file system without unnamed files falls back; a folder that
-  // refuses new files says so below with its own reason.
-  if (procFds && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-    throw EFCreateError("Cannot create file \"" + FileName + "\". " + std::strerror(errno));
-  }
-#endif
-  for (unsigned attempt = 0;; ++attempt) {
-    FTempName = TemporarySibling(FileName, attempt);
-    FHandle = ::open(FTempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (FHandle >= 0) return;
-    if (errno != EEXIST || attempt == 100) break;
-  }
-  std::string why = std::strerror(errno);
-  FTempName.clear();
-  throw EFCreateError("Cannot create file \"" + FileName + "\". " + why);
+  std::string why;
+  FHandle = FileCreateReplacement(FileName, FTempName, why);
+  if (FHandle < 0) throw EFCreateError("Cannot create file \"" + FileName + "\". " + why);
 }
 
 void TReplacingFileStream::Commit() {
   if (FCommitted) return;
-  if (FTempName.empty()) {
-    // An unnamed file takes its name directly when the name is free; the
-    // common case of a fresh extraction costs one call.
-    const std::string self = "/proc/self/fd/" + std::to_string(FHandle);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, FFileName.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      FCommitted = true;
-      return;
-    }
-    if (errno != EEXIST) RaiseLastOSError("Cannot create file \"" + FFileName + "\"");
-    // Something is there: link under a temporary name, then rename over it.
-    for (unsigned attempt = 0;; ++attempt) {
-      std::string temp = TemporarySibling(FFileName, attempt);
-      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        FTempName = temp;
-        break;
-      }
-      if (errno != EEXIST || attempt == 100) RaiseLastOSError("Cannot create file \"" + FFileName + "\"");
-    }
-  }
-  if (::rename(FTempName.c_str(), FFileName.c_str()) != 0) {
-    int code = errno;
-    ::unlink(FTempName.c_str());
-    FTempName.clear();
+  int code = 0;
+  if (!FileCommitReplacement(FHandle, FTempName, FFileName, code))
     RaiseOSError(code, "Cannot create file \"" + FFileName + "\"");
-  }
-  FTempName.clear();
   FCommitted = true;
 }
 
@@ -242,7 +180,7 @@ int64_t TReplacingFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 
 TReplacingFileStream::~TReplacingFileStream() {
   if (FHandle >= 0) ::close(FHandle);
-  if (!FCommitted && !FTempName.empty()) ::unlink(FTempName.c_str());
+  if (!FCommitted) FileDiscardReplacement(FTempName);
 }
 
 // ---------------------------------------------------------------------------

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "rtl/SysUtils.h"
@@ -160,6 +162,94 @@ bool FileSetDateHandle(int Handle, TDateTime LocalTime) {
   return LocalTimeToFileTime(LocalTime, t) && FileSetTimeHandle(Handle, t);
 }
 
+namespace {
+
+// A hidden name beside Name that no one else uses: ".name.XXXXXXXX".
+std::string TemporarySibling(const std::string& Name, unsigned Attempt) {
+  static unsigned counter = 0;
+  size_t p = Name.rfind(PathDelim);
+  std::string folder = p == std::string::npos ? "" : Name.substr(0, p + 1);
+  std::string base = p == std::string::npos ? Name : Name.substr(p + 1);
+  if (base.size() > 200) base.resize(200);  // room for the suffix within NAME_MAX
+  unsigned v = static_cast<unsigned>(::getpid()) * 2654435761u + ++counter * 40503u + Attempt;
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, ".%08x", v);
+  return folder + "." + base + suffix;
+}
+
+constexpr unsigned kTemporaryNameAttempts = 100;
+
+} // namespace
+
+int FileCreateReplacement(const std::string& Name, std::string& TempName, std::string& Why) {
+  TempName.clear();
+#ifdef O_TMPFILE
+  // An unnamed file is given its name through /proc; without /proc it
+  // could not be named at all.
+  static const bool procFds = ::access("/proc/self/fd", F_OK) == 0;
+  if (procFds) {
+    size_t p = Name.rfind(PathDelim);
+    const std::string folder = p == std::string::npos ? "." : p == 0 ? "/" : Name.substr(0, p);
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    // Only a file system without unnamed files falls back; a folder that
+    // refuses new files says so with its own reason.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      Why = std::strerror(errno);
+      return -1;
+    }
+  }
+#endif
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string temp = TemporarySibling(Name, attempt);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      TempName = std::move(temp);
+      return fd;
+    }
+    if (errno != EEXIST || attempt == kTemporaryNameAttempts) break;
+  }
+  Why = std::strerror(errno);
+  return -1;
+}
+
+bool FileCommitReplacement(int Handle, std::string& TempName, const std::string& Name, int& Code) {
+  if (TempName.empty()) {
+    // An unnamed file takes its name directly when the name is free: the
+    // common case of a fresh extraction costs one call.
+    const std::string self = "/proc/self/fd/" + std::to_string(Handle);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) {
+      Code = errno;
+      return false;
+    }
+    // Something is there: a temporary name first, then a rename over it.
+    for (unsigned attempt = 0;; ++attempt) {
+      std::string temp = TemporarySibling(Name, attempt);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        TempName = std::move(temp);
+        break;
+      }
+      if (errno != EEXIST || attempt == kTemporaryNameAttempts) {
+        Code = errno;
+        return false;
+      }
+    }
+  }
+  if (::rename(TempName.c_str(), Name.c_str()) != 0) {
+    Code = errno;
+    ::unlink(TempName.c_str());
+    TempName.clear();
+    return false;
+  }
+  TempName.clear();
+  return true;
+}
+
+void FileDiscardReplacement(const std::string& TempName) {
+  if (!TempName.empty()) ::unlink(TempName.c_str());
+}
+
 bool SymLinksSupported() { return true; }
 
 // A new name first; when something holds it, the link is made under a
@@ -168,19 +258,15 @@ bool SymLinksSupported() { return true; }
 void CreateSymLink(const std::string& Target, const std::string& Name) {
   if (::symlink(Target.c_str(), Name.c_str()) == 0) return;
   if (errno != EEXIST) RaiseLastOSError("Cannot create link \"" + Name + "\"");
-  size_t slash = Name.rfind(PathDelim);
-  const std::string folder = slash == std::string::npos ? "" : Name.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? Name : Name.substr(slash + 1);
   for (unsigned attempt = 0;; ++attempt) {
-    std::string temp = folder + "." + base.substr(0, 200) + ".link" + std::to_string(::getpid()) + "-" +
-                       std::to_string(attempt);
+    std::string temp = TemporarySibling(Name, attempt);
     if (::symlink(Target.c_str(), temp.c_str()) == 0) {
       if (::rename(temp.c_str(), Name.c_str()) == 0) return;
       int code = errno;
       ::unlink(temp.c_str());
       RaiseOSError(code, "Cannot create link \"" + Name + "\"");
     }
-    if (errno != EEXIST || attempt == 100) RaiseLastOSError("Cannot create link \"" + Name + "\"");
+    if (errno != EEXIST || attempt == kTemporaryNameAttempts) RaiseLastOSError("Cannot create link \"" + Name + "\"");
   }
 }
 

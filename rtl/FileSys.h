@@ -44,6 +44,16 @@ bool LocalTimeToFileTime(TDateTime LocalTime, TFileTime& Time);
 bool FileSetTime(const std::string& Name, const TFileTime& Time);
 bool FileSetTimeHandle(int Handle, const TFileTime& Time);
 
+// The file behind TReplacingFileStream (rtl/Classes.h): a new file beside
+// Name, opened for writing, that is not yet Name. TempName is the hidden
+// name it has, or empty when it has none at all. -1 with Why on failure.
+int FileCreateReplacement(const std::string& Name, std::string& TempName, std::string& Why);
+// Puts the file under Name in one step, replacing a file or link there;
+// false with the OS's error Code, and nothing left under TempName.
+bool FileCommitReplacement(int Handle, std::string& TempName, const std::string& Name, int& Code);
+// Removes what an uncommitted file left (after its handle is closed).
+void FileDiscardReplacement(const std::string& TempName);
+
 // Symbolic links. Where the system has none, SymLinksSupported is false and
 // CreateSymLink always fails.
 bool SymLinksSupported();
