@@ -403,20 +403,6 @@ bool ItemModificationTime(const TAbZipItem& Item, rtl::TFileTime& Time) {
          rtl::LocalTimeToFileTime(when, Time);
 }
 
-void ApplyItemTimeAndAttributes(const TAbZipItem& Item, const std::string& Name) {
-  rtl::TFileTime when;
-  if (ItemModificationTime(Item, when)) rtl::FileSetTime(Name, when);
-  uint32_t unixMode = Item.UnixPermissions();
-  if (Item.IsDirectory()) {
-    // A folder keeps its owner's access, so that the items after it can be
-    // written into it whatever the archive says.
-    if (unixMode) unixMode |= 0700;
-    rtl::FileSetAttr(Name, 0, unixMode);
-    return;
-  }
-  rtl::FileSetAttr(Name, Item.NativeFileAttributes(), unixMode);
-}
-
 bool IsLinkItem(const TAbZipItem& Item) {
   constexpr uint32_t kUnixFileType = 0170000, kUnixLink = 0120000;
   return Item.HostSystem() == hsUnix && ((Item.ExternalFileAttributes() >> 16) & kUnixFileType) == kUnixLink;
@@ -453,10 +439,11 @@ namespace {
 // The same for a file item, on the file just written while it is still
 // open: the result is the one the name-based calls give after closing, with
 // no path looked up again.
-void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::THandleStream& File) {
+void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::TReplacingFileStream& File) {
   rtl::TFileTime when;
   if (ItemModificationTime(Item, when)) rtl::FileSetTimeHandle(File.Handle(), when);
-  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), Item.UnixPermissions());
+  // The file was made by this process a moment ago: its mode is known.
+  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), Item.UnixPermissions(), rtl::NewFileMode());
 }
 
 // The longest link text a system takes (PATH_MAX less its NUL).

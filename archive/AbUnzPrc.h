@@ -108,12 +108,9 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* Item);
 
 // The item's modification time: the NTFS time (0x000A) or the Unix
 // extended timestamp (0x5455), which are exact and in UTC, else the DOS time
-// read as local time. False when none of them is a real time.
+// read as local time. False when none of them is a real time (the file
+// then keeps its own: the item is still good).
 bool ItemModificationTime(const TAbZipItem& Item, rtl::TFileTime& Time);
-
-// Sets the time and attributes of an extracted file or folder. A stored date
-// that does not exist keeps the file's own time: the item is still good.
-void ApplyItemTimeAndAttributes(const TAbZipItem& Item, const std::string& Name);
 
 // A Unix symbolic-link entry, and whether its target, read from the folder
 // of LinkName, stays inside Base. Only leading ".." segments may climb (each

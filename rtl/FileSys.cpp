@@ -217,8 +217,15 @@ bool FileCommitReplacement(int Handle, std::string& TempName, const std::string&
   if (TempName.empty()) {
     // An unnamed file takes its name directly when the name is free: the
     // common case of a fresh extraction costs one call.
+    // Naming the handle itself needs a kernel that lets the opener do so
+    // (or the privilege); elsewhere the /proc name of the handle serves.
+    static bool byHandle = true;
     const std::string self = "/proc/self/fd/" + std::to_string(Handle);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (byHandle) {
+      if (::linkat(Handle, "", AT_FDCWD, Name.c_str(), AT_EMPTY_PATH) == 0) return true;
+      if (errno == EPERM || errno == ENOENT) byHandle = false;
+    }
+    if (!byHandle && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
     if (errno != EEXIST) {
       Code = errno;
       return false;
@@ -285,6 +292,21 @@ bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode) {
   if (::fstat(Handle, &st) != 0 || S_ISLNK(st.st_mode)) return false;
   mode_t mode = AttributeMode(st.st_mode, DosAttributes, UnixMode);
   if ((st.st_mode & 07777) == mode) return true;
+  return ::fchmod(Handle, mode) == 0;
+}
+
+uint32_t NewFileMode() {
+  static const mode_t mode = [] {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+  }();
+  return mode;
+}
+
+bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode, uint32_t CurrentMode) {
+  mode_t mode = AttributeMode(CurrentMode, DosAttributes, UnixMode);
+  if ((CurrentMode & 07777) == mode) return true;
   return ::fchmod(Handle, mode) == 0;
 }
 

@@ -72,6 +72,11 @@ bool FileSetAttr(const std::string& Name, uint32_t DosAttributes, uint32_t UnixM
 // add up), and a name replaced since the file was opened is not followed.
 bool FileSetDateHandle(int Handle, TDateTime LocalTime);
 bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode);
+// The same on a file whose mode is known (one this process just made), with
+// no look at it first.
+bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode, uint32_t CurrentMode);
+// The mode a file made now is given (0666 less the process's mask).
+uint32_t NewFileMode();
 
 std::string ExtractFilePath(const std::string& Name);  // with trailing separator
 std::string ExtractFileName(const std::string& Name);
