@@ -65,8 +65,8 @@ class TItemSelection {
 public:
   explicit TItemSelection(const Options& Opt);
   bool Selects(const std::string& Name);
-  // Reports every pattern and exclusion that matched nothing; true when
-  // there was one.
+  // Reports every pattern and exclusion that matched nothing; true when a
+  // pattern did (an exclusion that excludes nothing is only mentioned).
   bool ReportUnmatched() const;
 
 private:

@@ -75,6 +75,11 @@ void HideStatus() {
   gStatusLine.clear();
 }
 
+bool Ask(const std::string& Prompt, bool Echo, std::string& Answer) {
+  HideStatus();
+  return term::AskTerminal(Prompt, Echo, Answer) == term::TReadResult::rrLine;
+}
+
 std::string Printable(std::string_view Name) {
   std::string out;
   char hex[8];

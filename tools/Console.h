@@ -28,6 +28,10 @@ void EnableStatus(bool Enable);
 void ShowStatus(const std::string& Line);
 void HideStatus();
 
+// A question on the terminal (see term::AskTerminal), with the status
+// line taken away first so that the prompt starts at the left margin.
+bool Ask(const std::string& Prompt, bool Echo, std::string& Answer);
+
 std::string Printable(std::string_view Name);
 // Display width of UTF-8 text in terminal columns (one per code point;
 // wide East Asian characters two).

@@ -50,6 +50,7 @@ enum class TFailure { fUnsupported, fNoPassword, fWrongPassword, fError, fDiskFu
 
 struct TTally {
   int done = 0;            // files written, tested or printed
+  int processed = 0;       // the same and folders: "nothing could be done" needs none of either
   int64_t bytes = 0;
   int kept = 0;            // existing files left alone for want of an answer
   int unsupported = 0, noPassword = 0, wrongPassword = 0, errors = 0, diskFull = 0;
@@ -62,8 +63,8 @@ struct TTally {
     if (interrupted) return esInterrupted;
     if (diskFull) return esDiskFull;
     if (errors) return esArchiveError;
-    if (done == 0 && wrongPassword && !unsupported && !noPassword) return esWrongPassword;
-    if (done == 0 && unsupported && !wrongPassword && !noPassword) return esUnsupported;
+    if (processed == 0 && wrongPassword && !unsupported && !noPassword) return esWrongPassword;
+    if (processed == 0 && unsupported && !wrongPassword && !noPassword) return esUnsupported;
     if (unmatched) return esNoMatch;
     if (Failed() || kept) return esWarning;
     return esSuccess;
@@ -168,15 +169,13 @@ enum class TAnswer { aYes, aNo, aAll, aNone, aRename, aNoTerminal };
 TAnswer AskReplace(const std::string& shown, std::string& newName) {
   for (;;) {
     std::string line;
-    if (term::AskTerminal("replace " + shown + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", true, line) !=
-        term::TReadResult::rrLine)
-      return TAnswer::aNoTerminal;
+    if (!Ask("replace " + shown + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", true, line)) return TAnswer::aNoTerminal;
     if (line == "y" || line == "Y" || line == "yes") return TAnswer::aYes;
     if (line == "n" || line == "no") return TAnswer::aNo;
     if (line == "A") return TAnswer::aAll;
     if (line == "N") return TAnswer::aNone;
     if (line == "r" || line == "R") {
-      if (term::AskTerminal("new name: ", true, newName) != term::TReadResult::rrLine) return TAnswer::aNoTerminal;
+      if (!Ask("new name: ", true, newName)) return TAnswer::aNoTerminal;
       return newName.empty() ? TAnswer::aNo : TAnswer::aRename;
     }
     Err("error:  invalid response [" + Printable(line) + "]\n");
@@ -221,6 +220,10 @@ int ExtractOrTest(const Options& opt) {
     totalBytes += item.UncompressedSize();
   }
   const bool unmatched = selection.ReportUnmatched();
+  if (zip.Count() == 0) {
+    Err("arvelo: " + Printable(opt.archive) + ": the archive holds no items\n");
+    return esWarning;
+  }
   if (chosen.empty() && !unmatched) {
     Err("arvelo: " + Printable(opt.archive) + ": no files selected\n");
     return esNoMatch;
@@ -247,9 +250,7 @@ int ExtractOrTest(const Options& opt) {
     pw.clear();
     if (term::Interrupted()) return;
     std::string answer;
-    if (term::AskTerminal("[" + Printable(opt.archive) + "] " + current + " password: ", false, answer) ==
-            term::TReadResult::rrLine &&
-        !answer.empty())
+    if (Ask("[" + Printable(opt.archive) + "] " + current + " password: ", false, answer) && !answer.empty())
       pw = rtl::Utf8ToCodePage(answer, rtl::AnsiCodePage());
     else
       currentDeclined = true;
@@ -331,6 +332,8 @@ int ExtractOrTest(const Options& opt) {
       // unanswered does not leave the next one without it.
       if (opt.havePassword && zip.Password().empty())
         unzipper.SetPassword(rtl::Utf8ToCodePage(opt.password, rtl::AnsiCodePage()));
+      // Freshening makes no folders; updating makes those it needs.
+      if (extracting && opt.timeRule == TTimeRule::trFreshen && item.IsDirectory()) continue;
       if (extracting && opt.timeRule != TTimeRule::trAll && !item.IsDirectory()) {
         const std::string target = rtl::IncludeTrailingPathDelimiter(base) +
                                    (opt.junkPaths ? rtl::ExtractFileName(item.DiskFileName()) : item.DiskFileName());
@@ -347,7 +350,9 @@ int ExtractOrTest(const Options& opt) {
         zip.TestAt(index);
       progress.EndItem();
       if (currentKept) ++tally.kept;
-      if (currentFailed || currentKept || currentSkipped || (extracting && item.IsDirectory())) continue;
+      if (currentFailed || currentKept || currentSkipped) continue;
+      ++tally.processed;
+      if (item.IsDirectory()) continue;
       ++tally.done;
       tally.bytes += item.UncompressedSize();
       if (opt.quiet == 0 && !printing) Out(std::string(verb) + current + (extracting ? "\n" : "  OK\n"));

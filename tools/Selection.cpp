@@ -156,17 +156,19 @@ bool HasUnicodeMarker(const ab::TAbZipItem& Item) {
 }
 
 bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
-  if (Opt.dosCharset.empty() && Opt.unixCharset.empty()) return true;
+  std::string probe;
+  for (const std::string* charset : {&Opt.dosCharset, &Opt.unixCharset})
+    if (!charset->empty() && !ConvertName("", *charset, probe)) {
+      Err("arvelo: unknown charset: " + Printable(*charset) + "\n");
+      return false;
+    }
   for (int i = 0; i < Zip.Count(); ++i) {
     ab::TAbZipItem& item = *Zip.GetItem(i);
     if (HasUnicodeMarker(item)) continue;
     const std::string& charset = MadeOnDos(item) ? Opt.dosCharset : Opt.unixCharset;
     if (charset.empty()) continue;
     std::string name;
-    if (!ConvertName(item.RawFileName(), charset, name)) {
-      Err("arvelo: unknown charset: " + charset + "\n");
-      return false;
-    }
+    ConvertName(item.RawFileName(), charset, name);
     Zip.ItemList().Rename(&item, name);
     std::string disk = name;
     for (char& c : disk)
@@ -206,7 +208,6 @@ bool TItemSelection::ReportUnmatched() const {
   for (size_t i = 0; i < FExclusionUsed.size(); ++i)
     if (!FExclusionUsed[i]) {
       Err("caution: excluded filename not matched: " + Printable(FOpt.exclusions[i]) + "\n");
-      any = true;
     }
   return any;
 }
