@@ -114,7 +114,7 @@ private:
         ++cut;
         while (cut < name.size() && (static_cast<uint8_t>(name[cut]) & 0xC0) == 0x80) ++cut;
       }
-      name = room >= 3 ? "..." + name.substr(cut) : "";
+      name = room >= 3 ? std::string("...").append(name, cut) : std::string();
     }
     ShowStatus(head + name);
   }
@@ -182,6 +182,14 @@ TAnswer AskReplace(const std::string& shown, std::string& newName) {
   }
 }
 
+// Asks for a disk of a set on a removable drive: Enter retries, q cancels.
+// Without a terminal nobody can change the disk: the answer is Cancel (a
+// clean failure).
+bool AskForDisk(const std::string& text) {
+  std::string line;
+  return Ask(text + " (Enter when ready, q to cancel): ", true, line) && line != "q" && line != "Q";
+}
+
 } // namespace
 
 int ExtractOrTest(const Options& opt) {
@@ -205,6 +213,11 @@ int ExtractOrTest(const Options& opt) {
     Err("arvelo: " + Printable(opt.directory) + ": " + e.what() + "\n");
     return esArchiveError;
   }
+  unzipper.SetOnRequestLastDisk(
+      [](rtl::TObject*, bool& abort) { abort = !AskForDisk("Insert the last disk in the spanned disk set"); });
+  unzipper.SetOnRequestNthDisk([](rtl::TObject*, uint8_t disk, bool& abort) {
+    abort = !AskForDisk(rtl::Format("Insert disk number %d of the spanned disk set", disk));
+  });
   if (int status = OpenArchive(opt, unzipper)) return status;
   ab::TAbZipArchive& zip = *unzipper.ZipArchive();
 
@@ -249,8 +262,9 @@ int ExtractOrTest(const Options& opt) {
     }
     pw.clear();
     if (term::Interrupted()) return;
-    std::string answer;
-    if (Ask("[" + Printable(opt.archive) + "] " + current + " password: ", false, answer) && !answer.empty())
+    std::string answer, prompt = "[";
+    prompt.append(Printable(opt.archive)).append("] ").append(current).append(" password: ");
+    if (Ask(prompt, false, answer) && !answer.empty())
       pw = rtl::Utf8ToCodePage(answer, rtl::AnsiCodePage());
     else
       currentDeclined = true;
@@ -352,7 +366,10 @@ int ExtractOrTest(const Options& opt) {
       if (currentKept) ++tally.kept;
       if (currentFailed || currentKept || currentSkipped) continue;
       ++tally.processed;
-      if (item.IsDirectory()) continue;
+      if (item.IsDirectory()) {
+        if (extracting && !opt.junkPaths && opt.quiet == 0) Out("   creating: " + current + "\n");
+        continue;
+      }
       ++tally.done;
       tally.bytes += item.UncompressedSize();
       if (opt.quiet == 0 && !printing) Out(std::string(verb) + current + (extracting ? "\n" : "  OK\n"));
