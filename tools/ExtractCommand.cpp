@@ -210,7 +210,7 @@ int ExtractOrTest(const Options& opt) {
     }
     unzipper.SetBaseDirectory(base);
   } catch (const std::exception& e) {
-    Err("arvelo: " + Printable(opt.directory) + ": " + e.what() + "\n");
+    Err("arvelo: " + Printable(opt.directory) + ": " + Printable(e.what()) + "\n");
     return esArchiveError;
   }
   unzipper.SetOnRequestLastDisk(
@@ -332,7 +332,7 @@ int ExtractOrTest(const Options& opt) {
       case TFailure::fInterrupted: tally.interrupted = true; return;
     }
     tally.failedNames.push_back(current);
-    Err("arvelo: " + current + ": " + msg + "\n");
+    Err("arvelo: " + current + ": " + Printable(msg) + "\n");  // messages may quote the name
   };
 
   if (extracting && opt.quiet == 0) Out("Archive:  " + Printable(opt.archive) + "\n");
@@ -379,7 +379,7 @@ int ExtractOrTest(const Options& opt) {
     // not confine to the item).
     HideStatus();
     if (!term::Interrupted()) {
-      Err("arvelo: " + Printable(opt.archive) + ": " + e.what() + "\n");
+      Err("arvelo: " + Printable(opt.archive) + ": " + Printable(e.what()) + "\n");
       ++tally.errors;
     }
   }

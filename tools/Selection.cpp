@@ -217,10 +217,10 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
   try {
     Unzipper.SetFileName(Opt.archive);
   } catch (const ab::EAbFileNotFound& e) {
-    Err("arvelo: " + shown + ": " + e.what() + "\n");
+    Err("arvelo: " + shown + ": " + Printable(e.what()) + "\n");
     return esArchiveNotFound;
   } catch (const std::exception& e) {
-    Err("arvelo: " + shown + ": " + e.what() + "\n");
+    Err("arvelo: " + shown + ": " + Printable(e.what()) + "\n");
     return esArchiveUnreadable;
   }
   if (!Unzipper.ZipArchive()) {

@@ -210,6 +210,11 @@ TEST_F(Cli, OwnStatusesAndMessages) {
   w.Add(good);
   testutil::WriteFile(t / "mixed.zip", w.Build());
   testutil::WriteFile(t / "text.zip", "this is not an archive at all, only text\n");
+  testutil::ZipWriter hostile;
+  testutil::ZipEntry climber;
+  climber.name = "../\x1b]0;owned\x07x", climber.data = "evil";
+  hostile.Add(climber);
+  testutil::WriteFile(t / "unsafe.zip", hostile.Build());
   struct Case {
     const char* label;
     std::string args;
@@ -232,12 +237,15 @@ TEST_F(Cli, OwnStatusesAndMessages) {
       {"unmatched pattern named", "l " + Quote(Zip("tree.zip")) + " nosuch", 11,
        "caution: filename not matched: nosuch"},
       {"summary names failures", "t " + Quote(Zip("bad.zip")), 2, "4 files, 26 bytes; 1 failed: top.txt"},
+      {"unsafe name refused, shown escaped", "x -d " + Quote(t / "out") + " " + Quote(t / "unsafe.zip"), 2,
+       "arvelo: ../^[]0;owned^Gx: "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     std::string out;
     EXPECT_EQ(Sh(Bin() + " " + c.args, &out), c.status) << out;
     EXPECT_NE(out.find(c.says), std::string::npos) << out;
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
   }
 }
 
