@@ -283,6 +283,28 @@ TEST_F(Cli, ListingsLikeUnzip) {
   testutil::WriteFile(t / "names.zip", w.Build());
   EXPECT_EQ(Sh(Bin() + " l -1 " + Quote(t / "names.zip"), &mine), 0);
   EXPECT_EQ(mine, "bad<0xff><0x9b>name\n");
+
+  // Sizes wider than the columns unzip planned for stay aligned: each name
+  // starts where the header's "Name" does.
+  testutil::ZipWriter wide;
+  testutil::ZipEntry small, huge;
+  small.name = "small", small.data = "s";
+  huge.name = "huge", huge.data = "h", huge.uncompressedSize = 4000000000;
+  wide.Add(small);
+  wide.Add(huge);
+  testutil::WriteFile(t / "wide.zip", wide.Build());
+  for (const char* style : {"", "-v"}) {
+    SCOPED_TRACE(style);
+    EXPECT_EQ(Sh(Bin() + " l " + style + " " + Quote(t / "wide.zip"), &mine), 0);
+    const size_t header = mine.find("Name\n");
+    ASSERT_NE(header, std::string::npos) << mine;
+    const size_t column = header - (mine.rfind('\n', header) + 1);
+    for (const char* name : {"small\n", "huge\n"}) {
+      const size_t at = mine.find(name);
+      ASSERT_NE(at, std::string::npos);
+      EXPECT_EQ(at - (mine.rfind('\n', at) + 1), column) << mine;
+    }
+  }
 }
 
 TEST_F(Cli, LegacyNamesInTheNamedCharset) {
@@ -307,9 +329,10 @@ TEST_F(Cli, LegacyNamesInTheNamedCharset) {
 }
 
 TEST_F(Cli, QuestionsOnTheTerminal) {
-  // Password: a wrong one is said to be wrong before the second question;
-  // echo is off while typing and on again afterwards.
-  TPty r = OnTerminal(80, "--reply 'password: =nope\\n' --reply 'password: =secret\\n'",
+  // Password: asked on the terminal also when stdin is not one; a wrong one
+  // is said to be wrong before the second question; echo is off while
+  // typing and on again afterwards.
+  TPty r = OnTerminal(80, "--stdin /dev/null --reply 'password: =nope\\n' --reply 'password: =secret\\n'",
                       "t " + Quote(Zip("enc.zip")) + " d/a.txt");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(r.echo);

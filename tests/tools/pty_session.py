@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Runs a program on a pseudo-terminal of a given width, as a person would.
 
-  pty_session.py COLUMNS [--reply WAIT=TEXT]... [--interrupt-on WAIT] [--winch-to N] -- PROGRAM ARGS...
+  pty_session.py COLUMNS [--reply WAIT=TEXT]... [--interrupt-on WAIT] [--winch-to N] [--stdin FILE]
+                 -- PROGRAM ARGS...
 
 Each --reply waits until WAIT has appeared in the output (after what the
 last reply answered; the replies in any order) and then types TEXT ("\\n" stands for Enter). --interrupt-on sends
 SIGINT once WAIT has appeared. --winch-to resizes the window to N columns
-after the first status line and signals SIGWINCH. Prints one JSON object:
+after the first status line and signals SIGWINCH. --stdin gives the program
+FILE as its standard input (the terminal stays its controlling one). Prints one JSON object:
 the exit status, the output, and whether echo was on when the program
 ended. Gives up after 60 seconds (status 124).
 """
@@ -15,7 +17,7 @@ import fcntl, json, os, pty, select, signal, struct, sys, termios, time
 def main():
     args = sys.argv[1:]
     cols = int(args.pop(0))
-    replies, interrupt_on, winch_to = [], None, None
+    replies, interrupt_on, winch_to, stdin = [], None, None, None
     while args and args[0] != '--':
         opt = args.pop(0)
         if opt == '--reply':
@@ -25,9 +27,13 @@ def main():
             interrupt_on = args.pop(0).encode()
         elif opt == '--winch-to':
             winch_to = int(args.pop(0))
+        elif opt == '--stdin':
+            stdin = args.pop(0)
     argv = args[1:]
     pid, fd = pty.fork()
     if pid == 0:
+        if stdin:
+            os.dup2(os.open(stdin, os.O_RDONLY), 0)
         os.execv(argv[0], argv)
     fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack('HHHH', 24, cols, 0, 0))
     out, seen, start, status = b'', 0, time.time(), None
