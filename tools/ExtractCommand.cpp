@@ -335,7 +335,7 @@ int ExtractOrTest(const Options& opt) {
     Err("arvelo: " + current + ": " + Printable(msg) + "\n");  // messages may quote the name
   };
 
-  if (extracting && opt.quiet == 0) Out("Archive:  " + Printable(opt.archive) + "\n");
+  if (!printing && opt.quiet == 0) Out("Archive:  " + Printable(opt.archive) + "\n");
   try {
     for (int index : chosen) {
       if (term::Interrupted()) break;

@@ -185,6 +185,13 @@ int main(int argc, char** argv) {
   if (opt.havePassword && opt.password.empty()) return BadCommandLine("the password is empty");
   opt.archive = positional[0];
   opt.patterns.assign(positional.begin() + 1, positional.end());
-  if (list) return List(opt);
-  return ExtractOrTest(opt);
+  try {
+    return list ? List(opt) : ExtractOrTest(opt);
+  } catch (const std::exception& e) {
+    // Nothing the commands expect gets here; the screen is left clean all
+    // the same.
+    HideStatus();
+    Err(std::string("arvelo: ") + Printable(e.what()) + "\n");
+    return esArchiveError;
+  }
 }
