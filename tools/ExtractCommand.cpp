@@ -247,6 +247,7 @@ int ExtractOrTest(const Options& opt) {
   TTally tally;
   TStdoutStream stdoutStream;
   std::string current;                     // shown name of the item in hand
+  std::string writtenAs;                   // the name a rename answer gave it
   bool currentFailed = false, currentWrong = false, currentDeclined = false, currentKept = false, currentSkipped = false;
   bool replaceAll = false, replaceNone = false;
 
@@ -292,6 +293,7 @@ int ExtractOrTest(const Options& opt) {
           return;
         case TAnswer::aRename:
           name = renamed[0] == rtl::PathDelim ? renamed : prefix + renamed;
+          writtenAs = Printable(renamed);
           ab::TAbArchive::CreateFolderPath(rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(name)));
           if (!rtl::FileExists(name)) {
             confirm = true, currentSkipped = false;
@@ -342,6 +344,7 @@ int ExtractOrTest(const Options& opt) {
       ab::TAbZipItem& item = *zip.GetItem(index);
       current = ShownName(item);
       currentFailed = currentWrong = currentDeclined = currentKept = currentSkipped = false;
+      writtenAs.clear();
       // -P stands for every item: an item whose password prompt went
       // unanswered does not leave the next one without it.
       if (opt.havePassword && zip.Password().empty())
@@ -372,7 +375,8 @@ int ExtractOrTest(const Options& opt) {
       }
       ++tally.done;
       tally.bytes += item.UncompressedSize();
-      if (opt.quiet == 0 && !printing) Out(std::string(verb) + current + (extracting ? "\n" : "  OK\n"));
+      if (opt.quiet == 0 && !printing)
+        Out(std::string(verb) + (writtenAs.empty() ? current : writtenAs) + (extracting ? "\n" : "  OK\n"));
     }
   } catch (const std::exception& e) {
     // The archive itself failed (a lost volume, an abort the engine could

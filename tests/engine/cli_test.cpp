@@ -372,6 +372,7 @@ TEST_F(Cli, QuestionsOnTheTerminal) {
     EXPECT_EQ(fs::exists(out / "d/new.txt") ? testutil::ReadFile(out / "d/new.txt") : "", c.renamed);
     EXPECT_EQ(testutil::ReadFile(out / "d/sub/c.txt"), c.cFile);
     EXPECT_NE(r.output.find(".txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: "), std::string::npos) << r.output;
+    if (*c.renamed) EXPECT_NE(r.output.find(" extracting: d/new.txt\r\n"), std::string::npos) << r.output;
   }
 }
 
