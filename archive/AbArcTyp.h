@@ -102,7 +102,11 @@ public:
   virtual void SetCompressedSize(int64_t V) { FCompressedSize = V; }
   virtual void SetCRC32(uint32_t V) { FCRC32 = V; }
   virtual void SetExternalFileAttributes(uint32_t V) { FExternalFileAttributes = V; }
-  virtual void SetFileName(const std::string& V) { FFileName = V; }
+  // A disk name shared with the old name keeps that old value.
+  virtual void SetFileName(const std::string& V) {
+    if (FDiskNameIsFileName) SetDiskFileName(FFileName);
+    FFileName = V;
+  }
   virtual void SetIsEncrypted(bool V) { FIsEncrypted = V; }
   virtual void SetLastModFileDate(uint16_t V) { FLastModFileDate = V; }
   virtual void SetLastModFileTime(uint16_t V) { FLastModFileTime = V; }

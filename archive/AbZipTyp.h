@@ -231,6 +231,15 @@ public:
   uint16_t LastModFileDate() const override { return FItemInfo.FLastModFileDate; }
   uint16_t LastModFileTime() const override { return FItemInfo.FLastModFileTime; }
   uint32_t NativeFileAttributes() const override;
+  // The stored bytes shared with the old name are kept: a new name (a
+  // rename, another code page) does not change what the archive holds.
+  void SetFileName(const std::string& V) override {
+    if (FRawNameIsFileName) {
+      FItemInfo.FFileName = FFileName;
+      FRawNameIsFileName = false;
+    }
+    TAbArchiveItem::SetFileName(V);
+  }
   void SetCRC32(uint32_t V) override { FItemInfo.FCRC32 = V; }
   void SetExternalFileAttributes(uint32_t V) override { FItemInfo.FExternalFileAttributes = V; }
   void SetIsEncrypted(bool V) override;

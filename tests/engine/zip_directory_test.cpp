@@ -266,6 +266,16 @@ TEST(Directory, BytesInFrontThatTheOffsetsDoNotCount) {
     EXPECT_EQ(zip->Info().FDirectoryOffset, bare.find("PK\x01\x02") + prefix.size());
     if (prefix == stub) EXPECT_EQ(zip->StubSize(), prefix.size());
   }
+
+  // A name kept once for its stored bytes, decoded and disk forms: a new
+  // name (another code page, a rename) leaves the stored bytes and the
+  // disk name that was set apart as they were.
+  TAbZipItem& item = *fixedZip->GetItem(1);
+  ASSERT_EQ(item.RawFileName(), "b.txt");
+  item.SetFileName("renamed");
+  EXPECT_EQ(item.RawFileName(), "b.txt");
+  EXPECT_EQ(item.DiskFileName(), "b.txt");
+  EXPECT_EQ(item.FileName(), "renamed");
 }
 
 TEST(Directory, EntriesPastA16BitCountAreReadByTheDirectorySize) {
