@@ -133,7 +133,7 @@ void TAbArchiveItem::SetLastModTimeAsDateTime(rtl::TDateTime V) {
   SetLastModFileTime(t);
 }
 
-std::string TAbArchiveItem::DiskPath() const { return rtl::ExtractFilePath(FDiskFileName); }
+std::string TAbArchiveItem::DiskPath() const { return rtl::ExtractFilePath(DiskFileName()); }
 
 bool TAbArchiveItem::MatchesStoredName(const std::string& FileMask) const {
   std::string mask = WithoutDrive(Backslashed(FileMask));
@@ -149,7 +149,7 @@ bool TAbArchiveItem::MatchesStoredNameEx(const std::string& FileMask) const {
 }
 
 bool TAbArchiveItem::MatchesDiskName(const std::string& FileMask) const {
-  return MatchFileMask(Backslashed(FDiskFileName), Backslashed(FileMask));
+  return MatchFileMask(Backslashed(DiskFileName()), Backslashed(FileMask));
 }
 
 // ===========================================================================

@@ -167,7 +167,7 @@ void EnsurePassword(TAbZipArchive& Archive, int& Tries, bool& Abort) {
 namespace {
 
 void CheckVersion(const TAbZipItem& Item) {
-  if ((Item.VersionNeededToExtract() & 0xFF) > 63) throw EAbZipVersion();
+  if ((Item.VersionNeededToExtract() & 0xFF) > Ab_ZipHighestVersionNeeded) throw EAbZipVersion();
 }
 
 // Sizes above 2^63 - 1 (a Zip64 field can hold them) read as negative:
@@ -184,9 +184,8 @@ void SeekToLocalHeader(TAbZipArchive& Archive, const TAbZipItem& Item) {
     span->SeekImage(Item.DiskNumberStart(), Item.RelativeOffset());
     return;
   }
-  constexpr int64_t kLocalHeaderSize = 30;
   const int64_t at = Item.RelativeOffset();
-  if (at < 0 || at > Archive.Stream()->Size() - kLocalHeaderSize) throw EAbZipInvalid();
+  if (at < 0 || at > Archive.Stream()->Size() - Ab_ZipLocalFileHeaderSize) throw EAbZipInvalid();
   if (Archive.Stream()->Seek(at, soBeginning) != at) throw EAbZipInvalid();
 }
 
@@ -255,7 +254,7 @@ std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& I
   {
     TAbZipLocalFileHeader lfh;
     lfh.LoadFromStream(*Archive.Stream());
-    checkValue = (lfh.FGeneralPurposeBitFlag & 0x0008) ? static_cast<uint32_t>(lfh.FLastModFileTime) << 16
+    checkValue = (lfh.FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) ? static_cast<uint32_t>(lfh.FLastModFileTime) << 16
                                                         : Item.CRC32();
   }
   Archive.CheckItemBounds(Item, Archive.Stream()->Position());
@@ -308,7 +307,7 @@ void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream& In, TA
     case cmEnhancedDeflated: {
       TAbDeflateHelper helper;
       helper.SetStreamSize(Item.CompressedSize());
-      if (Item.CompressionMethod() == cmEnhancedDeflated) helper.SetOptions(helper.Options() | 0x10);
+      if (Item.CompressionMethod() == cmEnhancedDeflated) helper.SetOptions(helper.Options() | dfc_UseDeflate64);
       Inflate(&In, &Out, &helper);
       return;
     }
@@ -518,18 +517,15 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
   auto& item = *static_cast<TAbZipItem*>(AItem);
   CheckVersion(item);
   CheckSizes(item);
-  SeekToLocalHeader(archive, item);
-  TAbBitBucketStream sink(0);
   TAbZipLocalFileHeader lfh;
   SeekToLocalHeader(archive, item);
   lfh.LoadFromStream(*archive.Stream());
-  SeekToLocalHeader(archive, item);
 
   const TAbZipDirectoryFileHeader& cd = item.ItemInfo();
   // An item written with a data descriptor (flag bit 3) has zeros in its
   // local CRC and sizes by design: those fields are not compared then, so
   // that a good streamed item does not fail its test.
-  const bool deferred = (lfh.FGeneralPurposeBitFlag & 0x0008) != 0;
+  const bool deferred = (lfh.FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0;
   if (lfh.FVersionNeededToExtract != cd.FVersionNeededToExtract || lfh.FGeneralPurposeBitFlag != cd.FGeneralPurposeBitFlag ||
       lfh.FLastModFileTime != cd.FLastModFileTime || lfh.FLastModFileDate != cd.FLastModFileDate ||
       (!deferred && lfh.FCRC32 != cd.FCRC32))
@@ -539,12 +535,9 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
   if (deferred) {
     // sizes come from the central directory and the data descriptor
   } else if (lfh.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
-    if (z64Size < 16) throw EAbZipInvalidLFH();
-    uint64_t usize = 0, csize = 0;
-    for (int i = 7; i >= 0; --i) {
-      usize = (usize << 8) | z64[i];
-      csize = (csize << 8) | z64[8 + i];
-    }
+    TAbLEReader r(z64, z64Size);
+    const uint64_t usize = r.U64(), csize = r.U64();
+    if (!r.Ok()) throw EAbZipInvalidLFH();
     if (static_cast<int64_t>(csize) != item.CompressedSize() || static_cast<int64_t>(usize) != item.UncompressedSize())
       throw EAbZipInvalidLFH();
   } else if (static_cast<int64_t>(lfh.FCompressedSize) != item.CompressedSize() ||
@@ -552,6 +545,8 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
     throw EAbZipInvalidLFH();
   }
   if (lfh.FFileName != item.RawFileName()) throw EAbZipInvalidLFH();
+  // The data is read from the item's own start again, as on extraction.
+  TAbBitBucketStream sink(0);
   ExtractItemToStream(Sender, AItem, &sink);
 }
 
