@@ -52,6 +52,21 @@ can_run() {  # can_run BITS
   [ "$rc" -eq 2 ]  # the usage text's exit code: it started
 }
 
+# map_cdrom LETTER FOLDER: FOLDER appears as drive LETTER: of the kind
+# CD-ROM (the way a medium is seen on Windows). The folder holds a medium's
+# layout; stages may fill it.
+CDROM_DRIVE=r
+map_cdrom() {
+  local letter=$1 dir=$2
+  mkdir -p "$dir/ebook"
+  [ -f "$dir/ebook/ebookRun.qtx" ] || : > "$dir/ebook/ebookRun.qtx"
+  ln -sfn "$dir" "$WINEPREFIX/dosdevices/$letter:"
+  wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d cdrom /f >/dev/null 2>&1
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  export ARVELO_TEST_CDROM="${letter^^}:"
+}
+
 WINE_READY=""
 start_wine() {
   [ -n "$WINE_READY" ] && return
@@ -60,6 +75,7 @@ start_wine() {
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w
+  map_cdrom "$CDROM_DRIVE" "$ROOT/build-win64/cdrom"
   for b in 64 32; do
     if can_run "$b"; then RUN_BITS+=("$b"); fi
   done
