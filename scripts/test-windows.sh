@@ -47,10 +47,12 @@ note() { summary+=("$*"); echo "test-windows: $*"; }
 # only with the 32-bit loader.
 RUN_BITS=()
 can_run() {  # can_run BITS
-  local exe=build-win$1/bin/arvelo.exe rc=0
+  local exe=build-win$1/bin/arvelo.exe out
   [ -x "$exe" ] || return 1
-  wine "$exe" --version >/dev/null 2>&1 || rc=$?
-  [ "$rc" -eq 0 ]
+  # Wine may end with status 0 without starting a program it cannot load:
+  # the version line tells that the program ran.
+  out=$(wine "$exe" --version 2>/dev/null) || return 1
+  [[ "$out" == arvelo\ * ]]
 }
 
 # map_cdrom LETTER FOLDER: FOLDER appears as drive LETTER: of the kind
