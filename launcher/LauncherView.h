@@ -53,6 +53,10 @@ public:
   virtual std::optional<std::string> PickFolder() = 0;
   // The progress window and questions of one copy.
   virtual std::unique_ptr<ICopyUi> MakeCopyUi() = 0;
+  // A remark on something the flow left out and goes on without (a shortcut
+  // it would not save). A window keeps quiet, as it does about a desktop
+  // without a folder; the command-line modes print it.
+  virtual void ShowNote(const std::string& Text) { (void)Text; }
 
   // ---- the toolkit ----------------------------------------------------------
   // Handles every pending window event, then returns.

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "launcher/FileOps.h"
 #include "launcher/IniFile.h"
 #include "launcher/Medium.h"
 #include "launcher/Platform.h"
@@ -91,6 +92,7 @@ TLauncherPlatform MakePosixPlatform(const std::string& AppFolderOverride) {
   P.Starter = std::make_unique<TPosixProgramStarter>();
   P.Copier = std::make_unique<TPosixFileCopier>();
   P.Shortcuts = std::make_unique<TDesktopEntryWriter>();
+  P.Files = std::make_unique<TPosixFileSystem>();
   return P;
 }
 

@@ -221,7 +221,7 @@ public:
 
 TEST(LaunchProgram, RelativeAndAbsolutePaths) {
   std::vector<TRecordingStarter::TCall> Calls;
-  launcher::TLauncherPlatform P;
+  launcher::TLauncherPlatform P = launcher::MakePosixPlatform();
   P.Starter = std::make_unique<TRecordingStarter>(Calls);
   launcher::AppDir = "/media/cdrom";
 
