@@ -9,6 +9,7 @@
 
 #include "archive/AbMeterModel.h"
 #include "launcher/WinPlatform.h"
+#include "rtl/SysUtils.h"
 
 namespace launcher {
 
@@ -175,7 +176,7 @@ void RegisterClasses(HINSTANCE Inst) {
   WNDCLASSEXW Wc{};
   Wc.cbSize = sizeof Wc;
   Wc.hInstance = Inst;
-  Wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  Wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
 
   Wc.lpfnWndProc = FormProc;
   Wc.lpszClassName = kFormClass;
@@ -278,7 +279,8 @@ void TWinAppForm::Build() {
 
   for (const TControlDesign& D : kControlDesign) {
     const HWND Parent = D.Parent == ciForm ? Form : static_cast<HWND>(FHandles[D.Parent]);
-    DWORD CStyle = WS_CHILD | WS_CLIPSIBLINGS | (D.Visible ? WS_VISIBLE : 0) | (D.TabOrder >= 0 ? WS_TABSTOP : 0);
+    const bool TabStop = D.TabOrder >= 0 && D.Kind != TControlKind::ckPanel;
+    DWORD CStyle = WS_CHILD | WS_CLIPSIBLINGS | (D.Visible ? WS_VISIBLE : 0) | (TabStop ? WS_TABSTOP : 0);
     DWORD CEx = 0;
     const wchar_t* Class = L"STATIC";
     std::wstring Text = Wide(D.Text);

@@ -1,0 +1,80 @@
+// The Windows launcher tests' stand-in programs, one executable for both.
+//
+// Copied onto the test medium as the viewer "ebook.exe" and as the installed
+// program "main.exe", it records how it was started: its working folder on
+// the first line, then every argument as the system splits the command line,
+// one a line, in UTF-8, to the file named by EBOOK_TEST_RECORD (written
+// under a temporary name and renamed, so a reader never sees half a record).
+//
+// Run as `--read-link LINK OUT`, it reads a shell link back through the
+// shell's own link object and writes its target, working folder and
+// description, one a line, to OUT.
+//
+// A GUI-subsystem program: the shell starts it without a console window.
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& W) {
+  if (W.empty()) return {};
+  const int N = ::WideCharToMultiByte(CP_UTF8, 0, W.data(), static_cast<int>(W.size()), nullptr, 0, nullptr, nullptr);
+  std::string S(static_cast<size_t>(N), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, W.data(), static_cast<int>(W.size()), S.data(), N, nullptr, nullptr);
+  return S;
+}
+
+bool WriteWhole(const std::wstring& Path, const std::string& Text) {
+  const std::wstring Temp = Path + L".part";
+  const HANDLE H = ::CreateFileW(Temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (H == INVALID_HANDLE_VALUE) return false;
+  DWORD Done = 0;
+  const bool Ok = ::WriteFile(H, Text.data(), static_cast<DWORD>(Text.size()), &Done, nullptr) && Done == Text.size();
+  ::CloseHandle(H);
+  return Ok && ::MoveFileExW(Temp.c_str(), Path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+int ReadLink(const std::wstring& Link, const std::wstring& Out) {
+  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  IShellLinkW* Sl = nullptr;
+  IPersistFile* Pf = nullptr;
+  int Code = 1;
+  if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&Sl))) &&
+      SUCCEEDED(Sl->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&Pf))) &&
+      SUCCEEDED(Pf->Load(Link.c_str(), STGM_READ))) {
+    wchar_t Target[MAX_PATH] = {}, Dir[MAX_PATH] = {}, Desc[INFOTIPSIZE] = {};
+    Sl->GetPath(Target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    Sl->GetWorkingDirectory(Dir, MAX_PATH);
+    Sl->GetDescription(Desc, INFOTIPSIZE);
+    Code = WriteWhole(Out, Utf8(Target) + "\n" + Utf8(Dir) + "\n" + Utf8(Desc) + "\n") ? 0 : 1;
+  }
+  if (Pf) Pf->Release();
+  if (Sl) Sl->Release();
+  ::CoUninitialize();
+  return Code;
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  int Argc = 0;
+  wchar_t** Argv = ::CommandLineToArgvW(::GetCommandLineW(), &Argc);
+  std::vector<std::wstring> Args(Argv + 1, Argv + Argc);
+  ::LocalFree(Argv);
+  if (Args.size() == 3 && Args[0] == L"--read-link") return ReadLink(Args[1], Args[2]);
+
+  wchar_t Record[MAX_PATH] = {};
+  if (!::GetEnvironmentVariableW(L"EBOOK_TEST_RECORD", Record, MAX_PATH)) return 2;
+  wchar_t Cwd[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, Cwd);
+  std::string Text = Utf8(Cwd) + "\n";
+  for (const auto& A : Args) Text += Utf8(A) + "\n";
+  return WriteWhole(Record, Text) ? 0 : 1;
+}
