@@ -50,7 +50,13 @@ int ReadLink(const std::wstring& Link, const std::wstring& Out) {
       SUCCEEDED(Sl->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&Pf))) &&
       SUCCEEDED(Pf->Load(Link.c_str(), STGM_READ))) {
     wchar_t Target[MAX_PATH] = {}, Dir[MAX_PATH] = {}, Desc[INFOTIPSIZE] = {};
-    Sl->GetPath(Target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    // The target from the link's item list, which holds the names in full
+    // (the plain path may be kept in the ANSI code page only).
+    PIDLIST_ABSOLUTE Item = nullptr;
+    if (SUCCEEDED(Sl->GetIDList(&Item)) && Item) {
+      ::SHGetPathFromIDListW(Item, Target);
+      ::CoTaskMemFree(Item);
+    }
     Sl->GetWorkingDirectory(Dir, MAX_PATH);
     Sl->GetDescription(Desc, INFOTIPSIZE);
     Code = WriteWhole(Out, Utf8(Target) + "\n" + Utf8(Dir) + "\n" + Utf8(Desc) + "\n") ? 0 : 1;

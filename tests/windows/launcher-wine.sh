@@ -32,8 +32,12 @@ WORK=$(cd "$WORK" && pwd)
 
 export WINEPREFIX=$WORK/prefix
 export WINEDEBUG=-all
-# No Mono or Gecko installers: nothing here needs them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installers, and no menu entries on the host for the
+# shortcuts the launcher makes.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Wine links the user's folders to the home folder: a home of its own.
+export HOME=$WORK/home
+mkdir -p "$HOME"
 export EBOOK_TEST_RECORD='C:\record.txt'
 
 PASSED=0
@@ -102,9 +106,13 @@ wineserver -p
 DESKTOP=$DRIVE_C/t-desktop
 PROGRAMS=$DRIVE_C/t-programs
 mkdir -p "$DESKTOP" "$PROGRAMS"
-SHELL_FOLDERS='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
-wine reg add "$SHELL_FOLDERS" /v Desktop /d 'C:\t-desktop' /f >/dev/null 2>&1
-wine reg add "$SHELL_FOLDERS" /v Programs /d 'C:\t-programs' /f >/dev/null 2>&1
+# The shell refreshes "Shell Folders" from "User Shell Folders" whenever it
+# looks a folder up, so both say the same.
+EXPLORER='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer'
+for key in 'Shell Folders' 'User Shell Folders'; do
+  wine reg add "$EXPLORER\\$key" /v Desktop /d 'C:\t-desktop' /f >/dev/null 2>&1
+  wine reg add "$EXPLORER\\$key" /v Programs /d 'C:\t-programs' /f >/dev/null 2>&1
+done
 RECORD=$DRIVE_C/record.txt
 launcher() { (cd "$MEDIUM" && wine "$BIN/ebook-launcher.exe" "$@"); }
 
