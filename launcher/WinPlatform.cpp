@@ -131,7 +131,9 @@ public:
     return Narrow(W);
   }
   std::string TempFolder() override { return EnvironmentValue(L"TEMP"); }
-  std::string HomeFolder() override { return EnvironmentValue(L"USERPROFILE"); }
+  // The default installation folder lies on drive C, whoever the user is
+  // ("C:\ebook\" and the title's folder).
+  std::string HomeFolder() override { return "C:"; }
   std::string LocationFolder(uint8_t Kind) override {
     const std::string ShellFolders = std::string(kExplorerKey) + kShellFolders;
     switch (Kind) {

@@ -166,7 +166,7 @@ LRESULT CALLBACK FormProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) {
   }
   auto* Form = reinterpret_cast<TWinAppForm*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
   if (!Form) return ::DefWindowProcW(Wnd, Msg, W, L);
-  return Guarded(Wnd, [&]() -> LRESULT { return static_cast<LRESULT>(Form->HandleMessage(Msg, W, L)); });
+  return Guarded(Wnd, [&]() -> LRESULT { return static_cast<LRESULT>(Form->HandleMessage(Wnd, Msg, W, L)); });
 }
 
 void RegisterClasses(HINSTANCE Inst) {
@@ -422,8 +422,9 @@ void TWinAppForm::MoveFocus(bool Forward) {
   if (IdOfWindow(Reach[Next]) == ciTxtPath) ::SendMessageW(Reach[Next], EM_SETSEL, 0, -1);
 }
 
-long long TWinAppForm::HandleMessage(unsigned Msg, unsigned long long WParam, long long LParam) {
-  const HWND Form = static_cast<HWND>(FWindow);
+long long TWinAppForm::HandleMessage(void* Wnd, unsigned Msg, unsigned long long WParam, long long LParam) {
+  // Creation messages come before the window's handle is known here.
+  const HWND Form = static_cast<HWND>(Wnd);
   switch (Msg) {
     case WM_COMMAND:
       if (HIWORD(WParam) == BN_CLICKED && FForm) {

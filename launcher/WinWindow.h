@@ -89,7 +89,7 @@ public:
   void Terminate() override;
 
   // Internal: the window procedure's work for the form window.
-  long long HandleMessage(unsigned Msg, unsigned long long WParam, long long LParam);
+  long long HandleMessage(void* Wnd, unsigned Msg, unsigned long long WParam, long long LParam);
 
 private:
   void Build();

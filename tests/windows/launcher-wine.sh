@@ -161,8 +161,9 @@ check "its message names the cause" grep -q "The drive cannot be found" "$WORK/b
 # ---- the window ------------------------------------------------------------------------
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '맑은 고딕' /d NanumGothic /f >/dev/null 2>&1
 mkdir -p "$3"
-(cd "$WORK" && wine "$BIN/launcher_window_tests.exe" --gtest_brief=1 2>&1 | tr -d '\r' | tee "$WORK/window.log")
-check "the window tests pass" grep -q '^\[  PASSED  \]' "$WORK/window.log"
+(cd "$WORK" && wine "$BIN/launcher_window_tests.exe" --gtest_brief=1 > "$WORK/window.log" 2>&1)
+check "the window tests pass" [ $? -eq 0 ]
+tr -d '\r' < "$WORK/window.log"
 check "the window tests leave a picture of each face" \
   bash -c "cd '$3' && ls windows-face-cd.png windows-face-removable.png windows-face-other.png \
            windows-face-install.png windows-face-run.png >/dev/null"
