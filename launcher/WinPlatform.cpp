@@ -155,13 +155,18 @@ class TWinProgramStarter : public IProgramStarter {
 public:
   explicit TWinProgramStarter(std::function<void*()> Owner) : FOwner(std::move(Owner)) {}
   void Open(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir) override {
+    OpenShown(File, Args, WorkDir, TShowState::ssNormal);
+  }
+  void OpenShown(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir,
+                 TShowState Show) override {
     // Arguments come back together the way the system splits them again.
     std::string Parameters;
     for (const auto& A : Args) {
       if (!Parameters.empty()) Parameters += ' ';
       Parameters += '"' + A + '"';
     }
-    ShellOpen(FOwner ? FOwner() : nullptr, File, Parameters, WorkDir, Args.empty() ? kShowNormal : kShowMaximized);
+    ShellOpen(FOwner ? FOwner() : nullptr, File, Parameters, WorkDir,
+              Show == TShowState::ssMaximized ? kShowMaximized : kShowNormal);
   }
 
 private:

@@ -5,6 +5,7 @@
 // the first line, then every argument as the system splits the command line,
 // one a line, in UTF-8, to the file named by EBOOK_TEST_RECORD (written
 // under a temporary name and renamed, so a reader never sees half a record).
+// The show command it was started with comes second, as "show N".
 //
 // Run as `--read-link LINK OUT`, it reads a shell link back through the
 // shell's own link object and writes its target, working folder and
@@ -80,7 +81,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (!::GetEnvironmentVariableW(L"EBOOK_TEST_RECORD", Record, MAX_PATH)) return 2;
   wchar_t Cwd[MAX_PATH] = {};
   ::GetCurrentDirectoryW(MAX_PATH, Cwd);
-  std::string Text = Utf8(Cwd) + "\n";
+  // The show command the starter asked for.
+  STARTUPINFOW Si{};
+  Si.cb = sizeof Si;
+  ::GetStartupInfoW(&Si);
+  const int Show = (Si.dwFlags & STARTF_USESHOWWINDOW) ? Si.wShowWindow : -1;
+  std::string Text = Utf8(Cwd) + "\nshow " + std::to_string(Show) + "\n";
   for (const auto& A : Args) Text += Utf8(A) + "\n";
   return WriteWhole(Record, Text) ? 0 : 1;
 }

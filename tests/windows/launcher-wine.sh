@@ -126,8 +126,8 @@ rm -f "$RECORD"
 launcher --run 2> "$WORK/run.err"
 check "--run exits 0" [ $? -eq 0 ]
 check "--run starts the viewer" wait_for "$RECORD"
-check "the viewer starts in the run folder with the index page and the settings file" \
-  same_text "$TEMP_DIR\\qtxEBookRun"$'\n''D:\\ebook\Documents\index.html'$'\n''D:\\config.ini' "$RECORD"
+check "the viewer starts maximised in the run folder with the index page and the settings file" \
+  same_text "$TEMP_DIR\\qtxEBookRun"$'\n''show 3'$'\n''D:\\ebook\Documents\index.html'$'\n''D:\\config.ini' "$RECORD"
 check "the run folder holds the payload byte for byte and nothing else" diff -r "$STAGE" "$RUN_UNIX"
 
 # ---- installation --------------------------------------------------------------------
@@ -152,7 +152,8 @@ for where in "$DESKTOP" "$PROGRAMS"; do
     same_text 'C:\inst\국어\main.exe'$'\n''C:\inst\국어\'$'\n''국어' "$DRIVE_C/link.txt"
 done
 check "--install starts the installed program" wait_for "$RECORD"
-check "the installed program starts in its folder without arguments" same_text 'C:\inst\국어' "$RECORD"
+check "the installed program starts maximised in its folder without arguments" \
+  same_text 'C:\inst\국어'$'\n''show 3' "$RECORD"
 
 launcher --install 'Q:\nowhere' 2> "$WORK/bad.err"
 check "a target on a missing drive fails" [ $? -eq 1 ]
