@@ -19,7 +19,7 @@ using K = TControlKind;
 // Checked, WordWrap, CentreText, AnchorRight, BlackText, TabOrder.
 } // namespace
 
-const std::array<TControlDesign, ciControlCount> kControlDesign{{
+constexpr std::array<TControlDesign, ciControlCount> kControlDesign{{
     {ciLabel1, "Label1", K::ckLabel, ciForm, {8, 40, 516, 49}, "", true, true, false, true, true, true, true, -1},
     {ciButton1, "Button1", K::ckButton, ciForm, {8, 132, 257, 40}, "컴퓨터로 복사 후 실행", true, true, false, false,
      false, true, false, 0},
@@ -52,6 +52,14 @@ const std::array<TControlDesign, ciControlCount> kControlDesign{{
 }};
 
 static_assert(ciForm == kControlDesign.size(), "the window's own id lies past every control");
+
+// Rows are looked up by id: each row must sit at its id's place.
+static constexpr bool RowsInIdOrder() {
+  for (size_t i = 0; i < kControlDesign.size(); ++i)
+    if (kControlDesign[i].Id != i) return false;
+  return true;
+}
+static_assert(RowsInIdOrder(), "a row of the design table is out of place");
 
 namespace {
 

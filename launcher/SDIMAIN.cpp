@@ -56,7 +56,7 @@ std::string PayloadPath() { return Join(Join(AppDir, kEbookFolder), kPayloadName
 // Position of the last separator of Path, either kind on systems that have
 // two, or npos.
 size_t LastDelim(const std::string& Path) {
-  return rtl::PathDelim == '/' ? Path.rfind('/') : Path.find_last_of("\\/:");
+  return rtl::PathDelim == '/' ? Path.rfind('/') : Path.find_last_of("\\/");
 }
 
 } // namespace
@@ -89,6 +89,15 @@ TSDIAppForm::TSDIAppForm(ILauncherView& View, TLauncherPlatform& Platform)
   AbUnZipper1->SetItemProgressMeter(&FView.Meter(ciAbMeter1));
   AbUnZipper1->SetExtractOptions(ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath});
   AbUnZipper1->SetPassword(kPassword);
+  // The engine skips an item that fails and goes on; the flows count them,
+  // so that a payload nothing usable came out of is not taken for a success.
+  AbUnZipper1->OnProcessItemFailure = [this](rtl::TObject*, ab::TAbArchiveItem* Item, ab::TAbProcessType,
+                                             ab::TAbErrorClass, int) {
+    if (FItemFailures++ > 0) return;
+    FFirstFailure = Item ? Item->FileName() : std::string();
+    if (const ab::TAbArchive* A = AbUnZipper1->Archive(); A && !A->LastFailureMessage().empty())
+      FFirstFailure += (FFirstFailure.empty() ? "" : ": ") + A->LastFailureMessage();
+  };
   FormCreate();
 }
 
@@ -197,6 +206,34 @@ void TSDIAppForm::ShowPanel(TControlId Panel) {
 void TSDIAppForm::Button1Click() { ShowPanel(ciPanel1); }
 
 // ===========================================================================
+// Shared by both flows
+// ===========================================================================
+
+void TSDIAppForm::ExtractPayload(const std::string& BaseDirectory) {
+  FItemFailures = 0;
+  FFirstFailure.clear();
+  AbUnZipper1->SetFileName(PayloadPath());
+  AbUnZipper1->SetBaseDirectory(BaseDirectory);
+  AbUnZipper1->ExtractFiles("*.*");
+}
+
+void TSDIAppForm::RequireProgram(const std::string& Program) {
+  if (FPlatform.Files->FileExists(Program)) return;
+  std::string Msg = kProgramMissing;
+  Msg.append(Program).append(": ");
+  if (FItemFailures == 0) {
+    Msg.append("it is not there after extracting ").append(PayloadPath());
+  } else {
+    Msg.append(std::to_string(FItemFailures))
+        .append(FItemFailures == 1 ? " item of " : " items of ")
+        .append(PayloadPath())
+        .append(" could not be extracted; the first: ")
+        .append(FFirstFailure);
+  }
+  throw rtl::Exception(Msg);
+}
+
+// ===========================================================================
 // Run from the medium
 // ===========================================================================
 
@@ -204,7 +241,9 @@ void TSDIAppForm::Button2Click() {
   ShowPanel(ciPanel2);
 
   IFileSystem& Files = *FPlatform.Files;
-  RunFolder = Join(FPlatform.Folders->TempFolder(), kRunFolderName);
+  // A relative temporary folder is made absolute once, here: extraction
+  // and the program start must mean the same folder.
+  RunFolder = Join(Files.ExpandFileName(FPlatform.Folders->TempFolder()), kRunFolderName);
 
   // Whatever sits at the run folder's place goes; a link is removed as
   // such, never followed into what it points to.
@@ -218,19 +257,40 @@ void TSDIAppForm::Button2Click() {
     throw rtl::Exception(Msg);
   }
 
-  AbUnZipper1->SetFileName(PayloadPath());
-  AbUnZipper1->SetBaseDirectory(RunFolder);
-  AbUnZipper1->ExtractFiles("*.*");
+  ExtractPayload(RunFolder);
+  const std::string Viewer = Join(RunFolder, kViewerName);
+  RequireProgram(Viewer);
 
   const std::string Parameters = "\"" + Join(Join(Join(AppDir, kEbookFolder), kIndexPage), kIndexName) + "\" \"" +
                                  Join(AppDir, kSettingsName) + "\"";
-  LaunchProgram(FPlatform, Join(RunFolder, kViewerName), Parameters);
+  LaunchProgram(FPlatform, Viewer, Parameters);
   Terminate();
 }
 
 // ===========================================================================
 // Installation
 // ===========================================================================
+
+void TSDIAppForm::MakeShortcuts(const std::string& Target) {
+  const bool Desktop = FView.Checked(ciChkDesktop), Menu = FView.Checked(ciChkStartmenu);
+  if (!Desktop && !Menu) return;
+  // The title names the shortcut files; one that would put them elsewhere
+  // than the desktop and the menu is left out, like a missing desktop.
+  const std::string Name = ShortcutFileName(LaunchConfig.title, FPlatform.Shortcuts->Extension());
+  if (!IsPlainFileName(Name)) {
+    FView.ShowNote("No shortcut made: its name \"" + Name + "\" is not a plain file name");
+    return;
+  }
+  std::string LinkPath;
+  if (Desktop)
+    CreateShortcut(*FPlatform.Folders, *FPlatform.Shortcuts, Target, LaunchConfig.title, lkDesktop, "", "", "",
+                   LaunchConfig.target, LinkPath);
+  if (Menu) {
+    const std::string Programs = ProgramsFolder(*FPlatform.Folders);
+    CreateShortcut(*FPlatform.Folders, *FPlatform.Shortcuts, Target, LaunchConfig.title, lkGivenFolder, Programs,
+                   "", "", LaunchConfig.target, LinkPath);
+  }
+}
 
 void TSDIAppForm::btnPathClick() {
   if (auto Dir = FView.PickFolder()) FView.SetText(ciTxtPath, *Dir);
@@ -244,6 +304,10 @@ void TSDIAppForm::btnCopyStartClick() {
   // of POSIX systems expect.
   if (Dir.rfind("~/", 0) == 0) Dir = FPlatform.Folders->HomeFolder() + Dir.substr(1);
   else if (!Dir.empty() && !Files.IsAbsolutePath(Dir)) Dir = Join(AppDir, Dir);
+
+  // The medium is what is being copied: a target on it would receive a copy
+  // of itself and the payload extracted onto the medium.
+  if (!Dir.empty() && Files.IsSameOrInside(Dir, AppDir)) throw rtl::Exception(kInstallIntoMedium + Dir);
 
   const std::string EbookDir = Join(Dir, kEbookFolder) + rtl::PathDelim;
   Files.ForceDirectories(Dir);
@@ -262,9 +326,7 @@ void TSDIAppForm::btnCopyStartClick() {
   FView.ProcessMessages();
 
   // The payload is extracted whatever the copy's outcome.
-  AbUnZipper1->SetFileName(PayloadPath());
-  AbUnZipper1->SetBaseDirectory(EbookDir);
-  AbUnZipper1->ExtractFiles("*.*");
+  ExtractPayload(EbookDir);
   FView.ProcessMessages();
 
   if (Code != 0) {
@@ -273,15 +335,8 @@ void TSDIAppForm::btnCopyStartClick() {
   }
 
   const std::string Target = Join(Dir, LaunchConfig.exe);
-  std::string LinkPath;
-  if (FView.Checked(ciChkDesktop))
-    CreateShortcut(*FPlatform.Folders, *FPlatform.Shortcuts, Target, LaunchConfig.title, lkDesktop, "", "", "",
-                   LaunchConfig.target, LinkPath);
-  if (FView.Checked(ciChkStartmenu)) {
-    const std::string Programs = ProgramsFolder(*FPlatform.Folders);
-    CreateShortcut(*FPlatform.Folders, *FPlatform.Shortcuts, Target, LaunchConfig.title, lkGivenFolder, Programs,
-                   "", "", LaunchConfig.target, LinkPath);
-  }
+  RequireProgram(Target);
+  MakeShortcuts(Target);
 
   CopySource = Source + "*.ini";
   {

@@ -57,6 +57,8 @@ extern std::string CopySource;
 // Texts the flows show and the tests compare.
 inline constexpr const char* kInstallFailed = "설치하지 못했습니다. 다시 시도하세요.\r\nCode:";
 inline constexpr const char* kUnsafeRunFolder = "Unsafe run folder ";
+inline constexpr const char* kProgramMissing = "Cannot start ";
+inline constexpr const char* kInstallIntoMedium = "Cannot install into the medium itself: ";
 
 // Starts a program or opens a document. A relative Path counts from AppDir
 // and is started without Parameters in AppDir's sub-folder of Path; an
@@ -108,11 +110,22 @@ private:
   // Moves a panel to the window's top-left corner (left first, then top)
   // and shows it.
   void ShowPanel(TControlId Panel);
+  // Extracts the whole payload into BaseDirectory, counting the items that
+  // fail (the engine skips them).
+  void ExtractPayload(const std::string& BaseDirectory);
+  // Raises, naming the payload and its failures, unless Program exists: a
+  // flow never makes shortcuts to, or starts, a program that is not there.
+  void RequireProgram(const std::string& Program);
+  // The desktop and menu shortcuts the boxes ask for, to Target.
+  void MakeShortcuts(const std::string& Target);
 
   ILauncherView& FView;
   TLauncherPlatform& FPlatform;
   bool FBusy = false;
   bool FTerminateRequested = false;
+  // Items of the last extraction that failed, and the first failure.
+  int FItemFailures = 0;
+  std::string FFirstFailure;
 };
 
 } // namespace launcher

@@ -19,11 +19,16 @@ std::string ShortcutFileName(const std::string& LinkName, const std::string& Ext
   return LinkName + Ext;
 }
 
+bool IsPlainFileName(const std::string& FileName) {
+  return FileName != "." && FileName != ".." && FileName.find_first_of(FolderEnds()) == std::string::npos;
+}
+
 void CreateShortcut(IUserFolders& Folders, IShortcutWriter& Writer, const std::string& Target,
                     const std::string& LinkName, uint8_t Kind, const std::string& Folder, const std::string& WorkDir,
                     const std::string& Arguments, const std::string& Description, std::string& LinkPath) {
   TShortcut Link{Target, Arguments, Description, WorkDir};
   const std::string FileName = ShortcutFileName(LinkName, Writer.Extension());
+  if (!IsPlainFileName(FileName)) return;
   const std::string L = Kind == lkGivenFolder ? Folder : Folders.LocationFolder(Kind);
   if (L.empty()) return;
   // No folder is made on the way: a missing sub-folder only makes the save
