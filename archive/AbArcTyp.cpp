@@ -457,10 +457,13 @@ void TAbArchive::CreateFolderPath(const std::string& Path) {
 namespace {
 
 // A stored name may not leave the base folder: no absolute name, no ".."
-// segment (with either separator). ":" is an ordinary character here.
+// segment (with either separator). Where drives exist, a ":" would name a
+// drive ("C:x" is relative to C:'s current folder) or a file's named stream,
+// so it is refused there; elsewhere it is an ordinary character.
 bool IsUnsafeStoredName(const std::string& name) {
   if (name.empty()) return false;
   if (name[0] == '/' || name[0] == '\\') return true;
+  if (rtl::DriveLetters && name.find(':') != std::string::npos) return true;
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = name.find_first_of("/\\", start);
@@ -516,14 +519,14 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
       return false;
     }
     UseName = stored;
-    std::replace(UseName.begin(), UseName.end(), '\\', rtl::PathDelim);
+    rtl::ToNativeSeparators(UseName);
     if (isDir && !UseName.empty() && UseName.back() == rtl::PathDelim) UseName.pop_back();
     if (!FExtractOptions.Has(eoRestorePath)) UseName = rtl::ExtractFileName(UseName);
   } else {
     UseName = NewName;
   }
 
-  if (UseName.empty() || UseName[0] != rtl::PathDelim) {
+  if (!rtl::IsAbsolutePath(UseName)) {
     std::string base = FBaseDirectory;
     if (!base.empty() && base.back() != rtl::PathDelim) base += rtl::PathDelim;
     UseName = base + UseName;

@@ -377,7 +377,7 @@ void TAbZipItem::LoadFromStream(TStream& Stream) {
     if (FItemInfo.FDiskNumberStart == 0xFFFF) FDiskNumberStart = static_cast<uint32_t>(next(4));
   }
   FDiskFileName = FFileName;
-  std::replace(FDiskFileName.begin(), FDiskFileName.end(), '\\', rtl::PathDelim);
+  rtl::ToNativeSeparators(FDiskFileName);
   FAction = aaNone;
   FTagged = false;
 }

@@ -1,9 +1,7 @@
 #include "rtl/SysUtils.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 
 namespace rtl {
 
@@ -11,8 +9,8 @@ EListError::EListError(int64_t index)
     : Exception(Format("List index out of bounds (%lld)", static_cast<long long>(index))) {}
 
 void RaiseLastOSError(const std::string& what) {
-  int code = errno;
-  std::string msg = std::strerror(code);
+  int code = LastOSError();
+  std::string msg = SysErrorMessage(code);
   if (!what.empty()) msg = what + ": " + msg;
   throw EInOutError(msg, code);
 }

@@ -19,6 +19,9 @@ struct Options {
   bool quiet = false;
 };
 
+// The whole program on UTF-8 arguments; each system's entry point
+// (MainPosix.cpp, MainWindows.cpp) hands them over.
+int Main(int argc, char** argv);
 int List(const Options& opt);
 int ExtractOrTest(const Options& opt);
 

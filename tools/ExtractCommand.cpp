@@ -6,9 +6,6 @@
 // drawn in place and cleared at the end; otherwise nothing but failures is
 // printed. A password that is needed but was not given is asked for on the
 // terminal without echo.
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -16,6 +13,7 @@
 
 #include "archive/AbExcept.h"
 #include "archive/AbUnzper.h"
+#include "rtl/Console.h"
 #include "rtl/FileSys.h"
 #include "rtl/Text.h"
 #include "tools/ArveloCommands.h"
@@ -56,7 +54,7 @@ public:
     Draw();
   }
   void Clear() {
-    if (FEnabled && FDrawn) std::fprintf(stderr, "\r\033[K");
+    if (FEnabled && FDrawn) rtl::ConsolePrintf(stderr, "\r\033[K");
     FDrawn = false;
   }
   void Draw() {
@@ -67,7 +65,7 @@ public:
       return b;
     };
     std::string name = FName.size() > 40 ? "..." + FName.substr(FName.size() - 37) : FName;
-    std::fprintf(stderr, "\r\033[K[%s] %3d%%  [%s] %3d%%  %s", bar(FItem).c_str(), FItem, bar(FArchive).c_str(), FArchive,
+    rtl::ConsolePrintf(stderr, "\r\033[K[%s] %3d%%  [%s] %3d%%  %s", bar(FItem).c_str(), FItem, bar(FArchive).c_str(), FArchive,
                  name.c_str());
     std::fflush(stderr);
     FDrawn = true;
@@ -75,7 +73,7 @@ public:
   // Prints a line above the bars.
   void Line(const std::string& text) {
     Clear();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    rtl::ConsolePrintf(stderr, "%s\n", text.c_str());
     Draw();
   }
 
@@ -89,25 +87,17 @@ private:
 };
 
 std::string AskPasswordOnTerminal(const std::string& itemName) {
-  std::fprintf(stderr, "Password for %s: ", itemName.c_str());
+  rtl::ConsolePrintf(stderr, "Password for %s: ", itemName.c_str());
   std::fflush(stderr);
-  termios old{};
-  bool restore = tcgetattr(STDIN_FILENO, &old) == 0;
-  if (restore) {
-    termios quiet = old;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-  }
   std::string line;
-  std::getline(std::cin, line);
-  if (restore) tcsetattr(STDIN_FILENO, TCSANOW, &old);
-  std::fprintf(stderr, "\n");
+  rtl::ReadSecretLine(line);
+  rtl::ConsolePrintf(stderr, "\n");
   return line;
 }
 
 // Asks for a disk on the terminal: Enter retries, q cancels.
 bool AskForDisk(const std::string& text) {
-  std::fprintf(stderr, "%s (Enter when ready, q to cancel): ", text.c_str());
+  rtl::ConsolePrintf(stderr, "%s (Enter when ready, q to cancel): ", text.c_str());
   std::fflush(stderr);
   std::string line;
   if (!std::getline(std::cin, line)) return false;
@@ -125,7 +115,7 @@ std::string JoinMasks(const std::vector<std::string>& masks) {
 
 int ExtractOrTest(const Options& opt) {
   const bool testing = opt.command == "test";
-  TerminalProgress progress(!opt.quiet && isatty(STDERR_FILENO));
+  TerminalProgress progress(!opt.quiet && rtl::IsConsole(stderr));
   ab::TAbUnZipper unzipper;
   unzipper.SetExtractOptions({ab::eoCreateDirs, ab::eoRestorePath});
   unzipper.SetItemProgressMeter(&progress.ItemMeter());
@@ -145,7 +135,7 @@ int ExtractOrTest(const Options& opt) {
     if (!testing && ec == ab::ecArvelo && code == 19) msg += " (damaged file kept)";
     progress.Line("arvelo: " + item->FileName() + ": " + msg);
   };
-  if (isatty(STDIN_FILENO)) {
+  if (rtl::IsConsole(stdin)) {
     unzipper.OnNeedPassword = [&](rtl::TObject*, std::string& pw) {
       progress.Clear();
       pw = rtl::Utf8ToCodePage(AskPasswordOnTerminal(current), rtl::AnsiCodePage());
@@ -173,11 +163,11 @@ int ExtractOrTest(const Options& opt) {
     unzipper.SetFileName(opt.archive);
   } catch (const std::exception& e) {
     progress.Clear();
-    std::fprintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), e.what());
+    rtl::ConsolePrintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), e.what());
     return 2;
   }
   if (!unzipper.ZipArchive()) {
-    std::fprintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), ab::AbResString::UnhandledType);
+    rtl::ConsolePrintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), ab::AbResString::UnhandledType);
     return 2;
   }
 
@@ -196,20 +186,20 @@ int ExtractOrTest(const Options& opt) {
         ++tested;
         if (failures == before && !opt.quiet) {
           progress.Clear();
-          std::printf("OK  %s\n", item->FileName().c_str());
+          rtl::ConsolePrintf(stdout, "OK  %s\n", item->FileName().c_str());
           std::fflush(stdout);
         }
         bool abort = false;
         unzipper.NotifyArchiveProgress(ab::AbPercentage(i + 1, zip.Count()), abort);
       }
       progress.Clear();
-      if (!opt.quiet) std::printf("%d item%s tested, %d failed\n", tested, tested == 1 ? "" : "s", failures);
+      if (!opt.quiet) rtl::ConsolePrintf(stdout, "%d item%s tested, %d failed\n", tested, tested == 1 ? "" : "s", failures);
     } else {
       unzipper.ExtractFilesEx(mask, opt.exclude);
     }
   } catch (const std::exception& e) {
     progress.Clear();
-    std::fprintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), e.what());
+    rtl::ConsolePrintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), e.what());
     return 1;
   }
   progress.Clear();

@@ -7,6 +7,7 @@
 
 #include "archive/AbUnzper.h"
 #include "archive/AbZipTyp.h"
+#include "rtl/Console.h"
 #include "tools/ArveloCommands.h"
 
 namespace arvelo {
@@ -47,33 +48,33 @@ int List(const Options& opt) {
   try {
     unzipper.SetFileName(opt.archive);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), e.what());
+    rtl::ConsolePrintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), e.what());
     return 2;
   }
   ab::TAbZipArchive* zip = unzipper.ZipArchive();
   if (!zip) {
-    std::fprintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), "Unhandled Archive Type");
+    rtl::ConsolePrintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), "Unhandled Archive Type");
     return 2;
   }
   if (opt.namesOnly) {
-    for (int i = 0; i < zip->Count(); ++i) std::printf("%s\n", zip->GetItem(i)->FileName().c_str());
+    for (int i = 0; i < zip->Count(); ++i) rtl::ConsolePrintf(stdout, "%s\n", zip->GetItem(i)->FileName().c_str());
     return 0;
   }
-  std::printf(" Length   Method    Size  Cmpr    Date    Time   CRC-32   Name\n");
-  std::printf("--------  ------  ------- ---- ---------- ----- --------  ----\n");
+  rtl::ConsolePrintf(stdout, " Length   Method    Size  Cmpr    Date    Time   CRC-32   Name\n");
+  rtl::ConsolePrintf(stdout, "--------  ------  ------- ---- ---------- ----- --------  ----\n");
   int64_t total = 0, totalPacked = 0;
   for (int i = 0; i < zip->Count(); ++i) {
     ab::TAbZipItem* item = zip->GetItem(i);
     uint16_t d = item->LastModFileDate(), t = item->LastModFileTime();
-    std::printf("%8" PRId64 "  %-7s %7" PRId64 " %3d%% %04d-%02d-%02d %02d:%02d %08x  %s\n", item->UncompressedSize(),
+    rtl::ConsolePrintf(stdout, "%8" PRId64 "  %-7s %7" PRId64 " %3d%% %04d-%02d-%02d %02d:%02d %08x  %s\n", item->UncompressedSize(),
                 MethodName(*item).c_str(), item->CompressedSize(), Ratio(item->UncompressedSize(), item->CompressedSize()),
                 1980 + (d >> 9), (d >> 5) & 0x0F, d & 0x1F, t >> 11, (t >> 5) & 0x3F, item->CRC32(),
                 item->FileName().c_str());
     total += item->UncompressedSize();
     totalPacked += item->CompressedSize();
   }
-  std::printf("--------          -------  ---                            -------\n");
-  std::printf("%8" PRId64 "         %7" PRId64 " %3d%%                            %d file%s\n", total, totalPacked,
+  rtl::ConsolePrintf(stdout, "--------          -------  ---                            -------\n");
+  rtl::ConsolePrintf(stdout, "%8" PRId64 "         %7" PRId64 " %3d%%                            %d file%s\n", total, totalPacked,
               Ratio(total, totalPacked), zip->Count(), zip->Count() == 1 ? "" : "s");
   return 0;
 }

@@ -7,19 +7,18 @@
 //
 // Exit codes: 0 every selected item succeeded, 1 some item failed, 2 the
 // archive could not be opened or the command line is wrong.
-#include <malloc.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "rtl/Console.h"
 #include "tools/ArveloCommands.h"
 
 namespace {
 
 void Usage() {
-  std::fprintf(stderr,
+  rtl::ConsolePrintf(stderr,
                "usage: arvelo list [-1] ARCHIVE\n"
                "       arvelo extract [-p PASSWORD] [-d DIR] [-x EXCLUDE] [-q] ARCHIVE [MASK ...]\n"
                "       arvelo test [-p PASSWORD] [-q] ARCHIVE [MASK ...]\n");
@@ -27,16 +26,7 @@ void Usage() {
 
 } // namespace
 
-int main(int argc, char** argv) {
-  // Each item's decoder takes its tables and windows from the heap and gives
-  // them back when the item is done. With the C library's defaults the freed
-  // top of the heap goes back to the system after every item and the next
-  // item faults the same pages in again; keeping up to 64 MiB of freed heap
-  // (and serving blocks up to 32 MiB, an LZMA dictionary among them, from
-  // it) makes the second and later items reuse memory that is already there.
-  // Peak use is what one item needs either way.
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+int arvelo::Main(int argc, char** argv) {
   if (argc < 2) {
     Usage();
     return 2;

@@ -6,11 +6,90 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
+#include "rtl/Classes.h"
+
 namespace rtl {
+
+// ---------------------------------------------------------------------------
+// Handles
+// ---------------------------------------------------------------------------
+
+namespace {
+
+int OpenFlags(uint16_t Mode) {
+  if (Mode == fmCreate) return O_RDWR | O_CREAT | O_TRUNC;
+  switch (Mode & 3) {
+    case fmOpenWrite: return O_WRONLY;
+    case fmOpenReadWrite: return O_RDWR;
+    default: return O_RDONLY;
+  }
+}
+
+int Fd(THandle Handle) { return static_cast<int>(Handle); }
+
+} // namespace
+
+THandle FileOpenHandle(const std::string& Name, uint16_t Mode, std::string& Why) {
+  // O_NOFOLLOW on creation: an extracted item never writes through a
+  // symbolic link planted where its file should be.
+  int flags = OpenFlags(Mode) | O_CLOEXEC;
+  if (Mode == fmCreate) flags |= O_NOFOLLOW;
+  int fd = ::open(Name.c_str(), flags, 0666);
+  if (fd < 0) {
+    Why = std::strerror(errno);
+    return InvalidHandle;
+  }
+  if (Mode != fmCreate) {
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      Why = "Is a directory";
+      return InvalidHandle;
+    }
+  }
+  return fd;
+}
+
+int64_t FileReadHandle(THandle Handle, void* Buffer, int64_t Count) {
+  ssize_t n;
+  do {
+    n = ::read(Fd(Handle), Buffer, static_cast<size_t>(Count));
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+int64_t FileWriteHandle(THandle Handle, const void* Buffer, int64_t Count) {
+  ssize_t n;
+  do {
+    n = ::write(Fd(Handle), Buffer, static_cast<size_t>(Count));
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+int64_t FileSeekHandle(THandle Handle, int64_t Offset, int Origin) {
+  const auto o = static_cast<TSeekOrigin>(Origin);
+  int whence = o == soBeginning ? SEEK_SET : o == soCurrent ? SEEK_CUR : SEEK_END;
+  off_t r = ::lseek(Fd(Handle), static_cast<off_t>(Offset), whence);
+  return r < 0 ? -1 : r;
+}
+
+bool FileTruncateHandle(THandle Handle, int64_t Size) { return ::ftruncate(Fd(Handle), static_cast<off_t>(Size)) == 0; }
+
+void FileCloseHandle(THandle Handle) { ::close(Fd(Handle)); }
+
+int LastOSError() { return errno; }
+
+std::string SysErrorMessage(int Code) { return std::strerror(Code); }
+
+// ---------------------------------------------------------------------------
+// Names
+// ---------------------------------------------------------------------------
 
 bool FileExists(const std::string& Name) {
   struct stat st{};
@@ -57,7 +136,7 @@ std::string GetCurrentDir() {
 
 std::string ExpandFileName(const std::string& Name) {
   if (Name.empty()) return GetCurrentDir();
-  if (Name[0] == '/') return Name;
+  if (IsAbsolutePath(Name)) return Name;
   return IncludeTrailingPathDelimiter(GetCurrentDir()) + Name;
 }
 
@@ -135,12 +214,12 @@ bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
   return ::utimensat(AT_FDCWD, Name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool FileSetDateHandle(int Handle, TDateTime LocalTime) {
+bool FileSetDateHandle(THandle Handle, TDateTime LocalTime) {
   time_t secs;
   if (!LocalTimeToEpoch(LocalTime, secs)) return false;
   timespec times[2];
   ModificationTimes(secs, times);
-  return ::futimens(Handle, times) == 0;
+  return ::futimens(Fd(Handle), times) == 0;
 }
 
 // A mode that is already right is not written again: the call would change
@@ -153,13 +232,15 @@ bool FileSetAttr(const std::string& Name, uint32_t DosAttributes, uint32_t UnixM
   return ::chmod(Name.c_str(), mode) == 0;
 }
 
-bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode) {
+bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode) {
   struct stat st{};
-  if (::fstat(Handle, &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if (::fstat(Fd(Handle), &st) != 0 || S_ISLNK(st.st_mode)) return false;
   mode_t mode = AttributeMode(st.st_mode, DosAttributes, UnixMode);
   if ((st.st_mode & 07777) == mode) return true;
-  return ::fchmod(Handle, mode) == 0;
+  return ::fchmod(Fd(Handle), mode) == 0;
 }
+
+bool IsAbsolutePath(const std::string& Name) { return !Name.empty() && Name[0] == '/'; }
 
 std::string ExtractFilePath(const std::string& Name) {
   size_t p = Name.rfind(PathDelim);

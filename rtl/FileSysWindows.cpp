@@ -1,0 +1,335 @@
+// FileSys on Windows: files through CreateFileW and the other "W" calls,
+// names UTF-8 in the program and UTF-16 at the call (WinText.h).
+//
+// What the POSIX side gets from the kernel is built here from the calls a
+// Windows program has:
+//   - a symbolic link is any reparse point (symbolic links and junctions
+//     alike): each can take a path elsewhere, and an extraction never writes
+//     through one;
+//   - a file time is a local calendar time turned into UTC by the time zone
+//     rules of that date (TzSpecificLocalTimeToSystemTime), as mktime does
+//     there, so an item extracted in summer and in winter gets the same
+//     wall-clock time;
+//   - attributes are the archive's own read-only, hidden, system and archive
+//     bits; an entry made on Unix is read-only exactly when its owner may
+//     not write it;
+//   - creating a file over an existing hidden or system file keeps those
+//     bits (CreateFileW would otherwise refuse with "access denied"), so an
+//     archive can be extracted twice into the same folder.
+#include "rtl/FileSys.h"
+
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#undef DeleteFile
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "rtl/Classes.h"
+#include "rtl/WinText.h"
+
+namespace rtl {
+
+namespace {
+
+constexpr DWORD kDosAttributeMask =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+constexpr uint32_t kOwnerWrite = 0200;
+// Most bytes one ReadFile or WriteFile moves (the calls count in 32 bits).
+constexpr int64_t kMaxTransfer = int64_t(1) << 30;
+
+HANDLE H(THandle Handle) { return reinterpret_cast<HANDLE>(Handle); }
+
+DWORD ShareMode(uint16_t Mode) {
+  switch (Mode & 0x00F0) {
+    case 0x0010: return 0;                  // deny all
+    case 0x0020: return FILE_SHARE_READ;    // deny write
+    case 0x0030: return FILE_SHARE_WRITE;   // deny read
+    default: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+  }
+}
+
+DWORD AttributesOf(const std::string& Name) { return GetFileAttributesW(WidePath(Name).c_str()); }
+
+bool LocalTimeToFileTime(TDateTime LocalTime, FILETIME& Utc) {
+  int y, mo, d, h, mi, s, ms;
+  DecodeDate(LocalTime, y, mo, d);
+  DecodeTime(LocalTime, h, mi, s, ms);
+  SYSTEMTIME local{};
+  local.wYear = static_cast<WORD>(y);
+  local.wMonth = static_cast<WORD>(mo);
+  local.wDay = static_cast<WORD>(d);
+  local.wHour = static_cast<WORD>(h);
+  local.wMinute = static_cast<WORD>(mi);
+  local.wSecond = static_cast<WORD>(s);
+  SYSTEMTIME utc{};
+  return TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) && SystemTimeToFileTime(&utc, &Utc);
+}
+
+// The attributes FileSetAttr gives a file that has Current.
+DWORD WantedAttributes(DWORD Current, uint32_t DosAttributes, uint32_t UnixMode) {
+  DWORD a = (Current & ~kDosAttributeMask) | (DosAttributes & kDosAttributeMask);
+  if (UnixMode & 0777) {
+    if (UnixMode & kOwnerWrite) a &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    else a |= FILE_ATTRIBUTE_READONLY;
+  }
+  a &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+  return a == 0 ? FILE_ATTRIBUTE_NORMAL : a;
+}
+
+HANDLE OpenForAttributes(const std::string& Name) {
+  return CreateFileW(WidePath(Name).c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Handles
+// ---------------------------------------------------------------------------
+
+THandle FileOpenHandle(const std::string& Name, uint16_t Mode, std::string& Why) {
+  const std::wstring wide = WidePath(Name);
+  HANDLE h;
+  if (Mode == fmCreate) {
+    // Never through a link planted where the file should be.
+    DWORD existing = GetFileAttributesW(wide.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      Why = "The name is a link";
+      return InvalidHandle;
+    }
+    DWORD keep = FILE_ATTRIBUTE_NORMAL;
+    if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_READONLY))
+      keep = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                    keep ? keep : FILE_ATTRIBUTE_NORMAL, nullptr);
+  } else {
+    DWORD access = (Mode & 3) == fmOpenWrite ? GENERIC_WRITE
+                   : (Mode & 3) == fmOpenReadWrite ? GENERIC_READ | GENERIC_WRITE
+                                                   : GENERIC_READ;
+    h = CreateFileW(wide.c_str(), access, ShareMode(Mode), nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    DWORD a = GetFileAttributesW(wide.c_str());
+    Why = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) ? "Is a directory" : SysErrorMessage(static_cast<int>(code));
+    SetLastError(code);
+    return InvalidHandle;
+  }
+  return reinterpret_cast<THandle>(h);
+}
+
+int64_t FileReadHandle(THandle Handle, void* Buffer, int64_t Count) {
+  DWORD done = 0;
+  if (!ReadFile(H(Handle), Buffer, static_cast<DWORD>(std::min(Count, kMaxTransfer)), &done, nullptr)) {
+    DWORD e = GetLastError();
+    // The writer of a pipe has gone: the end of the data.
+    if (e == ERROR_BROKEN_PIPE || e == ERROR_HANDLE_EOF) return 0;
+    return -1;
+  }
+  return done;
+}
+
+int64_t FileWriteHandle(THandle Handle, const void* Buffer, int64_t Count) {
+  DWORD done = 0;
+  if (!WriteFile(H(Handle), Buffer, static_cast<DWORD>(std::min(Count, kMaxTransfer)), &done, nullptr)) return -1;
+  return done;
+}
+
+int64_t FileSeekHandle(THandle Handle, int64_t Offset, int Origin) {
+  const auto o = static_cast<TSeekOrigin>(Origin);
+  DWORD method = o == soBeginning ? FILE_BEGIN : o == soCurrent ? FILE_CURRENT : FILE_END;
+  if (GetFileType(H(Handle)) != FILE_TYPE_DISK) return -1;  // pipes and consoles have no positions
+  LARGE_INTEGER to, at;
+  to.QuadPart = Offset;
+  if (!SetFilePointerEx(H(Handle), to, &at, method)) return -1;
+  return at.QuadPart;
+}
+
+bool FileTruncateHandle(THandle Handle, int64_t Size) {
+  // As ftruncate: the position stays where it was.
+  LARGE_INTEGER zero{}, here{}, to{};
+  if (!SetFilePointerEx(H(Handle), zero, &here, FILE_CURRENT)) return false;
+  to.QuadPart = Size;
+  bool ok = SetFilePointerEx(H(Handle), to, nullptr, FILE_BEGIN) && SetEndOfFile(H(Handle));
+  DWORD code = GetLastError();
+  SetFilePointerEx(H(Handle), here, nullptr, FILE_BEGIN);
+  SetLastError(code);
+  return ok;
+}
+
+void FileCloseHandle(THandle Handle) { CloseHandle(H(Handle)); }
+
+int LastOSError() { return static_cast<int>(GetLastError()); }
+
+std::string SysErrorMessage(int Code) {
+  wchar_t* buf = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(Code), 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+  std::string text = n ? NarrowText(buf, n) : "System error " + std::to_string(Code);
+  if (buf) LocalFree(buf);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) text.pop_back();
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// Names
+// ---------------------------------------------------------------------------
+
+bool FileExists(const std::string& Name) {
+  DWORD a = AttributesOf(Name);
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string& Name) {
+  if (Name.empty()) return false;
+  DWORD a = AttributesOf(Name);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool PathExistsNoFollow(const std::string& Name) { return AttributesOf(Name) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsSymLink(const std::string& Name) { return PathKindNoFollow(Name) == TPathKind::pkLink; }
+
+TPathKind PathKindNoFollow(const std::string& Name) {
+  DWORD a = AttributesOf(Name);
+  if (a == INVALID_FILE_ATTRIBUTES) return TPathKind::pkMissing;
+  if (a & FILE_ATTRIBUTE_REPARSE_POINT) return TPathKind::pkLink;
+  return (a & FILE_ATTRIBUTE_DIRECTORY) ? TPathKind::pkFolder : TPathKind::pkOther;
+}
+
+int64_t FileSizeOf(const std::string& Name) {
+  WIN32_FILE_ATTRIBUTE_DATA d;
+  if (!GetFileAttributesExW(WidePath(Name).c_str(), GetFileExInfoStandard, &d)) return -1;
+  return (static_cast<int64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+bool CreateDir(const std::string& Name) { return CreateDirectoryW(WidePath(Name).c_str(), nullptr) != 0; }
+
+bool DeleteFile(const std::string& Name) { return DeleteFileW(WidePath(Name).c_str()) != 0; }
+
+std::string GetCurrentDir() {
+  DWORD n = GetCurrentDirectoryW(0, nullptr);
+  std::wstring buf(n, L'\0');
+  n = GetCurrentDirectoryW(n, buf.data());
+  if (n == 0) return ".";
+  buf.resize(n);
+  return NarrowText(buf);
+}
+
+std::string ExpandFileName(const std::string& Name) {
+  if (Name.empty()) return GetCurrentDir();
+  std::wstring in = WideText(Name);
+  DWORD n = GetFullPathNameW(in.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return Name;
+  std::wstring buf(n, L'\0');
+  n = GetFullPathNameW(in.c_str(), n, buf.data(), nullptr);
+  buf.resize(n);
+  return NarrowText(buf);
+}
+
+std::string AppFileName() {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return "";
+    if (n < buf.size()) {
+      buf.resize(n);
+      return NarrowText(buf);
+    }
+    buf.resize(buf.size() * 2);
+  }
+}
+
+bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
+  FILETIME ft;
+  if (!LocalTimeToFileTime(LocalTime, ft)) return false;
+  HANDLE h = OpenForAttributes(Name);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = SetFileTime(h, nullptr, nullptr, &ft) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
+bool FileSetDateHandle(THandle Handle, TDateTime LocalTime) {
+  FILETIME ft;
+  return LocalTimeToFileTime(LocalTime, ft) && SetFileTime(H(Handle), nullptr, nullptr, &ft);
+}
+
+// Attributes that are already right are not written again.
+bool FileSetAttr(const std::string& Name, uint32_t DosAttributes, uint32_t UnixMode) {
+  const std::wstring wide = WidePath(Name);
+  DWORD a = GetFileAttributesW(wide.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  DWORD want = WantedAttributes(a, DosAttributes, UnixMode);
+  if ((a & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) == (want & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL))) return true;
+  return SetFileAttributesW(wide.c_str(), want) != 0;
+}
+
+bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode) {
+  FILE_BASIC_INFO info{};
+  if (!GetFileInformationByHandleEx(H(Handle), FileBasicInfo, &info, sizeof info)) return false;
+  if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+  DWORD want = WantedAttributes(info.FileAttributes, DosAttributes, UnixMode);
+  if ((info.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) == (want & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)))
+    return true;
+  FILE_BASIC_INFO set{};  // zero times: left as they are
+  set.FileAttributes = want;
+  return SetFileInformationByHandle(H(Handle), FileBasicInfo, &set, sizeof set) != 0;
+}
+
+// ---------------------------------------------------------------------------
+// Path helpers: "\" and "/" separate, "C:" ends a drive.
+// ---------------------------------------------------------------------------
+
+bool IsAbsolutePath(const std::string& Name) {
+  if (!Name.empty() && IsSeparator(Name[0])) return true;
+  return Name.size() >= 2 && Name[1] == ':' && std::isalpha(static_cast<unsigned char>(Name[0]));
+}
+
+std::string ExtractFilePath(const std::string& Name) {
+  size_t p = Name.find_last_of("\\/:");
+  return p == std::string::npos ? std::string() : Name.substr(0, p + 1);
+}
+
+std::string ExtractFileName(const std::string& Name) {
+  size_t p = Name.find_last_of("\\/:");
+  return p == std::string::npos ? Name : Name.substr(p + 1);
+}
+
+std::string ExtractFileExt(const std::string& Name) {
+  size_t p = Name.find_last_of(".\\/:");
+  if (p == std::string::npos || Name[p] != '.') return "";
+  return Name.substr(p);
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& S) {
+  if (!S.empty() && IsSeparator(S.back())) return S;
+  return S + PathDelim;
+}
+
+std::string ExcludeTrailingPathDelimiter(const std::string& S) {
+  if (S.size() > 1 && IsSeparator(S.back())) return S.substr(0, S.size() - 1);
+  return S;
+}
+
+std::string TempDirectory() {
+  for (const wchar_t* v : {L"TEMP", L"TMP"}) {
+    wchar_t buf[32768];
+    DWORD n = GetEnvironmentVariableW(v, buf, 32768);
+    if (n > 0 && n < 32768) return NarrowText(buf, n);
+  }
+  wchar_t buf[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, buf);
+  if (n == 0) return "C:\\Windows\\Temp";
+  return ExcludeTrailingPathDelimiter(NarrowText(buf, n));
+}
+
+} // namespace rtl
