@@ -27,6 +27,7 @@
 
 #include "launcher/CommandLine.h"
 #include "launcher/WinPlatform.h"
+#include "rtl/WinText.h"
 #include "launcher/WinWindow.h"
 
 namespace {
@@ -41,7 +42,7 @@ protected:
     return C;
   }
   int sync() override {
-    if (!FLine.empty()) ::OutputDebugStringW(launcher::Wide(FLine).c_str());
+    if (!FLine.empty()) ::OutputDebugStringW(rtl::WideText(FLine).c_str());
     FLine.clear();
     return 0;
   }
@@ -69,7 +70,7 @@ std::vector<std::string> Arguments() {
   int Count = 0;
   wchar_t** Argv = ::CommandLineToArgvW(::GetCommandLineW(), &Count);
   std::vector<std::string> Args;
-  for (int i = 1; Argv && i < Count; ++i) Args.push_back(launcher::Narrow(Argv[i]));
+  for (int i = 1; Argv && i < Count; ++i) Args.push_back(rtl::NarrowText(Argv[i]));
   if (Argv) ::LocalFree(Argv);
   return Args;
 }
@@ -99,7 +100,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   try {
     Code = Launch();
   } catch (const std::exception& E) {
-    ::MessageBoxW(nullptr, launcher::Wide(E.what()).c_str(), L"ebook-launcher", MB_OK | MB_ICONERROR);
+    ::MessageBoxW(nullptr, rtl::WideText(E.what()).c_str(), L"ebook-launcher", MB_OK | MB_ICONERROR);
   }
   if (SUCCEEDED(Com)) ::OleUninitialize();
   return Code;

@@ -14,28 +14,9 @@
 
 #include "launcher/WinPlatform.h"
 #include "rtl/SysUtils.h"
+#include "rtl/WinText.h"
 
 namespace launcher {
-
-// ===========================================================================
-// Text at the boundary
-// ===========================================================================
-
-std::wstring Wide(const std::string& S) {
-  if (S.empty()) return {};
-  const int N = ::MultiByteToWideChar(CP_UTF8, 0, S.data(), static_cast<int>(S.size()), nullptr, 0);
-  std::wstring W(static_cast<size_t>(N), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, S.data(), static_cast<int>(S.size()), W.data(), N);
-  return W;
-}
-
-std::string Narrow(const std::wstring& S) {
-  if (S.empty()) return {};
-  const int N = ::WideCharToMultiByte(CP_UTF8, 0, S.data(), static_cast<int>(S.size()), nullptr, 0, nullptr, nullptr);
-  std::string U(static_cast<size_t>(N), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, S.data(), static_cast<int>(S.size()), U.data(), N, nullptr, nullptr);
-  return U;
-}
 
 namespace {
 
@@ -53,17 +34,17 @@ std::string SystemMessage(DWORD Code) {
     std::snprintf(Hex, sizeof Hex, "0x%08lX", static_cast<unsigned long>(Code));
     return std::string("System error ") + Hex;
   }
-  return Narrow(Text);
+  return rtl::NarrowText(Text);
 }
 
 // The root folder "X:\" of the drive letter Folder starts with.
 std::wstring DriveRoot(const std::string& Folder) {
-  const std::wstring W = Wide(Folder);
+  const std::wstring W = rtl::WideText(Folder);
   return std::wstring(1, W.empty() ? L'\0' : W[0]) + L":\\";
 }
 
 // A list of one path for the shell's file operation: ended by two NULs.
-std::wstring ShellPathList(const std::string& Path) { return Wide(Path) + std::wstring(2, L'\0'); }
+std::wstring ShellPathList(const std::string& Path) { return rtl::WideText(Path) + std::wstring(2, L'\0'); }
 
 // ===========================================================================
 // Settings
@@ -77,9 +58,9 @@ public:
   std::string ReadString(const std::string& Path, const std::string& Section, const std::string& Key,
                          const std::string& Default) override {
     std::vector<wchar_t> Buf(kProfileBuffer);
-    const DWORD N = ::GetPrivateProfileStringW(Wide(Section).c_str(), Wide(Key).c_str(), Wide(Default).c_str(),
-                                               Buf.data(), kProfileBuffer, Wide(Path).c_str());
-    return Narrow(std::wstring(Buf.data(), N));
+    const DWORD N = ::GetPrivateProfileStringW(rtl::WideText(Section).c_str(), rtl::WideText(Key).c_str(), rtl::WideText(Default).c_str(),
+                                               Buf.data(), kProfileBuffer, rtl::WideText(Path).c_str());
+    return rtl::NarrowText(std::wstring(Buf.data(), N));
   }
 };
 
@@ -118,7 +99,7 @@ std::string EnvironmentValue(const wchar_t* Name) {
   std::wstring W(N, L'\0');
   const DWORD Got = ::GetEnvironmentVariableW(Name, W.data(), N);
   W.resize(Got < N ? Got : 0);
-  return Narrow(W);
+  return rtl::NarrowText(W);
 }
 
 class TWinUserFolders : public IUserFolders {
@@ -128,7 +109,7 @@ public:
     std::wstring W(N, L'\0');
     const DWORD Got = ::GetCurrentDirectoryW(N, W.data());
     W.resize(Got < N ? Got : 0);
-    return Narrow(W);
+    return rtl::NarrowText(W);
   }
   std::string TempFolder() override { return EnvironmentValue(L"TEMP"); }
   // The default installation folder lies on drive C, whoever the user is
@@ -196,7 +177,7 @@ public:
     const int Code = ::SHFileOperationW(&Op);
     if (Code != 0 && FUnattended) {
       const std::string Text = "Copy of " + SourcePattern + " failed: code " + std::to_string(Code) + "\n";
-      ::OutputDebugStringW(Wide(Text).c_str());
+      ::OutputDebugStringW(rtl::WideText(Text).c_str());
     }
     MakeCopiesWritable(SourcePattern, DestFolder);
     return Code;
@@ -208,14 +189,14 @@ private:
   // files and must be writable.
   static void MakeCopiesWritable(const std::string& SourcePattern, const std::string& DestFolder) {
     WIN32_FIND_DATAW Fd;
-    const HANDLE H = ::FindFirstFileExW(Wide(SourcePattern).c_str(), FindExInfoBasic, &Fd, FindExSearchNameMatch,
+    const HANDLE H = ::FindFirstFileExW(rtl::WideText(SourcePattern).c_str(), FindExInfoBasic, &Fd, FindExSearchNameMatch,
                                         nullptr, 0);
     if (H == INVALID_HANDLE_VALUE) return;
     const std::string Dest = !DestFolder.empty() && DestFolder.back() == '\\' ? DestFolder : DestFolder + "\\";
     do {
       const std::wstring Name = Fd.cFileName;
       if (Name == L"." || Name == L"..") continue;
-      MakeWritableTree(Dest + Narrow(Name));
+      MakeWritableTree(Dest + rtl::NarrowText(Name));
     } while (::FindNextFileW(H, &Fd));
     ::FindClose(H);
   }
@@ -252,11 +233,11 @@ public:
       throw rtl::Exception("Interface not supported");
     // The results of the property calls and of the save are not looked at:
     // a shortcut that cannot be made never stops an installation.
-    ShellLink->SetPath(Wide(Link.Target).c_str());
-    ShellLink->SetArguments(Wide(Link.Arguments).c_str());
-    ShellLink->SetDescription(Wide(Link.Description).c_str());
-    ShellLink->SetWorkingDirectory(Wide(Link.WorkDir).c_str());
-    File->Save(Wide(LinkPath).c_str(), FALSE);
+    ShellLink->SetPath(rtl::WideText(Link.Target).c_str());
+    ShellLink->SetArguments(rtl::WideText(Link.Arguments).c_str());
+    ShellLink->SetDescription(rtl::WideText(Link.Description).c_str());
+    ShellLink->SetWorkingDirectory(rtl::WideText(Link.WorkDir).c_str());
+    File->Save(rtl::WideText(LinkPath).c_str(), FALSE);
   }
 };
 
@@ -326,7 +307,7 @@ bool IsDriveLetter(wchar_t C) { return (C >= L'A' && C <= L'Z') || (C >= L'a' &&
 class TWinFileSystem : public IFileSystem {
 public:
   bool FileExists(const std::string& Path) override {
-    const DWORD Attr = ::GetFileAttributesW(Wide(Path).c_str());
+    const DWORD Attr = ::GetFileAttributesW(rtl::WideText(Path).c_str());
     return Attr != INVALID_FILE_ATTRIBUTES && !(Attr & FILE_ATTRIBUTE_DIRECTORY);
   }
 
@@ -336,28 +317,28 @@ public:
   }
 
   std::string ExpandFileName(const std::string& Path) override {
-    return IsAbsolutePath(Path) ? Path : Narrow(FullPath(Wide(Path)));
+    return IsAbsolutePath(Path) ? Path : rtl::NarrowText(FullPath(rtl::WideText(Path)));
   }
 
   bool IsSameOrInside(const std::string& Path, const std::string& Folder) override {
-    std::wstring P = ResolvedPath(Wide(Path)), F = ResolvedPath(Wide(Folder));
+    std::wstring P = ResolvedPath(rtl::WideText(Path)), F = ResolvedPath(rtl::WideText(Folder));
     while (F.size() > 3 && F.back() == L'\\') F.pop_back();
     if (P.size() < F.size() || !SameTextW(P.substr(0, F.size()), F)) return false;
     return P.size() == F.size() || F.back() == L'\\' || P[F.size()] == L'\\';
   }
 
   void DeleteTree(const std::string& Path) override {
-    const std::wstring W = Wide(Path);
+    const std::wstring W = rtl::WideText(Path);
     const DWORD Attr = ::GetFileAttributesW(W.c_str());
     if (Attr != INVALID_FILE_ATTRIBUTES) DeleteEntry(W, Attr);
   }
 
   // The user's temporary folder is the user's alone on Windows; the folder
   // inherits its protection.
-  void CreatePrivateDir(const std::string& Path) override { ::CreateDirectoryW(Wide(Path).c_str(), nullptr); }
+  void CreatePrivateDir(const std::string& Path) override { ::CreateDirectoryW(rtl::WideText(Path).c_str(), nullptr); }
 
   std::string CheckPrivateFolder(const std::string& Path) override {
-    const DWORD Attr = ::GetFileAttributesW(Wide(Path).c_str());
+    const DWORD Attr = ::GetFileAttributesW(rtl::WideText(Path).c_str());
     if (Attr == INVALID_FILE_ATTRIBUTES) return "it could not be created";
     if (Attr & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a symbolic link";
     if (!(Attr & FILE_ATTRIBUTE_DIRECTORY)) return "it is not a folder";
@@ -365,7 +346,7 @@ public:
   }
 
   void ForceDirectories(const std::string& Path) override {
-    const std::wstring W = Wide(Path);
+    const std::wstring W = rtl::WideText(Path);
     if (W.empty()) throw rtl::Exception("The path format is not supported");
     for (wchar_t C : W)
       if (C < 32 || C == L'"' || C == L'<' || C == L'>' || C == L'|' || C == L'*' || C == L'?')
@@ -402,15 +383,15 @@ public:
 
 void ShellOpen(void* Owner, const std::string& File, const std::string& Parameters, const std::string& WorkDir,
                int ShowCommand) {
-  const std::wstring F = Wide(File), P = Wide(Parameters), D = Wide(WorkDir);
+  const std::wstring F = rtl::WideText(File), P = rtl::WideText(Parameters), D = rtl::WideText(WorkDir);
   ::ShellExecuteW(static_cast<HWND>(Owner), L"open", F.c_str(), P.empty() ? nullptr : P.c_str(),
                   D.empty() ? nullptr : D.c_str(), ShowCommand);
 }
 
 std::string ReadUserRegistryString(const std::string& Key, const std::string& Name) {
   HKEY H = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, Wide(Key).c_str(), 0, KEY_QUERY_VALUE, &H) != ERROR_SUCCESS) return {};
-  const std::wstring N = Wide(Name);
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, rtl::WideText(Key).c_str(), 0, KEY_QUERY_VALUE, &H) != ERROR_SUCCESS) return {};
+  const std::wstring N = rtl::WideText(Name);
   DWORD Type = 0, Bytes = 0;
   std::wstring Value;
   LONG Rc = ::RegQueryValueExW(H, N.c_str(), nullptr, &Type, nullptr, &Bytes);
@@ -428,11 +409,11 @@ std::string ReadUserRegistryString(const std::string& Key, const std::string& Na
     if (End != std::wstring::npos) Value.resize(End);
   }
   ::RegCloseKey(H);
-  return Narrow(Value);
+  return rtl::NarrowText(Value);
 }
 
 void MakeWritableTree(const std::string& Path) {
-  const std::wstring W = Wide(Path);
+  const std::wstring W = rtl::WideText(Path);
   const DWORD Attr = ::GetFileAttributesW(W.c_str());
   if (Attr == INVALID_FILE_ATTRIBUTES) return;
   if (Attr & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(W.c_str(), Attr & ~DWORD(FILE_ATTRIBUTE_READONLY));
@@ -443,7 +424,7 @@ void MakeWritableTree(const std::string& Path) {
   do {
     const std::wstring Name = Fd.cFileName;
     if (Name == L"." || Name == L"..") continue;
-    MakeWritableTree(Path + "\\" + Narrow(Name));
+    MakeWritableTree(Path + "\\" + rtl::NarrowText(Name));
   } while (::FindNextFileW(H, &Fd));
   ::FindClose(H);
 }
@@ -475,8 +456,8 @@ int CALLBACK BrowseCallback(HWND Dialog, UINT Msg, LPARAM, LPARAM Data) {
 
 std::string BrowseForFolder(void* Owner, const std::string& Title, const std::string& RootFolder) {
   PIDLIST_ABSOLUTE Root = nullptr;
-  ::SHParseDisplayName(Wide(RootFolder).c_str(), nullptr, &Root, 0, nullptr);
-  const std::wstring T = Wide(Title);
+  ::SHParseDisplayName(rtl::WideText(RootFolder).c_str(), nullptr, &Root, 0, nullptr);
+  const std::wstring T = rtl::WideText(Title);
   TBrowseState State{static_cast<HWND>(Owner)};
   BROWSEINFOW Bi{};
   Bi.hwndOwner = State.Owner;
@@ -488,7 +469,7 @@ std::string BrowseForFolder(void* Owner, const std::string& Title, const std::st
   std::string Chosen;
   if (PIDLIST_ABSOLUTE Item = ::SHBrowseForFolderW(&Bi)) {
     wchar_t Path[MAX_PATH] = {};
-    if (::SHGetPathFromIDListW(Item, Path)) Chosen = Narrow(Path);
+    if (::SHGetPathFromIDListW(Item, Path)) Chosen = rtl::NarrowText(Path);
     ::CoTaskMemFree(Item);
   }
   if (Root) ::CoTaskMemFree(Root);

@@ -26,10 +26,6 @@
 
 namespace launcher {
 
-// UTF-8 <-> UTF-16 at the system boundary.
-std::wstring Wide(const std::string& S);
-std::string Narrow(const std::wstring& S);
-
 // The owner window of the shell's dialogs and of program start, asked at
 // each use (the window exists only once it has been built). With Unattended
 // the copy replaces existing files without asking and shows no window; its

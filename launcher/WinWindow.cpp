@@ -9,6 +9,7 @@
 
 #include "archive/AbMeterModel.h"
 #include "launcher/WinPlatform.h"
+#include "rtl/WinText.h"
 #include "rtl/SysUtils.h"
 
 namespace launcher {
@@ -44,7 +45,7 @@ LRESULT Guarded(HWND Wnd, F&& Body) {
   try {
     return Body();
   } catch (const std::exception& E) {
-    ::MessageBoxW(Wnd, Wide(E.what()).c_str(), kAppTitle, MB_OK | MB_ICONERROR);
+    ::MessageBoxW(Wnd, rtl::WideText(E.what()).c_str(), kAppTitle, MB_OK | MB_ICONERROR);
   } catch (...) {
     ::MessageBoxW(Wnd, L"Unknown exception", kAppTitle, MB_OK | MB_ICONERROR);
   }
@@ -207,7 +208,7 @@ HFONT MakeFont(int Pixels, int Dpi) {
   Lf.lfWeight = FW_NORMAL;
   Lf.lfCharSet = HANGUL_CHARSET;
   Lf.lfQuality = DEFAULT_QUALITY;
-  const std::wstring Face = Wide(kFormDesign.FontFace);
+  const std::wstring Face = rtl::WideText(kFormDesign.FontFace);
   wcsncpy(Lf.lfFaceName, Face.c_str(), LF_FACESIZE - 1);
   return ::CreateFontIndirectW(&Lf);
 }
@@ -227,10 +228,10 @@ int ScreenDpi() {
 
 TWinAppForm::TWinAppForm(TLauncherPlatform& Platform) : FPlatform(Platform) {
   OnShowException = [this](const std::string& Msg) {
-    ::MessageBoxW(static_cast<HWND>(FWindow), Wide(Msg).c_str(), kAppTitle, MB_OK | MB_ICONERROR);
+    ::MessageBoxW(static_cast<HWND>(FWindow), rtl::WideText(Msg).c_str(), kAppTitle, MB_OK | MB_ICONERROR);
   };
   OnShowMessage = [this](const std::string& Msg) {
-    ::MessageBoxW(static_cast<HWND>(FWindow), Wide(Msg).c_str(), kAppTitle, MB_OK);
+    ::MessageBoxW(static_cast<HWND>(FWindow), rtl::WideText(Msg).c_str(), kAppTitle, MB_OK);
   };
   OnPickFolder = [this]() -> std::optional<std::string> {
     const std::string Dir = BrowseForFolder(FWindow, kPickTitle, kPickRoot);
@@ -271,7 +272,7 @@ void TWinAppForm::Build() {
   const DWORD ExStyle = WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT;
   RECT R{0, 0, Scale(kFormDesign.ClientWidth), Scale(kFormDesign.ClientHeight)};
   ::AdjustWindowRectEx(&R, Style, FALSE, ExStyle);
-  const HWND Form = ::CreateWindowExW(ExStyle, kFormClass, Wide(kFormDesign.Caption).c_str(), Style, CW_USEDEFAULT,
+  const HWND Form = ::CreateWindowExW(ExStyle, kFormClass, rtl::WideText(kFormDesign.Caption).c_str(), Style, CW_USEDEFAULT,
                                       CW_USEDEFAULT, R.right - R.left, R.bottom - R.top, nullptr, nullptr, Inst, this);
   if (!Form) throw rtl::Exception("The window cannot be created");
   FWindow = Form;
@@ -283,7 +284,7 @@ void TWinAppForm::Build() {
     DWORD CStyle = WS_CHILD | WS_CLIPSIBLINGS | (D.Visible ? WS_VISIBLE : 0) | (TabStop ? WS_TABSTOP : 0);
     DWORD CEx = 0;
     const wchar_t* Class = L"STATIC";
-    std::wstring Text = Wide(D.Text);
+    std::wstring Text = rtl::WideText(D.Text);
     switch (D.Kind) {
       case TControlKind::ckLabel:
         CStyle |= D.CentreText ? SS_CENTER : (SS_LEFT | SS_CENTERIMAGE);
@@ -459,20 +460,20 @@ long long TWinAppForm::HandleMessage(void* Wnd, unsigned Msg, unsigned long long
 // ===========================================================================
 
 void TWinAppForm::SetCaption(const std::string& Text) {
-  ::SetWindowTextW(static_cast<HWND>(FWindow), Wide(Text).c_str());
+  ::SetWindowTextW(static_cast<HWND>(FWindow), rtl::WideText(Text).c_str());
 }
 
 void TWinAppForm::SetText(TControlId Id, const std::string& Text) {
   // A panel's caption is never shown.
   if (DesignOf(Id).Kind == TControlKind::ckPanel) return;
-  ::SetWindowTextW(static_cast<HWND>(FHandles[Id]), Wide(Text).c_str());
+  ::SetWindowTextW(static_cast<HWND>(FHandles[Id]), rtl::WideText(Text).c_str());
 }
 
 std::string TWinAppForm::Text(TControlId Id) {
   const HWND C = static_cast<HWND>(FHandles[Id]);
   std::wstring W(static_cast<size_t>(::GetWindowTextLengthW(C)) + 1, L'\0');
   W.resize(static_cast<size_t>(::GetWindowTextW(C, W.data(), static_cast<int>(W.size()))));
-  return Narrow(W);
+  return rtl::NarrowText(W);
 }
 
 TRect TWinAppForm::Bounds(TControlId Id) { return FBounds[Id]; }

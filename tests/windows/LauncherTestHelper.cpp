@@ -21,15 +21,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "rtl/WinText.h"
 
-std::string Utf8(const std::wstring& W) {
-  if (W.empty()) return {};
-  const int N = ::WideCharToMultiByte(CP_UTF8, 0, W.data(), static_cast<int>(W.size()), nullptr, 0, nullptr, nullptr);
-  std::string S(static_cast<size_t>(N), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, W.data(), static_cast<int>(W.size()), S.data(), N, nullptr, nullptr);
-  return S;
-}
+namespace {
 
 bool WriteWhole(const std::wstring& Path, const std::string& Text) {
   const std::wstring Temp = Path + L".part";
@@ -60,7 +54,7 @@ int ReadLink(const std::wstring& Link, const std::wstring& Out) {
     }
     Sl->GetWorkingDirectory(Dir, MAX_PATH);
     Sl->GetDescription(Desc, INFOTIPSIZE);
-    Code = WriteWhole(Out, Utf8(Target) + "\n" + Utf8(Dir) + "\n" + Utf8(Desc) + "\n") ? 0 : 1;
+    Code = WriteWhole(Out, rtl::NarrowText(Target) + "\n" + rtl::NarrowText(Dir) + "\n" + rtl::NarrowText(Desc) + "\n") ? 0 : 1;
   }
   if (Pf) Pf->Release();
   if (Sl) Sl->Release();
@@ -86,7 +80,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Si.cb = sizeof Si;
   ::GetStartupInfoW(&Si);
   const int Show = (Si.dwFlags & STARTF_USESHOWWINDOW) ? Si.wShowWindow : -1;
-  std::string Text = Utf8(Cwd) + "\nshow " + std::to_string(Show) + "\n";
-  for (const auto& A : Args) Text += Utf8(A) + "\n";
+  std::string Text = rtl::NarrowText(Cwd) + "\nshow " + std::to_string(Show) + "\n";
+  for (const auto& A : Args) Text += rtl::NarrowText(A) + "\n";
   return WriteWhole(Record, Text) ? 0 : 1;
 }

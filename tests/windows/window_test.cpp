@@ -18,6 +18,7 @@
 
 #include "launcher/FormDesign.h"
 #include "launcher/WinPlatform.h"
+#include "rtl/WinText.h"
 #include "launcher/WinWindow.h"
 
 namespace {
@@ -129,7 +130,7 @@ void SaveScreenPng(const RECT& R, const std::string& Name) {
   Chunk(Png, "IHDR", Ihdr);
   Chunk(Png, "IDAT", Z);
   Chunk(Png, "IEND", "");
-  ::CreateDirectoryW(Wide(ARVELO_SCREENSHOT_DIR).c_str(), nullptr);
+  ::CreateDirectoryW(rtl::WideText(ARVELO_SCREENSHOT_DIR).c_str(), nullptr);
   std::ofstream(std::string(ARVELO_SCREENSHOT_DIR) + "/" + Name + ".png", std::ios::binary) << Png;
 }
 
@@ -144,7 +145,7 @@ protected:
     ::CreateDirectoryW(Folder.c_str(), nullptr);
     // The profile reader takes UTF-16 with its byte-order mark.
     const std::wstring Ini = L"\xFEFF[Settings]\r\ntitle=국어 학습지도서\r\nexe=main.exe\r\ntarget=국어\r\n";
-    std::ofstream(Narrow(Folder + L"\\config.ini"), std::ios::binary)
+    std::ofstream(rtl::NarrowText(Folder + L"\\config.ini"), std::ios::binary)
         .write(reinterpret_cast<const char*>(Ini.data()), static_cast<std::streamsize>(Ini.size() * 2));
     ::SetCurrentDirectoryW(Folder.c_str());
   }
@@ -260,7 +261,7 @@ TEST_F(WinWindowTest, CdFaceMatchesTheDesignControlByControl) {
     ExpectRect(D.Id, D.Bounds);
     // The design's texts, but for the four FormCreate replaces.
     if (D.Id != ciLabel1 && D.Id != ciButton2 && D.Id != ciTxtPath && D.Kind != TControlKind::ckPanel) {
-      EXPECT_EQ(WindowText(Ctl), Wide(D.Text));
+      EXPECT_EQ(WindowText(Ctl), rtl::WideText(D.Text));
     }
     // Both panels hidden, everything else as designed.
     EXPECT_EQ(::IsWindowVisible(Ctl) != 0, D.Kind != TControlKind::ckPanel && D.Parent == ciForm);
