@@ -54,7 +54,9 @@ int ReadLink(const std::wstring& Link, const std::wstring& Out) {
     }
     Sl->GetWorkingDirectory(Dir, MAX_PATH);
     Sl->GetDescription(Desc, INFOTIPSIZE);
-    Code = WriteWhole(Out, rtl::NarrowText(Target) + "\n" + rtl::NarrowText(Dir) + "\n" + rtl::NarrowText(Desc) + "\n") ? 0 : 1;
+    const std::string Text =
+        rtl::NarrowText(Target) + "\n" + rtl::NarrowText(Dir) + "\n" + rtl::NarrowText(Desc) + "\n";
+    Code = WriteWhole(Out, Text) ? 0 : 1;
   }
   if (Pf) Pf->Release();
   if (Sl) Sl->Release();
