@@ -20,8 +20,8 @@
 # exist fails before anything is copied.
 #
 # The window tests run on a virtual X display, with the design's face mapped
-# to an installed Hangul face (NanumGothic); their pictures of the window's
-# faces land in SCREENSHOT_DIR.
+# to an installed Hangul face (NanumGothic, also linked to the caption's
+# face); their pictures of the window's faces land in SCREENSHOT_DIR.
 set -uo pipefail
 
 BIN=$(cd "$1" && pwd)
@@ -161,6 +161,9 @@ check "its message names the cause" grep -q "The drive cannot be found" "$WORK/b
 
 # ---- the window ------------------------------------------------------------------------
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '맑은 고딕' /d NanumGothic /f >/dev/null 2>&1
+# The caption is drawn in the system's face, which has no Hangul: linked.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ \
+  /d 'NanumGothic.ttf,NanumGothic' /f >/dev/null 2>&1
 mkdir -p "$3"
 (cd "$WORK" && wine "$BIN/launcher_window_tests.exe" --gtest_brief=1 > "$WORK/window.log" 2>&1)
 check "the window tests pass" [ $? -eq 0 ]
