@@ -15,7 +15,11 @@
 //     not write it;
 //   - creating a file over an existing hidden or system file keeps those
 //     bits (CreateFileW would otherwise refuse with "access denied"), so an
-//     archive can be extracted twice into the same folder.
+//     archive can be extracted twice into the same folder;
+//   - files are shared for deletion, as POSIX files always are: a failed
+//     item's partial file is deleted while its stream is still open, and
+//     without FILE_SHARE_DELETE that deletion would fail and leave the
+//     partial file behind (the name goes when the last handle closes).
 #include "rtl/FileSys.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -49,7 +53,7 @@ DWORD ShareMode(uint16_t Mode) {
     case 0x0010: return 0;                  // deny all
     case 0x0020: return FILE_SHARE_READ;    // deny write
     case 0x0030: return FILE_SHARE_WRITE;   // deny read
-    default: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default: return FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   }
 }
 
@@ -108,7 +112,7 @@ THandle FileOpenHandle(const std::string& Name, uint16_t Mode, std::string& Why)
     DWORD keep = FILE_ATTRIBUTE_NORMAL;
     if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_READONLY))
       keep = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+    h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                     keep ? keep : FILE_ATTRIBUTE_NORMAL, nullptr);
   } else {
     DWORD access = (Mode & 3) == fmOpenWrite ? GENERIC_WRITE

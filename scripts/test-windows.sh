@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Tests of the Windows programs (built by scripts/build-windows.sh), in
+# stages. Each stage is a function below, listed in STAGES; a new group of
+# Windows tests is one more function and one more name in the list.
+#
+#   static    both builds: machine, subsystem, imports of system DLLs only,
+#             and that the import check itself refuses a program that needs
+#             a compiler runtime DLL
+#   engine    the engine's GoogleTest suite, built for Windows, under Wine
+#   cli       arvelo.exe over the stored real archives (tests/data interop
+#             and legacy): listing, testing and the extracted tree (names,
+#             bytes, modification times) must be exactly the Linux
+#             program's
+#
+# Wine runs with a fresh prefix under the build folder, no window system
+# and no debug output. The 64-bit build runs when wine64 is there, the
+# 32-bit build when the 32-bit loader (wine32) is; a build Wine cannot run
+# is checked statically only, and the summary says so.
+#
+#   test-windows.sh [STAGE ...]   (default: all)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+JOBS=${JOBS:-$(nproc)}
+STAGES=(static engine cli)
+[ $# -gt 0 ] && STAGES=("$@")
+
+# Tests that need the Linux archivers or shell tools while they run (zip,
+# 7zz, bzip2, gzip, tar, python3): they cannot run inside Wine. The archives
+# such tools make are covered on Windows by the cli stage.
+NEEDS_LINUX_TOOLS="Bzip2.*:Lzma.DamagedInputNeverCrashes:Lzma.EndMarkerAndSizeRules:Lzma.HeaderProblems"
+NEEDS_LINUX_TOOLS+=":Lzma.PythonArchiveWithEndMarkers:Lzma.ShortWriteAndMessages:Lzma.TruncatedDataGivesShortOutput"
+NEEDS_LINUX_TOOLS+=":Recognition.TarGzipBzip2:ZipCrypto.*:RealArchives.*"
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+unset DISPLAY WAYLAND_DISPLAY
+
+summary=()
+note() { summary+=("$*"); echo "test-windows: $*"; }
+
+# ---- Wine -------------------------------------------------------------------
+# A build Wine can run: the 64-bit one when wine64 exists; the 32-bit one
+# only with the 32-bit loader.
+RUN_BITS=()
+can_run() {  # can_run BITS
+  local exe=build-win$1/bin/arvelo.exe rc=0
+  [ -x "$exe" ] || return 1
+  wine "$exe" >/dev/null 2>&1 || rc=$?
+  [ "$rc" -eq 2 ]  # the usage text's exit code: it started
+}
+
+WINE_READY=""
+start_wine() {
+  [ -n "$WINE_READY" ] && return
+  export WINEPREFIX=$ROOT/build-win64/wineprefix
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  for b in 64 32; do
+    if can_run "$b"; then RUN_BITS+=("$b"); fi
+  done
+  [ ${#RUN_BITS[@]} -gt 0 ] || { echo "test-windows: Wine runs neither build" >&2; exit 1; }
+  for b in 32 64; do
+    [[ " ${RUN_BITS[*]} " == *" $b "* ]] || note "the $b-bit build is checked statically only (Wine cannot run it here)"
+  done
+  WINE_READY=1
+}
+
+# ---- stages -----------------------------------------------------------------
+stage_static() {
+  bash scripts/check-windows-imports.sh 32 build-win32/bin/*.exe
+  bash scripts/check-windows-imports.sh 64 build-win64/bin/*.exe
+  # The check must refuse what it is there to refuse: a program that needs
+  # the compiler's runtime DLL beside it.
+  local t
+  t=$(mktemp -d)
+  printf '#include <string>\nint main(int c, char**) { return static_cast<int>(std::to_string(c).size()); }\n' > "$t/dyn.cpp"
+  i686-w64-mingw32-g++-posix -O0 "$t/dyn.cpp" -o "$t/dyn.exe"
+  if bash scripts/check-windows-imports.sh 32 "$t/dyn.exe" 2>/dev/null; then
+    echo "test-windows: the import check accepted a program that imports the C++ runtime DLL" >&2
+    rm -rf "$t"; return 1
+  fi
+  rm -rf "$t"
+  note "static: $(ls build-win32/bin/*.exe build-win64/bin/*.exe | wc -l) programs import system DLLs only"
+}
+
+stage_engine() {
+  start_wine
+  local b log
+  for b in "${RUN_BITS[@]}"; do
+    cmake --build "build-win$b" -j "$JOBS" --target engine_tests >/dev/null
+    log=build-win$b/engine_tests.log
+    local rc=0
+    (cd tests && wine "$ROOT/build-win$b/bin/engine_tests.exe" --gtest_brief=1 \
+        --gtest_filter="-$NEEDS_LINUX_TOOLS") > "$log" 2>&1 || rc=$?
+    grep -E "^\[  (FAILED|PASSED|SKIPPED) |tests? from .* ran" "$log" | sort -u | tail -20
+    [ "$rc" -eq 0 ] || { echo "test-windows: engine tests ($b-bit) failed, see $log" >&2; return 1; }
+    local ran passed skipped
+    ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .*/\1/p' "$log")
+    passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\./\1/p' "$log")
+    skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p; s/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}\.$/\1/p' "$log" | head -1)
+    note "engine ($b-bit): ${ran:-0} tests ran, ${passed:-0} passed, ${skipped:-0} skipped (a tool missing); the suites that need Linux tools or POSIX process control are not built or not run"
+  done
+}
+
+# The Linux program the Windows one is compared with.
+linux_arvelo() {
+  if [ ! -x build/bin/arvelo ]; then
+    bash scripts/install-deps.sh
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  cmake --build build -j "$JOBS" --target arvelo >/dev/null
+}
+
+# Names, sizes and modification times (whole seconds) of a tree, one line
+# per entry; a folder's time is the time its last entry was made, so
+# folders are listed by name only.
+tree_listing() {
+  (cd "$1" && find . -mindepth 1 \( -type d -printf 'd %P\n' \) -o -printf '%y %P %s %T@\n' |
+     sed 's/\.[0-9]*$//' | LC_ALL=C sort)
+}
+
+# status_of OUT COMMAND...: the command's standard output and then its exit
+# code into OUT (standard error is not compared: it names the system's
+# reasons, which are the system's own texts).
+status_of() {
+  local out=$1 rc=0
+  shift
+  "$@" > "$out" 2>/dev/null || rc=$?
+  echo "exit $rc" >> "$out"
+}
+
+stage_cli() {
+  start_wine
+  linux_arvelo
+  local b work archives=() a name status=0 compared=0
+  for a in tests/data/interop/* tests/data/legacy/*; do
+    case "$a" in *.txt|*.TXT|*.wmv) continue ;; esac
+    archives+=("$a")
+  done
+  for b in "${RUN_BITS[@]}"; do
+    work=$ROOT/build-win$b/cli-compare
+    rm -rf "$work"; mkdir -p "$work"
+    for a in "${archives[@]}"; do
+      name=$(basename "$a")
+      local lin=$work/$name.linux win=$work/$name.windows
+      mkdir -p "$lin/out" "$win/out"
+      for cmd in list test; do
+        status_of "$lin/$cmd.out" build/bin/arvelo "$cmd" "$a"
+        status_of "$win/$cmd.out" wine "build-win$b/bin/arvelo.exe" "$cmd" "$a"
+      done
+      status_of "$lin/extract.out" build/bin/arvelo extract -q -d "$lin/out" "$a"
+      status_of "$win/extract.out" wine "build-win$b/bin/arvelo.exe" extract -q -d "Z:$win/out" "$a"
+      tree_listing "$lin/out" > "$lin/tree"
+      tree_listing "$win/out" > "$win/tree"
+      for f in list.out test.out extract.out tree; do
+        if ! cmp -s "$lin/$f" "$win/$f"; then
+          echo "test-windows: $name ($b-bit): $f differs from the Linux program's" >&2
+          diff "$lin/$f" "$win/$f" | head -10 >&2
+          status=1
+        fi
+      done
+      if ! diff -r "$lin/out" "$win/out" >/dev/null 2>&1; then
+        echo "test-windows: $name ($b-bit): extracted bytes differ" >&2
+        status=1
+      fi
+      compared=$((compared + 1))
+    done
+    [ $status -eq 0 ] || return 1
+    note "cli ($b-bit): ${#archives[@]} archives: list, test and extracted trees identical to the Linux program's"
+  done
+}
+
+# ---- run ----------------------------------------------------------------------
+for s in "${STAGES[@]}"; do
+  echo "test-windows: stage $s"
+  "stage_$s"
+done
+[ -n "$WINE_READY" ] && wineserver -k 2>/dev/null || true
+echo
+for line in "${summary[@]}"; do echo "  $line"; done
