@@ -20,6 +20,20 @@ namespace launcher {
 
 namespace {
 
+// Calls Fn(Name, Attributes) for every entry matching Pattern but "." and
+// "..".
+template <typename F>
+void ForEachEntry(const std::wstring& Pattern, F&& Fn) {
+  WIN32_FIND_DATAW Fd;
+  const HANDLE H = ::FindFirstFileExW(Pattern.c_str(), FindExInfoBasic, &Fd, FindExSearchNameMatch, nullptr, 0);
+  if (H == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring Name = Fd.cFileName;
+    if (Name != L"." && Name != L"..") Fn(Name, Fd.dwFileAttributes);
+  } while (::FindNextFileW(H, &Fd));
+  ::FindClose(H);
+}
+
 // The system's text for an error or result code, without its line break.
 std::string SystemMessage(DWORD Code) {
   wchar_t* Buf = nullptr;
@@ -58,8 +72,9 @@ public:
   std::string ReadString(const std::string& Path, const std::string& Section, const std::string& Key,
                          const std::string& Default) override {
     std::vector<wchar_t> Buf(kProfileBuffer);
-    const DWORD N = ::GetPrivateProfileStringW(rtl::WideText(Section).c_str(), rtl::WideText(Key).c_str(), rtl::WideText(Default).c_str(),
-                                               Buf.data(), kProfileBuffer, rtl::WideText(Path).c_str());
+    const std::wstring S = rtl::WideText(Section), K = rtl::WideText(Key), D = rtl::WideText(Default),
+                       P = rtl::WideText(Path);
+    const DWORD N = ::GetPrivateProfileStringW(S.c_str(), K.c_str(), D.c_str(), Buf.data(), kProfileBuffer, P.c_str());
     return rtl::NarrowText(std::wstring(Buf.data(), N));
   }
 };
@@ -188,17 +203,9 @@ private:
   // the copy (or was kept there by the user's "no"); both are the user's
   // files and must be writable.
   static void MakeCopiesWritable(const std::string& SourcePattern, const std::string& DestFolder) {
-    WIN32_FIND_DATAW Fd;
-    const HANDLE H = ::FindFirstFileExW(rtl::WideText(SourcePattern).c_str(), FindExInfoBasic, &Fd, FindExSearchNameMatch,
-                                        nullptr, 0);
-    if (H == INVALID_HANDLE_VALUE) return;
     const std::string Dest = !DestFolder.empty() && DestFolder.back() == '\\' ? DestFolder : DestFolder + "\\";
-    do {
-      const std::wstring Name = Fd.cFileName;
-      if (Name == L"." || Name == L"..") continue;
-      MakeWritableTree(Dest + rtl::NarrowText(Name));
-    } while (::FindNextFileW(H, &Fd));
-    ::FindClose(H);
+    ForEachEntry(rtl::WideText(SourcePattern),
+                 [&](const std::wstring& Name, DWORD) { MakeWritableTree(Dest + rtl::NarrowText(Name)); });
   }
 
   std::function<void*()> FOwner;
@@ -283,17 +290,7 @@ bool SameTextW(const std::wstring& A, const std::wstring& B) {
 // Removes one entry found in a folder walk, never entering a reparse point.
 void DeleteEntry(const std::wstring& Path, DWORD Attr) {
   if ((Attr & FILE_ATTRIBUTE_DIRECTORY) && !(Attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    WIN32_FIND_DATAW Fd;
-    const HANDLE H =
-        ::FindFirstFileExW((Path + L"\\*").c_str(), FindExInfoBasic, &Fd, FindExSearchNameMatch, nullptr, 0);
-    if (H != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring Name = Fd.cFileName;
-        if (Name == L"." || Name == L"..") continue;
-        DeleteEntry(Path + L"\\" + Name, Fd.dwFileAttributes);
-      } while (::FindNextFileW(H, &Fd));
-      ::FindClose(H);
-    }
+    ForEachEntry(Path + L"\\*", [&](const std::wstring& Name, DWORD A) { DeleteEntry(Path + L"\\" + Name, A); });
   }
   ::SetFileAttributesW(Path.c_str(), FILE_ATTRIBUTE_NORMAL);
   // A folder link (junction or symbolic link) goes as a folder entry; what
@@ -390,7 +387,8 @@ void ShellOpen(void* Owner, const std::string& File, const std::string& Paramete
 
 std::string ReadUserRegistryString(const std::string& Key, const std::string& Name) {
   HKEY H = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, rtl::WideText(Key).c_str(), 0, KEY_QUERY_VALUE, &H) != ERROR_SUCCESS) return {};
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, rtl::WideText(Key).c_str(), 0, KEY_QUERY_VALUE, &H) != ERROR_SUCCESS)
+    return {};
   const std::wstring N = rtl::WideText(Name);
   DWORD Type = 0, Bytes = 0;
   std::wstring Value;
@@ -418,15 +416,8 @@ void MakeWritableTree(const std::string& Path) {
   if (Attr == INVALID_FILE_ATTRIBUTES) return;
   if (Attr & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(W.c_str(), Attr & ~DWORD(FILE_ATTRIBUTE_READONLY));
   if (!(Attr & FILE_ATTRIBUTE_DIRECTORY) || (Attr & FILE_ATTRIBUTE_REPARSE_POINT)) return;
-  WIN32_FIND_DATAW Fd;
-  const HANDLE H = ::FindFirstFileExW((W + L"\\*").c_str(), FindExInfoBasic, &Fd, FindExSearchNameMatch, nullptr, 0);
-  if (H == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::wstring Name = Fd.cFileName;
-    if (Name == L"." || Name == L"..") continue;
-    MakeWritableTree(Path + "\\" + rtl::NarrowText(Name));
-  } while (::FindNextFileW(H, &Fd));
-  ::FindClose(H);
+  ForEachEntry(W + L"\\*",
+               [&](const std::wstring& Name, DWORD) { MakeWritableTree(Path + "\\" + rtl::NarrowText(Name)); });
 }
 
 namespace {

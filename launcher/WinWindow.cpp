@@ -272,8 +272,9 @@ void TWinAppForm::Build() {
   const DWORD ExStyle = WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT;
   RECT R{0, 0, Scale(kFormDesign.ClientWidth), Scale(kFormDesign.ClientHeight)};
   ::AdjustWindowRectEx(&R, Style, FALSE, ExStyle);
-  const HWND Form = ::CreateWindowExW(ExStyle, kFormClass, rtl::WideText(kFormDesign.Caption).c_str(), Style, CW_USEDEFAULT,
-                                      CW_USEDEFAULT, R.right - R.left, R.bottom - R.top, nullptr, nullptr, Inst, this);
+  const std::wstring Caption = rtl::WideText(kFormDesign.Caption);
+  const HWND Form = ::CreateWindowExW(ExStyle, kFormClass, Caption.c_str(), Style, CW_USEDEFAULT, CW_USEDEFAULT,
+                                      R.right - R.left, R.bottom - R.top, nullptr, nullptr, Inst, this);
   if (!Form) throw rtl::Exception("The window cannot be created");
   FWindow = Form;
   ::SendMessageW(Form, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);

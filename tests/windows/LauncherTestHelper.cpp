@@ -27,7 +27,8 @@ namespace {
 
 bool WriteWhole(const std::wstring& Path, const std::string& Text) {
   const std::wstring Temp = Path + L".part";
-  const HANDLE H = ::CreateFileW(Temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE H =
+      ::CreateFileW(Temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (H == INVALID_HANDLE_VALUE) return false;
   DWORD Done = 0;
   const bool Ok = ::WriteFile(H, Text.data(), static_cast<DWORD>(Text.size()), &Done, nullptr) && Done == Text.size();
