@@ -165,7 +165,15 @@ wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '맑은 고딕' /d Nanum
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ \
   /d 'NanumGothic.ttf,NanumGothic' /f >/dev/null 2>&1
 mkdir -p "$3"
-(cd "$WORK" && wine "$BIN/launcher_window_tests.exe" --gtest_brief=1 > "$WORK/window.log" 2>&1)
+# At 144 dpi first: the design's rectangles and fonts, scaled by one half.
+DPI_KEY='HKCU\Control Panel\Desktop'
+wine reg add "$DPI_KEY" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+(cd "$WORK" && ARVELO_EXPECT_DPI=144 wine "$BIN/launcher_window_tests.exe" --gtest_brief=1 --gtest_filter='*CdFace*' \
+  > "$WORK/window-144.log" 2>&1)
+check "the window is laid out for 144 dpi" [ $? -eq 0 ]
+tr -d '\r' < "$WORK/window-144.log"
+wine reg delete "$DPI_KEY" /v LogPixels /f >/dev/null 2>&1
+(cd "$WORK" && ARVELO_EXPECT_DPI=96 wine "$BIN/launcher_window_tests.exe" --gtest_brief=1 > "$WORK/window.log" 2>&1)
 check "the window tests pass" [ $? -eq 0 ]
 tr -d '\r' < "$WORK/window.log"
 check "the window tests leave a picture of each face" \

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -218,6 +219,8 @@ protected:
 TEST_F(WinWindowTest, CdFaceMatchesTheDesignControlByControl) {
   auto F = Make(TDriveKind::dkOptical, 700000000);
   const HWND Wnd = static_cast<HWND>(F->Handle());
+  // The dpi the run was set up for, when it says.
+  if (const char* Dpi = std::getenv("ARVELO_EXPECT_DPI")) EXPECT_EQ(F->Dpi(), std::atoi(Dpi));
 
   // A fixed tool window with a close box only, client area as designed.
   const LONG Style = ::GetWindowLongW(Wnd, GWL_STYLE), Ex = ::GetWindowLongW(Wnd, GWL_EXSTYLE);
