@@ -10,6 +10,7 @@
 #include <shobjidl.h>
 
 #include <cstdio>
+#include <iostream>
 #include <vector>
 
 #include "launcher/WinPlatform.h"
@@ -190,10 +191,9 @@ public:
     // questions in the unattended modes.
     Op.fFlags = FUnattended ? FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI | FOF_SILENT : 0;
     const int Code = ::SHFileOperationW(&Op);
-    if (Code != 0 && FUnattended) {
-      const std::string Text = "Copy of " + SourcePattern + " failed: code " + std::to_string(Code) + "\n";
-      ::OutputDebugStringW(rtl::WideText(Text).c_str());
-    }
+    // Nobody sees the shell's error boxes then; the code goes where the
+    // command-line modes write their messages.
+    if (Code != 0 && FUnattended) std::cerr << "Copy of " << SourcePattern << " failed: code " << Code << "\n";
     MakeCopiesWritable(SourcePattern, DestFolder);
     return Code;
   }

@@ -28,8 +28,8 @@ namespace launcher {
 
 // The owner window of the shell's dialogs and of program start, asked at
 // each use (the window exists only once it has been built). With Unattended
-// the copy replaces existing files without asking and shows no window; its
-// errors go to the diagnostic output.
+// the copy replaces existing files without asking and shows no window; a
+// failure's code goes to the standard error stream.
 struct TWinPlatformOptions {
   std::function<void*()> OwnerWindow;
   bool Unattended = false;
