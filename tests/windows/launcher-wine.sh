@@ -11,7 +11,8 @@
 # The launcher runs from D:\, so every path it builds carries the doubled
 # separator of a drive root.
 #
-# Run from the medium: a stale run folder is emptied, the payload lands
+# Run from the medium: a stale run folder is emptied (a link in it removed,
+# not followed), the payload lands
 # byte for byte in %TEMP%\qtxEBookRun, and the viewer starts there with the
 # index page and the settings file. Installation: the medium is copied
 # (read-only files arrive writable), the payload is extracted beside it, both
@@ -122,13 +123,21 @@ RUN_UNIX=$(winepath -u "$TEMP_DIR\\qtxEBookRun" 2>/dev/null)
 mkdir -p "$RUN_UNIX/old/deeper"
 echo stale > "$RUN_UNIX/old/deeper/stale.txt"
 chmod a-w "$RUN_UNIX/old/deeper/stale.txt"
+# A link planted in the old run folder is removed, never followed.
+mkdir -p "$WORK/victim"
+echo keep > "$WORK/victim/precious.txt"
+ln -s "$WORK/victim" "$RUN_UNIX/old/link"
 rm -f "$RECORD"
 launcher --run 2> "$WORK/run.err"
 check "--run exits 0" [ $? -eq 0 ]
 check "--run starts the viewer" wait_for "$RECORD"
 check "the viewer starts maximised in the run folder with the index page and the settings file" \
   same_text "$TEMP_DIR\\qtxEBookRun"$'\n''show 3'$'\n''D:\\ebook\Documents\index.html'$'\n''D:\\config.ini' "$RECORD"
-check "the run folder holds the payload byte for byte and nothing else" diff -r "$STAGE" "$RUN_UNIX"
+# Wine cannot remove a link to a folder (Windows removes it as a folder
+# entry), so "old" survives holding it, as with any deletion that fails.
+check "the run folder holds the payload byte for byte" diff -r -x old "$STAGE" "$RUN_UNIX"
+check "the stale files are gone" [ ! -e "$RUN_UNIX/old/deeper" ]
+check "emptying the run folder leaves what a link in it pointed to" [ -s "$WORK/victim/precious.txt" ]
 
 # ---- installation --------------------------------------------------------------------
 rm -f "$RECORD"
