@@ -32,3 +32,5 @@ set(CMAKE_FIND_LIBRARY_SUFFIXES .a .dll.a)
 set(ENV{PKG_CONFIG_LIBDIR} "${ARVELO_MINGW_PREFIX}/lib/pkgconfig:/usr/${ARVELO_MINGW_TRIPLE}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 set(PKG_CONFIG_EXECUTABLE /usr/bin/pkg-config CACHE FILEPATH "")
+# FindZLIB would take the import library of zlib1.dll.
+set(ZLIB_USE_STATIC_LIBS ON)

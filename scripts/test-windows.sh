@@ -8,9 +8,12 @@
 #             a compiler runtime DLL
 #   engine    the engine's GoogleTest suite, built for Windows, under Wine
 #   cli       arvelo.exe over the stored real archives (tests/data interop
-#             and legacy): listing, testing and the extracted tree (names,
-#             bytes, modification times) must be exactly the Linux
-#             program's
+#             and legacy) and over archives the Linux archivers make now
+#             (traditional encryption with a Korean password in code page
+#             949, Korean names stored as UTF-8 and as code page 949 bytes,
+#             the further methods from 7-Zip): listing, testing and the
+#             extracted tree (names, bytes, modification times) must be
+#             exactly the Linux program's
 #   launcher  ebook-launcher.exe: its two flows on a medium in a CD-ROM
 #             drive and its window on a virtual display, in a prefix of
 #             their own (tests/windows/launcher-wine.sh); pictures of the
@@ -53,6 +56,21 @@ can_run() {  # can_run BITS
   [ "$rc" -eq 2 ]  # the usage text's exit code: it started
 }
 
+# map_cdrom LETTER FOLDER: FOLDER appears as drive LETTER: of the kind
+# CD-ROM (the way a medium is seen on Windows). The folder holds a medium's
+# layout; stages may fill it.
+CDROM_DRIVE=r
+map_cdrom() {
+  local letter=$1 dir=$2
+  mkdir -p "$dir/ebook"
+  [ -f "$dir/ebook/ebookRun.qtx" ] || : > "$dir/ebook/ebookRun.qtx"
+  ln -sfn "$dir" "$WINEPREFIX/dosdevices/$letter:"
+  wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d cdrom /f >/dev/null 2>&1
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  export ARVELO_TEST_CDROM="${letter^^}:"
+}
+
 WINE_READY=""
 start_wine() {
   [ -n "$WINE_READY" ] && return
@@ -61,6 +79,7 @@ start_wine() {
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w
+  map_cdrom "$CDROM_DRIVE" "$ROOT/build-win64/cdrom"
   for b in 64 32; do
     if can_run "$b"; then RUN_BITS+=("$b"); fi
   done
@@ -135,11 +154,50 @@ status_of() {
   echo "exit $rc" >> "$out"
 }
 
+# Archives made now by the Linux tools, into $1; an archive's password, if
+# any, in NAME.password. Both programs read names and passwords in code
+# page 949 (ARVELO_ANSI_CODEPAGE / ARVELO_OEM_CODEPAGE), as on a Korean
+# Windows.
+PASSWORD=$'\xeb\xb9\x84\xeb\xb0\x80 ebook'   # "비밀 ebook"
+make_archives() {
+  local d=$1 src=$1/src
+  mkdir -p "$src/폴더" "$src/docs"
+  head -c 300000 /dev/urandom > "$src/docs/random.bin"
+  python3 -c 'import sys; sys.stdout.write("".join("line %d of the e-book\n" % i for i in range(20000)))' > "$src/docs/index.html"
+  printf '한글 내용\n' > "$src/폴더/한글.txt"
+  touch -d '2019-07-01 08:30:00' "$src/docs/index.html" "$src/폴더/한글.txt"
+  (cd "$src" && zip -qr -P "$(printf '%s' "$PASSWORD" | iconv -f UTF-8 -t CP949)" "$d/payload-crypt.zip" .)
+  printf '%s' "$PASSWORD" > "$d/payload-crypt.zip.password"
+  (cd "$src" && zip -qr "$d/utf8-names.zip" .)
+  local m
+  for m in BZip2 LZMA PPMd Deflate64; do
+    (cd "$src" && 7zz a -tzip -bd -bso0 -mm=$m "$d/7z-$m.zip" . >/dev/null)
+  done
+  # 7-Zip takes only ASCII passwords for the traditional encryption.
+  (cd "$src" && 7zz a -tzip -bd -bso0 -mem=ZipCrypto -p"ebook 7z" "$d/7z-zipcrypto.zip" . >/dev/null)
+  printf 'ebook 7z' > "$d/7z-zipcrypto.zip.password"
+  # A name in code page 949 without the UTF-8 flag, as Korean DOS and
+  # Windows tools wrote it: the name is patched in after writing.
+  python3 - "$d/cp949-names.zip" <<'PY'
+import sys, zipfile
+name = "\ud55c\uae00.txt".encode("cp949")
+with zipfile.ZipFile(sys.argv[1] + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr(zipfile.ZipInfo("X" * (len(name) - 4) + ".txt", (2020, 5, 17, 10, 20, 30)), "cp949 name\n" * 100)
+data = open(sys.argv[1] + ".tmp", "rb").read().replace(b"X" * (len(name) - 4) + b".txt", name)
+open(sys.argv[1], "wb").write(data)
+PY
+  rm -f "$d/cp949-names.zip.tmp"
+}
+
 stage_cli() {
   start_wine
   linux_arvelo
   local b work archives=() a name status=0 compared=0
-  for a in tests/data/interop/* tests/data/legacy/*; do
+  export ARVELO_ANSI_CODEPAGE=949 ARVELO_OEM_CODEPAGE=949 LC_ALL=C.UTF-8
+  local made=$ROOT/build-win64/cli-archives
+  rm -rf "$made"; mkdir -p "$made"
+  make_archives "$made"
+  for a in tests/data/interop/* tests/data/legacy/* "$made"/*.zip; do
     case "$a" in *.txt|*.TXT|*.wmv) continue ;; esac
     archives+=("$a")
   done
@@ -148,14 +206,15 @@ stage_cli() {
     rm -rf "$work"; mkdir -p "$work"
     for a in "${archives[@]}"; do
       name=$(basename "$a")
-      local lin=$work/$name.linux win=$work/$name.windows
+      local lin=$work/$name.linux win=$work/$name.windows pw=()
+      [ -f "$a.password" ] && pw=(-p "$(cat "$a.password")")
       mkdir -p "$lin/out" "$win/out"
-      for cmd in list test; do
-        status_of "$lin/$cmd.out" build/bin/arvelo "$cmd" "$a"
-        status_of "$win/$cmd.out" wine "build-win$b/bin/arvelo.exe" "$cmd" "$a"
-      done
-      status_of "$lin/extract.out" build/bin/arvelo extract -q -d "$lin/out" "$a"
-      status_of "$win/extract.out" wine "build-win$b/bin/arvelo.exe" extract -q -d "Z:$win/out" "$a"
+      status_of "$lin/list.out" build/bin/arvelo list "$a"
+      status_of "$win/list.out" wine "build-win$b/bin/arvelo.exe" list "$a"
+      status_of "$lin/test.out" build/bin/arvelo test "${pw[@]}" "$a"
+      status_of "$win/test.out" wine "build-win$b/bin/arvelo.exe" test "${pw[@]}" "$a"
+      status_of "$lin/extract.out" build/bin/arvelo extract -q "${pw[@]}" -d "$lin/out" "$a"
+      status_of "$win/extract.out" wine "build-win$b/bin/arvelo.exe" extract -q "${pw[@]}" -d "Z:$win/out" "$a"
       tree_listing "$lin/out" > "$lin/tree"
       tree_listing "$win/out" > "$win/tree"
       for f in list.out test.out extract.out tree; do
@@ -165,6 +224,10 @@ stage_cli() {
           status=1
         fi
       done
+      if [ -f "$a.password" ] && ! grep -qx "exit 0" "$win/extract.out"; then
+        echo "test-windows: $name ($b-bit): not extracted with its password" >&2
+        status=1
+      fi
       if ! diff -r "$lin/out" "$win/out" >/dev/null 2>&1; then
         echo "test-windows: $name ($b-bit): extracted bytes differ" >&2
         status=1
@@ -172,7 +235,7 @@ stage_cli() {
       compared=$((compared + 1))
     done
     [ $status -eq 0 ] || return 1
-    note "cli ($b-bit): ${#archives[@]} archives: list, test and extracted trees identical to the Linux program's"
+    note "cli ($b-bit): ${#archives[@]} archives ($(ls "$made"/*.zip | wc -l) made now): list, test and extracted trees identical to the Linux program's"
   done
 }
 
