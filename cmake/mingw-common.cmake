@@ -34,3 +34,6 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 set(PKG_CONFIG_EXECUTABLE /usr/bin/pkg-config CACHE FILEPATH "")
 # FindZLIB would take the import library of zlib1.dll.
 set(ZLIB_USE_STATIC_LIBS ON)
+# Everything is linked statically, so pkg-config answers with the private
+# dependencies too (libgcrypt needs libgpg-error, which needs ws2_32).
+set(PKG_CONFIG_ARGN --static)

@@ -55,7 +55,8 @@ fi
 
 # The 32-bit Wine loader needs the i386 architecture, whose indexes may not be
 # reachable; without it the 32-bit programs are checked statically only and
-# the tests run on the 64-bit build (scripts/test-windows.sh decides).
+# the tests run on the 64-bit build (scripts/test-windows.sh decides). The
+# outcome is remembered in the cache (delete wine32-unavailable to retry).
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" &&
    [ ! -e "$CACHE/wine32-unavailable" ]; then
   mkdir -p "$CACHE"
