@@ -117,6 +117,7 @@ stage_engine() {
     local rc=0
     (cd tests && wine "$ROOT/build-win$b/bin/engine_tests.exe" --gtest_brief=1 \
         --gtest_filter="-$NEEDS_LINUX_TOOLS") > "$log" 2>&1 || rc=$?
+    sed -i 's/\r$//' "$log"  # the test program's lines end in CR LF
     grep -E "^\[  (FAILED|PASSED|SKIPPED) |tests? from .* ran" "$log" | sort -u | tail -20
     [ "$rc" -eq 0 ] || { echo "test-windows: engine tests ($b-bit) failed, see $log" >&2; return 1; }
     local ran passed skipped
