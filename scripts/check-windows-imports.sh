@@ -21,9 +21,10 @@ for exe in "$@"; do
     "$FORMAT"*"$MACHINE"*) ;;
     *) echo "check-windows-imports: $exe: not a $BITS-bit program: $kind" >&2; status=1 ;;
   esac
-  # The window program is a GUI program, everything else runs in a console.
+  # The window program is a GUI program (and so is the launcher tests'
+  # stand-in for the programs it starts), everything else runs in a console.
   case "$(basename "$exe")" in
-    ebook-launcher.exe) want="(GUI)" ;;
+    ebook-launcher.exe | launcher-test-helper.exe) want="(GUI)" ;;
     *) want="(console)" ;;
   esac
   [[ "$kind" == *"$want"* ]] || { echo "check-windows-imports: $exe: expected $want: $kind" >&2; status=1; }

@@ -38,6 +38,9 @@ PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 mingw-w64-tools
   libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev libz-mingw-w64-dev
   googletest wine wine64
+  # The launcher's tests under Wine: a virtual display, a Hangul face for
+  # the window, zip for the test medium's payload, Python for the icon.
+  xvfb fonts-nanum zip python3
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -15,6 +15,10 @@
 #             extracted tree (names, bytes, modification times) must be
 #             exactly the Linux program's, link entries being files that
 #             hold their target on Windows
+#   launcher  ebook-launcher.exe: its two flows on a medium in a CD-ROM
+#             drive and its window on a virtual display, in a prefix of
+#             their own (tests/windows/launcher-wine.sh); pictures of the
+#             window's faces in build-win*/screenshots
 #
 # Wine runs with a fresh prefix under the build folder, no window system
 # and no debug output. The 64-bit build runs when wine64 is there, the
@@ -26,7 +30,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 JOBS=${JOBS:-$(nproc)}
-STAGES=(static engine cli)
+STAGES=(static engine cli launcher)
 [ $# -gt 0 ] && STAGES=("$@")
 
 # Tests that need the Linux archivers or shell tools while they run (zip,
@@ -267,6 +271,17 @@ stage_cli() {
     done
     [ $status -eq 0 ] || return 1
     note "cli ($b-bit): ${#archives[@]} archives ($(ls "$made"/*.zip | wc -l) made now): list, test and extracted trees identical to the Linux program's, -I charsets read alike"
+  done
+}
+
+stage_launcher() {
+  start_wine
+  local b
+  for b in "${RUN_BITS[@]}"; do
+    cmake --build "build-win$b" -j "$JOBS" --target ebook-launcher launcher_window_tests launcher-test-helper >/dev/null
+    bash tests/windows/launcher-wine.sh "build-win$b/bin" "build-win$b/wine-launcher" "build-win$b/screenshots" ||
+      { echo "test-windows: launcher tests ($b-bit) failed" >&2; return 1; }
+    note "launcher ($b-bit): flows from a CD-ROM drive and the window passed; pictures in build-win$b/screenshots"
   done
 }
 
