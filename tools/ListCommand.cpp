@@ -7,6 +7,11 @@
 // 12-byte header of traditional encryption, or the salt, check value and
 // authentication code of AES, are not part of what compression achieved,
 // and an AES item shows the method its extra field names.
+//
+// A table is made in two passes over the archive's own items, the first for
+// the totals that set the column widths, the second printing each row, and
+// goes out in pieces: listing half a million items costs no more memory than
+// the directory itself.
 #include <cinttypes>
 #include <cstdio>
 #include <string>
