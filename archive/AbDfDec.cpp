@@ -60,29 +60,6 @@ constexpr const char* kDistTooFar = "distance reaches before the start of the ou
 
 [[noreturn]] void Fail(const char* aCause) { throw EAbInternalInflateError(aCause); }
 
-// ---------------------------------------------------------------------------
-// Memory helpers
-// ---------------------------------------------------------------------------
-
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;  // little-endian hosts only, as everywhere in the engine
-}
-
-inline void Copy8(uint8_t* d, const uint8_t* s) { std::memcpy(d, s, 8); }
-inline void Copy16(uint8_t* d, const uint8_t* s) { std::memcpy(d, s, 16); }
-
-// For a match distance d below 8: the smallest multiple of d that is at
-// least 8, so that an 8-byte copy from that far back repeats the pattern.
-constexpr uint8_t kPeriodStride[8] = {0, 8, 8, 9, 8, 10, 12, 14};
-
-// The longest code (15) plus the most extra bits a length (5, or 16 in
-// Deflate64) or a distance (14) can carry: one peek covers symbol and extras.
-constexpr int32_t kLenPeekExtra32 = 5, kLenPeekExtra64 = 16, kDistPeekExtra = 14, kCodeLenPeekExtra = 7;
-// A dynamic block lists at most 286 literal/length and 32 distance lengths.
-constexpr int kMaxLengths = 286 + 32;
-
 // The fast loop's helpers work on its locals by reference; unless they are
 // inlined those locals would live in memory instead of registers.
 #define AB_INLINE __attribute__((always_inline))
@@ -93,6 +70,135 @@ const bool kHasBmi2 = __builtin_cpu_supports("bmi2");
 #else
 #define AB_HAVE_BMI2 0
 #endif
+
+// ---------------------------------------------------------------------------
+// Memory helpers
+// ---------------------------------------------------------------------------
+
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;  // little-endian hosts only, as everywhere in the engine
+}
+
+inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+inline void Copy8(uint8_t* d, const uint8_t* s) { std::memcpy(d, s, 8); }
+inline void Copy16(uint8_t* d, const uint8_t* s) { std::memcpy(d, s, 16); }
+
+// ---------------------------------------------------------------------------
+// Limits of the fast loop
+// ---------------------------------------------------------------------------
+
+// The longest code (15) plus the most extra bits a length (5, or 16 in
+// Deflate64) or a distance (13, or 14 in Deflate64) can carry: one peek
+// covers symbol and extras.
+constexpr int32_t kMaxCodeBits = 15;
+constexpr int32_t kLenPeekExtra32 = 5, kLenPeekExtra64 = 16, kDistPeekExtra = 14, kCodeLenPeekExtra = 7;
+constexpr uint32_t kMaxLenBits32 = kMaxCodeBits + kLenPeekExtra32, kMaxLenBits64 = kMaxCodeBits + kLenPeekExtra64;
+constexpr uint32_t kMaxDistBits32 = kMaxCodeBits + 13, kMaxDistBits64 = kMaxCodeBits + kDistPeekExtra;
+
+// A refill ORs one 8-byte load into the accumulator and counts whole bytes
+// until it holds 56 to 63 bits: it advances the input by at most 7 bytes.
+constexpr uint32_t kRefillBits = 56;
+constexpr int32_t kRefillLoad = 8, kRefillAdvance = 7;
+static_assert(kRefillBits + kRefillAdvance <= 64 && kRefillBits + 8 > 63, "refill keeps 56..63 bits");
+
+// What one step of the fast loop may take between refills. A literal read
+// from the root table has at most TAbDfLitLenTable::kRootBits bits; three of
+// them and the root lookup after them fit one refill.
+constexpr uint32_t kRootLitBits = TAbDfLitLenTable::kRootBits;
+static_assert(3 * kRootLitBits + kRootLitBits <= kRefillBits, "three literals and a lookup per refill");
+// After two literals the step refills; a Deflate length and its distance
+// then fit together, a Deflate64 pair needs one more refill in between.
+static_assert(kMaxLenBits32 + kMaxDistBits32 <= kRefillBits, "a Deflate pair fits one refill");
+static_assert(kMaxLenBits64 <= kRefillBits && kMaxDistBits64 <= kRefillBits, "each Deflate64 half fits one refill");
+// A literal that goes through the subtable takes at most 15 bits after the
+// refill, leaving enough for the next root lookup.
+static_assert(kMaxCodeBits + kRootLitBits <= kRefillBits);
+
+// Refills per step: after the literals, (Deflate64: between length and
+// distance,) after the distance. The last refill's load may reach 7 bytes
+// further per earlier refill plus its own 8 bytes.
+constexpr int32_t kMaxRefills = 3;
+constexpr int32_t kFastMargin = (kMaxRefills - 1) * kRefillAdvance + kRefillLoad;
+static_assert(kFastMargin <= TAbDfInBitStream::kBufferSize);
+
+// A dynamic block lists at most 286 literal/length and 32 distance lengths.
+constexpr int kMaxLengths = 286 + 32;
+
+// Output of one step: two literals and the longest Deflate match. (A longer
+// Deflate64 match is checked against the event on its own.)
+constexpr int32_t kMaxStepOut = 2 + 258;
+
+// ---------------------------------------------------------------------------
+// Match copies
+// ---------------------------------------------------------------------------
+
+// For a distance d of 1..7, the 8-byte word of the repeating pattern is the
+// first d bytes times kRepeat[d]; the next word follows from the previous one
+// as (w >> 8s) | (w << 8(d - s)) with s = 8 mod d (the bytes that both halves
+// provide agree, as the pattern repeats every d bytes).
+constexpr uint64_t kRepeat[8] = {0,
+                                 0x0101010101010101ull,
+                                 0x0001000100010001ull,
+                                 0x0001000001000001ull,
+                                 0x0000000100000001ull,
+                                 0x0000010000000001ull,
+                                 0x0001000000000001ull,
+                                 0x0100000000000001ull};
+constexpr uint8_t kPhaseShift[8] = {0, 0, 0, 16, 0, 24, 16, 8};  // 8 * (8 mod d)
+constexpr uint8_t kCarryShift[8] = {0, 8, 16, 8, 32, 16, 32, 48};  // 8 * (d - 8 mod d)
+
+// Copies a match of aLen (3..65538) bytes from aDist (>= 1) bytes back. The
+// copy works in whole words and may write up to kCopyOvershoot bytes past
+// the match; the window keeps that much spare room.
+constexpr int32_t kMinMatch = 3;
+constexpr int32_t kCopyOvershoot = 32 - kMinMatch;
+static_assert(TAbDfOutputWindow::kCopySlack >= kCopyOvershoot);
+
+AB_INLINE inline void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
+  uint8_t* const end = dst + len;
+  if (dist >= 16) {
+    // Each 16-byte source lies wholly behind its destination.
+    const uint8_t* src = dst - dist;
+    Copy16(dst, src);
+    Copy16(dst + 16, src + 16);
+    if (len > 32) [[unlikely]] {
+      dst += 32;
+      src += 32;
+      do {
+        Copy16(dst, src);
+        dst += 16;
+        src += 16;
+      } while (dst < end);
+    }
+  } else if (dist >= 8) {
+    const uint8_t* src = dst - dist;
+    Copy8(dst, src);
+    Copy8(dst + 8, src + 8);
+    dst += 16;
+    src += 16;
+    while (dst < end) {
+      Copy8(dst, src);
+      dst += 8;
+      src += 8;
+    }
+  } else {
+    // A short period: the pattern is built in a register and stored word by
+    // word, without reading back what the match itself has written.
+    uint64_t w = Load64(dst - dist) & (~uint64_t{0} >> (64 - 8 * dist));
+    w *= kRepeat[dist];
+    const uint32_t ps = kPhaseShift[dist], cs = kCarryShift[dist];
+    for (;;) {
+      Store64(dst, w);
+      w = (w >> ps) | (w << cs);
+      Store64(dst + 8, w);
+      w = (w >> ps) | (w << cs);
+      dst += 16;
+      if (dst >= end) break;
+    }
+  }
+}
 
 } // namespace
 
@@ -111,7 +217,7 @@ public:
       final = FIn.ReadBit();
       switch (FIn.ReadBits(2)) {
         case 0: InflateStoredBlock(); break;
-        case 1: DecodeData(FixedLitLenFast(FDeflate64), FixedDistFast(FDeflate64)); break;
+        case 1: DecodeData(FixedCodesFast(FDeflate64)); break;
         case 2: InflateDynamicBlock(); break;
         default: Fail(kBadBlockType);
       }
@@ -122,8 +228,7 @@ private:
   // Tables of the current dynamic block and the stored-data transfer buffer:
   // allocated once per inflation, rebuilt in place for every block.
   struct Work {
-    TAbDfLitLenTable LitLen;
-    TAbDfDistTable Dist;
+    TAbDfBlockCodes Codes;
     TAbDfCodeLenTable CodeLen;
     uint8_t Lengths[kMaxLengths];
     uint8_t Transfer[TAbDfInBitStream::kBufferSize];
@@ -132,17 +237,17 @@ private:
   void InflateStoredBlock();
   void InflateDynamicBlock();
   void ReadLitDistCodeLengths(int aTotal);
-  void DecodeData(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist) {
+  void DecodeData(const TAbDfBlockCodes& aCodes) {
     if (FDeflate64)
-      DecodeDataT<true>(aLit, aDist);
+      DecodeDataT<true>(aCodes);
     else
-      DecodeDataT<false>(aLit, aDist);
+      DecodeDataT<false>(aCodes);
   }
-  template <bool D64> void DecodeDataT(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist);
-  template <bool D64> bool FastLoopBody(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist);
-  template <bool D64> bool FastLoop(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist);
-  template <bool D64> bool FastLoopBmi2(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist);
-  template <bool D64> bool CarefulSymbol(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist);
+  template <bool D64> void DecodeDataT(const TAbDfBlockCodes& aCodes);
+  template <bool D64> bool FastLoopBody(const TAbDfBlockCodes& aCodes);
+  template <bool D64> bool FastLoop(const TAbDfBlockCodes& aCodes);
+  template <bool D64> bool FastLoopBmi2(const TAbDfBlockCodes& aCodes);
+  template <bool D64> bool CarefulSymbol(const TAbDfBlockCodes& aCodes);
 
   TAbDfInBitStream& FIn;
   TAbDfOutputWindow& FOut;
@@ -183,9 +288,9 @@ void TAbDfDecoder::InflateDynamicBlock() {
   if (!BuildFastTable(w.CodeLen, codeLens, 19, tkCodeLen)) Fail(kOverSubscribed);
 
   ReadLitDistCodeLengths(hlit + hdist);
-  if (!BuildFastTable(w.LitLen, w.Lengths, hlit, FDeflate64 ? tkLitLen64 : tkLitLen)) Fail(kOverSubscribed);
-  if (!BuildFastTable(w.Dist, w.Lengths + hlit, hdist, FDeflate64 ? tkDist64 : tkDist)) Fail(kOverSubscribed);
-  DecodeData(w.LitLen, w.Dist);
+  if (!BuildFastTable(w.Codes.LitLen, w.Lengths, hlit, FDeflate64 ? tkLitLen64 : tkLitLen)) Fail(kOverSubscribed);
+  if (!BuildFastTable(w.Codes.Dist, w.Lengths + hlit, hdist, FDeflate64 ? tkDist64 : tkDist)) Fail(kOverSubscribed);
+  DecodeData(w.Codes);
 }
 
 void TAbDfDecoder::ReadLitDistCodeLengths(int aTotal) {
@@ -234,25 +339,25 @@ void TAbDfDecoder::ReadLitDistCodeLengths(int aTotal) {
 // ---------------------------------------------------------------------------
 
 template <bool D64>
-void TAbDfDecoder::DecodeDataT(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist) {
+void TAbDfDecoder::DecodeDataT(const TAbDfBlockCodes& aCodes) {
   for (;;) {
-    if (FIn.FBufEnd - FIn.FBufPos >= TAbDfInBitStream::kFastMargin) {
+    if (FIn.FBufEnd - FIn.FBufPos >= kFastMargin) {
 #if AB_HAVE_BMI2
-      if (kHasBmi2 ? FastLoopBmi2<D64>(aLit, aDist) : FastLoop<D64>(aLit, aDist)) return;
+      if (kHasBmi2 ? FastLoopBmi2<D64>(aCodes) : FastLoop<D64>(aCodes)) return;
 #else
-      if (FastLoop<D64>(aLit, aDist)) return;
+      if (FastLoop<D64>(aCodes)) return;
 #endif
     }
-    if (CarefulSymbol<D64>(aLit, aDist)) return;
+    if (CarefulSymbol<D64>(aCodes)) return;
   }
 }
 
 // One symbol through the bit reader's own operations. True: end of block.
 template <bool D64>
-bool TAbDfDecoder::CarefulSymbol(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist) {
-  FIn.PeekBits(aLit.MaxCodeLen + (D64 ? kLenPeekExtra64 : kLenPeekExtra32));
+bool TAbDfDecoder::CarefulSymbol(const TAbDfBlockCodes& aCodes) {
+  FIn.PeekBits(aCodes.LitLen.MaxCodeLen + (D64 ? kLenPeekExtra64 : kLenPeekExtra32));
   uint64_t bits = FIn.FBitBuffer;
-  uint32_t e = aLit.Lookup(bits);
+  uint32_t e = aCodes.LitLen.Lookup(bits);
   if (e & dfe::kLiteral) {
     FOut.AddLiteral(dfe::Literal(e));
     FIn.DiscardBits(static_cast<int32_t>(dfe::Total(e)));
@@ -266,9 +371,9 @@ bool TAbDfDecoder::CarefulSymbol(const TAbDfLitLenTable& aLit, const TAbDfDistTa
   uint32_t len = dfe::Value(e) + dfe::ExtraValue(bits, e);
   FIn.DiscardBits(static_cast<int32_t>(dfe::Total(e)));
 
-  FIn.PeekBits(aDist.MaxCodeLen + kDistPeekExtra);
+  FIn.PeekBits(aCodes.Dist.MaxCodeLen + kDistPeekExtra);
   bits = FIn.FBitBuffer;
-  e = aDist.Lookup(bits);
+  e = aCodes.Dist.Lookup(bits);
   if (e & dfe::kBad) Fail(D64 ? kBadDistSym64 : kBadDistSym);
   uint32_t dist = dfe::Value(e) + dfe::ExtraValue(bits, e);
   FIn.DiscardBits(static_cast<int32_t>(dfe::Total(e)));
@@ -279,22 +384,38 @@ bool TAbDfDecoder::CarefulSymbol(const TAbDfLitLenTable& aLit, const TAbDfDistTa
 
 // The inner loop. True: end of block; false: the buffered input ran low.
 //
-// The next symbol's table entry is looked up as soon as its bits are in the
-// accumulator (before a match is copied), so the load overlaps the copy.
-// Between two checks of the input margin at most two refills happen, each
-// reading 8 bytes and advancing at most 7: well inside kFastMargin.
+// The loop advances one step at a time: up to three literals, or up to two
+// literals and then a length/distance pair. Two limits are checked once per
+// step instead of once per symbol:
+//
+//   * input: a step refills at most kMaxRefills times, each refill loading 8
+//     bytes and advancing at most 7, so kFastMargin unread bytes cover it;
+//   * output: while the next window event (a piece due, or the partial stop)
+//     is more than kMaxStepOut bytes away, no symbol of the step can reach it.
+//     Closer to the event the same steps run with a check after every literal
+//     and match, so the event fires on exactly the symbol that reaches it.
+//
+// At the start of every step the accumulator holds at least kRefillBits bits
+// and the root entry for them is already loaded. The next step's entry is
+// looked up before a match is copied, so that load overlaps the copy.
 template <bool D64>
-AB_INLINE inline bool TAbDfDecoder::FastLoopBody(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist) {
+AB_INLINE inline bool TAbDfDecoder::FastLoopBody(const TAbDfBlockCodes& aCodes) {
   TAbDfInBitStream& bs = FIn;
   TAbDfOutputWindow& win = FOut;
   const uint8_t* in = bs.FBufPos;
-  const uint8_t* const inEnd = bs.FBufEnd;
+  if (bs.FBufEnd - in < kFastMargin) return false;
+  const uint8_t* const inLast = bs.FBufEnd - kFastMargin;  // a step may start here
   uint64_t bb = bs.FBitBuffer;
   uint32_t bl = bs.FBitsLeft;
   uint8_t* out = win.FCurrent;
-  uint8_t* event = win.EventPoint();
   uint8_t* const lowest = win.FBuffer.get();
+  uint8_t* event;
+  uint8_t* outFast;  // unchecked steps run below this
 
+  auto newEvent = [&]() AB_INLINE {
+    event = win.EventPoint();
+    outFast = event - out > kMaxStepOut ? event - kMaxStepOut : out;
+  };
   // Hands the state back before anything that may raise or move the window.
   // The look-ahead above the counted bits is dropped; the bytes it came from
   // are still unread.
@@ -304,11 +425,13 @@ AB_INLINE inline bool TAbDfDecoder::FastLoopBody(const TAbDfLitLenTable& aLit, c
     bs.FBitsLeft = bl;
     win.FCurrent = out;
   };
-  auto afterAdd = [&]() AB_INLINE {
-    save();
-    win.AfterAdd();
-    out = win.FCurrent;
-    event = win.EventPoint();
+  auto reachedEvent = [&]() AB_INLINE {
+    if (out >= event) [[unlikely]] {
+      save();
+      win.AfterAdd();
+      out = win.FCurrent;
+      newEvent();
+    }
   };
   // Tops the accumulator up to 56..63 bits. The load may bring more bits
   // than are counted; they are the true next bits, so OR-ing them in again
@@ -316,128 +439,109 @@ AB_INLINE inline bool TAbDfDecoder::FastLoopBody(const TAbDfLitLenTable& aLit, c
   auto refill = [&]() AB_INLINE {
     bb |= Load64(in) << bl;
     in += (63 - bl) >> 3;
-    bl |= 56;
+    bl |= kRefillBits;
   };
-  auto inputLow = [&]() AB_INLINE { return inEnd - in < TAbDfInBitStream::kFastMargin; };
-  // The entry's low byte is the number of bits it takes.
+  // The entry's low byte is the number of bits it takes (never above 31).
   auto consume = [&](uint32_t e) AB_INLINE {
-    bb >>= static_cast<uint8_t>(e);
-    bl -= static_cast<uint8_t>(e);
+    bb >>= (e & 63);
+    bl -= (e & 63);
   };
-  auto literal = [&](uint32_t e) AB_INLINE {
+  // A literal is stored, and may meet the event, before its bits are taken.
+  auto literal = [&](uint32_t e, auto checked) AB_INLINE {
     *out++ = dfe::Literal(e);
-    if (out >= event) [[unlikely]] afterAdd();
+    if constexpr (decltype(checked)::value) reachedEvent();
     consume(e);
   };
 
-  if (inputLow()) return false;
-  refill();
-  uint32_t e = aLit.Lookup(bb);
-  for (;;) {
+  // One step; true at the end of the block.
+  uint32_t e;
+  auto step = [&](auto checked) AB_INLINE -> bool {
     if (e & dfe::kLiteral) {
-      // 56 bits hold three literal codes of up to 15 bits each.
-      literal(e);
-      e = aLit.Lookup(bb);
+      literal(e, checked);
+      e = aCodes.LitLen.Root(bb);
       if (e & dfe::kLiteral) {
-        literal(e);
-        e = aLit.Lookup(bb);
+        literal(e, checked);
+        e = aCodes.LitLen.Root(bb);
         if (e & dfe::kLiteral) {
-          literal(e);
-          if (inputLow()) break;
+          literal(e, checked);
+          e = aCodes.LitLen.Root(bb);
           refill();
-          e = aLit.Lookup(bb);
-          continue;
+          return false;
         }
       }
-      if (inputLow()) break;
       refill();
     }
-    if (e & (dfe::kEndOfBlock | dfe::kBad)) [[unlikely]] {
-      if (e & dfe::kBad) {
+    uint32_t entry = e;
+    if (entry & dfe::kExceptional) [[unlikely]] {
+      if (entry & dfe::kSubTable) entry = aCodes.LitLen.Sub(entry, bb);
+      if (entry & dfe::kLiteral) {
+        literal(entry, checked);
+        e = aCodes.LitLen.Root(bb);
+        refill();
+        return false;
+      }
+      if (entry & dfe::kEndOfBlock) {
+        consume(entry);
+        save();
+        return true;
+      }
+      if (entry & dfe::kBad) {
         save();
         Fail(kBadLenSym);
       }
-      consume(e);
-      save();
-      return true;
     }
 
-    uint32_t len = dfe::Value(e) + dfe::ExtraValue(bb, e);
-    consume(e);
-    if constexpr (D64) {
-      // A Deflate64 length may take 31 bits, its distance 29 more.
-      if (bl < 29) refill();
+    uint32_t len = dfe::Value(entry) + dfe::ExtraValue(bb, entry);
+    consume(entry);
+    if constexpr (D64) refill();
+    uint32_t d = aCodes.Dist.Root(bb);
+    if (d & (dfe::kSubTable | dfe::kBad)) [[unlikely]] {
+      if (d & dfe::kSubTable) d = aCodes.Dist.Sub(d, bb);
+      if (d & dfe::kBad) {
+        save();
+        Fail(D64 ? kBadDistSym64 : kBadDistSym);
+      }
     }
-    e = aDist.Lookup(bb);
-    if (e & dfe::kBad) [[unlikely]] {
-      save();
-      Fail(D64 ? kBadDistSym64 : kBadDistSym);
-    }
-    uint32_t dist = dfe::Value(e) + dfe::ExtraValue(bb, e);
-    consume(e);
+    uint32_t dist = dfe::Value(d) + dfe::ExtraValue(bb, d);
+    consume(d);
     if (dist > static_cast<uint64_t>(out - lowest)) [[unlikely]] {
       save();
       Fail(kDistTooFar);
     }
-    const bool last = inputLow();
-    if (!last) {
-      refill();
-      e = aLit.Lookup(bb);
-    }
+    refill();
+    e = aCodes.LitLen.Root(bb);
+    CopyMatch(out, dist, len);
+    out += len;
+    // A Deflate64 match may be longer than the unchecked distance itself.
+    if constexpr (D64 || decltype(checked)::value) reachedEvent();
+    return false;
+  };
 
-    // The window keeps room for the longest match plus a 64-byte stride
-    // behind the current position, so the strides may overshoot the end.
-    const uint8_t* src = out - dist;
-    uint8_t* dst = out;
-    uint8_t* const end = out + len;
-    if (dist >= 16) {
-      // Each 16-byte source lies wholly behind its destination.
-      do {
-        Copy16(dst, src);
-        dst += 16;
-        src += 16;
-      } while (dst < end);
-    } else if (dist == 1) {
-      uint64_t v = 0x0101010101010101ull * src[0];
-      do {
-        std::memcpy(dst, &v, 8);
-        std::memcpy(dst + 8, &v, 8);
-        dst += 16;
-      } while (dst < end);
-    } else if (dist >= 8) {
-      do {
-        Copy8(dst, src);
-        dst += 8;
-        src += 8;
-      } while (dst < end);
+  newEvent();
+  refill();
+  e = aCodes.LitLen.Root(bb);
+  while (in <= inLast) {
+    if (out < outFast) {
+      if (step(std::false_type{})) return true;
     } else {
-      // Periods 2..7: lay down the first 8 bytes one by one, then copy 8
-      // bytes at a time from a whole number of periods back (8 to 14
-      // bytes), which lies inside what this match has already written.
-      for (int i = 0; i < 8; ++i) dst[i] = src[i];
-      const uint32_t stride = kPeriodStride[dist];
-      for (dst += 8; dst < end; dst += 8) Copy8(dst, dst - stride);
+      if (step(std::true_type{})) return true;
     }
-    out = end;
-    if (out >= event) [[unlikely]] afterAdd();
-    if (last) break;
   }
   save();
   return false;
 }
 
 template <bool D64>
-bool TAbDfDecoder::FastLoop(const TAbDfLitLenTable& aLit, const TAbDfDistTable& aDist) {
-  return FastLoopBody<D64>(aLit, aDist);
+bool TAbDfDecoder::FastLoop(const TAbDfBlockCodes& aCodes) {
+  return FastLoopBody<D64>(aCodes);
 }
 
 #if AB_HAVE_BMI2
 // The same loop where the processor has BMI2: the extra bits then come out
 // with one bzhi and one shrx instead of a mask built by shifting.
 template <bool D64>
-__attribute__((target("bmi2"))) bool TAbDfDecoder::FastLoopBmi2(const TAbDfLitLenTable& aLit,
-                                                                const TAbDfDistTable& aDist) {
-  return FastLoopBody<D64>(aLit, aDist);
+__attribute__((target("bmi2"))) bool TAbDfDecoder::FastLoopBmi2(const TAbDfBlockCodes& aCodes) {
+  return FastLoopBody<D64>(aCodes);
 }
 #endif
 

@@ -217,6 +217,9 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
       uint32_t offset = kRootSize;
       for (uint32_t p = 0; p < kRootSize; ++p) {
         if (!subBits[p]) continue;
+        // Cannot happen by the bound on kSize; kept so that a mistake there
+        // could never write past the table.
+        if (offset + (1u << subBits[p]) > static_cast<uint32_t>(aTable.kSize)) return false;
         t[Reverse(p, R)] = dfe::kSubTable | (offset << 16) | subBits[p];
         subOffset[p] = static_cast<uint16_t>(offset);
         std::fill(t + offset, t + offset + (1u << subBits[p]), dfe::kBad);
@@ -248,16 +251,15 @@ template bool BuildFastTable(TAbDfCodeLenTable&, const uint8_t*, int, TAbDfTable
 namespace {
 
 struct FixedFast {
-  TAbDfLitLenTable LitLen[2];
-  TAbDfDistTable Dist[2];
+  TAbDfBlockCodes Codes[2];
   FixedFast() {
     uint8_t lit[288], dist[32];
     for (int i = 0; i < 288; ++i) lit[i] = static_cast<uint8_t>(FixedLitLenLength(i));
     std::fill(std::begin(dist), std::end(dist), uint8_t{5});
-    BuildFastTable(LitLen[0], lit, 288, tkLitLen);
-    BuildFastTable(LitLen[1], lit, 288, tkLitLen64);
-    BuildFastTable(Dist[0], dist, 32, tkDist);
-    BuildFastTable(Dist[1], dist, 32, tkDist64);
+    BuildFastTable(Codes[0].LitLen, lit, 288, tkLitLen);
+    BuildFastTable(Codes[1].LitLen, lit, 288, tkLitLen64);
+    BuildFastTable(Codes[0].Dist, dist, 32, tkDist);
+    BuildFastTable(Codes[1].Dist, dist, 32, tkDist64);
   }
 };
 
@@ -268,7 +270,6 @@ const FixedFast& Fixed() {
 
 } // namespace
 
-const TAbDfLitLenTable& FixedLitLenFast(bool aDeflate64) { return Fixed().LitLen[aDeflate64 ? 1 : 0]; }
-const TAbDfDistTable& FixedDistFast(bool aDeflate64) { return Fixed().Dist[aDeflate64 ? 1 : 0]; }
+const TAbDfBlockCodes& FixedCodesFast(bool aDeflate64) { return Fixed().Codes[aDeflate64 ? 1 : 0]; }
 
 } // namespace ab
