@@ -103,22 +103,24 @@ constexpr uint32_t kRefillBits = 56;
 constexpr int32_t kRefillLoad = 8, kRefillAdvance = 7;
 static_assert(kRefillBits + kRefillAdvance <= 64 && kRefillBits + 8 > 63, "refill keeps 56..63 bits");
 
-// What one step of the fast loop may take between refills. A literal read
-// from the root table has at most TAbDfLitLenTable::kRootBits bits; three of
-// them and the root lookup after them fit one refill.
+// What one step of the fast loop may take between refills. A step refills
+// first; then it takes up to four literals from the root table (at most
+// TAbDfLitLenTable::kRootBits bits each) and looks the next entry up; or it
+// refills again after up to three literals, takes a length, looks the
+// distance up, refills, takes the distance and looks the next entry up.
+// The next entry needs kRootBits valid bits; bits above the counted ones are
+// true input bits or zeros, so a root entry looked up early stays right.
 constexpr uint32_t kRootLitBits = TAbDfLitLenTable::kRootBits;
-static_assert(3 * kRootLitBits + kRootLitBits <= kRefillBits, "three literals and a lookup per refill");
-// After two literals the step refills; a Deflate length and its distance
-// then fit together, a Deflate64 pair needs one more refill in between.
-static_assert(kMaxLenBits32 + kMaxDistBits32 <= kRefillBits, "a Deflate pair fits one refill");
-static_assert(kMaxLenBits64 <= kRefillBits && kMaxDistBits64 <= kRefillBits, "each Deflate64 half fits one refill");
-// A literal that goes through the subtable takes at most 15 bits after the
+static_assert(4 * kRootLitBits + kRootLitBits <= kRefillBits, "four literals and a lookup per refill");
+static_assert(kMaxLenBits32 <= kRefillBits && kMaxLenBits64 <= kRefillBits, "a length fits one refill");
+static_assert(kMaxDistBits64 + kRootLitBits <= kRefillBits, "a distance and the next lookup fit one refill");
+// A literal that goes through the subtable takes at most 15 bits after a
 // refill, leaving enough for the next root lookup.
 static_assert(kMaxCodeBits + kRootLitBits <= kRefillBits);
 
-// Refills per step: after the literals, (Deflate64: between length and
-// distance,) after the distance. The last refill's load may reach 7 bytes
-// further per earlier refill plus its own 8 bytes.
+// Refills per step: at its start, after the literals, after the length.
+// The last refill's load may reach 7 bytes further per earlier refill plus
+// its own 8 bytes.
 constexpr int32_t kMaxRefills = 3;
 constexpr int32_t kFastMargin = (kMaxRefills - 1) * kRefillAdvance + kRefillLoad;
 static_assert(kFastMargin <= TAbDfInBitStream::kBufferSize);
@@ -126,7 +128,8 @@ static_assert(kFastMargin <= TAbDfInBitStream::kBufferSize);
 // A dynamic block lists at most 286 literal/length and 32 distance lengths.
 constexpr int kMaxLengths = 286 + 32;
 
-// Output of one step: two literals and the longest Deflate match. (A longer
+// Output of one step: four literals, or two literals and the longest Deflate
+// match. (A longer
 // Deflate64 match is checked against the event on its own.)
 constexpr int32_t kMaxStepOut = 2 + 258;
 
@@ -200,6 +203,21 @@ AB_INLINE inline void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
   }
 }
 
+// The extra bits of a length or distance entry, out of the bits its code
+// starts at. With BMI2 the low bits come out with one bzhi; compilers do not
+// always find it themselves inside a function built for that target.
+template <bool Bmi2>
+AB_INLINE inline uint32_t Extra(uint64_t aBits, uint32_t e) {
+#if AB_HAVE_BMI2
+  if constexpr (Bmi2) {
+    uint64_t low;
+    asm("bzhi %q2, %1, %0" : "=r"(low) : "r"(aBits), "r"(e));
+    return static_cast<uint32_t>(low >> ((e >> 8) & 63));
+  }
+#endif
+  return dfe::ExtraValue(aBits, e);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -244,9 +262,18 @@ private:
       DecodeDataT<false>(aCodes);
   }
   template <bool D64> void DecodeDataT(const TAbDfBlockCodes& aCodes);
-  template <bool D64> bool FastLoopBody(const TAbDfBlockCodes& aCodes);
-  template <bool D64> bool FastLoop(const TAbDfBlockCodes& aCodes);
-  template <bool D64> bool FastLoopBmi2(const TAbDfBlockCodes& aCodes);
+  // How a run of the fast loop ended.
+  enum TFastStop { fsEndOfBlock, fsInputLow, fsNearEvent, fsEventDone };
+  template <bool D64, bool Checked, bool Bmi2> TFastStop FastLoopBody(const TAbDfBlockCodes& aCodes);
+  template <bool D64, bool Checked> TFastStop FastLoop(const TAbDfBlockCodes& aCodes);
+  template <bool D64, bool Checked> TFastStop FastLoopBmi2(const TAbDfBlockCodes& aCodes);
+  template <bool D64, bool Checked> TFastStop FastRun(const TAbDfBlockCodes& aCodes) {
+#if AB_HAVE_BMI2
+    return kHasBmi2 ? FastLoopBmi2<D64, Checked>(aCodes) : FastLoop<D64, Checked>(aCodes);
+#else
+    return FastLoop<D64, Checked>(aCodes);
+#endif
+  }
   template <bool D64> bool CarefulSymbol(const TAbDfBlockCodes& aCodes);
 
   TAbDfInBitStream& FIn;
@@ -341,13 +368,12 @@ void TAbDfDecoder::ReadLitDistCodeLengths(int aTotal) {
 template <bool D64>
 void TAbDfDecoder::DecodeDataT(const TAbDfBlockCodes& aCodes) {
   for (;;) {
-    if (FIn.FBufEnd - FIn.FBufPos >= kFastMargin) {
-#if AB_HAVE_BMI2
-      if (kHasBmi2 ? FastLoopBmi2<D64>(aCodes) : FastLoop<D64>(aCodes)) return;
-#else
-      if (FastLoop<D64>(aCodes)) return;
-#endif
-    }
+    // Unchecked runs far from the window's next event, checked runs up to
+    // and across it, the careful gear where the buffered input runs out.
+    TFastStop stop = FastRun<D64, false>(aCodes);
+    while (stop == fsNearEvent || stop == fsEventDone)
+      stop = stop == fsNearEvent ? FastRun<D64, true>(aCodes) : FastRun<D64, false>(aCodes);
+    if (stop == fsEndOfBlock) return;
     if (CarefulSymbol<D64>(aCodes)) return;
   }
 }
@@ -384,7 +410,7 @@ bool TAbDfDecoder::CarefulSymbol(const TAbDfBlockCodes& aCodes) {
 
 // The inner loop. True: end of block; false: the buffered input ran low.
 //
-// The loop advances one step at a time: up to three literals, or up to two
+// The loop advances one step at a time: up to four literals, or up to two
 // literals and then a length/distance pair. Two limits are checked once per
 // step instead of once per symbol:
 //
@@ -395,77 +421,90 @@ bool TAbDfDecoder::CarefulSymbol(const TAbDfBlockCodes& aCodes) {
 //     Closer to the event the same steps run with a check after every literal
 //     and match, so the event fires on exactly the symbol that reaches it.
 //
-// At the start of every step the accumulator holds at least kRefillBits bits
-// and the root entry for them is already loaded. The next step's entry is
-// looked up before a match is copied, so that load overlaps the copy.
-template <bool D64>
-AB_INLINE inline bool TAbDfDecoder::FastLoopBody(const TAbDfBlockCodes& aCodes) {
+// At the start of every step the root entry for the next bits is already
+// loaded; the step refills at once, while that load is under way. The next
+// step's entry is looked up before a match is copied, so that load overlaps
+// the copy.
+template <bool D64, bool Checked, bool Bmi2>
+AB_INLINE inline TAbDfDecoder::TFastStop TAbDfDecoder::FastLoopBody(const TAbDfBlockCodes& aCodes) {
   TAbDfInBitStream& bs = FIn;
   TAbDfOutputWindow& win = FOut;
   const uint8_t* in = bs.FBufPos;
-  if (bs.FBufEnd - in < kFastMargin) return false;
+  if (bs.FBufEnd - in < kFastMargin) return fsInputLow;
   const uint8_t* const inLast = bs.FBufEnd - kFastMargin;  // a step may start here
   uint64_t bb = bs.FBitBuffer;
   uint32_t bl = bs.FBitsLeft;
   uint8_t* out = win.FCurrent;
   uint8_t* const lowest = win.FBuffer.get();
-  uint8_t* event;
-  uint8_t* outFast;  // unchecked steps run below this
+  uint8_t* const event = win.EventPoint();
+  // Unchecked steps run while the output is below this.
+  uint8_t* const outFast = event - out > kMaxStepOut ? event - kMaxStepOut : out;
+  if (!Checked && out >= outFast) return fsNearEvent;
+  bool eventDone = false;
 
-  auto newEvent = [&]() AB_INLINE {
-    event = win.EventPoint();
-    outFast = event - out > kMaxStepOut ? event - kMaxStepOut : out;
-  };
   // Hands the state back before anything that may raise or move the window.
   // The look-ahead above the counted bits is dropped; the bytes it came from
   // are still unread.
   auto save = [&]() AB_INLINE {
+    const uint32_t n = bl & 63;
     bs.FBufPos = in;
-    bs.FBitBuffer = bb & ((uint64_t{1} << bl) - 1);
-    bs.FBitsLeft = bl;
+    bs.FBitBuffer = bb & ((uint64_t{1} << n) - 1);
+    bs.FBitsLeft = n;
     win.FCurrent = out;
   };
+  // Once the event has been met the run ends after the current step, and
+  // the next run looks at the window afresh.
   auto reachedEvent = [&]() AB_INLINE {
-    if (out >= event) [[unlikely]] {
+    if (!eventDone && out >= event) [[unlikely]] {
       save();
       win.AfterAdd();
       out = win.FCurrent;
-      newEvent();
+      eventDone = true;
     }
   };
   // Tops the accumulator up to 56..63 bits. The load may bring more bits
   // than are counted; they are the true next bits, so OR-ing them in again
   // at the next refill changes nothing.
+  //
+  // Only the low 6 bits of bl count: a step subtracts whole table entries,
+  // whose low byte is the number of bits taken (never above 31) and whose
+  // upper bits only disturb bl's upper bits, as no borrow crosses out of the
+  // low byte while it holds at least the bits taken.
   auto refill = [&]() AB_INLINE {
-    bb |= Load64(in) << bl;
-    in += (63 - bl) >> 3;
+    bb |= Load64(in) << static_cast<uint8_t>(bl);
+    in += (~bl & 63) >> 3;
     bl |= kRefillBits;
   };
-  // The entry's low byte is the number of bits it takes (never above 31).
   auto consume = [&](uint32_t e) AB_INLINE {
     bb >>= (e & 63);
-    bl -= (e & 63);
+    bl -= e;
   };
   // A literal is stored, and may meet the event, before its bits are taken.
-  auto literal = [&](uint32_t e, auto checked) AB_INLINE {
+  auto literal = [&](uint32_t e) AB_INLINE {
     *out++ = dfe::Literal(e);
-    if constexpr (decltype(checked)::value) reachedEvent();
+    if constexpr (Checked) reachedEvent();
     consume(e);
   };
 
-  // One step; true at the end of the block.
+  // One step; true at the end of the block. Each refill is placed while a
+  // table load is in flight, so its few operations stay off the chain of
+  // dependent loads and shifts that bounds the loop's speed.
   uint32_t e;
-  auto step = [&](auto checked) AB_INLINE -> bool {
+  auto step = [&]() AB_INLINE -> bool {
+    refill();
     if (e & dfe::kLiteral) {
-      literal(e, checked);
+      literal(e);
       e = aCodes.LitLen.Root(bb);
       if (e & dfe::kLiteral) {
-        literal(e, checked);
+        literal(e);
         e = aCodes.LitLen.Root(bb);
         if (e & dfe::kLiteral) {
-          literal(e, checked);
+          literal(e);
           e = aCodes.LitLen.Root(bb);
-          refill();
+          if (e & dfe::kLiteral) {
+            literal(e);
+            e = aCodes.LitLen.Root(bb);
+          }
           return false;
         }
       }
@@ -475,9 +514,8 @@ AB_INLINE inline bool TAbDfDecoder::FastLoopBody(const TAbDfBlockCodes& aCodes) 
     if (entry & dfe::kExceptional) [[unlikely]] {
       if (entry & dfe::kSubTable) entry = aCodes.LitLen.Sub(entry, bb);
       if (entry & dfe::kLiteral) {
-        literal(entry, checked);
+        literal(entry);
         e = aCodes.LitLen.Root(bb);
-        refill();
         return false;
       }
       if (entry & dfe::kEndOfBlock) {
@@ -491,10 +529,10 @@ AB_INLINE inline bool TAbDfDecoder::FastLoopBody(const TAbDfBlockCodes& aCodes) 
       }
     }
 
-    uint32_t len = dfe::Value(entry) + dfe::ExtraValue(bb, entry);
+    uint32_t len = dfe::Value(entry) + Extra<Bmi2>(bb, entry);
     consume(entry);
-    if constexpr (D64) refill();
     uint32_t d = aCodes.Dist.Root(bb);
+    refill();
     if (d & (dfe::kSubTable | dfe::kBad)) [[unlikely]] {
       if (d & dfe::kSubTable) d = aCodes.Dist.Sub(d, bb);
       if (d & dfe::kBad) {
@@ -502,46 +540,58 @@ AB_INLINE inline bool TAbDfDecoder::FastLoopBody(const TAbDfBlockCodes& aCodes) 
         Fail(D64 ? kBadDistSym64 : kBadDistSym);
       }
     }
-    uint32_t dist = dfe::Value(d) + dfe::ExtraValue(bb, d);
+    uint32_t dist = dfe::Value(d) + Extra<Bmi2>(bb, d);
     consume(d);
     if (dist > static_cast<uint64_t>(out - lowest)) [[unlikely]] {
       save();
       Fail(kDistTooFar);
     }
-    refill();
     e = aCodes.LitLen.Root(bb);
     CopyMatch(out, dist, len);
     out += len;
     // A Deflate64 match may be longer than the unchecked distance itself.
-    if constexpr (D64 || decltype(checked)::value) reachedEvent();
+    if constexpr (D64 || Checked) reachedEvent();
     return false;
   };
 
-  newEvent();
   refill();
   e = aCodes.LitLen.Root(bb);
-  while (in <= inLast) {
-    if (out < outFast) {
-      if (step(std::false_type{})) return true;
-    } else {
-      if (step(std::true_type{})) return true;
+  if constexpr (Checked) {
+    while (in <= inLast) {
+      if (step()) return fsEndOfBlock;
+      if (eventDone) {
+        save();
+        return fsEventDone;
+      }
+    }
+  } else {
+    while (in <= inLast && out < outFast) {
+      if (step()) return fsEndOfBlock;
+      if (D64 && eventDone) {
+        save();
+        return fsEventDone;
+      }
+    }
+    if (in <= inLast) {
+      save();
+      return fsNearEvent;
     }
   }
   save();
-  return false;
+  return fsInputLow;
 }
 
-template <bool D64>
-bool TAbDfDecoder::FastLoop(const TAbDfBlockCodes& aCodes) {
-  return FastLoopBody<D64>(aCodes);
+template <bool D64, bool Checked>
+TAbDfDecoder::TFastStop TAbDfDecoder::FastLoop(const TAbDfBlockCodes& aCodes) {
+  return FastLoopBody<D64, Checked, false>(aCodes);
 }
 
 #if AB_HAVE_BMI2
 // The same loop where the processor has BMI2: the extra bits then come out
 // with one bzhi and one shrx instead of a mask built by shifting.
-template <bool D64>
-__attribute__((target("bmi2"))) bool TAbDfDecoder::FastLoopBmi2(const TAbDfBlockCodes& aCodes) {
-  return FastLoopBody<D64>(aCodes);
+template <bool D64, bool Checked>
+__attribute__((target("bmi2"))) TAbDfDecoder::TFastStop TAbDfDecoder::FastLoopBmi2(const TAbDfBlockCodes& aCodes) {
+  return FastLoopBody<D64, Checked, true>(aCodes);
 }
 #endif
 

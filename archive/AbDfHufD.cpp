@@ -1,6 +1,7 @@
 #include "archive/AbDfHufD.h"
 
 #include <algorithm>
+#include <array>
 
 #include "archive/AbDfBase.h"
 #include "rtl/SysUtils.h"
@@ -28,13 +29,19 @@ namespace {
 
 // Huffman codes are defined most significant bit first, but the bits arrive
 // least significant first; table indexes use the arrival order.
+constexpr std::array<uint8_t, 256> MakeByteReverse() {
+  std::array<uint8_t, 256> t{};
+  for (int i = 0; i < 256; ++i)
+    for (int b = 0; b < 8; ++b)
+      if (i & (1 << b)) t[i] |= static_cast<uint8_t>(0x80 >> b);
+  return t;
+}
+constexpr std::array<uint8_t, 256> kByteReverse = MakeByteReverse();
+
+// The low aLen (0..16) bits of aCode in reverse order.
 inline uint32_t Reverse(uint32_t aCode, int aLen) {
-  uint32_t r = 0;
-  for (int i = 0; i < aLen; ++i) {
-    r = (r << 1) | (aCode & 1);
-    aCode >>= 1;
-  }
-  return r;
+  uint32_t r16 = (static_cast<uint32_t>(kByteReverse[aCode & 0xFF]) << 8) | kByteReverse[(aCode >> 8) & 0xFF];
+  return r16 >> (16 - aLen);
 }
 
 // Canonical codes: the first code of each length follows from the counts of

@@ -114,7 +114,9 @@ inline uint8_t Literal(uint32_t e) { return static_cast<uint8_t>(e >> 16); }
 // The shift count may take the whole second byte: for an entry with extra
 // bits the flag bits above the code length are clear.
 inline uint32_t ExtraValue(uint64_t aBits, uint32_t e) {
-  return static_cast<uint32_t>((aBits & ((uint64_t{1} << (e & 63)) - 1)) >> ((e >> 8) & 63));
+  // Written so that compilers find BMI2's bzhi where the target has it.
+  const uint32_t total = e & 0xFF;
+  return static_cast<uint32_t>((aBits & ~(~uint64_t{0} << total)) >> ((e >> 8) & 0x0F));
 }
 } // namespace dfe
 
