@@ -156,7 +156,7 @@ constexpr uint8_t kCarryShift[8] = {0, 8, 16, 8, 32, 16, 32, 48};  // 8 * (d - 8
 // copy works in whole words and may write up to kCopyOvershoot bytes past
 // the match; the window keeps that much spare room.
 constexpr int32_t kMinMatch = 3;
-constexpr int32_t kCopyOvershoot = 32 - kMinMatch;
+constexpr int32_t kCopyOvershoot = 48 - kMinMatch;
 static_assert(TAbDfOutputWindow::kCopySlack >= kCopyOvershoot);
 
 AB_INLINE inline void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
@@ -166,9 +166,10 @@ AB_INLINE inline void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
     const uint8_t* src = dst - dist;
     Copy16(dst, src);
     Copy16(dst + 16, src + 16);
-    if (len > 32) [[unlikely]] {
-      dst += 32;
-      src += 32;
+    Copy16(dst + 32, src + 32);
+    if (len > 48) [[unlikely]] {
+      dst += 48;
+      src += 48;
       do {
         Copy16(dst, src);
         dst += 16;

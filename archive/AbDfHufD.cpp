@@ -203,7 +203,12 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
   uint32_t next[16];
   if (!FirstCodes(count, maxLen, next)) return false;
   aTable.MaxCodeLen = maxLen;
-  std::fill(t, t + kRootSize, dfe::kBad);
+  // A complete code writes every slot itself; only the unused bit patterns
+  // of an incomplete one need the no-symbol entry first.
+  uint32_t space = 0;
+  for (int l = 1; l <= MaxLen; ++l) space += static_cast<uint32_t>(count[l]) << (MaxLen - l);
+  const bool complete = space == (1u << MaxLen);
+  if (!complete) std::fill(t, t + kRootSize, dfe::kBad);
 
   uint16_t codes[Symbols];
   for (int s = 0; s < aCount; ++s)
@@ -229,7 +234,7 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
         if (offset + (1u << subBits[p]) > static_cast<uint32_t>(aTable.kSize)) return false;
         t[Reverse(p, R)] = dfe::kSubTable | (offset << 16) | subBits[p];
         subOffset[p] = static_cast<uint16_t>(offset);
-        std::fill(t + offset, t + offset + (1u << subBits[p]), dfe::kBad);
+        if (!complete) std::fill(t + offset, t + offset + (1u << subBits[p]), dfe::kBad);
         offset += 1u << subBits[p];
       }
       for (int s = 0; s < aCount; ++s) {

@@ -61,7 +61,7 @@ public:
 
   // Room past the longest match for the decoder's word-sized copies, which
   // may write past a match's end (the decoder checks its own need for it).
-  static constexpr int32_t kCopySlack = 32;
+  static constexpr int32_t kCopySlack = 48;
   static constexpr int32_t kSlideCount = 32768;
 
 private:
