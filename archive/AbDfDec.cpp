@@ -3,14 +3,28 @@
 //
 // The symbol decoder has two gears. The fast loop keeps the bit accumulator,
 // the input pointer and the output pointer in registers and runs while at
-// least TAbDfInBitStream::kFastMargin input bytes remain: it refills the
-// accumulator with one unaligned 8-byte load (never past the buffered
-// input), decodes up to two literals per refill, takes a length's and a
-// distance's extra bits straight out of the accumulator, and copies matches
-// 16 or 8 bytes at a time into the window, which keeps spare room behind
-// every match for exactly that. Its only per-symbol check of the window is
-// one pointer compare against the window's next event (a piece due to be
-// written, or the partial-size stop).
+// least kFastMargin input bytes remain. It works in steps of up to four
+// literals, or up to two literals and a match; every bound it relies on (bits
+// per refill, bytes per step of input and of output, the copies' overshoot)
+// is derived from the format's limits below and checked at compile time.
+//
+//   * Refills OR one unaligned 8-byte load into a 64-bit accumulator, with
+//     no branch, and are placed where a table load is under way, so that the
+//     chain of dependent loads and shifts per symbol stays as short as the
+//     table lookups themselves.
+//   * Table entries carry all a symbol needs: the literal, or the length or
+//     distance base with the code's length and the total bits to take. The
+//     extra bits come out of the same accumulator with one mask and shift.
+//   * Matches are copied in whole words into the window, which keeps spare
+//     room past the longest match: 16 bytes at a time from 16 bytes back or
+//     further, 8 from 8..15 back, and for shorter distances the repeating
+//     pattern is built in a register and stored, never read back.
+//   * The window's next event (a piece due to be written, or the partial
+//     stop) is checked once per step while it is further away than a step
+//     can write; closer to it a checked run looks after every literal and
+//     match, so the event fires on exactly the symbol that reaches it.
+//   * Where the processor has BMI2 (asked once), the same loop is built for
+//     it: shifts by a register without flags, bzhi for the extra bits.
 //
 // Near the end of the buffered input the careful gear decodes one symbol at
 // a time through the bit reader's own operations, which know how to read the
@@ -35,6 +49,7 @@
 #include "archive/AbDfHufD.h"
 #include "archive/AbDfOutW.h"
 #include "archive/AbDfStrm.h"
+#include "archive/AbEndian.h"
 #include "archive/AbExcept.h"
 
 namespace ab {
@@ -291,7 +306,7 @@ void TAbDfDecoder::InflateStoredBlock() {
   FIn.AlignToByte();
   uint8_t head[4];
   FIn.ReadBuffer(head, 4);
-  uint32_t len = head[0] | (head[1] << 8), nlen = head[2] | (head[3] << 8);
+  uint32_t len = AbGetLE16(head), nlen = AbGetLE16(head + 2);
   if (nlen != (~len & 0xFFFF)) Fail(kBadStored);
   // Piece by piece: a piece that cannot be read whole never reaches the
   // output, which keeps the output of a truncated stored block predictable.
