@@ -143,6 +143,8 @@ struct TAbDfFastTable {
   static constexpr int kSubBound =
       MaxLen > RootBits ? std::min(Symbols * kSubWidest, Symbols + (MaxLen - RootBits) * (kSubWidest - 1)) : 0;
   static constexpr int kSize = (1 << RootBits) + kSubBound;
+  // A subtable link keeps its offset in the entry's upper 16 bits.
+  static_assert(kSize <= 0x10000, "subtable offsets fit an entry");
   uint32_t Entries[kSize];
   int32_t MaxCodeLen;  // longest code present, 0 when there is none
 
