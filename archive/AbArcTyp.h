@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "rtl/Classes.h"
+#include "rtl/FileSys.h"
 #include "rtl/DateUtils.h"
 
 namespace ab {
@@ -295,8 +296,13 @@ public:
 
   // Failure classification of the extraction loop.
   static void ClassifyException(const std::exception& E, TAbErrorClass& ErrorClass, int& ErrorCode);
-  // Creates Path and every missing folder above it; EInOutError on failure.
+  // Creates Path and every missing folder above it; EInOutError on failure,
+  // with the reason of the folder that could not be made.
   static void CreateFolderPath(const std::string& Path);
+  // A folder item's time: set at once outside the selection loop, and in the
+  // loop once every item has been written (writing into a folder moves its
+  // time).
+  void SetFolderTimeLater(const std::string& Folder, const rtl::TFileTime& Time);
 
 protected:
   virtual void ExtractItemAt(int Index, const std::string& UseName) = 0;
@@ -341,6 +347,7 @@ protected:
   // the first in a folder do not examine the same path again.
   bool FFolderCacheOn = false;
   std::unordered_set<std::string> FVerifiedFolders;
+  std::vector<std::pair<std::string, rtl::TFileTime>> FPendingFolderTimes;
 
 private:
   void InitFromStream(TStream* AStream, const std::string& ArchiveName);

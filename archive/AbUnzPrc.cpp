@@ -7,6 +7,7 @@
 #include "archive/AbDfBase.h"
 #include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
+#include "archive/AbEndian.h"
 #include "archive/AbExcept.h"
 #include "archive/AbLZMA.h"
 #include "archive/AbPPMd.h"
@@ -16,6 +17,7 @@
 #include "archive/AbUnzOutStm.h"
 #include "archive/AbUtils.h"
 #include "rtl/FileSys.h"
+#include "rtl/Text.h"
 
 namespace ab {
 
@@ -199,9 +201,29 @@ bool IsSupportedMethod(uint8_t Method) {
   }
 }
 
+} // namespace
+
+std::vector<std::string> PasswordForms(const std::string& Typed) {
+  std::vector<std::string> forms{Typed};
+  const bool plainAscii = std::all_of(Typed.begin(), Typed.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+  if (plainAscii || rtl::SanitizeUtf8(Typed) != Typed) return forms;
+  const auto unmapped = [](const std::string& s) { return std::count(s.begin(), s.end(), '?'); };
+  for (int page : {rtl::AnsiCodePage(), rtl::OemCodePage()}) {
+    std::string form = rtl::Utf8ToCodePage(Typed, page);
+    // A form that lost characters is not what anyone typed.
+    if (unmapped(form) != unmapped(Typed)) continue;
+    if (std::find(forms.begin(), forms.end(), form) == forms.end()) forms.push_back(std::move(form));
+  }
+  return forms;
+}
+
+namespace {
+
 // The encrypted item's input: the password dialogue over the subset stream.
-// Each attempt reads the same 12-byte header again (a rejected header moves
-// the subset back); the subset is freed on every failure path.
+// Each attempt tries every form of the password and reads the same 12-byte
+// header again for each (a rejected header moves the subset back); one
+// attempt counts once against the retries. The subset is freed on every
+// failure path.
 std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive& Archive, std::unique_ptr<rtl::TStream> Subset,
                                                     uint32_t CheckValue) {
   int tries = 0;
@@ -209,13 +231,14 @@ std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive& Archive, std:
   EnsurePassword(Archive, tries, abort);
   for (;;) {
     if (abort) throw EAbUserAbort();
-    auto decrypt = std::make_unique<TAbDfDecryptStream>(Subset.get(), static_cast<int32_t>(CheckValue), Archive.Password());
-    if (decrypt->IsValid()) {
-      decrypt->SetOwnsStream(true);
-      Subset.release();
-      return decrypt;
+    for (const std::string& form : PasswordForms(Archive.Password())) {
+      auto decrypt = std::make_unique<TAbDfDecryptStream>(Subset.get(), static_cast<int32_t>(CheckValue), form);
+      if (decrypt->IsValid()) {
+        decrypt->SetOwnsStream(true);
+        Subset.release();
+        return decrypt;
+      }
     }
-    decrypt.reset();
     ++tries;
     if (Archive.PasswordRetries() < tries) throw EAbZipInvalidPassword();
     AskForPassword(Archive, abort);
@@ -315,15 +338,7 @@ void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InSt
     default: DecodeCompressedItem(Archive, Item, InStream, out); break;
   }
 
-  if (Item.CRC32() != out.CRC32()) {
-    if (Archive.OnProcessItemFailure) {
-      EAbZipBadCRC e;
-      Archive.SetLastFailureMessage(e.Message());
-      Archive.OnProcessItemFailure(&Archive, &Item, ptExtract, ecArvelo, e.ErrorCode);
-      return;
-    }
-    throw EAbZipBadCRC();
-  }
+  if (Item.CRC32() != out.CRC32()) throw EAbZipBadCRC();
   // A matching CRC over fewer bytes than declared is still a short item.
   if (out.BytesWritten() != Item.UncompressedSize()) throw EAbSizeMismatch();
 }
@@ -332,18 +347,91 @@ void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InSt
 // Hooks
 // ===========================================================================
 
-void ApplyItemTimeAndAttributes(const TAbZipItem& Item, const std::string& Name) {
-  rtl::TDateTime when;
-  if (TryUnpackDosDateTime(Item.LastModFileDate(), Item.LastModFileTime(), when)) rtl::FileSetDate(Name, when);
-  uint32_t unixMode = Item.UnixPermissions();
-  if (Item.IsDirectory()) {
-    // A folder keeps its owner's access, so that the items after it can be
-    // written into it whatever the archive says.
-    if (unixMode) unixMode |= 0700;
-    rtl::FileSetAttr(Name, 0, unixMode);
-    return;
+namespace {
+
+// Extra-field records that carry exact times.
+constexpr uint16_t kNtfsTimesSubfieldID = 0x000A;
+constexpr uint16_t kNtfsTimesTag = 0x0001;     // modification, access, creation
+constexpr uint16_t kNtfsTimesTagSize = 24;     // three 64-bit FILETIMEs
+constexpr uint16_t kNtfsReservedSize = 4;
+constexpr uint16_t kUnixTimeSubfieldID = 0x5455;
+constexpr uint8_t kUnixTimeHasModification = 0x01;
+constexpr uint16_t kUnixTimeModificationEnd = 5;  // flags byte, 32-bit time
+// FILETIME counts 100 ns from 1601-01-01 UTC.
+constexpr int64_t kFileTimeTicksPerSecond = 10000000;
+constexpr int64_t kFileTimeEpochOffsetSeconds = 11644473600;  // 1601 to 1970
+static_assert(kNtfsTimesTagSize == 3 * 8, "three FILETIMEs");
+static_assert(kFileTimeEpochOffsetSeconds == (369 * 365 + 89) * 86400LL, "369 years with 89 leap days");
+
+bool NtfsModificationTime(const TAbExtraField& Extra, rtl::TFileTime& Time) {
+  const uint8_t* data;
+  uint16_t size;
+  if (!Extra.Get(kNtfsTimesSubfieldID, data, size) || size < kNtfsReservedSize) return false;
+  TAbLEReader r(data + kNtfsReservedSize, size - kNtfsReservedSize);
+  while (r.Remaining() >= 4) {
+    uint16_t tag = r.U16(), tagSize = r.U16();
+    if (tagSize > r.Remaining()) return false;
+    if (tag == kNtfsTimesTag && tagSize >= kNtfsTimesTagSize) {
+      uint64_t ticks = r.U64();
+      if (ticks == 0) return false;
+      Time.Seconds = static_cast<int64_t>(ticks / kFileTimeTicksPerSecond) - kFileTimeEpochOffsetSeconds;
+      Time.Nanoseconds = static_cast<uint32_t>(ticks % kFileTimeTicksPerSecond) * 100u;
+      return true;
+    }
+    r.Skip(tagSize);
   }
-  rtl::FileSetAttr(Name, Item.NativeFileAttributes(), unixMode);
+  return false;
+}
+
+bool UnixModificationTime(const TAbExtraField& Extra, rtl::TFileTime& Time) {
+  const uint8_t* data;
+  uint16_t size;
+  if (!Extra.Get(kUnixTimeSubfieldID, data, size) || size < kUnixTimeModificationEnd) return false;
+  if (!(data[0] & kUnixTimeHasModification)) return false;
+  // Unsigned, as the writers of 64-bit systems mean it past 2038.
+  Time.Seconds = AbGetLE32(data + 1);
+  Time.Nanoseconds = 0;
+  return true;
+}
+
+} // namespace
+
+bool ItemModificationTime(const TAbZipItem& Item, rtl::TFileTime& Time) {
+  if (NtfsModificationTime(Item.ExtraField(), Time) || UnixModificationTime(Item.ExtraField(), Time)) return true;
+  rtl::TDateTime when;
+  return TryUnpackDosDateTime(Item.LastModFileDate(), Item.LastModFileTime(), when) &&
+         rtl::LocalTimeToFileTime(when, Time);
+}
+
+bool IsLinkItem(const TAbZipItem& Item) {
+  constexpr uint32_t kUnixFileType = 0170000, kUnixLink = 0120000;
+  return Item.HostSystem() == hsUnix && ((Item.ExternalFileAttributes() >> 16) & kUnixFileType) == kUnixLink;
+}
+
+bool LinkStaysInside(const std::string& Base, const std::string& LinkName, const std::string& Target) {
+  if (Target.empty() || Target.find('\0') != std::string::npos || Target[0] == rtl::PathDelim) return false;
+  const std::string base = rtl::IncludeTrailingPathDelimiter(Base);
+  if (Base.empty() || LinkName.compare(0, base.size(), base) != 0) return false;
+  // How deep below Base the link's folder is.
+  size_t depth = 0;
+  for (size_t p = LinkName.find(rtl::PathDelim, base.size()); p != std::string::npos;
+       p = LinkName.find(rtl::PathDelim, p + 1))
+    ++depth;
+  bool afterName = false;
+  size_t start = 0;
+  while (start <= Target.size()) {
+    size_t end = Target.find(rtl::PathDelim, start);
+    if (end == std::string::npos) end = Target.size();
+    const std::string part = Target.substr(start, end - start);
+    if (part == "..") {
+      if (afterName || depth == 0) return false;
+      --depth;
+    } else if (!part.empty() && part != ".") {
+      afterName = true;
+    }
+    start = end + 1;
+  }
+  return true;
 }
 
 namespace {
@@ -351,11 +439,27 @@ namespace {
 // The same for a file item, on the file just written while it is still
 // open: the result is the one the name-based calls give after closing, with
 // no path looked up again.
-void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::TFileStream& File) {
-  rtl::TDateTime when;
-  if (TryUnpackDosDateTime(Item.LastModFileDate(), Item.LastModFileTime(), when))
-    rtl::FileSetDateHandle(File.Handle(), when);
-  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), Item.UnixPermissions());
+void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::TReplacingFileStream& File) {
+  rtl::TFileTime when;
+  if (ItemModificationTime(Item, when)) rtl::FileSetTimeHandle(File.Handle(), when);
+  // The file was made by this process a moment ago: its mode is known.
+  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), Item.UnixPermissions(), rtl::NewFileMode());
+}
+
+// The longest link text a system takes (PATH_MAX less its NUL).
+constexpr int64_t kMaxLinkTarget = 4095;
+
+// A link entry becomes a link when its target stays inside the base folder;
+// anything else is an unsafe name and nothing is made for it.
+void ExtractLinkItem(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& In, const std::string& NewName) {
+  if (Item.UncompressedSize() > kMaxLinkTarget) throw EAbUnsafeName(Item.FileName());
+  rtl::TMemoryStream text;
+  DecodeItemData(Archive, Item, In, text);
+  const std::string target = text.DataString();
+  if (!LinkStaysInside(Archive.BaseDirectory(), NewName, target)) throw EAbUnsafeName(Item.FileName() + " -> " + target);
+  rtl::CreateSymLink(target, NewName);
+  rtl::TFileTime when;
+  if (ItemModificationTime(Item, when)) rtl::FileSetTime(NewName, when);
 }
 
 } // namespace
@@ -365,24 +469,40 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string
   auto& item = *static_cast<TAbZipItem*>(AItem);
   if (item.IsDirectory()) {
     TAbArchive::CreateFolderPath(NewName);
-    ApplyItemTimeAndAttributes(item, NewName);
+    // Writing the items inside would move the folder's time again, so the
+    // archive sets it once they are all written.
+    uint32_t unixMode = item.UnixPermissions();
+    if (unixMode) rtl::FileSetAttr(NewName, 0, unixMode | 0700);
+    rtl::TFileTime when;
+    if (ItemModificationTime(item, when)) archive.SetFolderTimeLater(NewName, when);
     return;
   }
   std::unique_ptr<rtl::TStream> in = OpenItemData(archive, item);
-  rtl::TFileStream out(NewName, rtl::fmCreate);
+  if (IsLinkItem(item) && rtl::SymLinksSupported()) {
+    ExtractLinkItem(archive, item, *in, NewName);
+    return;
+  }
+  // Where links cannot be made, a link entry is a file holding its text.
+  rtl::TReplacingFileStream out(NewName);
   try {
     DecodeItemData(archive, item, *in, out);
+  } catch (const EAbZipBadCRC&) {
+    // The one rule for damaged data: a caller that listens for failed items
+    // gets the damaged file to look at, under the item's name and time,
+    // besides the failure; a caller that does not gets the old file back.
+    if (archive.OnProcessItemFailure) {
+      ApplyFileTimeAndAttributes(item, out);
+      out.Commit();
+    }
+    throw;
   } catch (const EAbUserAbort&) {
     archive.SetStatus(asInvalid);
-    rtl::DeleteFile(NewName);
-    throw;
-  } catch (...) {
-    rtl::DeleteFile(NewName);
     throw;
   }
   // Nothing is written after this, so the time set now is the one the file
   // keeps when it is closed.
   ApplyFileTimeAndAttributes(item, out);
+  out.Commit();
 }
 
 void ExtractItemToStream(TObject* Sender, TAbArchiveItem* AItem, rtl::TStream* OutStream) {
