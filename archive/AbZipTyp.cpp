@@ -406,7 +406,7 @@ void TAbZipItem::LoadFromStream(TStream& Stream) {
   if (FDiskNameIsFileName) {
     FDiskFileName.reset();
   } else {
-    std::string disk = FFileName;
+    std::string disk = FFileName.Str();
     std::replace(disk.begin(), disk.end(), '\\', rtl::PathDelim);
     SetDiskFileName(disk);
   }

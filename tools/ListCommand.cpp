@@ -7,9 +7,15 @@
 // 12-byte header of traditional encryption, or the salt, check value and
 // authentication code of AES, are not part of what compression achieved,
 // and an AES item shows the method its extra field names.
+//
+// A table is made in two passes over the archive's own items, the first for
+// the totals that set the column widths, the second printing each row, and
+// goes out in pieces: listing half a million items costs no more memory than
+// the directory itself.
 #include <cinttypes>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/AbEndian.h"
@@ -33,14 +39,6 @@ constexpr uint16_t kAesExtraSize = 7;
 // 10-byte authentication code.
 constexpr int64_t kAesSaltSize[] = {0, 8, 12, 16};
 constexpr int64_t kAesFixedOverhead = 2 + 10;
-
-struct TRow {
-  std::string method;
-  int64_t size, packed;
-  uint16_t date, time;
-  uint32_t crc;
-  std::string name;
-};
 
 std::string MethodName(int method, const ab::TAbZipItem& item) {
   switch (method) {
@@ -66,30 +64,70 @@ std::string MethodName(int method, const ab::TAbZipItem& item) {
   }
 }
 
+// What one table row shows of an item, worked out again for each pass
+// over the directory rather than kept: a table of half a million items
+// costs no more than the archive's own list.
+struct TRow {
+  int method;
+  int64_t size, packed;
+};
+
 TRow RowOf(const ab::TAbZipItem& item) {
-  TRow r;
-  int method = item.CompressionMethod();
-  r.packed = item.CompressedSize();
+  TRow r{item.CompressionMethod(), item.UncompressedSize(), item.CompressedSize()};
   if (item.IsEncrypted()) {
     const uint8_t* aes;
     uint16_t aesSize;
-    if (method == kAesMethod && item.ExtraField().Get(kAesExtraID, aes, aesSize) && aesSize >= kAesExtraSize) {
-      method = AbGetLE16(aes + 5);
+    if (r.method == kAesMethod && item.ExtraField().Get(kAesExtraID, aes, aesSize) && aesSize >= kAesExtraSize) {
+      r.method = AbGetLE16(aes + 5);
       const uint8_t strength = aes[4];
       r.packed -= (strength < 4 ? kAesSaltSize[strength] : 0) + kAesFixedOverhead;
-    } else if (method != kAesMethod) {
+    } else if (r.method != kAesMethod) {
       r.packed -= kTraditionalHeaderSize;
     }
     if (r.packed < 0) r.packed = 0;
   }
-  r.method = MethodName(method, item) + (item.IsEncrypted() ? "*" : "");
-  r.size = item.UncompressedSize();
-  r.date = item.LastModFileDate();
-  r.time = item.LastModFileTime();
-  r.crc = item.CRC32();
-  r.name = ShownName(item);
   return r;
 }
+
+// The table text goes out in pieces of this size, so that only one piece
+// is ever held.
+constexpr size_t kOutChunk = 64 * 1024;
+
+class TChunkedOut {
+ public:
+  ~TChunkedOut() { Flush(); }
+  TChunkedOut& operator<<(std::string_view s) {
+    FText += s;
+    if (FText.size() >= kOutChunk) Flush();
+    return *this;
+  }
+  void Flush() {
+    if (!FText.empty()) Out(FText);
+    FText.clear();
+  }
+
+ private:
+  std::string FText;
+};
+
+// The items a listing shows, in archive order.
+class TListed {
+ public:
+  TListed(ab::TAbZipArchive& zip, TItemSelection& selection) : FZip(zip), FChosen(static_cast<size_t>(zip.Count())) {
+    for (int i = 0; i < zip.Count(); ++i)
+      if (selection.Selects(zip.GetItem(i)->FileName())) FChosen[static_cast<size_t>(i)] = true, ++FCount;
+  }
+  size_t Count() const { return FCount; }
+  template <typename F> void ForEach(F&& f) const {
+    for (int i = 0; i < FZip.Count(); ++i)
+      if (FChosen[static_cast<size_t>(i)]) f(*FZip.GetItem(i));
+  }
+
+ private:
+  ab::TAbZipArchive& FZip;
+  std::vector<bool> FChosen;
+  size_t FCount = 0;
+};
 
 // unzip's rounding: the saving in tenths of a percent, rounded half up.
 int Ratio(int64_t size, int64_t packed) {
@@ -115,38 +153,44 @@ std::string DateTime(uint16_t d, uint16_t t) {
 
 std::string FileCount(size_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); }
 
-void ShortTable(const std::vector<TRow>& rows) {
+void ShortTable(const TListed& listed, TChunkedOut& out) {
   int64_t total = 0;
-  for (const auto& r : rows) total += r.size;
+  listed.ForEach([&](const ab::TAbZipItem& item) { total += item.UncompressedSize(); });
   const int w = std::max(9, Digits(total));
   const std::string rule(static_cast<size_t>(w), '-');
-  std::string out = Pad("Length", w - 1) + "      Date    Time    Name\n" + rule + "  ---------- -----   ----\n";
-  for (const auto& r : rows) out += Pad(std::to_string(r.size), w) + "  " + DateTime(r.date, r.time) + "   " + r.name + "\n";
-  out += rule + "                     -------\n";
-  out += Pad(std::to_string(total), w) + "                     " + FileCount(rows.size()) + "\n";
-  Out(out);
+  out << Pad("Length", w - 1) << "      Date    Time    Name\n" << rule << "  ---------- -----   ----\n";
+  listed.ForEach([&](const ab::TAbZipItem& item) {
+    out << Pad(std::to_string(item.UncompressedSize()), w) << "  "
+        << DateTime(item.LastModFileDate(), item.LastModFileTime()) << "   " << ShownName(item) << "\n";
+  });
+  out << rule << "                     -------\n";
+  out << Pad(std::to_string(total), w) << "                     " << FileCount(listed.Count()) << "\n";
 }
 
-void VerboseTable(const std::vector<TRow>& rows) {
+void VerboseTable(const TListed& listed, TChunkedOut& out) {
   int64_t total = 0, totalPacked = 0;
-  for (const auto& r : rows) total += r.size, totalPacked += r.packed;
+  listed.ForEach([&](const ab::TAbZipItem& item) {
+    const TRow r = RowOf(item);
+    total += r.size, totalPacked += r.packed;
+  });
   const int ws = std::max(8, Digits(total)), wp = std::max(7, Digits(totalPacked)) + 1;
   const std::string rs(static_cast<size_t>(ws), '-'), rp(static_cast<size_t>(wp - 1), '-');
   const std::string gap(28, ' ');
-  std::string out = Pad("Length", ws) + "  " + Pad("Method", 7, true) + Pad("Size", wp) +
-                    " Cmpr    Date    Time   CRC-32   Name\n" + rs + "  ------ " + Pad(rp, wp) +
-                    " ---- ---------- ----- --------  ----\n";
+  out << Pad("Length", ws) << "  " << Pad("Method", 7, true) << Pad("Size", wp)
+      << " Cmpr    Date    Time   CRC-32   Name\n" << rs << "  ------ " << Pad(rp, wp)
+      << " ---- ---------- ----- --------  ----\n";
   char crc[16];
-  for (const auto& r : rows) {
-    std::snprintf(crc, sizeof crc, "%08x", r.crc);
-    out += Pad(std::to_string(r.size), ws) + "  " + Pad(r.method, 7, true) + Pad(std::to_string(r.packed), wp) + " " +
-           Pad(std::to_string(Ratio(r.size, r.packed)), 3) + "% " + DateTime(r.date, r.time) + " " + crc + "  " +
-           r.name + "\n";
-  }
-  out += rs + "         " + Pad(rp, wp) + "  ---" + gap + "-------\n";
-  out += Pad(std::to_string(total), ws) + "         " + Pad(std::to_string(totalPacked), wp) + " " +
-         Pad(std::to_string(Ratio(total, totalPacked)), 3) + "%" + gap + FileCount(rows.size()) + "\n";
-  Out(out);
+  listed.ForEach([&](const ab::TAbZipItem& item) {
+    const TRow r = RowOf(item);
+    std::snprintf(crc, sizeof crc, "%08x", item.CRC32());
+    out << Pad(std::to_string(r.size), ws) << "  "
+        << Pad(MethodName(r.method, item) + (item.IsEncrypted() ? "*" : ""), 7, true)
+        << Pad(std::to_string(r.packed), wp) << " " << Pad(std::to_string(Ratio(r.size, r.packed)), 3) << "% "
+        << DateTime(item.LastModFileDate(), item.LastModFileTime()) << " " << crc << "  " << ShownName(item) << "\n";
+  });
+  out << rs << "         " << Pad(rp, wp) << "  ---" << gap << "-------\n";
+  out << Pad(std::to_string(total), ws) << "         " << Pad(std::to_string(totalPacked), wp) << " "
+      << Pad(std::to_string(Ratio(total, totalPacked)), 3) << "%" << gap << FileCount(listed.Count()) << "\n";
 }
 
 std::string CommentText(const ab::TAbZipArchive& zip) {
@@ -180,21 +224,18 @@ int List(const Options& opt) {
     return esSuccess;
   }
   TItemSelection selection(opt);
-  std::vector<TRow> rows;
-  for (int i = 0; i < zip.Count(); ++i) {
-    ab::TAbZipItem& item = *zip.GetItem(i);
-    if (selection.Selects(item.FileName())) rows.push_back(RowOf(item));
-  }
-  if (opt.listStyle == TListStyle::lsNamesOnly) {
-    std::string out;
-    for (const auto& r : rows) out += r.name + "\n";
-    Out(out);
-  } else {
-    Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
-    if (opt.listStyle == TListStyle::lsVerbose)
-      VerboseTable(rows);
-    else
-      ShortTable(rows);
+  const TListed listed(zip, selection);
+  {
+    TChunkedOut out;
+    if (opt.listStyle == TListStyle::lsNamesOnly) {
+      listed.ForEach([&](const ab::TAbZipItem& item) { out << ShownName(item) << "\n"; });
+    } else {
+      out << "Archive:  " << Printable(opt.archive) << "\n" << CommentText(zip);
+      if (opt.listStyle == TListStyle::lsVerbose)
+        VerboseTable(listed, out);
+      else
+        ShortTable(listed, out);
+    }
   }
   return selection.ReportUnmatched() ? esNoMatch : esSuccess;
 }
