@@ -1,0 +1,201 @@
+// AbZipAes: the 0x9901 field and the AES decrypting stream. See the header.
+#include "archive/AbZipAes.h"
+
+#include <gcrypt.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/AbEndian.h"
+#include "archive/AbExcept.h"
+#include "archive/AbZipTyp.h"
+
+namespace ab {
+
+namespace {
+
+constexpr int kAesBlock = 16;
+// Keystream made per batch: 64 KiB, 4096 counter blocks, one ECB call.
+constexpr size_t kBatchBlocks = 4096;
+constexpr size_t kBatchBytes = kBatchBlocks * kAesBlock;
+constexpr int kMaxKeySize = 32;
+constexpr int kMaxSaltSize = 16;
+constexpr int kSha1Size = 20;
+constexpr uint16_t kAesFieldSize = 7;
+static_assert(kMaxKeySize == 8 + 8 * 3 && kMaxSaltSize == 4 + 4 * 3, "strength 3 is the largest");
+static_assert(Ab_WinZipAesAuthCodeSize <= kSha1Size, "the code is a prefix of the HMAC");
+
+[[noreturn]] void RaiseGcrypt(gcry_error_t Err) {
+  throw rtl::Exception(std::string("AES: ") + gcry_strerror(Err));
+}
+
+void Check(gcry_error_t Err) {
+  if (Err) RaiseGcrypt(Err);
+}
+
+// libgcrypt wants to be told once that the application has set it up. The
+// engine uses no secure memory (passwords live in ordinary strings anyway).
+void InitGcrypt() {
+  static const bool done = [] {
+    if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
+      gcry_check_version(nullptr);
+      gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+      gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    }
+    return true;
+  }();
+  (void)done;
+}
+
+int CipherAlgo(uint8_t Strength) {
+  switch (Strength) {
+    case 1: return GCRY_CIPHER_AES128;
+    case 2: return GCRY_CIPHER_AES192;
+    default: return GCRY_CIPHER_AES256;
+  }
+}
+
+} // namespace
+
+bool GetZipAesInfo(const TAbZipItem& Item, TAbZipAesInfo& Info) {
+  const uint8_t* p;
+  uint16_t size;
+  if (!Item.ExtraField().Get(Ab_WinZipAesSubfieldID, p, size) || size < kAesFieldSize) return false;
+  TAbLEReader r(p, size);
+  Info.VendorVersion = r.U16();
+  const uint16_t vendor = r.U16();
+  Info.Strength = r.U8();
+  Info.Method = r.U16();
+  return vendor == Ab_WinZipAesVendorId &&
+         (Info.VendorVersion == Ab_WinZipAesVersion1 || Info.VendorVersion == Ab_WinZipAesVersion2) &&
+         Info.Strength >= 1 && Info.Strength <= 3;
+}
+
+// The cipher and MAC handles of one item, closed with it.
+struct TAbAesDecryptStream::TCrypto {
+  gcry_cipher_hd_t Cipher = nullptr;
+  gcry_mac_hd_t Mac = nullptr;
+  ~TCrypto() {
+    if (Cipher) gcry_cipher_close(Cipher);
+    if (Mac) gcry_mac_close(Mac);
+  }
+};
+
+TAbAesDecryptStream::TAbAesDecryptStream(rtl::TStream* aStream, const TAbZipAesInfo& aInfo, int64_t aStoredSize)
+    : FStream(aStream), FInfo(aInfo), FStoredSize(aStoredSize) {
+  InitGcrypt();
+}
+
+TAbAesDecryptStream::~TAbAesDecryptStream() {
+  if (FOwnsStream) delete FStream;
+}
+
+bool TAbAesDecryptStream::IsValid(const std::string& aPassphrase) {
+  if (aPassphrase.empty()) rtl::Assert("TAbAesDecryptStream.IsValid: need a passphrase");
+  if (FStoredSize < FInfo.Overhead()) throw EAbZipBadAuthCode();
+  const int salt = FInfo.SaltSize(), key = FInfo.KeySize();
+  uint8_t head[kMaxSaltSize + Ab_WinZipAesVerifierSize];
+  FStream->ReadBuffer(head, salt + Ab_WinZipAesVerifierSize);
+
+  // AES key, HMAC key, verifier.
+  uint8_t material[2 * kMaxKeySize + Ab_WinZipAesVerifierSize];
+  const size_t materialSize = static_cast<size_t>(2 * key + Ab_WinZipAesVerifierSize);
+  Check(gcry_kdf_derive(aPassphrase.data(), aPassphrase.size(), GCRY_KDF_PBKDF2, GCRY_MD_SHA1, head,
+                        static_cast<size_t>(salt), Ab_WinZipAesIterations, materialSize, material));
+  if (std::memcmp(material + 2 * key, head + salt, Ab_WinZipAesVerifierSize) != 0) {
+    FStream->Seek(-(salt + Ab_WinZipAesVerifierSize), rtl::soCurrent);
+    return false;
+  }
+  auto crypto = std::make_unique<TCrypto>();
+  Check(gcry_cipher_open(&crypto->Cipher, CipherAlgo(FInfo.Strength), GCRY_CIPHER_MODE_ECB, 0));
+  Check(gcry_cipher_setkey(crypto->Cipher, material, static_cast<size_t>(key)));
+  Check(gcry_mac_open(&crypto->Mac, GCRY_MAC_HMAC_SHA1, 0, nullptr));
+  Check(gcry_mac_setkey(crypto->Mac, material + key, static_cast<size_t>(key)));
+  FCrypto = std::move(crypto);
+  FDataSize = FStoredSize - FInfo.Overhead();
+  return true;
+}
+
+// XORs the next Count keystream bytes into Data, making keystream as needed:
+// a batch of counter blocks (the counter little-endian in the first eight
+// bytes, the rest zero), never more than the data still to come asks for,
+// so that a small item costs a small batch.
+void TAbAesDecryptStream::Decipher(uint8_t* Data, size_t Count) {
+  while (Count > 0) {
+    if (FKeystreamUsed == FKeystream.size()) {
+      const int64_t ahead = FDataSize - FRead;  // bytes of data not yet read, this call's included
+      const size_t blocks = static_cast<size_t>(
+          std::clamp<int64_t>((ahead + kAesBlock - 1) / kAesBlock, 1, static_cast<int64_t>(kBatchBlocks)));
+      std::vector<uint8_t> counters(blocks * kAesBlock, 0);
+      for (size_t i = 0; i < blocks; ++i) AbPutLE64(counters.data() + i * kAesBlock, ++FCounter);
+      FKeystream.resize(counters.size());
+      Check(gcry_cipher_encrypt(FCrypto->Cipher, FKeystream.data(), FKeystream.size(), counters.data(),
+                                counters.size()));
+      FKeystreamUsed = 0;
+    }
+    const size_t n = std::min(Count, FKeystream.size() - FKeystreamUsed);
+    const uint8_t* k = FKeystream.data() + FKeystreamUsed;
+    for (size_t i = 0; i < n; ++i) Data[i] ^= k[i];
+    Data += n;
+    Count -= n;
+    FKeystreamUsed += n;
+  }
+}
+
+int64_t TAbAesDecryptStream::Read(void* Buffer, int64_t Count) {
+  if (!FCrypto) rtl::Assert("TAbAesDecryptStream.Read: the password has not been verified");
+  if (FPosition != FRead) rtl::Assert("TAbAesDecryptStream.Read: the stream was moved back");
+  Count = std::min(Count, FDataSize - FRead);
+  if (Count <= 0) return 0;
+  const int64_t got = FStream->Read(Buffer, Count);
+  if (got <= 0) return 0;
+  auto* data = static_cast<uint8_t*>(Buffer);
+  // The code covers the encrypted bytes: hash first, then decipher in place.
+  Check(gcry_mac_write(FCrypto->Mac, data, static_cast<size_t>(got)));
+  Decipher(data, static_cast<size_t>(got));
+  FRead += got;
+  FPosition = FRead;
+  return got;
+}
+
+int64_t TAbAesDecryptStream::Write(const void*, int64_t) {
+  rtl::Assert("TAbAesDecryptStream.Write: the stream is read-only");
+}
+
+void TAbAesDecryptStream::ReadThrough(int64_t Target) {
+  std::vector<uint8_t> scratch(static_cast<size_t>(std::min<int64_t>(Target - FRead, kBatchBytes)));
+  FPosition = FRead;
+  while (FRead < Target) {
+    if (Read(scratch.data(), std::min<int64_t>(Target - FRead, static_cast<int64_t>(scratch.size()))) <= 0) break;
+  }
+}
+
+int64_t TAbAesDecryptStream::Seek(int64_t Offset, rtl::TSeekOrigin Origin) {
+  int64_t base = FPosition;
+  if (Origin == rtl::soBeginning) base = 0;
+  if (Origin == rtl::soEnd) base = FDataSize;
+  const int64_t target = base + std::clamp(Offset, -base, FDataSize - base);
+  if (target == FPosition) return FPosition;
+  if (!FCrypto) rtl::Assert("TAbAesDecryptStream.Seek: the password has not been verified");
+  if (target > FRead) ReadThrough(target);
+  FPosition = std::min(target, FRead);
+  return FPosition;
+}
+
+bool TAbAesDecryptStream::AuthCodeMatches() {
+  if (!FCrypto) rtl::Assert("TAbAesDecryptStream.AuthCodeMatches: the password has not been verified");
+  if (FRead < FDataSize) ReadThrough(FDataSize);
+  uint8_t stored[Ab_WinZipAesAuthCodeSize];
+  if (FRead != FDataSize || FStream->Read(stored, sizeof stored) != static_cast<int64_t>(sizeof stored))
+    return false;  // the stored data ends early
+  uint8_t mac[kSha1Size];
+  size_t macSize = sizeof mac;
+  Check(gcry_mac_read(FCrypto->Mac, mac, &macSize));
+  return macSize >= sizeof stored && std::memcmp(mac, stored, sizeof stored) == 0;
+}
+
+void TAbAesDecryptStream::VerifyAuthCode() {
+  if (!AuthCodeMatches()) throw EAbZipBadAuthCode();
+}
+
+} // namespace ab
