@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "archive/AbUnzper.h"
+#include "archive/AbZipAes.h"
 #include "archive/AbZipTyp.h"
 #include "tools/ArveloCommands.h"
 
@@ -13,8 +14,10 @@ namespace arvelo {
 
 namespace {
 
-std::string MethodName(const ab::TAbZipItem& item) {
-  switch (item.CompressionMethod()) {
+// By the method number: an AES item's name is made from the method its
+// extra field names.
+std::string MethodName(const ab::TAbZipItem& item, unsigned method) {
+  switch (method) {
     case ab::cmStored: return "Stored";
     case ab::cmShrunk: return "Shrunk";
     case ab::cmReduced1: return "Reduce1";
@@ -31,7 +34,16 @@ std::string MethodName(const ab::TAbZipItem& item) {
     case ab::cmLZMA: return "LZMA";
     case ab::cmWavPack: return "WavPack";
     case ab::cmPPMd: return "PPMd";
-    default: return "Unk:" + std::to_string(item.CompressionMethod());
+    case ab::cmZstd: return "Zstd";
+    case ab::cmXz: return "XZ";
+    case ab::cmAES: {
+      // The key size, then the method the data is compressed with.
+      ab::TAbZipAesInfo aes;
+      if (!ab::GetZipAesInfo(item, aes)) return "AES:?";
+      if (aes.Method == ab::cmAES) return "AES:?";
+      return "AES" + std::to_string(64 * (aes.Strength + 1)) + ":" + MethodName(item, aes.Method);
+    }
+    default: return "Unk:" + std::to_string(method);
   }
 }
 
@@ -66,7 +78,7 @@ int List(const Options& opt) {
     ab::TAbZipItem* item = zip->GetItem(i);
     uint16_t d = item->LastModFileDate(), t = item->LastModFileTime();
     std::printf("%8" PRId64 "  %-7s %7" PRId64 " %3d%% %04d-%02d-%02d %02d:%02d %08x  %s\n", item->UncompressedSize(),
-                MethodName(*item).c_str(), item->CompressedSize(), Ratio(item->UncompressedSize(), item->CompressedSize()),
+                MethodName(*item, item->CompressionMethod()).c_str(), item->CompressedSize(), Ratio(item->UncompressedSize(), item->CompressedSize()),
                 1980 + (d >> 9), (d >> 5) & 0x0F, d & 0x1F, t >> 11, (t >> 5) & 0x3F, item->CRC32(),
                 item->FileName().c_str());
     total += item->UncompressedSize();
