@@ -15,7 +15,7 @@ namespace ab {
 namespace {
 
 constexpr int kAesBlock = 16;
-// Keystream made per batch: 64 KiB, 4096 counter blocks, one ECB call.
+// Keystream made per batch: 64 KiB, 4096 counter blocks, one cipher call.
 constexpr size_t kBatchBlocks = 4096;
 constexpr size_t kBatchBytes = kBatchBlocks * kAesBlock;
 constexpr int kMaxKeySize = 32;
@@ -45,6 +45,12 @@ void InitGcrypt() {
     return true;
   }();
   (void)done;
+}
+
+// Dst ^= Src over n bytes; the two never overlap, which lets the compiler
+// use its widest registers.
+void XorInto(uint8_t* __restrict Dst, const uint8_t* __restrict Src, size_t N) {
+  for (size_t i = 0; i < N; ++i) Dst[i] ^= Src[i];
 }
 
 int CipherAlgo(uint8_t Strength) {
@@ -107,8 +113,11 @@ bool TAbAesDecryptStream::IsValid(const std::string& aPassphrase) {
     return false;
   }
   auto crypto = std::make_unique<TCrypto>();
-  Check(gcry_cipher_open(&crypto->Cipher, CipherAlgo(FInfo.Strength), GCRY_CIPHER_MODE_ECB, 0));
+  Check(gcry_cipher_open(&crypto->Cipher, CipherAlgo(FInfo.Strength), GCRY_CIPHER_MODE_CFB, 0));
   Check(gcry_cipher_setkey(crypto->Cipher, material, static_cast<size_t>(key)));
+  uint8_t first[kAesBlock] = {};
+  AbPutLE64(first, 1);  // the counter's first value (see Decipher)
+  Check(gcry_cipher_setiv(crypto->Cipher, first, sizeof first));
   Check(gcry_mac_open(&crypto->Mac, GCRY_MAC_HMAC_SHA1, 0, nullptr));
   Check(gcry_mac_setkey(crypto->Mac, material + key, static_cast<size_t>(key)));
   FCrypto = std::move(crypto);
@@ -116,26 +125,35 @@ bool TAbAesDecryptStream::IsValid(const std::string& aPassphrase) {
   return true;
 }
 
-// XORs the next Count keystream bytes into Data, making keystream as needed:
-// a batch of counter blocks (the counter little-endian in the first eight
-// bytes, the rest zero), never more than the data still to come asks for,
-// so that a small item costs a small batch.
+// XORs the next Count keystream bytes into Data, making keystream as needed
+// in batches, never more than the data still to come asks for, so that a
+// small item costs a small batch.
+//
+// Keystream block j is E(ctr j), the counter little-endian in the first
+// eight bytes and the rest zero, j from 1. libgcrypt enciphers many blocks
+// at once, in parallel, in its bulk modes only; ECB is not one of them here
+// and its counter mode counts the other way. CFB decryption is, and it
+// computes P j = E(C j-1) XOR C j with C 0 the IV. Fed the counters
+// themselves, C j = ctr j+1 with the IV ctr 1, it gives P j = E(ctr j) XOR
+// ctr j+1: one more XOR with its own input yields the keystream, and the
+// cipher's IV is left at the next counter for the next batch.
 void TAbAesDecryptStream::Decipher(uint8_t* Data, size_t Count) {
   while (Count > 0) {
     if (FKeystreamUsed == FKeystream.size()) {
       const int64_t ahead = FDataSize - FRead;  // bytes of data not yet read, this call's included
       const size_t blocks = static_cast<size_t>(
           std::clamp<int64_t>((ahead + kAesBlock - 1) / kAesBlock, 1, static_cast<int64_t>(kBatchBlocks)));
-      std::vector<uint8_t> counters(blocks * kAesBlock, 0);
-      for (size_t i = 0; i < blocks; ++i) AbPutLE64(counters.data() + i * kAesBlock, ++FCounter);
-      FKeystream.resize(counters.size());
-      Check(gcry_cipher_encrypt(FCrypto->Cipher, FKeystream.data(), FKeystream.size(), counters.data(),
-                                counters.size()));
+      FCounters.assign(blocks * kAesBlock, 0);
+      for (size_t i = 0; i < blocks; ++i) AbPutLE64(FCounters.data() + i * kAesBlock, FCounter + 2 + i);
+      FKeystream.resize(FCounters.size());
+      Check(gcry_cipher_decrypt(FCrypto->Cipher, FKeystream.data(), FKeystream.size(), FCounters.data(),
+                                FCounters.size()));
+      XorInto(FKeystream.data(), FCounters.data(), FKeystream.size());
+      FCounter += blocks;
       FKeystreamUsed = 0;
     }
     const size_t n = std::min(Count, FKeystream.size() - FKeystreamUsed);
-    const uint8_t* k = FKeystream.data() + FKeystreamUsed;
-    for (size_t i = 0; i < n; ++i) Data[i] ^= k[i];
+    XorInto(Data, FKeystream.data() + FKeystreamUsed, n);
     Data += n;
     Count -= n;
     FKeystreamUsed += n;
@@ -149,10 +167,15 @@ int64_t TAbAesDecryptStream::Read(void* Buffer, int64_t Count) {
   if (Count <= 0) return 0;
   const int64_t got = FStream->Read(Buffer, Count);
   if (got <= 0) return 0;
+  // The code covers the encrypted bytes: hash first, then decipher in place,
+  // a batch at a time while the piece is still in the cache.
   auto* data = static_cast<uint8_t*>(Buffer);
-  // The code covers the encrypted bytes: hash first, then decipher in place.
-  Check(gcry_mac_write(FCrypto->Mac, data, static_cast<size_t>(got)));
-  Decipher(data, static_cast<size_t>(got));
+  for (int64_t done = 0; done < got;) {
+    const size_t n = static_cast<size_t>(std::min<int64_t>(got - done, kBatchBytes));
+    Check(gcry_mac_write(FCrypto->Mac, data + done, n));
+    Decipher(data + done, n);
+    done += static_cast<int64_t>(n);
+  }
   FRead += got;
   FPosition = FRead;
   return got;

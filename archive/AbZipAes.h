@@ -28,14 +28,14 @@
 // damaged item is then reported as such, not as the decoder's complaint
 // about the garbage the damage deciphered to.
 //
-// Speed. The keystream is made in batches: a run of counter blocks is
-// written out and enciphered with one ECB call, which lets libgcrypt use its
-// parallel AES paths, and the HMAC takes each read whole. No byte is
-// touched more than once per stage.
+// Speed. The keystream is made in batches of 64 KiB: a run of counter
+// blocks is written out and enciphered with one call in a mode that
+// libgcrypt runs on its parallel AES paths (see Decipher), and each 64 KiB
+// of a read is hashed and deciphered while it is in the cache.
 //
 // libgcrypt does the cryptography (AES, SHA-1/HMAC, PBKDF2); its counter
 // mode counts big-endian over the whole block, which is not WinZip's
-// counter, hence the batches of ECB.
+// counter, hence the counter blocks of our own.
 #pragma once
 
 #include <cstdint>
@@ -120,7 +120,7 @@ private:
   int64_t FPosition = 0;  // the position callers see
   bool FOwnsStream = false;
   std::unique_ptr<TCrypto> FCrypto;  // set by a successful IsValid
-  std::vector<uint8_t> FKeystream;
+  std::vector<uint8_t> FCounters, FKeystream;
   size_t FKeystreamUsed = 0;
   uint64_t FCounter = 0;  // the last counter value enciphered
 };
