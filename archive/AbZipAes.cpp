@@ -115,9 +115,6 @@ bool TAbAesDecryptStream::IsValid(const std::string& aPassphrase) {
   auto crypto = std::make_unique<TCrypto>();
   Check(gcry_cipher_open(&crypto->Cipher, CipherAlgo(FInfo.Strength), GCRY_CIPHER_MODE_CFB, 0));
   Check(gcry_cipher_setkey(crypto->Cipher, material, static_cast<size_t>(key)));
-  uint8_t first[kAesBlock] = {};
-  AbPutLE64(first, 1);  // the counter's first value (see Decipher)
-  Check(gcry_cipher_setiv(crypto->Cipher, first, sizeof first));
   Check(gcry_mac_open(&crypto->Mac, GCRY_MAC_HMAC_SHA1, 0, nullptr));
   Check(gcry_mac_setkey(crypto->Mac, material + key, static_cast<size_t>(key)));
   FCrypto = std::move(crypto);
@@ -125,59 +122,74 @@ bool TAbAesDecryptStream::IsValid(const std::string& aPassphrase) {
   return true;
 }
 
-// XORs the next Count keystream bytes into Data, making keystream as needed
-// in batches, never more than the data still to come asks for, so that a
-// small item costs a small batch.
+// XORs the keystream for data positions [At, At + Count) into Data, making
+// keystream as needed in batches, never more than the data still to come
+// asks for, so that a small item costs a small batch.
 //
 // Keystream block j is E(ctr j), the counter little-endian in the first
-// eight bytes and the rest zero, j from 1. libgcrypt enciphers many blocks
-// at once, in parallel, in its bulk modes only; ECB is not one of them here
-// and its counter mode counts the other way. CFB decryption is, and it
-// computes P j = E(C j-1) XOR C j with C 0 the IV. Fed the counters
-// themselves, C j = ctr j+1 with the IV ctr 1, it gives P j = E(ctr j) XOR
-// ctr j+1: one more XOR with its own input yields the keystream, and the
-// cipher's IV is left at the next counter for the next batch.
-void TAbAesDecryptStream::Decipher(uint8_t* Data, size_t Count) {
+// eight bytes and the rest zero, j from 1 for the first 16 data bytes.
+// libgcrypt enciphers many blocks at once, in parallel, in its bulk modes
+// only; ECB is not one of them here and its counter mode counts the other
+// way. CFB decryption is, and it computes P i = E(C i-1) XOR C i with C 0
+// the IV. With the IV ctr j and the counters after it as input, C i =
+// ctr j+i, it gives P i = E(ctr j+i-1) XOR ctr j+i: one more XOR with its
+// own input yields the keystream. Any block can start a batch, so the data
+// can be read again from anywhere.
+void TAbAesDecryptStream::Decipher(uint8_t* Data, size_t Count, int64_t At) {
   while (Count > 0) {
-    if (FKeystreamUsed == FKeystream.size()) {
-      const int64_t ahead = FDataSize - FRead;  // bytes of data not yet read, this call's included
+    if (At < FKeystreamAt || At >= FKeystreamAt + static_cast<int64_t>(FKeystream.size())) {
+      const int64_t block = At / kAesBlock;
+      const int64_t ahead = FDataSize - block * kAesBlock;
       const size_t blocks = static_cast<size_t>(
           std::clamp<int64_t>((ahead + kAesBlock - 1) / kAesBlock, 1, static_cast<int64_t>(kBatchBlocks)));
+      uint8_t iv[kAesBlock] = {};
+      AbPutLE64(iv, static_cast<uint64_t>(block) + 1);
+      Check(gcry_cipher_setiv(FCrypto->Cipher, iv, sizeof iv));
       FCounters.assign(blocks * kAesBlock, 0);
-      for (size_t i = 0; i < blocks; ++i) AbPutLE64(FCounters.data() + i * kAesBlock, FCounter + 2 + i);
+      for (size_t i = 0; i < blocks; ++i) AbPutLE64(FCounters.data() + i * kAesBlock, static_cast<uint64_t>(block) + 2 + i);
       FKeystream.resize(FCounters.size());
       Check(gcry_cipher_decrypt(FCrypto->Cipher, FKeystream.data(), FKeystream.size(), FCounters.data(),
                                 FCounters.size()));
       XorInto(FKeystream.data(), FCounters.data(), FKeystream.size());
-      FCounter += blocks;
-      FKeystreamUsed = 0;
+      FKeystreamAt = block * kAesBlock;
     }
-    const size_t n = std::min(Count, FKeystream.size() - FKeystreamUsed);
-    XorInto(Data, FKeystream.data() + FKeystreamUsed, n);
+    const size_t offset = static_cast<size_t>(At - FKeystreamAt);
+    const size_t n = std::min(Count, FKeystream.size() - offset);
+    XorInto(Data, FKeystream.data() + offset, n);
     Data += n;
     Count -= n;
-    FKeystreamUsed += n;
+    At += static_cast<int64_t>(n);
   }
 }
 
 int64_t TAbAesDecryptStream::Read(void* Buffer, int64_t Count) {
   if (!FCrypto) rtl::Assert("TAbAesDecryptStream.Read: the password has not been verified");
-  if (FPosition != FRead) rtl::Assert("TAbAesDecryptStream.Read: the stream was moved back");
-  Count = std::min(Count, FDataSize - FRead);
+  Count = std::min(Count, FDataSize - FPosition);
   if (Count <= 0) return 0;
+  if (FSourcePos != FPosition) {
+    FStream->Seek(FPosition - FSourcePos, rtl::soCurrent);
+    FSourcePos = FPosition;
+  }
   const int64_t got = FStream->Read(Buffer, Count);
   if (got <= 0) return 0;
-  // The code covers the encrypted bytes: hash first, then decipher in place,
-  // a batch at a time while the piece is still in the cache.
+  FSourcePos += got;
+  // The code covers the encrypted bytes once, in order: bytes past the
+  // furthest read so far are hashed before they are deciphered in place, a
+  // batch at a time while the piece is still in the cache. (A position past
+  // the furthest read is never reached by a seek without reading up to it.)
   auto* data = static_cast<uint8_t*>(Buffer);
   for (int64_t done = 0; done < got;) {
     const size_t n = static_cast<size_t>(std::min<int64_t>(got - done, kBatchBytes));
-    Check(gcry_mac_write(FCrypto->Mac, data + done, n));
-    Decipher(data + done, n);
+    const int64_t at = FPosition + done;
+    if (at + static_cast<int64_t>(n) > FRead) {
+      const int64_t fresh = at + static_cast<int64_t>(n) - FRead;
+      Check(gcry_mac_write(FCrypto->Mac, data + done + (static_cast<int64_t>(n) - fresh), static_cast<size_t>(fresh)));
+      FRead += fresh;
+    }
+    Decipher(data + done, n, at);
     done += static_cast<int64_t>(n);
   }
-  FRead += got;
-  FPosition = FRead;
+  FPosition += got;
   return got;
 }
 
@@ -185,8 +197,10 @@ int64_t TAbAesDecryptStream::Write(const void*, int64_t) {
   rtl::Assert("TAbAesDecryptStream.Write: the stream is read-only");
 }
 
+// Reads on from the furthest point read up to Target, so that every byte
+// before it has been hashed.
 void TAbAesDecryptStream::ReadThrough(int64_t Target) {
-  std::vector<uint8_t> scratch(static_cast<size_t>(std::min<int64_t>(Target - FRead, kBatchBytes)));
+  std::vector<uint8_t> scratch(static_cast<size_t>(std::clamp<int64_t>(Target - FRead, 0, kBatchBytes)));
   FPosition = FRead;
   while (FRead < Target) {
     if (Read(scratch.data(), std::min<int64_t>(Target - FRead, static_cast<int64_t>(scratch.size()))) <= 0) break;
@@ -208,9 +222,13 @@ int64_t TAbAesDecryptStream::Seek(int64_t Offset, rtl::TSeekOrigin Origin) {
 bool TAbAesDecryptStream::AuthCodeMatches() {
   if (!FCrypto) rtl::Assert("TAbAesDecryptStream.AuthCodeMatches: the password has not been verified");
   if (FRead < FDataSize) ReadThrough(FDataSize);
+  if (FRead != FDataSize) return false;  // the stored data ends early
+  if (FSourcePos != FDataSize) {
+    FStream->Seek(FDataSize - FSourcePos, rtl::soCurrent);
+    FSourcePos = FDataSize;
+  }
   uint8_t stored[Ab_WinZipAesAuthCodeSize];
-  if (FRead != FDataSize || FStream->Read(stored, sizeof stored) != static_cast<int64_t>(sizeof stored))
-    return false;  // the stored data ends early
+  if (FStream->Read(stored, sizeof stored) != static_cast<int64_t>(sizeof stored)) return false;
   uint8_t mac[kSha1Size];
   size_t macSize = sizeof mac;
   Check(gcry_mac_read(FCrypto->Mac, mac, &macSize));

@@ -91,9 +91,10 @@ public:
   // The plain data, in order. Requires a successful IsValid.
   int64_t Read(void* Buffer, int64_t Count) override;
   int64_t Write(const void* Buffer, int64_t Count) override;  // assertion failure
-  // Positions within the encrypted data. Moving forward reads through the
-  // bytes in between; moving back is allowed (the inflater gives back what
-  // it read ahead) but no read may follow it.
+  // Positions within the encrypted data. Moving forward past the furthest
+  // point read reads through the bytes in between (the code must see them
+  // in order); moving back is free and the data can be read again, since
+  // the counter mode deciphers any block on its own.
   int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override;
   int64_t Size() override { return FDataSize; }
 
@@ -110,19 +111,19 @@ public:
 private:
   struct TCrypto;
   void ReadThrough(int64_t Target);
-  void Decipher(uint8_t* Data, size_t Count);
+  void Decipher(uint8_t* Data, size_t Count, int64_t At);
 
   rtl::TStream* FStream;
   TAbZipAesInfo FInfo;
   int64_t FStoredSize;
   int64_t FDataSize = 0;
-  int64_t FRead = 0;      // data bytes taken from the source (and hashed)
-  int64_t FPosition = 0;  // the position callers see
+  int64_t FRead = 0;       // the furthest data position read: all before it is hashed
+  int64_t FPosition = 0;   // the position callers see
+  int64_t FSourcePos = 0;  // where the source stands, relative to the data
   bool FOwnsStream = false;
   std::unique_ptr<TCrypto> FCrypto;  // set by a successful IsValid
   std::vector<uint8_t> FCounters, FKeystream;
-  size_t FKeystreamUsed = 0;
-  uint64_t FCounter = 0;  // the last counter value enciphered
+  int64_t FKeystreamAt = 0;  // the data position of FKeystream's first byte
 };
 
 } // namespace ab

@@ -11,6 +11,7 @@
 #include "TestUtil.h"
 #include "ZipTestReader.h"
 #include "archive/AbUnzper.h"
+#include "archive/AbZipAes.h"
 #include "rtl/FileSys.h"
 
 using namespace ab;
@@ -286,4 +287,48 @@ TEST(AesInterop, ForeignArchive) {
   }
   r = hostile::ExtractInMemory(testutil::ReadFile(zip), "hello");
   for (const auto& item : r.items) EXPECT_EQ(item.error, "Cannot extract file - invalid password");
+}
+
+// The stage on its own over a stored item's bytes: reads of any size, moves
+// back and forward, and reads again from anywhere give the plain bytes, and
+// the code still matches (each byte was hashed once, in order).
+TEST_F(AesItems, StageReadsFromAnywhereAndHashesOnce) {
+  const std::string& zip = stored;
+  const std::string plain = Src("text.txt");
+  Layout l(zip);
+  size_t size = 0;
+  for (size_t i = 0; i < l.central.size(); ++i)
+    if (l.local[i] == LocalHeaderOf(zip, "text.txt")) size = hostile::Get32(zip, l.central[i] + hostile::kCdCompressed);
+  const std::string item = zip.substr(DataOf(zip, "text.txt"), size);
+  TAbZipAesInfo info;
+  info.VendorVersion = Ab_WinZipAesVersion2;
+  info.Strength = 1;
+  info.Method = 0;
+
+  for (int pattern = 0; pattern < 3; ++pattern) {
+    rtl::TBytesView src(item.data(), static_cast<int64_t>(item.size()));
+    TAbAesDecryptStream aes(&src, info, static_cast<int64_t>(item.size()));
+    EXPECT_FALSE(aes.IsValid("not it"));
+    EXPECT_EQ(src.Position(), 0);
+    ASSERT_TRUE(aes.IsValid(kPassword));
+    ASSERT_EQ(aes.Size(), static_cast<int64_t>(plain.size()));
+    std::string got(plain.size(), '\0');
+    uint32_t x = 99u + pattern;
+    int64_t pos = 0;
+    for (int step = 0; step < 400 && pos < aes.Size(); ++step) {
+      x = x * 1103515245u + 12345u;
+      if (pattern > 0 && step % 7 == 3) {
+        // Back to an earlier point (or, in pattern 2, ahead of what was read).
+        int64_t to = pattern == 1 ? static_cast<int64_t>(x % (pos + 1)) : pos + static_cast<int64_t>(x % 40000);
+        pos = aes.Seek(to, rtl::soBeginning);
+        ASSERT_EQ(pos, std::min<int64_t>(to, aes.Size()));
+      }
+      const int64_t n = aes.Read(got.data() + pos, std::min<int64_t>(1 + x % 50000, aes.Size() - pos));
+      ASSERT_GT(n, 0);
+      ASSERT_TRUE(got.compare(pos, n, plain, pos, n) == 0) << "pattern " << pattern << " at " << pos;
+      pos += n;
+    }
+    aes.Seek(1000, rtl::soBeginning);
+    EXPECT_TRUE(aes.AuthCodeMatches()) << "pattern " << pattern;
+  }
 }
