@@ -1,5 +1,7 @@
 #include "archive/AbArcTyp.h"
 
+#include <cerrno>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -438,7 +440,15 @@ void TAbArchive::CreateFolderPath(const std::string& Path) {
   for (size_t p = Path.find(rtl::PathDelim, 1);; p = Path.find(rtl::PathDelim, p + 1)) {
     std::string prefix = p == std::string::npos ? Path : Path.substr(0, p);
     if (!prefix.empty() && !rtl::DirectoryExists(prefix)) {
-      if (!rtl::CreateDir(prefix) && !rtl::DirectoryExists(prefix)) rtl::RaiseLastOSError("Unable to create directory \"" + prefix + "\"");
+      if (!rtl::CreateDir(prefix)) {
+        // The creation's own error, kept across the look that follows (it
+        // may have lost a race to another creator, which is no failure).
+        const int Err = errno;
+        if (!rtl::DirectoryExists(prefix)) {
+          errno = Err;
+          rtl::RaiseLastOSError("Unable to create directory \"" + prefix + "\"");
+        }
+      }
     }
     if (p == std::string::npos) break;
   }

@@ -1,11 +1,11 @@
-// AbMeter: the block progress meter the unzipper drives.
+// AbMeter: the block progress meter the unzipper drives, as a Qt widget.
 //
-// The meter shows a percentage as a row (or column) of filled blocks, one
-// block per `TickMarks` percentage points. It is deliberately dumb: it keeps
-// only its current value and paints from it. What makes it matter is what a
-// change of value does: the meter repaints at once and then lets every
-// pending window event run. The launcher extracts on its one and only thread,
-// so these calls are what keep its window painted, its close box live and its
+// The meter shows a percentage as a row (or column) of filled blocks. What
+// it shows, and when a new value counts as a change, is TAbMeterModel's
+// business; this widget fills the model's rectangles in its colours and,
+// after every change of value, repaints at once and lets every pending
+// window event run. The launcher extracts on its one and only thread, so
+// these calls are what keep its window painted, its close box live and its
 // clicks answered while an archive is being unpacked. A report that repeats
 // the current value costs nothing, which keeps byte-level progress reports
 // cheap.
@@ -23,14 +23,12 @@
 #include <functional>
 #include <string>
 
+#include "archive/AbMeterModel.h"
 #include "archive/AbProgressMeter.h"
 
 class QMouseEvent;
 
 namespace ab {
-
-enum TAbMeterOrientation { moHorizontal, moVertical };
-enum TAbMeterBorderStyle { bsNone, bsSingle };
 
 class TAbCustomMeter : public QWidget, public IAbProgressMeter {
 public:
@@ -41,7 +39,7 @@ public:
   void Reset() override;
 
   // The value being shown, 0..99 (100 is shown as an empty meter).
-  int32_t Percent() const { return FPercent; }
+  int32_t Percent() const { return FModel.Percent(); }
 
   // While a window's design is being loaded, a change of orientation must not
   // swap the stored size: the stored size already is the designed one.
@@ -56,13 +54,13 @@ public:
   std::function<void(QMouseEvent*)> OnMouseUp;
 
 protected:
-  TAbMeterBorderStyle BorderStyle() const { return FBorderStyle; }
+  TAbMeterBorderStyle BorderStyle() const { return FModel.BorderStyle(); }
   void SetBorderStyle(TAbMeterBorderStyle Value);
-  bool Ctl3D() const { return FCtl3D; }
+  bool Ctl3D() const { return FModel.Ctl3D(); }
   void SetCtl3D(bool Value);
-  TAbMeterOrientation Orientation() const { return FOrientation; }
+  TAbMeterOrientation Orientation() const { return FModel.Orientation(); }
   void SetOrientation(TAbMeterOrientation Value);
-  uint8_t TickMarks() const { return FTickMarks; }
+  uint8_t TickMarks() const { return FModel.TickMarks(); }
   void SetTickMarks(uint8_t Value);
   QColor UnusedColor() const { return FUnusedColor; }
   void SetUnusedColor(const QColor& Value);
@@ -78,11 +76,7 @@ protected:
   void mouseDoubleClickEvent(QMouseEvent* Event) override;
 
 private:
-  TAbMeterBorderStyle FBorderStyle = bsSingle;
-  bool FCtl3D = true;
-  TAbMeterOrientation FOrientation = moHorizontal;
-  int32_t FPercent = 0;
-  uint8_t FTickMarks = 10;
+  TAbMeterModel FModel;
   QColor FUsedColor{0, 0, 128};
   QColor FUnusedColor;
   bool FDesignLoading = false;

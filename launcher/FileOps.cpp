@@ -8,6 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
+#include "rtl/FileSys.h"
 #include "rtl/SysUtils.h"
 
 namespace launcher {
@@ -120,6 +123,23 @@ std::string CheckPrivateFolder(const std::string& Path) {
   if (St.st_uid != ::geteuid()) return "it belongs to another user";
   if (St.st_mode & (S_IWGRP | S_IWOTH)) return "other users can write to it";
   return {};
+}
+
+// ===========================================================================
+// The flows' file system
+// ===========================================================================
+
+std::string TPosixFileSystem::ExpandFileName(const std::string& Path) { return rtl::ExpandFileName(Path); }
+
+bool TPosixFileSystem::IsSameOrInside(const std::string& Path, const std::string& Folder) {
+  // Links resolved where the path exists, the rest taken by its letters.
+  std::error_code Ec1, Ec2;
+  const std::string P = std::filesystem::weakly_canonical(rtl::ExpandFileName(Path), Ec1).string();
+  std::string F = std::filesystem::weakly_canonical(rtl::ExpandFileName(Folder), Ec2).string();
+  if (Ec1 || Ec2 || P.empty() || F.empty()) return false;
+  while (F.size() > 1 && F.back() == '/') F.pop_back();
+  if (P.compare(0, F.size(), F) != 0) return false;
+  return P.size() == F.size() || F == "/" || P[F.size()] == '/';
 }
 
 } // namespace launcher

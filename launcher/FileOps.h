@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "launcher/Platform.h"
+
 namespace launcher {
 
 // True for an existing entry that is not a folder; links are followed.
@@ -38,5 +40,18 @@ void ForceDirectories(const std::string& Path);
 // Empty when Path is a real folder (not a link) owned by the current user
 // that neither its group nor others can write to; otherwise why not.
 std::string CheckPrivateFolder(const std::string& Path);
+
+// The flows' file system on POSIX: the calls above.
+class TPosixFileSystem : public IFileSystem {
+public:
+  bool FileExists(const std::string& Path) override { return launcher::FileExists(Path); }
+  bool IsAbsolutePath(const std::string& Path) override { return !Path.empty() && Path[0] == '/'; }
+  std::string ExpandFileName(const std::string& Path) override;
+  bool IsSameOrInside(const std::string& Path, const std::string& Folder) override;
+  void DeleteTree(const std::string& Path) override { launcher::DeleteTree(Path); }
+  void CreatePrivateDir(const std::string& Path) override { CreateDir(Path, 0700); }
+  std::string CheckPrivateFolder(const std::string& Path) override { return launcher::CheckPrivateFolder(Path); }
+  void ForceDirectories(const std::string& Path) override { launcher::ForceDirectories(Path); }
+};
 
 } // namespace launcher

@@ -60,7 +60,9 @@ public:
   virtual ~IUserFolders() = default;
   // The launcher's own folder; a root folder keeps its separator.
   virtual std::string AppFolder() = 0;
-  // The user's folder for temporary files, as the environment gives it.
+  // The user's own folder for temporary files, as the environment gives it
+  // (it may be relative; the flows make it absolute). Never a folder that
+  // every local user shares by default.
   virtual std::string TempFolder() = 0;
   // The user's home folder, without a trailing separator.
   virtual std::string HomeFolder() = 0;
@@ -108,7 +110,12 @@ public:
   virtual ~IFileCopier() = default;
   // Copies every entry matching the pattern (a folder and a file mask) into
   // DestFolder, folders with all their contents. 0 on success, non-zero on
-  // failure or when the user cancelled.
+  // failure or when the user cancelled. What is copied becomes the user's:
+  // a copied folder is writable by its owner, a copied file writable too
+  // (POSIX: u+w; Windows: the read-only attribute cleared), other stored
+  // modes kept; so a read-only medium installs as a tree the payload can be
+  // extracted into and the user can update or remove. Errors shown name
+  // their real cause (the failing call's error).
   virtual int32_t Copy(const std::string& SourcePattern, const std::string& DestFolder, ICopyUi& Ui) = 0;
 };
 
@@ -133,6 +140,43 @@ public:
 };
 
 // ---------------------------------------------------------------------------
+// Files and folders
+// ---------------------------------------------------------------------------
+
+class IFileSystem {
+public:
+  virtual ~IFileSystem() = default;
+  // True for an existing entry that is not a folder; links are followed.
+  virtual bool FileExists(const std::string& Path) = 0;
+  // True for a path that does not depend on the current folder.
+  virtual bool IsAbsolutePath(const std::string& Path) = 0;
+  // Path made absolute against the current folder; an absolute path is
+  // returned as it stands.
+  virtual std::string ExpandFileName(const std::string& Path) = 0;
+  // True when Path names Folder or something inside it, once both are
+  // resolved as far as they exist (links, "." and "..", the file system's
+  // letter-case rules).
+  virtual bool IsSameOrInside(const std::string& Path, const std::string& Folder) = 0;
+  // Removes whatever sits at Path: a file, a link (removed as such, never
+  // followed), or a folder with its whole tree, links inside it removed as
+  // links. Entries that cannot be removed are skipped and survive with the
+  // folders above them; nothing is reported.
+  virtual void DeleteTree(const std::string& Path) = 0;
+  // Creates one folder for the user alone (nobody else may write to it).
+  // Failures are not reported; CheckPrivateFolder tells.
+  virtual void CreatePrivateDir(const std::string& Path) = 0;
+  // Empty when Path is a real folder (not a link) of the current user's
+  // that nobody else can write to; otherwise why not, in a few words.
+  virtual std::string CheckPrivateFolder(const std::string& Path) = 0;
+  // Creates Path and its missing parents. Raises rtl::Exception with the
+  // installation's text for a path that cannot name a folder ("The path
+  // format is not supported" for an empty one, "Invalid characters in
+  // path", "The specified path is too long"); other failures are left for
+  // the copy to meet.
+  virtual void ForceDirectories(const std::string& Path) = 0;
+};
+
+// ---------------------------------------------------------------------------
 // The set the window is built on
 // ---------------------------------------------------------------------------
 
@@ -143,6 +187,7 @@ struct TLauncherPlatform {
   std::unique_ptr<IProgramStarter> Starter;
   std::unique_ptr<IFileCopier> Copier;
   std::unique_ptr<IShortcutWriter> Shortcuts;
+  std::unique_ptr<IFileSystem> Files;
 };
 
 // The POSIX implementation of every service. AppFolder is the folder of the

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "launcher/FileOps.h"
 #include "launcher/IniFile.h"
 #include "launcher/Medium.h"
 #include "launcher/Platform.h"
@@ -53,7 +54,17 @@ public:
     return Slash == 0 ? "/" : Exe.substr(0, Slash);
   }
 
-  std::string TempFolder() override { return rtl::TempDirectory(); }
+  std::string TempFolder() override {
+    for (const char* V : {"TEMP", "TMPDIR"})
+      if (const char* T = std::getenv(V); T && *T) return T;
+    // Without either the folder is the user's own cache, never /tmp: a
+    // fixed name in a folder every user shares would let one user's run
+    // folder block every other's and leave the decrypted e-book there.
+    const char* Cache = std::getenv("XDG_CACHE_HOME");
+    const std::string Folder = Cache && *Cache == '/' ? std::string(Cache) : HomeFolder() + "/.cache";
+    MakePrivatePath(Folder);
+    return Folder;
+  }
 
   std::string HomeFolder() override {
     if (const char* H = std::getenv("HOME"); H && *H) return H;
@@ -91,6 +102,7 @@ TLauncherPlatform MakePosixPlatform(const std::string& AppFolderOverride) {
   P.Starter = std::make_unique<TPosixProgramStarter>();
   P.Copier = std::make_unique<TPosixFileCopier>();
   P.Shortcuts = std::make_unique<TDesktopEntryWriter>();
+  P.Files = std::make_unique<TPosixFileSystem>();
   return P;
 }
 

@@ -18,11 +18,6 @@
 
 namespace launcher {
 
-// Splits a parameter string written the Windows way into arguments: blanks
-// separate, double quotes group (and are dropped), "" inside quotes is one
-// literal quote. Backslashes are ordinary characters, as paths here use "/".
-std::vector<std::string> SplitParameters(const std::string& Parameters);
-
 class TPosixProgramStarter : public IProgramStarter {
 public:
   void Open(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir) override;

@@ -1,48 +1,35 @@
-// SDIMAIN: the launcher's one window and its two ways to open the e-book.
+// SDIMAIN: the launcher's logic, the same on every system and every window.
 //
 // The window offers "run from the medium" (extract the payload into a fixed
-// temporary folder and start the viewer from there) and, on a CD, DVD or
-// removable drive, "copy to the computer and run" (copy the medium, extract
-// the payload beside it, make shortcuts, start the installed program). Both
-// flows run on the window's one thread; the progress meters let window events
-// run while the payload is extracted, so the window stays painted and its
-// close box stays live.
+// folder under the user's temporary folder and start the viewer from there)
+// and, on a CD, DVD or removable drive, "copy to the computer and run" (copy
+// the medium, extract the payload beside it, make shortcuts, start the
+// installed program). `TSDIAppForm` holds the state those flows share, makes
+// the start-up decisions, runs both flows and owns the unzipper. It knows no
+// toolkit: it reaches the window through ILauncherView (a Qt window, a
+// native Windows window, or no window at all for the command-line modes) and
+// the operating system through TLauncherPlatform.
 //
 // The window behaves like the form of a classic single-threaded toolkit, and
 // `Dispatch` is where that behaviour lives: every handler runs through it, so
-// an exception that escapes a handler is shown in an error box and leaves the
-// window as the handler left it; a termination request takes effect only once
-// the running handler has returned; and a click that arrives while a handler
-// is still running (through the event processing of a meter) is dropped, so
-// that one unzipper never serves two flows. Closing the window during a flow
-// only requests termination; the flow runs to its end first.
-//
-// The window reaches the operating system only through TLauncherPlatform.
-// The few things a person answers (the error box, the failure message, the
-// folder picker, the copy's progress window) are std::function members with
-// dialog defaults, so that the command-line modes and the tests can answer
-// them without a person.
+// an exception that escapes a handler is shown in the view's error box and
+// leaves the window as the handler left it; a termination request takes
+// effect only once the running handler has returned; and a click that
+// arrives while a handler is still running (through the event processing of
+// a meter) is dropped, so that one unzipper never serves two flows. The close
+// box during a flow only requests termination; the flow runs to its end
+// first.
 #pragma once
 
-#include <QWidget>
-
-#include <functional>
+#include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "launcher/LauncherView.h"
 #include "launcher/Platform.h"
 
-class QCheckBox;
-class QCloseEvent;
-class QFrame;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-
 namespace ab {
-class TAbMeter;
 class TAbUnZipper;
 } // namespace ab
 
@@ -59,7 +46,7 @@ struct TLaunchConfig {
 };
 
 // The launcher's folder, read once when the window is created; a root folder
-// keeps its separator ("/"), any other folder has none.
+// keeps its separator, any other folder has none.
 extern std::string AppDir;
 extern TLaunchConfig LaunchConfig;
 // The folder run-from-medium extracts into.
@@ -70,6 +57,8 @@ extern std::string CopySource;
 // Texts the flows show and the tests compare.
 inline constexpr const char* kInstallFailed = "설치하지 못했습니다. 다시 시도하세요.\r\nCode:";
 inline constexpr const char* kUnsafeRunFolder = "Unsafe run folder ";
+inline constexpr const char* kProgramMissing = "Cannot start ";
+inline constexpr const char* kInstallIntoMedium = "Cannot install into the medium itself: ";
 
 // Starts a program or opens a document. A relative Path counts from AppDir
 // and is started without Parameters in AppDir's sub-folder of Path; an
@@ -77,73 +66,66 @@ inline constexpr const char* kUnsafeRunFolder = "Unsafe run folder ";
 void LaunchProgram(TLauncherPlatform& Platform, const std::string& Path, const std::string& Parameters);
 
 // ===========================================================================
-// The window
+// The window's logic
 // ===========================================================================
 
-class TSDIAppForm : public QWidget {
+class TSDIAppForm {
 public:
-  // Builds the window from its design and runs FormCreate.
-  explicit TSDIAppForm(TLauncherPlatform& Platform, QWidget* Parent = nullptr);
-  ~TSDIAppForm() override;
+  using THandler = void (TSDIAppForm::*)();
 
-  // ---- controls, in design order (owned by the window) --------------------
-  QLabel* Label1 = nullptr;
-  QPushButton* Button1 = nullptr;
-  QPushButton* Button2 = nullptr;
-  QFrame* Panel1 = nullptr;
-  QCheckBox* chkDesktop = nullptr;
-  QLabel* Label3 = nullptr;
-  QLineEdit* txtPath = nullptr;
-  QPushButton* btnPath = nullptr;
-  QCheckBox* chkStartmenu = nullptr;
-  QPushButton* btnCopyStart = nullptr;
+  // Sets up the unzipper as the design has it (the view's two meters, its
+  // options and password) and runs FormCreate. The view's controls must
+  // exist, built from the design table; view and platform outlive the form.
+  TSDIAppForm(ILauncherView& View, TLauncherPlatform& Platform);
+  ~TSDIAppForm();
+  TSDIAppForm(const TSDIAppForm&) = delete;
+  TSDIAppForm& operator=(const TSDIAppForm&) = delete;
+
   std::unique_ptr<ab::TAbUnZipper> AbUnZipper1;
-  QFrame* Panel2 = nullptr;
-  QLabel* Label4 = nullptr;
-  ab::TAbMeter* AbMeter1 = nullptr;
-  ab::TAbMeter* AbMeter2 = nullptr;
 
-  // ---- handlers -----------------------------------------------------------
+  // ---- handlers -------------------------------------------------------------
   void FormCreate();
   void Button1Click();
   void Button2Click();
   void btnPathClick();
   void btnCopyStartClick();
 
-  // ---- toolkit behaviour --------------------------------------------------
-  // Runs a handler as the toolkit runs one (see above).
-  void Dispatch(void (TSDIAppForm::*Handler)());
+  // ---- dispatch rules (see above) -------------------------------------------
+  void Dispatch(THandler Handler);
+  // The click handler of a control, or nullptr when it has none.
+  static THandler ClickHandler(TControlId Id);
+  // A click on a control, as a window delivers it.
+  void Click(TControlId Id);
+  // The close box: requests termination and tells the view to terminate
+  // unless a handler is running. True when the window may close now.
+  bool CloseQuery();
   // Requests termination; it takes effect when the running handler returns.
-  void Terminate();
+  void Terminate() { FTerminateRequested = true; }
   bool TerminateRequested() const { return FTerminateRequested; }
   bool Busy() const { return FBusy; }
 
-  // ---- what a person answers ---------------------------------------------
-  // The error box for an exception that escaped a handler.
-  std::function<void(const std::string&)> OnShowException;
-  // A message box with an OK button.
-  std::function<void(const std::string&)> OnShowMessage;
-  // The folder picker: the chosen folder, or nothing when cancelled.
-  std::function<std::optional<std::string>()> OnPickFolder;
-  // The progress window and questions of one copy.
-  std::function<std::unique_ptr<ICopyUi>()> OnMakeCopyUi;
-  // What termination does once it takes effect (ends the event loop).
-  std::function<void()> OnTerminated;
-
-protected:
-  void closeEvent(QCloseEvent* Event) override;
-  void showEvent(QShowEvent* Event) override;
+  ILauncherView& View() { return FView; }
 
 private:
-  void BuildDesign();
-  void SetupDesignSettings();
-  void ProcessMessages();
+  // Moves a panel to the window's top-left corner (left first, then top)
+  // and shows it.
+  void ShowPanel(TControlId Panel);
+  // Extracts the whole payload into BaseDirectory, counting the items that
+  // fail (the engine skips them).
+  void ExtractPayload(const std::string& BaseDirectory);
+  // Raises, naming the payload and its failures, unless Program exists: a
+  // flow never makes shortcuts to, or starts, a program that is not there.
+  void RequireProgram(const std::string& Program);
+  // The desktop and menu shortcuts the boxes ask for, to Target.
+  void MakeShortcuts(const std::string& Target);
 
+  ILauncherView& FView;
   TLauncherPlatform& FPlatform;
   bool FBusy = false;
   bool FTerminateRequested = false;
-  bool FCentred = false;
-  std::vector<QMetaObject::Connection> FMeterWatches;
+  // Items of the last extraction that failed, and the first failure.
+  int FItemFailures = 0;
+  std::string FFirstFailure;
 };
 
 } // namespace launcher

@@ -125,8 +125,11 @@ private:
     ::closedir(D);
     std::sort(Names.begin(), Names.end());
     for (const auto& N : Names) Entry(Src + "/" + N, Dst + "/" + N, Shown + "/" + N);
-    // Permissions last, so that a read-only source folder can be filled.
-    ::chmod(Dst.c_str(), SrcSt.st_mode & 0777);
+    // Permissions last, so that a read-only source folder can be filled;
+    // the copy is the user's, who can always enter, list and fill it (a CD
+    // gives its folders 0555, which would leave a tree nothing can be
+    // extracted into or removed from).
+    ::chmod(Dst.c_str(), (SrcSt.st_mode & 0777) | S_IRWXU);
   }
 
   void Link(const std::string& Src, const std::string& Dst) {
@@ -195,8 +198,9 @@ private:
       }
     }
     // The copy keeps the permission bits (never set-id or sticky) and the
-    // modification time, as a copied file does on Windows.
-    ::fchmod(Out, SrcSt.st_mode & 0777);
+    // modification time, as a copied file does on Windows; it is writable
+    // by its owner whatever the medium says, as a file the user installed.
+    ::fchmod(Out, (SrcSt.st_mode & 0777) | S_IWUSR);
     const struct timespec Times[2] = {SrcSt.st_atim, SrcSt.st_mtim};
     ::futimens(Out, Times);
     ::close(In);

@@ -28,7 +28,13 @@ namespace launcher {
 // appended.
 std::string ShortcutFileName(const std::string& LinkName, const std::string& Ext);
 
-// Saves one shortcut; see above. LinkPath receives the shortcut file's full
+// True when FileName names a file inside a folder and nothing else: no
+// separator of a folder part, not "." or "..". A title is a shortcut's name,
+// and a title that could place the file anywhere is not saved.
+bool IsPlainFileName(const std::string& FileName);
+
+// Saves one shortcut; see above. A name that is not a plain file name saves
+// nothing, as a location without a folder does. LinkPath receives the shortcut file's full
 // path, and is left untouched when the location has no folder.
 void CreateShortcut(IUserFolders& Folders, IShortcutWriter& Writer, const std::string& Target,
                     const std::string& LinkName, uint8_t Kind, const std::string& Folder, const std::string& WorkDir,

@@ -14,7 +14,7 @@
 
 #include "TestUtil.h"
 #include "launcher/Platform.h"
-#include "launcher/SDIMAIN.h"
+#include "launcher/QtWindow.h"
 
 namespace testutil {
 
@@ -77,9 +77,9 @@ protected:
     MakePayload(Stage);
   }
 
-  std::unique_ptr<launcher::TSDIAppForm> MakeForm() {
+  std::unique_ptr<launcher::TQtAppForm> MakeForm() {
     Platform = launcher::MakePosixPlatform(Medium);
-    auto F = std::make_unique<launcher::TSDIAppForm>(Platform);
+    auto F = std::make_unique<launcher::TQtAppForm>(Platform);
     F->OnShowException = [this](const std::string& M) { Errors.push_back(M); };
     F->OnShowMessage = [this](const std::string& M) { Messages.push_back(M); };
     F->OnTerminated = [this] { ++Terminations; };

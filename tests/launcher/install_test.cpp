@@ -47,7 +47,7 @@ protected:
     fs::create_directories(Home + "/Desktop");
   }
 
-  std::unique_ptr<TSDIAppForm> Open(bool CancelCopy = false) {
+  std::unique_ptr<launcher::TQtAppForm> Open(bool CancelCopy = false) {
     auto F = MakeForm();
     F->OnMakeCopyUi = [CancelCopy] { return std::make_unique<TQuietCopyUi>(CancelCopy); };
     F->show();

@@ -85,10 +85,15 @@ TEST_F(Shortcuts, EachKindSavesWhereItBelongs) {
   EXPECT_EQ(Make(Target, "x", 9), "untouched");
   EXPECT_EQ(Make(Target, "x", launcher::lkGivenFolder, ""), "untouched");
 
-  // A sub-folder is not made on the way: a name with a "/" saves nothing.
-  const std::string Sub = Make(Target, "a/b", launcher::lkDesktop);
-  EXPECT_EQ(Sub, Home + "/바탕화면/a/b.desktop");
-  EXPECT_FALSE(Exists(Home + "/바탕화면/a"));
+  // A name that is not a plain file name saves nothing, even where the
+  // folder it points into exists, and leaves the path alone.
+  fs::create_directories(Home + "/바탕화면/a");
+  EXPECT_EQ(Make(Target, "a/b", launcher::lkDesktop), "untouched");
+  EXPECT_EQ(Make(Target, "../../escape", launcher::lkDesktop), "untouched");
+  EXPECT_FALSE(Exists(Home + "/바탕화면/a/b.desktop"));
+  EXPECT_FALSE(Exists(Box / "escape.desktop"));
+  EXPECT_TRUE(launcher::IsPlainFileName("..desktop"));
+  EXPECT_FALSE(launcher::IsPlainFileName(".."));
   // Likewise a missing desktop folder.
   fs::remove_all(Home + "/바탕화면");
   Make(Target, "x", launcher::lkDesktop);

@@ -22,7 +22,7 @@ class Window : public testutil::TMediumTest {};
 QRect Geo(QWidget* W) { return W->geometry(); }
 
 // Whether what lies at the centre of Control is Panel or one of its children.
-bool Covers(TSDIAppForm& F, QWidget* Panel, QWidget* Control) {
+bool Covers(launcher::TQtAppForm& F, QWidget* Panel, QWidget* Control) {
   QWidget* Top = F.childAt(Control->geometry().center());
   return Top == Panel || Panel->isAncestorOf(Top);
 }
@@ -146,10 +146,10 @@ TEST_F(Window, RunPanelStaysAfterAnErrorBox) {
   testutil::SaveScreenshot(*F, "face3-run");
 
   // The unzipper as designed.
-  EXPECT_EQ(F->AbUnZipper1->Password(), "3716%^&*");
-  EXPECT_EQ(F->AbUnZipper1->ExtractOptions(), (ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath}));
-  EXPECT_EQ(F->AbUnZipper1->ItemProgressMeter(), static_cast<ab::IAbProgressMeter*>(F->AbMeter1));
-  EXPECT_EQ(F->AbUnZipper1->ArchiveProgressMeter(), static_cast<ab::IAbProgressMeter*>(F->AbMeter2));
+  EXPECT_EQ(F->Form().AbUnZipper1->Password(), "3716%^&*");
+  EXPECT_EQ(F->Form().AbUnZipper1->ExtractOptions(), (ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath}));
+  EXPECT_EQ(F->Form().AbUnZipper1->ItemProgressMeter(), static_cast<ab::IAbProgressMeter*>(F->AbMeter1));
+  EXPECT_EQ(F->Form().AbUnZipper1->ArchiveProgressMeter(), static_cast<ab::IAbProgressMeter*>(F->AbMeter2));
 }
 
 TEST_F(Window, TextsFollowTheMedium) {
