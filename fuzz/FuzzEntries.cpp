@@ -263,9 +263,9 @@ void Bzip2Entry(const uint8_t* Data, size_t Size) {
 // ---------------------------------------------------------------------------
 // lzma: a method-14 item with its own header.
 // Input: 32-bit uncompressed size (reduced below the sink cap), then the
-// item's data. Only known sizes are given: with an unknown size the
-// decoder reserves whatever dictionary the header names (up to 4 GiB, as
-// the format allows), which says nothing about the decoder's safety.
+// item's data. Only known sizes are given, as the pipeline gives them: with
+// an unknown size the decoder reserves whatever dictionary the header names
+// up to the decoder limit (256 MiB), which would only slow the fuzzer.
 // ---------------------------------------------------------------------------
 
 void LzmaEntry(const uint8_t* Data, size_t Size) {
