@@ -1,23 +1,87 @@
 // The commands of the arvelo tool, kept apart from argument parsing so that
-// each reads as what it does.
+// each reads as what it does, and what they share: the options, the exit
+// statuses, and the choice of items by pattern.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+namespace ab {
+class TAbUnZipper;
+class TAbZipArchive;
+class TAbZipItem;
+} // namespace ab
+
 namespace arvelo {
 
+// Exit statuses, with the meanings unzip gives the same numbers.
+enum TExitStatus : int {
+  esSuccess = 0,
+  esWarning = 1,             // items skipped: unsupported method, no password, kept file
+  esArchiveError = 2,        // a damaged item, a bad CRC, a refused unsafe name
+  esArchiveUnreadable = 3,   // not an archive this tool reads, or its directory is broken
+  esArchiveNotFound = 9,
+  esBadCommandLine = 10,
+  esNoMatch = 11,            // a pattern matched nothing
+  esDiskFull = 50,
+  esInterrupted = 80,
+  esUnsupported = 81,        // nothing processed: every failure an unsupported method
+  esWrongPassword = 82,      // nothing processed: every failure a wrong password
+};
+
+enum class TCommand { cmList, cmExtract, cmTest, cmPrint };
+enum class TListStyle { lsShort, lsVerbose, lsNamesOnly, lsCommentOnly };
+enum class TOverwrite { owAsk, owAlways, owNever };
+enum class TTimeRule { trAll, trFreshen, trUpdate };
+
 struct Options {
-  std::string command;  // list, extract, test
+  TCommand command = TCommand::cmList;
   std::string archive;
-  std::vector<std::string> masks;
+  std::vector<std::string> patterns;
+  std::vector<std::string> exclusions;
+  bool ignoreCase = false;             // -C
   std::string password;
   bool havePassword = false;
-  std::string directory;
-  std::string exclude;
-  bool namesOnly = false;
-  bool quiet = false;
+  std::string directory;               // -d
+  TOverwrite overwrite = TOverwrite::owAsk;
+  TTimeRule timeRule = TTimeRule::trAll;
+  bool junkPaths = false;              // -j
+  std::string dosCharset;              // -O
+  std::string unixCharset;             // -I
+  TListStyle listStyle = TListStyle::lsShort;
+  int quiet = 0;                       // -q, -qq
 };
+
+// Unzip's wildcards: "*" any run of characters, "/" included; "?" one
+// character; "[...]" one of a set, with ranges and "!" or "^" to negate;
+// "\" takes the next character literally. Case counts unless IgnoreCase
+// (ASCII letters).
+bool MatchUnzipPattern(const std::string& Name, const std::string& Pattern, bool IgnoreCase);
+
+// The items chosen by the command line's patterns and exclusions, and which
+// patterns chose nothing.
+class TItemSelection {
+public:
+  explicit TItemSelection(const Options& Opt);
+  bool Selects(const std::string& Name);
+  // Reports every pattern and exclusion that matched nothing; true when a
+  // pattern did (an exclusion that excludes nothing is only mentioned).
+  bool ReportUnmatched() const;
+
+private:
+  const Options& FOpt;
+  std::vector<bool> FPatternUsed, FExclusionUsed;
+};
+
+// Opens the archive for a command and re-reads the names of items without
+// a UTF-8 marker in the charsets given by -O and -I. On failure reports it
+// and returns the exit status; esSuccess otherwise.
+int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper);
+
+// An item's name as it is shown: decoded as for extraction, made printable;
+// bytes of a UTF-8-marked name that are not UTF-8 show as they are stored.
+std::string ShownName(const ab::TAbZipItem& Item);
 
 int List(const Options& opt);
 int ExtractOrTest(const Options& opt);

@@ -1,22 +1,39 @@
-// arvelo list: the directory as a table (size, packed size, method, ratio,
-// date and time, CRC-32, name) with a totals line, or with -1 the decoded
-// names only, one per line, in directory order.
+// arvelo list: unzip's two tables (the short one by default, -v the verbose
+// one with method, packed size, ratio and CRC-32), -1 the names alone, -z
+// the archive comment alone. Every table column of sizes is as wide as its
+// largest value needs, so that a Zip64 archive's sizes stay aligned.
+//
+// The packed size of an encrypted item counts only the compressed data: the
+// 12-byte header of traditional encryption, or the salt, check value and
+// authentication code of AES, are not part of what compression achieved,
+// and an AES item shows the method its extra field names.
 #include <cinttypes>
 #include <cstdio>
-#include <memory>
+#include <string>
+#include <vector>
 
 #include "archive/AbUnzper.h"
 #include "archive/AbZipAes.h"
 #include "archive/AbZipTyp.h"
+#include "rtl/Text.h"
 #include "tools/ArveloCommands.h"
+#include "tools/Console.h"
 
 namespace arvelo {
 
 namespace {
 
-// By the method number: an AES item's name is made from the method its
-// extra field names.
-std::string MethodName(const ab::TAbZipItem& item, unsigned method) {
+constexpr int64_t kTraditionalHeaderSize = 12;
+
+struct TRow {
+  std::string method;
+  int64_t size, packed;
+  uint16_t date, time;
+  uint32_t crc;
+  std::string name;
+};
+
+std::string MethodName(int method, const ab::TAbZipItem& item) {
   switch (method) {
     case ab::cmStored: return "Stored";
     case ab::cmShrunk: return "Shrunk";
@@ -32,62 +49,143 @@ std::string MethodName(const ab::TAbZipItem& item, unsigned method) {
     case ab::cmEnhancedDeflated: return "Def64";
     case ab::cmBzip2: return "BZip2";
     case ab::cmLZMA: return "LZMA";
-    case ab::cmWavPack: return "WavPack";
-    case ab::cmPPMd: return "PPMd";
     case ab::cmZstd: return "Zstd";
     case ab::cmXz: return "XZ";
-    case ab::cmAES: {
-      // The key size, then the method the data is compressed with.
-      ab::TAbZipAesInfo aes;
-      if (!ab::GetZipAesInfo(item, aes)) return "AES:?";
-      if (aes.Method == ab::cmAES) return "AES:?";
-      return "AES" + std::to_string(64 * (aes.Strength + 1)) + ":" + MethodName(item, aes.Method);
-    }
+    case ab::cmWavPack: return "WavPack";
+    case ab::cmPPMd: return "PPMd";
     default: return "Unk:" + std::to_string(method);
   }
 }
 
+TRow RowOf(const ab::TAbZipItem& item) {
+  TRow r;
+  int method = item.CompressionMethod();
+  r.packed = item.CompressedSize();
+  if (item.IsEncrypted()) {
+    ab::TAbZipAesInfo aes;
+    if (method == ab::cmAES && ab::GetZipAesInfo(item, aes)) {
+      method = aes.Method;
+      r.packed -= aes.Overhead();
+    } else if (method != ab::cmAES) {
+      r.packed -= kTraditionalHeaderSize;
+    }
+    if (r.packed < 0) r.packed = 0;
+  }
+  r.method = MethodName(method, item) + (item.IsEncrypted() ? "*" : "");
+  r.size = item.UncompressedSize();
+  r.date = item.LastModFileDate();
+  r.time = item.LastModFileTime();
+  r.crc = item.CRC32();
+  r.name = ShownName(item);
+  return r;
+}
+
+// unzip's rounding: the saving in tenths of a percent, rounded half up.
 int Ratio(int64_t size, int64_t packed) {
   if (size <= 0) return 0;
-  return static_cast<int>((size - packed) * 100 / size);
+  long double saved = static_cast<long double>(size - packed) * 100.0L / static_cast<long double>(size);
+  return static_cast<int>(saved >= 0 ? saved + 0.5L : saved - 0.5L);
+}
+
+int Digits(int64_t v) { return static_cast<int>(std::to_string(v).size()); }
+
+std::string Pad(const std::string& s, int width, bool left = false) {
+  if (static_cast<int>(s.size()) >= width) return s;
+  std::string fill(static_cast<size_t>(width) - s.size(), ' ');
+  return left ? s + fill : fill + s;
+}
+
+std::string DateTime(uint16_t d, uint16_t t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", 1980 + (d >> 9), (d >> 5) & 0x0F, d & 0x1F, t >> 11,
+                (t >> 5) & 0x3F);
+  return buf;
+}
+
+std::string FileCount(size_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); }
+
+void ShortTable(const std::vector<TRow>& rows) {
+  int64_t total = 0;
+  for (const auto& r : rows) total += r.size;
+  const int w = std::max(9, Digits(total));
+  const std::string rule(static_cast<size_t>(w), '-');
+  std::string out = Pad("Length", w - 1) + "      Date    Time    Name\n" + rule + "  ---------- -----   ----\n";
+  for (const auto& r : rows) out += Pad(std::to_string(r.size), w) + "  " + DateTime(r.date, r.time) + "   " + r.name + "\n";
+  out += rule + "                     -------\n";
+  out += Pad(std::to_string(total), w) + "                     " + FileCount(rows.size()) + "\n";
+  Out(out);
+}
+
+void VerboseTable(const std::vector<TRow>& rows) {
+  int64_t total = 0, totalPacked = 0;
+  for (const auto& r : rows) total += r.size, totalPacked += r.packed;
+  const int ws = std::max(8, Digits(total)), wp = std::max(7, Digits(totalPacked)) + 1;
+  const std::string rs(static_cast<size_t>(ws), '-'), rp(static_cast<size_t>(wp - 1), '-');
+  const std::string gap(28, ' ');
+  std::string out = Pad("Length", ws) + "  " + Pad("Method", 7, true) + Pad("Size", wp) +
+                    " Cmpr    Date    Time   CRC-32   Name\n" + rs + "  ------ " + Pad(rp, wp) +
+                    " ---- ---------- ----- --------  ----\n";
+  char crc[16];
+  for (const auto& r : rows) {
+    std::snprintf(crc, sizeof crc, "%08x", r.crc);
+    out += Pad(std::to_string(r.size), ws) + "  " + Pad(r.method, 7, true) + Pad(std::to_string(r.packed), wp) + " " +
+           Pad(std::to_string(Ratio(r.size, r.packed)), 3) + "% " + DateTime(r.date, r.time) + " " + crc + "  " +
+           r.name + "\n";
+  }
+  out += rs + "         " + Pad(rp, wp) + "  ---" + gap + "-------\n";
+  out += Pad(std::to_string(total), ws) + "         " + Pad(std::to_string(totalPacked), wp) + " " +
+         Pad(std::to_string(Ratio(total, totalPacked)), 3) + "%" + gap + FileCount(rows.size()) + "\n";
+  Out(out);
+}
+
+std::string CommentText(const ab::TAbZipArchive& zip) {
+  // Comments carry no UTF-8 marker: UTF-8 when they read as such, else the
+  // OEM code page, as DOS tools wrote them.
+  std::string c = zip.ZipfileComment();
+  std::string text = rtl::SanitizeUtf8(c) == c ? c : rtl::CodePageToUtf8(c, rtl::OemCodePage());
+  // Line ends stay line ends; every other control character is shown.
+  std::string shown;
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == '\n') {
+      std::string line = text.substr(start, i - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      shown += Printable(line) + (i == text.size() ? "" : "\n");
+      start = i + 1;
+    }
+  }
+  if (!shown.empty() && shown.back() != '\n') shown += '\n';
+  return shown;
 }
 
 } // namespace
 
 int List(const Options& opt) {
   ab::TAbUnZipper unzipper;
-  try {
-    unzipper.SetFileName(opt.archive);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), e.what());
-    return 2;
+  if (int status = OpenArchive(opt, unzipper)) return status;
+  ab::TAbZipArchive& zip = *unzipper.ZipArchive();
+  if (opt.listStyle == TListStyle::lsCommentOnly) {
+    Out(CommentText(zip));
+    return esSuccess;
   }
-  ab::TAbZipArchive* zip = unzipper.ZipArchive();
-  if (!zip) {
-    std::fprintf(stderr, "arvelo: %s: %s\n", opt.archive.c_str(), "Unhandled Archive Type");
-    return 2;
+  TItemSelection selection(opt);
+  std::vector<TRow> rows;
+  for (int i = 0; i < zip.Count(); ++i) {
+    ab::TAbZipItem& item = *zip.GetItem(i);
+    if (selection.Selects(item.FileName())) rows.push_back(RowOf(item));
   }
-  if (opt.namesOnly) {
-    for (int i = 0; i < zip->Count(); ++i) std::printf("%s\n", zip->GetItem(i)->FileName().c_str());
-    return 0;
+  if (opt.listStyle == TListStyle::lsNamesOnly) {
+    std::string out;
+    for (const auto& r : rows) out += r.name + "\n";
+    Out(out);
+  } else {
+    Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
+    if (opt.listStyle == TListStyle::lsVerbose)
+      VerboseTable(rows);
+    else
+      ShortTable(rows);
   }
-  std::printf(" Length   Method    Size  Cmpr    Date    Time   CRC-32   Name\n");
-  std::printf("--------  ------  ------- ---- ---------- ----- --------  ----\n");
-  int64_t total = 0, totalPacked = 0;
-  for (int i = 0; i < zip->Count(); ++i) {
-    ab::TAbZipItem* item = zip->GetItem(i);
-    uint16_t d = item->LastModFileDate(), t = item->LastModFileTime();
-    std::printf("%8" PRId64 "  %-7s %7" PRId64 " %3d%% %04d-%02d-%02d %02d:%02d %08x  %s\n", item->UncompressedSize(),
-                MethodName(*item, item->CompressionMethod()).c_str(), item->CompressedSize(), Ratio(item->UncompressedSize(), item->CompressedSize()),
-                1980 + (d >> 9), (d >> 5) & 0x0F, d & 0x1F, t >> 11, (t >> 5) & 0x3F, item->CRC32(),
-                item->FileName().c_str());
-    total += item->UncompressedSize();
-    totalPacked += item->CompressedSize();
-  }
-  std::printf("--------          -------  ---                            -------\n");
-  std::printf("%8" PRId64 "         %7" PRId64 " %3d%%                            %d file%s\n", total, totalPacked,
-              Ratio(total, totalPacked), zip->Count(), zip->Count() == 1 ? "" : "s");
-  return 0;
+  return selection.ReportUnmatched() ? esNoMatch : esSuccess;
 }
 
 } // namespace arvelo

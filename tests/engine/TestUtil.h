@@ -61,9 +61,14 @@ inline void WriteFile(const std::string& path, const std::string& data) {
   f.write(data.data(), static_cast<std::streamsize>(data.size()));
 }
 
+inline std::string Quote(const std::string& s);
+
 // Runs a shell command; returns its exit status and, when asked, its output.
+// The command runs in a session of its own, without a controlling
+// terminal, as under CI: a program that asks on the terminal for a password
+// gets no answer instead of waiting for the person running the tests.
 inline int Run(const std::string& cmd, std::string* out = nullptr) {
-  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+  FILE* p = popen(("setsid -w sh -c " + Quote(cmd) + " 2>&1").c_str(), "r");
   if (!p) return -1;
   std::string text;
   char buf[4096];

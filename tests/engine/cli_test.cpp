@@ -1,0 +1,427 @@
+// The arvelo command line as a user who knows unzip meets it: the real
+// binary over archives made by zip and 7zz, side by side with unzip where
+// unzip has the same option (the same files written, the same exit status),
+// and on a pseudo-terminal of 80 and 200 columns for what only happens
+// there: questions, the hidden password, the status line, Ctrl-C.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <map>
+#include <regex>
+
+#include "TestUtil.h"
+
+namespace fs = std::filesystem;
+using testutil::Quote;
+using testutil::TempDir;
+
+namespace {
+
+std::string Bin() { return Quote(testutil::ArveloBin()); }
+
+int Sh(const std::string& cmd, std::string* out = nullptr) { return testutil::Run(cmd, out); }
+
+// path -> contents ("/" for a folder), below root.
+std::map<std::string, std::string> Tree(const std::string& root) {
+  std::map<std::string, std::string> t;
+  if (!fs::exists(root)) return t;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    t[fs::relative(e.path(), root).string()] = e.is_directory() ? "/" : testutil::ReadFile(e.path().string());
+  return t;
+}
+
+void SetTime(const std::string& path, time_t when) {
+  utimbuf times{when, when};
+  ASSERT_EQ(utime(path.c_str(), &times), 0) << path;
+}
+
+struct TPty {
+  int status = -1;
+  bool echo = false;
+  std::string output;
+};
+
+// Runs arvelo on a pseudo-terminal through tests/tools/pty_session.py.
+TPty OnTerminal(int columns, const std::string& session, const std::string& args) {
+  std::string out;
+  testutil::Run("python3 " + Quote(std::string(ARVELO_TEST_DATA) + "/../tools/pty_session.py") + " " +
+                    std::to_string(columns) + " " + session + " -- " + Bin() + " " + args,
+                &out);
+  TPty r;
+  // {"status": N, "echo": true|false, "output": "..."}
+  const size_t st = out.find("\"status\": "), ec = out.find("\"echo\": "), op = out.find("\"output\": \"");
+  const size_t end = out.rfind("\"}");
+  if (st == std::string::npos || ec == std::string::npos || op == std::string::npos || end == std::string::npos) {
+    r.output = out;
+    return r;
+  }
+  r.status = std::stoi(out.substr(st + 10));
+  r.echo = out.compare(ec + 8, 4, "true") == 0;
+  // The JSON escapes the session script produces.
+  const std::string s = out.substr(op + 11, end - op - 11);
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      r.output += s[i];
+      continue;
+    }
+    const char c = s[++i];
+    if (c == 'n') r.output += '\n';
+    else if (c == 'r') r.output += '\r';
+    else if (c == 'u') r.output += static_cast<char>(std::stoi(s.substr(i + 1, 4), nullptr, 16)), i += 4;
+    else r.output += c;
+  }
+  return r;
+}
+
+// The pieces of terminal output between line ends and status redraws.
+std::vector<std::string> Segments(const std::string& output) {
+  std::vector<std::string> segs;
+  std::string cur;
+  for (size_t i = 0; i < output.size(); ++i) {
+    if (output.compare(i, 4, "\r\x1b[K") == 0) {
+      segs.push_back(cur), cur.clear(), i += 3;
+    } else if (output[i] == '\n' || output[i] == '\r') {
+      segs.push_back(cur), cur.clear();
+    } else {
+      cur += output[i];
+    }
+  }
+  segs.push_back(cur);
+  return segs;
+}
+
+class Cli : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    dir = new TempDir();
+    const std::string src = (*dir) / "src";
+    for (const auto& [name, text] : std::map<std::string, std::string>{{"d/a.txt", "alpha\n"},
+                                                                        {"d/b.log", "bravo\n"},
+                                                                        {"d/sub/c.txt", "charlie\n"},
+                                                                        {"d/sub/D.TXT", "delta\n"},
+                                                                        {"top.txt", testutil::SampleText(20000)}}) {
+      fs::create_directories(fs::path(src + "/" + name).parent_path());
+      testutil::WriteFile(src + "/" + name, text);
+    }
+    testutil::WriteFile(src + "/e\x1b[2Jx", "screen");
+    ASSERT_EQ(Sh("cd " + Quote(src) + " && zip -qr ../tree.zip d top.txt && zip -qr ../ctl.zip . && "
+                 "zip -qr -e -P secret ../enc.zip d top.txt && printf 'first line\\nsecond' | zip -qz ../tree.zip && "
+                 "7zz a -tzip -mem=ZipCrypto -psecret ../crypt7.zip top.txt >/dev/null"),
+              0);
+    // A damaged copy: one byte of top.txt's deflated data changed.
+    std::string bad = testutil::ReadFile((*dir) / "tree.zip");
+    size_t at = bad.find("top.txt") + 7 + 500;
+    bad[at] = static_cast<char>(bad[at] ^ 0x55);
+    testutil::WriteFile((*dir) / "bad.zip", bad);
+  }
+  static void TearDownTestSuite() { delete dir; }
+
+  static std::string Zip(const char* name) { return (*dir) / name; }
+  static TempDir* dir;
+};
+TempDir* Cli::dir = nullptr;
+
+TEST_F(Cli, ExtractLikeUnzipFilesAndStatus) {
+  // Seed: 0 nothing on disk; 1 d/a.txt already there and older; 2 there and newer.
+  struct Case {
+    const char* label;
+    const char* before;  // options before the archive
+    const char* after;   // patterns and exclusions after it
+    int seed;
+    int status;
+  };
+  const Case cases[] = {
+      {"everything", "", "", 0, 0},
+      {"dir/* takes the tree", "", "'d/*'", 0, 0},
+      {"sets and ?", "", "'d/[ab].???' 'd/sub/?.*'", 0, 0},
+      {"case counts", "", "'D/*'", 0, 11},
+      {"-C ignores case", "-C", "'D/*'", 0, 0},
+      {"one pattern unmatched", "", "'d/*' nosuch", 0, 11},
+      {"several exclusions", "", "-x '*.log' 'd/sub/*'", 0, 0},
+      {"-x twice", "", "'d/*' -x '*.log' -x '*.TXT'", 0, 0},
+      {"junk paths", "-j", "'d/*'", 0, 0},
+      {"-n keeps", "-n", "", 1, 0},
+      {"-o replaces", "-o", "", 1, 0},
+      {"no terminal keeps and warns", "", "'d/a.txt'", 1, 1},
+      {"freshen older", "-fo", "", 1, 0},
+      {"freshen keeps newer", "-fo", "", 2, 0},
+      {"update adds and keeps newer", "-uo", "", 2, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir out;
+    const std::string mine = out / "arvelo", theirs = out / "unzip";
+    for (const auto& root : {mine, theirs}) {
+      fs::create_directories(root);
+      if (c.seed) {
+        fs::create_directories(root + "/d");
+        testutil::WriteFile(root + "/d/a.txt", "old");
+        SetTime(root + "/d/a.txt", c.seed == 1 ? 1000000000 : 2100000000);
+      }
+    }
+    std::string log;
+    const std::string args = std::string(c.before) + " " + Quote(Zip("tree.zip")) + " " + c.after;
+    EXPECT_EQ(Sh(Bin() + " x " + args + " -d " + Quote(mine) + " </dev/null", &log), c.status) << log;
+    EXPECT_EQ(Sh("unzip " + args + " -d " + Quote(theirs) + " </dev/null", &log), c.status) << log;
+    EXPECT_EQ(Tree(mine), Tree(theirs));
+    EXPECT_FALSE(Tree(mine).empty() && c.status == 0 && !c.seed);
+  }
+}
+
+TEST_F(Cli, StatusesLikeUnzip) {
+  struct Case {
+    const char* label;
+    std::string args;
+    int status;
+  };
+  const Case cases[] = {
+      {"test good", "-t " + Quote(Zip("tree.zip")), 0},
+      {"test bad CRC", "-t " + Quote(Zip("bad.zip")), 2},
+      {"wrong password, folders tested", "-t -P nope " + Quote(Zip("enc.zip")), 1},
+      {"wrong password everywhere", "-t -P nope " + Quote(Zip("crypt7.zip")), 82},
+      {"right password", "-t -P secret " + Quote(Zip("enc.zip")), 0},
+      {"archive not found", "-t " + Quote(Zip("none.zip")), 9},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string mine, theirs;
+    EXPECT_EQ(Sh(Bin() + " t" + c.args.substr(2) + " </dev/null", &mine), c.status) << mine;
+    EXPECT_EQ(Sh("unzip " + c.args + " </dev/null", &theirs), c.status) << theirs;
+  }
+  // print: the data and nothing else, byte for byte as unzip -p.
+  const std::string out = (*dir) / "print";
+  fs::create_directories(out);
+  EXPECT_EQ(Sh(Bin() + " p -P secret " + Quote(Zip("enc.zip")) + " 'd/*' top.txt >" + Quote(out + "/mine")), 0);
+  EXPECT_EQ(Sh("unzip -p -P secret " + Quote(Zip("enc.zip")) + " 'd/*' top.txt >" + Quote(out + "/theirs")), 0);
+  EXPECT_EQ(testutil::ReadFile(out + "/mine"), testutil::ReadFile(out + "/theirs"));
+  EXPECT_GT(testutil::ReadFile(out + "/mine").size(), 20000u);
+}
+
+TEST_F(Cli, OwnStatusesAndMessages) {
+  TempDir t;
+  testutil::ZipWriter w;
+  testutil::ZipEntry good, odd;
+  good.name = "good.txt", good.data = "fine";
+  odd.name = "odd.bin", odd.data = "xxxx", odd.method = 77;
+  w.Add(odd);
+  testutil::WriteFile(t / "odd.zip", w.Build());
+  w.Add(good);
+  testutil::WriteFile(t / "mixed.zip", w.Build());
+  testutil::WriteFile(t / "text.zip", "this is not an archive at all, only text\n");
+  testutil::ZipWriter hostile;
+  testutil::ZipEntry climber;
+  climber.name = "../\x1b]0;owned\x07x", climber.data = "evil";
+  hostile.Add(climber);
+  testutil::WriteFile(t / "unsafe.zip", hostile.Build());
+  struct Case {
+    const char* label;
+    std::string args;
+    int status;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"help on stdout", "--help 2>/dev/null", 0, "-x PATTERN"},
+      {"version", "--version", 0, "arvelo "},
+      {"unknown option named", "x -Z a.zip", 10, "unknown option: -Z"},
+      {"missing value named", "x a.zip -d", 10, "option -d needs"},
+      {"option of another command", "l -o a.zip", 10, "-o applies only to extract"},
+      {"no command", "", 10, "no command"},
+      {"not an archive", "l " + Quote(t / "text.zip"), 3, "arvelo: "},
+      {"only an unsupported method", "t " + Quote(t / "odd.zip"), 81, "odd.bin"},
+      {"unsupported beside a good item", "t " + Quote(t / "mixed.zip"), 1, "odd.bin"},
+      {"no password without a terminal", "t " + Quote(Zip("enc.zip")) + " </dev/null", 1, "no password given"},
+      {"disk full behind stdout", "p " + Quote(Zip("tree.zip")) + " >/dev/full", 50, "disk full"},
+      {"unknown charset", "l -O NO-SUCH-CHARSET " + Quote(Zip("tree.zip")), 10, "NO-SUCH-CHARSET"},
+      {"unmatched pattern named", "l " + Quote(Zip("tree.zip")) + " nosuch", 11,
+       "caution: filename not matched: nosuch"},
+      {"summary names failures", "t " + Quote(Zip("bad.zip")), 2, "4 files, 26 bytes; 1 failed: top.txt"},
+      {"unsafe name refused, shown escaped", "x -d " + Quote(t / "out") + " " + Quote(t / "unsafe.zip"), 2,
+       "arvelo: ../^[]0;owned^Gx: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string out;
+    EXPECT_EQ(Sh(Bin() + " " + c.args, &out), c.status) << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  }
+}
+
+TEST_F(Cli, ListingsLikeUnzip) {
+  std::string mine, theirs;
+  // The short table, control characters in names escaped, the comment shown.
+  for (const char* name : {"tree.zip", "ctl.zip"}) {
+    EXPECT_EQ(Sh(Bin() + " l " + Quote(Zip(name)), &mine), 0);
+    EXPECT_EQ(Sh("unzip -l " + Quote(Zip(name)), &theirs), 0);
+    EXPECT_EQ(mine, theirs);
+  }
+  EXPECT_NE(mine.find("e^[[2Jx"), std::string::npos) << mine;
+  EXPECT_EQ(Sh(Bin() + " l -z " + Quote(Zip("tree.zip")), &mine), 0);
+  EXPECT_EQ(mine, "first line\nsecond\n");
+  EXPECT_EQ(Sh(Bin() + " l -1 " + Quote(Zip("tree.zip")) + " 'd/sub/*'", &mine), 0);
+  EXPECT_EQ(Sh("unzip -Z1 " + Quote(Zip("tree.zip")) + " 'd/sub/*'", &theirs), 0);
+  EXPECT_EQ(mine, theirs);
+
+  // Verbose: traditional encryption shows the real method, a marker, the
+  // packed size without the 12-byte header, a ratio a person believes.
+  EXPECT_EQ(Sh(Bin() + " l -v " + Quote(Zip("crypt7.zip")), &mine), 0);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(mine, m, std::regex("\\s20000  (Defl:.)\\*\\s+(\\d+)\\s+(\\d+)% .* top\\.txt"))) << mine;
+  EXPECT_EQ(Sh("unzip -v " + Quote(Zip("crypt7.zip")), &theirs), 0);
+  EXPECT_NE(theirs.find(m[2].str() + "  " ), std::string::npos) << theirs;  // same packed size
+  EXPECT_GT(std::stoi(m[3]), 50);
+  EXPECT_LE(std::stoi(m[3]), 100);
+
+  // Invalid bytes in a UTF-8-marked name, and a C1 control.
+  TempDir t;
+  testutil::ZipWriter w;
+  testutil::ZipEntry e;
+  e.name = "bad\xff\xc2\x9bname", e.data = "x", e.flags = 0x0800;
+  w.Add(e);
+  testutil::WriteFile(t / "names.zip", w.Build());
+  EXPECT_EQ(Sh(Bin() + " l -1 " + Quote(t / "names.zip"), &mine), 0);
+  EXPECT_EQ(mine, "bad<0xff><0x9b>name\n");
+
+  // Sizes wider than the columns unzip planned for stay aligned: each name
+  // starts where the header's "Name" does.
+  testutil::ZipWriter wide;
+  testutil::ZipEntry small, huge;
+  small.name = "small", small.data = "s";
+  huge.name = "huge", huge.data = "h", huge.uncompressedSize = 4000000000;
+  wide.Add(small);
+  wide.Add(huge);
+  testutil::WriteFile(t / "wide.zip", wide.Build());
+  for (const char* style : {"", "-v"}) {
+    SCOPED_TRACE(style);
+    EXPECT_EQ(Sh(Bin() + " l " + style + " " + Quote(t / "wide.zip"), &mine), 0);
+    const size_t header = mine.find("Name\n");
+    ASSERT_NE(header, std::string::npos) << mine;
+    const size_t column = header - (mine.rfind('\n', header) + 1);
+    for (const char* name : {"small\n", "huge\n"}) {
+      const size_t at = mine.find(name);
+      ASSERT_NE(at, std::string::npos);
+      EXPECT_EQ(at - (mine.rfind('\n', at) + 1), column) << mine;
+    }
+  }
+}
+
+TEST_F(Cli, LegacyNamesInTheNamedCharset) {
+  TempDir t;
+  testutil::ZipWriter w;
+  testutil::ZipEntry dos, unix;
+  dos.name = "\x8f\xe0\xa8\xa2\xa5\xe2.txt";  // CP866
+  dos.data = "dos";
+  unix.name = "\xf0\xd2\xc9\xd7\xc5\xd4.txt";  // KOI8-R
+  unix.data = "unix";
+  unix.versionMadeBy = 0x0314;
+  w.Add(dos);
+  w.Add(unix);
+  testutil::WriteFile(t / "legacy.zip", w.Build());
+  std::string out;
+  EXPECT_EQ(Sh(Bin() + " l -1 -O CP866 -I KOI8-R " + Quote(t / "legacy.zip"), &out), 0);
+  EXPECT_EQ(out, "Привет.txt\nПривет.txt\n");
+  EXPECT_EQ(Sh(Bin() + " x -qq -O CP866 -d " + Quote(t / "out") + " " + Quote(t / "legacy.zip") + " 'Прив*'", &out), 0)
+      << out;
+  EXPECT_EQ(testutil::ReadFile(t / "out/Привет.txt"), "dos");
+  EXPECT_EQ(Tree(t / "out").size(), 1u);  // the Unix item's name was not read as CP866
+}
+
+TEST_F(Cli, QuestionsOnTheTerminal) {
+  // Password: asked on the terminal also when stdin is not one; a wrong one
+  // is said to be wrong before the second question; echo is off while
+  // typing and on again afterwards.
+  TPty r = OnTerminal(80, "--stdin /dev/null --reply 'password: =nope\\n' --reply 'password: =secret\\n'",
+                      "t " + Quote(Zip("enc.zip")) + " d/a.txt");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(r.echo);
+  const size_t wrong = r.output.find("incorrect password");
+  ASSERT_NE(wrong, std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("d/a.txt password: ", wrong), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("secret"), std::string::npos) << r.output;
+
+  // Ctrl-C at the password prompt: echo back on, status 80.
+  r = OnTerminal(80, "--interrupt-on 'password: '", "t " + Quote(Zip("enc.zip")));
+  EXPECT_EQ(r.status, 80) << r.output;
+  EXPECT_TRUE(r.echo);
+
+  // Replace questions, answered as unzip's are.
+  struct Case {
+    const char* answers;
+    const char* aFile;    // d/a.txt afterwards
+    const char* renamed;  // d/new.txt afterwards ("" when absent)
+    const char* cFile;    // d/sub/c.txt afterwards
+  };
+  const Case cases[] = {
+      {"--reply 'a.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: =y\\n' --reply 'c.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: =n\\n'", "alpha\n", "", "old"},
+      {"--reply 'ename: =A\\n'", "alpha\n", "", "charlie\n"},
+      {"--reply 'ename: =N\\n'", "old", "", "old"},
+      {"--reply 'a.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: =r\\n' --reply 'new name: =d/new.txt\\n' "
+       "--reply 'c.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: =n\\n'",
+       "old", "alpha\n", "old"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answers);
+    TempDir out;
+    fs::create_directories(out / "d/sub");
+    testutil::WriteFile(out / "d/a.txt", "old");
+    testutil::WriteFile(out / "d/sub/c.txt", "old");
+    r = OnTerminal(80, c.answers, "x -d " + Quote(out.Path()) + " " + Quote(Zip("tree.zip")) + " d/a.txt d/sub/c.txt");
+    EXPECT_EQ(testutil::ReadFile(out / "d/a.txt"), c.aFile) << r.output;
+    EXPECT_EQ(fs::exists(out / "d/new.txt") ? testutil::ReadFile(out / "d/new.txt") : "", c.renamed);
+    EXPECT_EQ(testutil::ReadFile(out / "d/sub/c.txt"), c.cFile);
+    EXPECT_NE(r.output.find(".txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: "), std::string::npos) << r.output;
+    if (*c.renamed) EXPECT_NE(r.output.find(" extracting: d/new.txt\r\n"), std::string::npos) << r.output;
+  }
+}
+
+TEST_F(Cli, StatusLineFitsTheTerminalAndCtrlCCleansUp) {
+  // One long-named item big enough to take a while (bzip2 decodes slowly).
+  TempDir t;
+  const std::string name = std::string(150, 'n') + ".txt";
+  testutil::WriteFile(t / name, testutil::SampleText(12 << 20));
+  ASSERT_EQ(Sh("cd " + Quote(t.Path()) + " && 7zz a -tzip -mm=BZip2 -mmt=2 big.zip " + Quote(name) + " >/dev/null"), 0);
+  const std::string zip = t / "big.zip";
+
+  for (int columns : {80, 200}) {
+    SCOPED_TRACE(columns);
+    TPty r = OnTerminal(columns, "", "t " + Quote(zip));
+    EXPECT_EQ(r.status, 0) << r.output;
+    int statusLines = 0;
+    bool fullName = false;
+    for (const auto& s : Segments(r.output)) {
+      if (s.find("% ") == std::string::npos || s.find("MiB") == std::string::npos) continue;
+      EXPECT_LT(s.size(), static_cast<size_t>(columns)) << s;
+      ++statusLines;
+      if (s.find("% ") != std::string::npos && s.find(name) != std::string::npos) fullName = true;
+    }
+    EXPECT_GT(statusLines, 10);
+    EXPECT_EQ(fullName, columns == 200);
+    // Cleared at the end: the last thing on screen is the summary.
+    EXPECT_TRUE(r.output.size() > 2 && r.output.compare(r.output.size() - 2, 2, "\r\n") == 0);
+    EXPECT_NE(r.output.find("1 file, 12582912 bytes\r\n"), std::string::npos) << r.output;
+  }
+  // A narrower window mid-way: the lines after it fit the new width.
+  TPty r = OnTerminal(200, "--winch-to 60", "t " + Quote(zip));
+  std::string last;
+  for (const auto& s : Segments(r.output))
+    if (s.find("MiB") != std::string::npos) last = s;
+  EXPECT_EQ(r.status, 0);
+  EXPECT_FALSE(last.empty());
+  EXPECT_LT(last.size(), 60u) << last;
+
+  // Ctrl-C while an item is written: no partial file, status 80, nothing
+  // left of the status line.
+  r = OnTerminal(80, "--interrupt-on '% '", "x -d " + Quote(t / "out") + " " + Quote(zip));
+  EXPECT_EQ(r.status, 80) << r.output;
+  EXPECT_FALSE(fs::exists(t / ("out/" + name)));
+  EXPECT_NE(r.output.find("\r\x1b[Karvelo: interrupted"), std::string::npos) << r.output;
+
+  // Nothing of the kind when stderr is not a terminal.
+  std::string out;
+  EXPECT_EQ(Sh(Bin() + " t " + Quote(zip), &out), 0);
+  EXPECT_EQ(out.find("\x1b["), std::string::npos);
+}
+
+} // namespace

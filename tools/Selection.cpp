@@ -1,0 +1,239 @@
+// Choosing items: unzip's patterns, the -x exclusions, and the names of
+// legacy items read in a code page the user names.
+//
+// The engine's own masks (DOS rules, case-insensitive, "*" stopping at a
+// separator) are what the launcher relies on and stay as they are; a user
+// of this tool types patterns as for unzip, where "dir/*" is the whole tree.
+//
+// A stored name without the UTF-8 flag or a Unicode extra field is bytes in
+// the code page of the system that made the archive. The engine guesses it
+// from the locale; -O (for DOS and Windows makers) and -I (Unix and the
+// rest) name it instead, as any charset iconv knows. The names are re-read
+// once after loading and the items renamed, so that matching, listing and
+// the output names all use the same text.
+#include <iconv.h>
+
+#include <cerrno>
+
+#include "archive/AbExcept.h"
+#include "archive/AbUnzper.h"
+#include "archive/AbZipTyp.h"
+#include "rtl/FileSys.h"
+#include "rtl/Text.h"
+#include "tools/ArveloCommands.h"
+#include "tools/Console.h"
+
+namespace arvelo {
+
+namespace {
+
+constexpr uint16_t kUtf8NameFlag = 0x0800;
+// Hosts whose names are in a DOS or Windows code page: FAT, OS/2 HPFS,
+// NTFS, VFAT.
+constexpr uint8_t kHostHpfs = 6, kHostNtfs = 10, kHostVfat = 14;
+
+char Fold(char c, bool IgnoreCase) { return IgnoreCase && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+// Length of the UTF-8 character at s[i] (1 for a stray byte), so that "?"
+// takes a whole character.
+size_t CharLength(const std::string& s, size_t i) {
+  const auto c = static_cast<uint8_t>(s[i]);
+  size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  if (i + n > s.size()) return 1;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<uint8_t>(s[i + k]) & 0xC0) != 0x80) return 1;
+  return n;
+}
+
+// Matches the set starting at p[pi] ("[" already seen) against c; moves pi
+// past "]". False with pi unchanged when the set is not closed (then "["
+// is an ordinary character).
+bool MatchSet(const std::string& p, size_t& pi, char c, bool IgnoreCase, bool& matched) {
+  size_t i = pi + 1;
+  bool negate = i < p.size() && (p[i] == '!' || p[i] == '^');
+  if (negate) ++i;
+  bool hit = false;
+  bool first = true;
+  for (; i < p.size() && (first || p[i] != ']'); first = false) {
+    char lo = p[i];
+    if (lo == '\\' && i + 1 < p.size()) lo = p[++i];
+    ++i;
+    char hi = lo;
+    if (i + 1 < p.size() && p[i] == '-' && p[i + 1] != ']') {
+      hi = p[++i];
+      if (hi == '\\' && i + 1 < p.size()) hi = p[++i];
+      ++i;
+    }
+    const char f = Fold(c, IgnoreCase);
+    if ((c >= lo && c <= hi) || (f >= Fold(lo, IgnoreCase) && f <= Fold(hi, IgnoreCase))) hit = true;
+  }
+  if (i >= p.size()) return false;
+  pi = i + 1;
+  matched = hit != negate;
+  return true;
+}
+
+bool Match(const std::string& s, size_t si, const std::string& p, size_t pi, bool IgnoreCase, int depth) {
+  // Each "*" tries every tail; consecutive stars are one, so the recursion
+  // is bounded by the pattern's star count.
+  if (depth > 64) return false;
+  while (pi < p.size()) {
+    const char pc = p[pi];
+    if (pc == '*') {
+      while (pi < p.size() && p[pi] == '*') ++pi;
+      if (pi == p.size()) return true;
+      for (size_t k = si; k <= s.size(); ++k)
+        if (Match(s, k, p, pi, IgnoreCase, depth + 1)) return true;
+      return false;
+    }
+    if (si >= s.size()) return false;
+    if (pc == '?') {
+      si += CharLength(s, si);
+      ++pi;
+      continue;
+    }
+    if (pc == '[') {
+      bool matched = false;
+      size_t next = pi;
+      if (MatchSet(p, next, s[si], IgnoreCase, matched)) {
+        if (!matched) return false;
+        pi = next;
+        ++si;
+        continue;
+      }
+    }
+    char lit = pc;
+    if (pc == '\\' && pi + 1 < p.size()) lit = p[++pi];
+    if (Fold(lit, IgnoreCase) != Fold(s[si], IgnoreCase)) return false;
+    ++pi;
+    ++si;
+  }
+  return si == s.size();
+}
+
+// Stored names may use "\" (DOS tools); patterns are written with "/".
+std::string MatchableName(std::string Name) {
+  for (char& c : Name)
+    if (c == '\\') c = '/';
+  return Name;
+}
+
+// Bytes in Charset to UTF-8; bytes it cannot read become U+FFFD. False when
+// iconv does not know the charset.
+bool ConvertName(const std::string& Raw, const std::string& Charset, std::string& Out) {
+  iconv_t cd = iconv_open("UTF-8", Charset.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  Out.clear();
+  std::string in = Raw;
+  char* ip = in.data();
+  size_t il = in.size();
+  char buf[256];
+  while (il > 0) {
+    char* op = buf;
+    size_t ol = sizeof buf;
+    size_t r = iconv(cd, &ip, &il, &op, &ol);
+    Out.append(buf, static_cast<size_t>(op - buf));
+    if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+      Out += "\xEF\xBF\xBD";
+      ++ip;
+      --il;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  return true;
+}
+
+bool MadeOnDos(const ab::TAbZipItem& Item) {
+  const uint8_t h = Item.HostSystem();
+  return h == ab::hsMSDOS || h == kHostHpfs || h == kHostNtfs || h == kHostVfat;
+}
+
+bool HasUnicodeMarker(const ab::TAbZipItem& Item) {
+  return (Item.GeneralPurposeBitFlag() & kUtf8NameFlag) != 0 ||
+         Item.ExtraField().Has(ab::Ab_InfoZipUnicodePathSubfieldID) ||
+         Item.ExtraField().Has(ab::Ab_XceedUnicodePathSubfieldID);
+}
+
+bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
+  std::string probe;
+  for (const std::string* charset : {&Opt.dosCharset, &Opt.unixCharset})
+    if (!charset->empty() && !ConvertName("", *charset, probe)) {
+      Err("arvelo: unknown charset: " + Printable(*charset) + "\n");
+      return false;
+    }
+  for (int i = 0; i < Zip.Count(); ++i) {
+    ab::TAbZipItem& item = *Zip.GetItem(i);
+    if (HasUnicodeMarker(item)) continue;
+    const std::string& charset = MadeOnDos(item) ? Opt.dosCharset : Opt.unixCharset;
+    if (charset.empty()) continue;
+    std::string name;
+    ConvertName(item.RawFileName(), charset, name);
+    Zip.ItemList().Rename(&item, name);
+    std::string disk = name;
+    for (char& c : disk)
+      if (c == '\\') c = rtl::PathDelim;
+    item.SetDiskFileName(disk);
+  }
+  return true;
+}
+
+} // namespace
+
+bool MatchUnzipPattern(const std::string& Name, const std::string& Pattern, bool IgnoreCase) {
+  return Match(Name, 0, Pattern, 0, IgnoreCase, 0);
+}
+
+TItemSelection::TItemSelection(const Options& Opt)
+    : FOpt(Opt), FPatternUsed(Opt.patterns.size()), FExclusionUsed(Opt.exclusions.size()) {}
+
+bool TItemSelection::Selects(const std::string& StoredName) {
+  const std::string name = MatchableName(StoredName);
+  bool chosen = FOpt.patterns.empty();
+  for (size_t i = 0; i < FOpt.patterns.size(); ++i)
+    if (MatchUnzipPattern(name, FOpt.patterns[i], FOpt.ignoreCase)) chosen = FPatternUsed[i] = true;
+  if (!chosen) return false;
+  for (size_t i = 0; i < FOpt.exclusions.size(); ++i)
+    if (MatchUnzipPattern(name, FOpt.exclusions[i], FOpt.ignoreCase)) chosen = false, FExclusionUsed[i] = true;
+  return chosen;
+}
+
+bool TItemSelection::ReportUnmatched() const {
+  bool any = false;
+  for (size_t i = 0; i < FPatternUsed.size(); ++i)
+    if (!FPatternUsed[i]) {
+      Err("caution: filename not matched: " + Printable(FOpt.patterns[i]) + "\n");
+      any = true;
+    }
+  for (size_t i = 0; i < FExclusionUsed.size(); ++i)
+    if (!FExclusionUsed[i]) {
+      Err("caution: excluded filename not matched: " + Printable(FOpt.exclusions[i]) + "\n");
+    }
+  return any;
+}
+
+int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
+  const std::string shown = Printable(Opt.archive);
+  try {
+    Unzipper.SetFileName(Opt.archive);
+  } catch (const ab::EAbFileNotFound& e) {
+    Err("arvelo: " + shown + ": " + Printable(e.what()) + "\n");
+    return esArchiveNotFound;
+  } catch (const std::exception& e) {
+    Err("arvelo: " + shown + ": " + Printable(e.what()) + "\n");
+    return esArchiveUnreadable;
+  }
+  if (!Unzipper.ZipArchive()) {
+    Err("arvelo: " + shown + ": " + ab::AbResString::UnhandledType + "\n");
+    return esArchiveUnreadable;
+  }
+  if (!RedecodeNames(*Unzipper.ZipArchive(), Opt)) return esBadCommandLine;
+  return esSuccess;
+}
+
+std::string ShownName(const ab::TAbZipItem& Item) {
+  const bool flagged = (Item.GeneralPurposeBitFlag() & kUtf8NameFlag) != 0;
+  return Printable(flagged ? Item.RawFileName() : Item.FileName());
+}
+
+} // namespace arvelo
