@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "archive/AbExcept.h"
 #include "archive/AbUtils.h"
@@ -51,6 +52,29 @@ std::string WithoutDrive(const std::string& mask) {
 }
 
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+// The mask pieces, trimmed, empty ones left out.
+std::vector<std::string> MaskPieces(const std::string& FileMask) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (start <= FileMask.size()) {
+    size_t end = FileMask.find(';', start);
+    if (end == std::string::npos) end = FileMask.size();
+    size_t a = start, b = end;
+    while (a < b && IsBlankOrControl(FileMask[a])) ++a;
+    while (b > a && IsBlankOrControl(FileMask[b - 1])) --b;
+    if (b > a) pieces.push_back(FileMask.substr(a, b - a));
+    start = end + 1;
+  }
+  return pieces;
+}
+
+// A mask with a piece that takes any name at all.
+bool SelectsEverything(const std::string& FileMask) {
+  for (const std::string& piece : MaskPieces(FileMask))
+    if (piece == "*" || piece == "*.*") return true;
+  return false;
+}
 
 } // namespace
 
@@ -109,7 +133,7 @@ void TAbArchiveItem::SetLastModTimeAsDateTime(rtl::TDateTime V) {
   SetLastModFileTime(t);
 }
 
-std::string TAbArchiveItem::DiskPath() const { return rtl::ExtractFilePath(FDiskFileName); }
+std::string TAbArchiveItem::DiskPath() const { return rtl::ExtractFilePath(DiskFileName()); }
 
 bool TAbArchiveItem::MatchesStoredName(const std::string& FileMask) const {
   std::string mask = WithoutDrive(Backslashed(FileMask));
@@ -119,23 +143,13 @@ bool TAbArchiveItem::MatchesStoredName(const std::string& FileMask) const {
 }
 
 bool TAbArchiveItem::MatchesStoredNameEx(const std::string& FileMask) const {
-  size_t start = 0;
-  while (start <= FileMask.size()) {
-    size_t end = FileMask.find(';', start);
-    if (end == std::string::npos) end = FileMask.size();
-    std::string piece = FileMask.substr(start, end - start);
-    size_t a = 0, b = piece.size();
-    while (a < b && IsBlankOrControl(piece[a])) ++a;
-    while (b > a && IsBlankOrControl(piece[b - 1])) --b;
-    piece = piece.substr(a, b - a);
-    if (!piece.empty() && MatchesStoredName(piece)) return true;
-    start = end + 1;
-  }
+  for (const std::string& piece : MaskPieces(FileMask))
+    if (MatchesStoredName(piece)) return true;
   return false;
 }
 
 bool TAbArchiveItem::MatchesDiskName(const std::string& FileMask) const {
-  return MatchFileMask(Backslashed(FDiskFileName), Backslashed(FileMask));
+  return MatchFileMask(Backslashed(DiskFileName()), Backslashed(FileMask));
 }
 
 // ===========================================================================
@@ -434,6 +448,13 @@ void TAbArchive::ClassifyException(const std::exception& E, TAbErrorClass& Error
   }
 }
 
+void TAbArchive::SetFolderTimeLater(const std::string& Folder, const rtl::TFileTime& Time) {
+  if (FFolderCacheOn)
+    FPendingFolderTimes.emplace_back(Folder, Time);
+  else
+    rtl::FileSetTime(Folder, Time);
+}
+
 void TAbArchive::CreateFolderPath(const std::string& Path) {
   if (Path.empty() || rtl::DirectoryExists(Path)) return;
   // Each prefix ending before a separator, then the whole path.
@@ -457,9 +478,11 @@ void TAbArchive::CreateFolderPath(const std::string& Path) {
 namespace {
 
 // A stored name may not leave the base folder: no absolute name, no ".."
-// segment (with either separator). ":" is an ordinary character here.
+// segment (with either separator). ":" is an ordinary character here. A NUL
+// byte would cut the name short on its way to the system, and an empty name
+// names the base folder itself: neither names a file.
 bool IsUnsafeStoredName(const std::string& name) {
-  if (name.empty()) return false;
+  if (name.empty() || name.find('\0') != std::string::npos) return true;
   if (name[0] == '/' || name[0] == '\\') return true;
   size_t start = 0;
   while (start <= name.size()) {
@@ -540,10 +563,14 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
 
   std::string folder = rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(UseName));
   if (!folder.empty() && !folderIsReal && !rtl::DirectoryExists(folder)) {
-    if (FExtractOptions.Has(eoCreateDirs))
+    if (!FExtractOptions.Has(eoCreateDirs)) throw EAbNoSuchDirectory();
+    try {
       CreateFolderPath(folder);
-    else
-      throw EAbNoSuchDirectory();
+    } catch (const rtl::EInOutError& e) {
+      // This item's folder only: the items after it may well have theirs.
+      ReportItemFailure(Item, e);
+      return false;
+    }
   }
 
   bool result = true;
@@ -608,11 +635,17 @@ void TAbArchive::WalkItems(const std::function<bool(TAbArchiveItem*)>& Selected,
     TAbArchive& a;
     explicit FolderCacheScope(TAbArchive& archive) : a(archive) {
       a.FVerifiedFolders.clear();
+      a.FPendingFolderTimes.clear();
       a.FFolderCacheOn = true;
     }
+    // Folder times last, also when the walk ends early: nothing writes
+    // into the folders after this.
     ~FolderCacheScope() {
       a.FFolderCacheOn = false;
       a.FVerifiedFolders.clear();
+      for (auto it = a.FPendingFolderTimes.rbegin(); it != a.FPendingFolderTimes.rend(); ++it)
+        rtl::FileSetTime(it->first, it->second);
+      a.FPendingFolderTimes.clear();
     }
   } folderCache(*this);
   const int n = Count();
@@ -628,6 +661,10 @@ void TAbArchive::WalkItems(const std::function<bool(TAbArchiveItem*)>& Selected,
 void TAbArchive::ExtractFilesEx(const std::string& FileMask, const std::string& ExclusionMask) {
   WalkItems(
       [&](TAbArchiveItem* item) {
+        // No mask matches an empty name; extracting everything still
+        // reports it (as a name that names no file) instead of passing over
+        // it in silence.
+        if (item->FileName().empty()) return SelectsEverything(FileMask);
         return item->MatchesStoredNameEx(FileMask) && !item->MatchesStoredNameEx(ExclusionMask) &&
                (FExtractOptions.Has(eoCreateDirs) || !item->IsDirectory());
       },

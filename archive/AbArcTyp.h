@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "rtl/Classes.h"
+#include "rtl/FileSys.h"
 #include "rtl/DateUtils.h"
 
 namespace ab {
@@ -101,7 +102,11 @@ public:
   virtual void SetCompressedSize(int64_t V) { FCompressedSize = V; }
   virtual void SetCRC32(uint32_t V) { FCRC32 = V; }
   virtual void SetExternalFileAttributes(uint32_t V) { FExternalFileAttributes = V; }
-  virtual void SetFileName(const std::string& V) { FFileName = V; }
+  // A disk name shared with the old name keeps that old value.
+  virtual void SetFileName(const std::string& V) {
+    if (FDiskNameIsFileName) SetDiskFileName(FFileName);
+    FFileName = V;
+  }
   virtual void SetIsEncrypted(bool V) { FIsEncrypted = V; }
   virtual void SetLastModFileDate(uint16_t V) { FLastModFileDate = V; }
   virtual void SetLastModFileTime(uint16_t V) { FLastModFileTime = V; }
@@ -114,8 +119,14 @@ public:
   void SetAction(TAbArchiveAction V) { FAction = V; }
   bool Tagged() const { return FTagged; }
   void SetTagged(bool V) { FTagged = V; }
-  const std::string& DiskFileName() const { return FDiskFileName; }
-  void SetDiskFileName(const std::string& V) { FDiskFileName = V; }
+  const std::string& DiskFileName() const {
+    static const std::string kNone;
+    return FDiskNameIsFileName ? FFileName : FDiskFileName ? *FDiskFileName : kNone;
+  }
+  void SetDiskFileName(const std::string& V) {
+    FDiskFileName = std::make_unique<std::string>(V);
+    FDiskNameIsFileName = false;
+  }
   std::string DiskPath() const;    // folder part of DiskFileName, with trailing separator
   std::string StoredPath() const { return DiskPath(); }
 
@@ -124,17 +135,22 @@ public:
   bool MatchesDiskName(const std::string& FileMask) const;
 
 protected:
-  TAbArchiveAction FAction = aaNone;
+  // Widest first, so that an archive of many items pays no padding.
   int64_t FCompressedSize = 0;
-  uint32_t FCRC32 = 0;
-  std::string FDiskFileName;
-  uint32_t FExternalFileAttributes = 0;
+  int64_t FUncompressedSize = 0;
+  // Held apart only where it differs from FFileName (see FDiskNameIsFileName).
+  std::unique_ptr<std::string> FDiskFileName;
   std::string FFileName;
-  bool FIsEncrypted = false;
+  uint32_t FCRC32 = 0;
+  uint32_t FExternalFileAttributes = 0;
   uint16_t FLastModFileTime = 0;
   uint16_t FLastModFileDate = 0;
+  TAbArchiveAction FAction = aaNone;
+  bool FIsEncrypted = false;
   bool FTagged = false;
-  int64_t FUncompressedSize = 0;
+  // The disk name equals FFileName and is not kept twice; a loader sets
+  // it, SetDiskFileName clears it.
+  bool FDiskNameIsFileName = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -154,6 +170,7 @@ public:
 
   int Add(TAbArchiveItem* Item);  // takes ownership when the list owns items
   void Clear();
+  void Reserve(size_t N) { FList.reserve(N); }
   void Delete(int Index);
   int Find(const std::string& FileName) const;
   bool IsActiveDupe(const std::string& FileName) const;
@@ -295,8 +312,13 @@ public:
 
   // Failure classification of the extraction loop.
   static void ClassifyException(const std::exception& E, TAbErrorClass& ErrorClass, int& ErrorCode);
-  // Creates Path and every missing folder above it; EInOutError on failure.
+  // Creates Path and every missing folder above it; EInOutError on failure,
+  // with the reason of the folder that could not be made.
   static void CreateFolderPath(const std::string& Path);
+  // A folder item's time: set at once outside the selection loop, and in the
+  // loop once every item has been written (writing into a folder moves its
+  // time).
+  void SetFolderTimeLater(const std::string& Folder, const rtl::TFileTime& Time);
 
 protected:
   virtual void ExtractItemAt(int Index, const std::string& UseName) = 0;
@@ -341,6 +363,7 @@ protected:
   // the first in a folder do not examine the same path again.
   bool FFolderCacheOn = false;
   std::unordered_set<std::string> FVerifiedFolders;
+  std::vector<std::pair<std::string, rtl::TFileTime>> FPendingFolderTimes;
 
 private:
   void InitFromStream(TStream* AStream, const std::string& ArchiveName);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/AbEndian.h"
 #include "archive/AbExcept.h"
 #include "archive/AbTarTyp.h"
 #include "archive/AbZipTyp.h"
@@ -144,8 +145,7 @@ TAbArchiveType DetectCab(rtl::TStream& Stream) {
   uint8_t head[12];
   Stream.Seek(0, soBeginning);
   if (ReadSome(Stream, head, 12) < 12 || std::memcmp(head, "MSCF", 4) != 0) return atUnknown;
-  uint32_t reserved = head[4] | head[5] << 8 | head[6] << 16 | static_cast<uint32_t>(head[7]) << 24;
-  uint32_t size = head[8] | head[9] << 8 | head[10] << 16 | static_cast<uint32_t>(head[11]) << 24;
+  const uint32_t reserved = AbGetLE32(head + 4), size = AbGetLE32(head + 8);
   if (reserved != 0 || size > static_cast<uint64_t>(Stream.Size())) return atUnknown;
   return atCab;
 }

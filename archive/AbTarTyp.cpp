@@ -7,6 +7,7 @@
 #include "archive/AbBrowse.h"
 #include "archive/AbDfBase.h"
 #include "archive/AbDfDec.h"
+#include "archive/AbEndian.h"
 #include "archive/AbExcept.h"
 #include "archive/AbUtils.h"
 #include "rtl/FileSys.h"
@@ -102,7 +103,7 @@ void TAbGzipArchive::LoadArchive() {
   if (flags & 0x04) {  // FEXTRA
     uint8_t x[2];
     FStream->ReadBuffer(x, 2);
-    FStream->Seek(x[0] | x[1] << 8, soCurrent);
+    FStream->Seek(AbGetLE16(x), soCurrent);
   }
   if (flags & 0x08) {  // FNAME, zero-terminated
     char c;
@@ -117,11 +118,11 @@ void TAbGzipArchive::LoadArchive() {
     uint8_t t[8];
     FStream->Seek(size - 8, soBeginning);
     FStream->ReadBuffer(t, 8);
-    item->SetCRC32(t[0] | t[1] << 8 | t[2] << 16 | static_cast<uint32_t>(t[3]) << 24);
-    item->SetUncompressedSize(t[4] | t[5] << 8 | t[6] << 16 | static_cast<uint32_t>(t[7]) << 24);
+    item->SetCRC32(AbGetLE32(t));
+    item->SetUncompressedSize(AbGetLE32(t + 4));
   }
   item->SetCompressedSize(size);
-  SetItemTime(*item, h[4] | h[5] << 8 | h[6] << 16 | static_cast<int64_t>(h[7]) << 24);
+  SetItemTime(*item, AbGetLE32(h + 4));
   FItemList->Add(item.release());
   bool abort = false;
   DoArchiveProgress(100, abort);
@@ -151,7 +152,7 @@ std::string GzipPeek(rtl::TStream& Stream, int64_t MaxBytes) {
   if (flags & 0x04) {  // FEXTRA: a length and that many bytes
     uint8_t x[2];
     Stream.ReadBuffer(x, 2);
-    Stream.Seek(x[0] | x[1] << 8, soCurrent);
+    Stream.Seek(AbGetLE16(x), soCurrent);
   }
   // FNAME, FCOMMENT. A name or comment longer than this is no gzip member
   // anyone wrote; without the cap a large file that starts like one would be

@@ -7,6 +7,7 @@
 #include "archive/AbDfBase.h"
 #include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
+#include "archive/AbEndian.h"
 #include "archive/AbExcept.h"
 #include "archive/AbLZMA.h"
 #include "archive/AbPPMd.h"
@@ -19,6 +20,7 @@
 #include "archive/AbZipAes.h"
 #include "archive/AbZstd.h"
 #include "rtl/FileSys.h"
+#include "rtl/Text.h"
 
 namespace ab {
 
@@ -168,7 +170,7 @@ void EnsurePassword(TAbZipArchive& Archive, int& Tries, bool& Abort) {
 namespace {
 
 void CheckVersion(const TAbZipItem& Item) {
-  if ((Item.VersionNeededToExtract() & 0xFF) > 63) throw EAbZipVersion();
+  if ((Item.VersionNeededToExtract() & 0xFF) > Ab_ZipHighestVersionNeeded) throw EAbZipVersion();
 }
 
 // Sizes above 2^63 - 1 (a Zip64 field can hold them) read as negative:
@@ -185,9 +187,8 @@ void SeekToLocalHeader(TAbZipArchive& Archive, const TAbZipItem& Item) {
     span->SeekImage(Item.DiskNumberStart(), Item.RelativeOffset());
     return;
   }
-  constexpr int64_t kLocalHeaderSize = 30;
   const int64_t at = Item.RelativeOffset();
-  if (at < 0 || at > Archive.Stream()->Size() - kLocalHeaderSize) throw EAbZipInvalid();
+  if (at < 0 || at > Archive.Stream()->Size() - Ab_ZipLocalFileHeaderSize) throw EAbZipInvalid();
   if (Archive.Stream()->Seek(at, soBeginning) != at) throw EAbZipInvalid();
 }
 
@@ -202,11 +203,30 @@ bool IsSupportedMethod(uint16_t Method) {
   }
 }
 
+} // namespace
+
+std::vector<std::string> PasswordForms(const std::string& Typed) {
+  std::vector<std::string> forms{Typed};
+  const bool plainAscii = std::all_of(Typed.begin(), Typed.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+  if (plainAscii || rtl::SanitizeUtf8(Typed) != Typed) return forms;
+  const auto unmapped = [](const std::string& s) { return std::count(s.begin(), s.end(), '?'); };
+  for (int page : {rtl::AnsiCodePage(), rtl::OemCodePage()}) {
+    std::string form = rtl::Utf8ToCodePage(Typed, page);
+    // A form that lost characters is not what anyone typed.
+    if (unmapped(form) != unmapped(Typed)) continue;
+    if (std::find(forms.begin(), forms.end(), form) == forms.end()) forms.push_back(std::move(form));
+  }
+  return forms;
+}
+
+namespace {
+
 // The encrypted item's input: the password dialogue over the subset stream.
-// Attempt(password) makes a decryption stage over the subset and returns it
-// when the password is accepted, null otherwise; each attempt reads the same
-// header again (a rejected header moves the subset back). The subset is
-// freed on every failure path.
+// Attempt(subset, password) makes a decryption stage over the subset and
+// returns it when the password is accepted, null otherwise. Each attempt
+// tries every form of the password and reads the same header again for each
+// (a rejected header moves the subset back); one attempt counts once
+// against the retries. The subset is freed on every failure path.
 template <class TAttempt>
 std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive& Archive, std::unique_ptr<rtl::TStream> Subset,
                                                     TAttempt&& Attempt) {
@@ -215,10 +235,12 @@ std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive& Archive, std:
   EnsurePassword(Archive, tries, abort);
   for (;;) {
     if (abort) throw EAbUserAbort();
-    if (auto decrypt = Attempt(Subset.get(), Archive.Password())) {
-      decrypt->SetOwnsStream(true);
-      Subset.release();
-      return decrypt;
+    for (const std::string& form : PasswordForms(Archive.Password())) {
+      if (auto decrypt = Attempt(Subset.get(), form)) {
+        decrypt->SetOwnsStream(true);
+        Subset.release();
+        return decrypt;
+      }
     }
     ++tries;
     if (Archive.PasswordRetries() < tries) throw EAbZipInvalidPassword();
@@ -236,7 +258,7 @@ std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& I
   {
     TAbZipLocalFileHeader lfh;
     lfh.LoadFromStream(*Archive.Stream());
-    checkValue = (lfh.FGeneralPurposeBitFlag & 0x0008) ? static_cast<uint32_t>(lfh.FLastModFileTime) << 16
+    checkValue = (lfh.FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) ? static_cast<uint32_t>(lfh.FLastModFileTime) << 16
                                                         : Item.CRC32();
   }
   Archive.CheckItemBounds(Item, Archive.Stream()->Position());
@@ -303,7 +325,7 @@ void DecodeCompressedItem(TAbZipItem& Item, uint16_t Method, int64_t Packed, rtl
     case cmEnhancedDeflated: {
       TAbDeflateHelper helper;
       helper.SetStreamSize(Packed);
-      if (Method == cmEnhancedDeflated) helper.SetOptions(helper.Options() | 0x10);
+      if (Method == cmEnhancedDeflated) helper.SetOptions(helper.Options() | dfc_UseDeflate64);
       Inflate(&In, &Out, &helper);
       return;
     }
@@ -351,15 +373,7 @@ void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InSt
   }
   if (aes) aes->VerifyAuthCode();
 
-  if ((!aes || aesInfo.StoresCrc()) && Item.CRC32() != out.CRC32()) {
-    if (Archive.OnProcessItemFailure) {
-      EAbZipBadCRC e;
-      Archive.SetLastFailureMessage(e.Message());
-      Archive.OnProcessItemFailure(&Archive, &Item, ptExtract, ecArvelo, e.ErrorCode);
-      return;
-    }
-    throw EAbZipBadCRC();
-  }
+  if ((!aes || aesInfo.StoresCrc()) && Item.CRC32() != out.CRC32()) throw EAbZipBadCRC();
   // A matching CRC over fewer bytes than declared is still a short item.
   if (out.BytesWritten() != Item.UncompressedSize()) throw EAbSizeMismatch();
 }
@@ -368,18 +382,91 @@ void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InSt
 // Hooks
 // ===========================================================================
 
-void ApplyItemTimeAndAttributes(const TAbZipItem& Item, const std::string& Name) {
-  rtl::TDateTime when;
-  if (TryUnpackDosDateTime(Item.LastModFileDate(), Item.LastModFileTime(), when)) rtl::FileSetDate(Name, when);
-  uint32_t unixMode = Item.UnixPermissions();
-  if (Item.IsDirectory()) {
-    // A folder keeps its owner's access, so that the items after it can be
-    // written into it whatever the archive says.
-    if (unixMode) unixMode |= 0700;
-    rtl::FileSetAttr(Name, 0, unixMode);
-    return;
+namespace {
+
+// Extra-field records that carry exact times.
+constexpr uint16_t kNtfsTimesSubfieldID = 0x000A;
+constexpr uint16_t kNtfsTimesTag = 0x0001;     // modification, access, creation
+constexpr uint16_t kNtfsTimesTagSize = 24;     // three 64-bit FILETIMEs
+constexpr uint16_t kNtfsReservedSize = 4;
+constexpr uint16_t kUnixTimeSubfieldID = 0x5455;
+constexpr uint8_t kUnixTimeHasModification = 0x01;
+constexpr uint16_t kUnixTimeModificationEnd = 5;  // flags byte, 32-bit time
+// FILETIME counts 100 ns from 1601-01-01 UTC.
+constexpr int64_t kFileTimeTicksPerSecond = 10000000;
+constexpr int64_t kFileTimeEpochOffsetSeconds = 11644473600;  // 1601 to 1970
+static_assert(kNtfsTimesTagSize == 3 * 8, "three FILETIMEs");
+static_assert(kFileTimeEpochOffsetSeconds == (369 * 365 + 89) * 86400LL, "369 years with 89 leap days");
+
+bool NtfsModificationTime(const TAbExtraField& Extra, rtl::TFileTime& Time) {
+  const uint8_t* data;
+  uint16_t size;
+  if (!Extra.Get(kNtfsTimesSubfieldID, data, size) || size < kNtfsReservedSize) return false;
+  TAbLEReader r(data + kNtfsReservedSize, size - kNtfsReservedSize);
+  while (r.Remaining() >= 4) {
+    uint16_t tag = r.U16(), tagSize = r.U16();
+    if (tagSize > r.Remaining()) return false;
+    if (tag == kNtfsTimesTag && tagSize >= kNtfsTimesTagSize) {
+      uint64_t ticks = r.U64();
+      if (ticks == 0) return false;
+      Time.Seconds = static_cast<int64_t>(ticks / kFileTimeTicksPerSecond) - kFileTimeEpochOffsetSeconds;
+      Time.Nanoseconds = static_cast<uint32_t>(ticks % kFileTimeTicksPerSecond) * 100u;
+      return true;
+    }
+    r.Skip(tagSize);
   }
-  rtl::FileSetAttr(Name, Item.NativeFileAttributes(), unixMode);
+  return false;
+}
+
+bool UnixModificationTime(const TAbExtraField& Extra, rtl::TFileTime& Time) {
+  const uint8_t* data;
+  uint16_t size;
+  if (!Extra.Get(kUnixTimeSubfieldID, data, size) || size < kUnixTimeModificationEnd) return false;
+  if (!(data[0] & kUnixTimeHasModification)) return false;
+  // Unsigned, as the writers of 64-bit systems mean it past 2038.
+  Time.Seconds = AbGetLE32(data + 1);
+  Time.Nanoseconds = 0;
+  return true;
+}
+
+} // namespace
+
+bool ItemModificationTime(const TAbZipItem& Item, rtl::TFileTime& Time) {
+  if (NtfsModificationTime(Item.ExtraField(), Time) || UnixModificationTime(Item.ExtraField(), Time)) return true;
+  rtl::TDateTime when;
+  return TryUnpackDosDateTime(Item.LastModFileDate(), Item.LastModFileTime(), when) &&
+         rtl::LocalTimeToFileTime(when, Time);
+}
+
+bool IsLinkItem(const TAbZipItem& Item) {
+  constexpr uint32_t kUnixFileType = 0170000, kUnixLink = 0120000;
+  return Item.HostSystem() == hsUnix && ((Item.ExternalFileAttributes() >> 16) & kUnixFileType) == kUnixLink;
+}
+
+bool LinkStaysInside(const std::string& Base, const std::string& LinkName, const std::string& Target) {
+  if (Target.empty() || Target.find('\0') != std::string::npos || Target[0] == rtl::PathDelim) return false;
+  const std::string base = rtl::IncludeTrailingPathDelimiter(Base);
+  if (Base.empty() || LinkName.compare(0, base.size(), base) != 0) return false;
+  // How deep below Base the link's folder is.
+  size_t depth = 0;
+  for (size_t p = LinkName.find(rtl::PathDelim, base.size()); p != std::string::npos;
+       p = LinkName.find(rtl::PathDelim, p + 1))
+    ++depth;
+  bool afterName = false;
+  size_t start = 0;
+  while (start <= Target.size()) {
+    size_t end = Target.find(rtl::PathDelim, start);
+    if (end == std::string::npos) end = Target.size();
+    const std::string part = Target.substr(start, end - start);
+    if (part == "..") {
+      if (afterName || depth == 0) return false;
+      --depth;
+    } else if (!part.empty() && part != ".") {
+      afterName = true;
+    }
+    start = end + 1;
+  }
+  return true;
 }
 
 namespace {
@@ -387,11 +474,27 @@ namespace {
 // The same for a file item, on the file just written while it is still
 // open: the result is the one the name-based calls give after closing, with
 // no path looked up again.
-void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::TFileStream& File) {
-  rtl::TDateTime when;
-  if (TryUnpackDosDateTime(Item.LastModFileDate(), Item.LastModFileTime(), when))
-    rtl::FileSetDateHandle(File.Handle(), when);
-  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), Item.UnixPermissions());
+void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::TReplacingFileStream& File) {
+  rtl::TFileTime when;
+  if (ItemModificationTime(Item, when)) rtl::FileSetTimeHandle(File.Handle(), when);
+  // The file was made by this process a moment ago: its mode is known.
+  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), Item.UnixPermissions(), rtl::NewFileMode());
+}
+
+// The longest link text a system takes (PATH_MAX less its NUL).
+constexpr int64_t kMaxLinkTarget = 4095;
+
+// A link entry becomes a link when its target stays inside the base folder;
+// anything else is an unsafe name and nothing is made for it.
+void ExtractLinkItem(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& In, const std::string& NewName) {
+  if (Item.UncompressedSize() > kMaxLinkTarget) throw EAbUnsafeName(Item.FileName());
+  rtl::TMemoryStream text;
+  DecodeItemData(Archive, Item, In, text);
+  const std::string target = text.DataString();
+  if (!LinkStaysInside(Archive.BaseDirectory(), NewName, target)) throw EAbUnsafeName(Item.FileName() + " -> " + target);
+  rtl::CreateSymLink(target, NewName);
+  rtl::TFileTime when;
+  if (ItemModificationTime(Item, when)) rtl::FileSetTime(NewName, when);
 }
 
 } // namespace
@@ -401,24 +504,40 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string
   auto& item = *static_cast<TAbZipItem*>(AItem);
   if (item.IsDirectory()) {
     TAbArchive::CreateFolderPath(NewName);
-    ApplyItemTimeAndAttributes(item, NewName);
+    // Writing the items inside would move the folder's time again, so the
+    // archive sets it once they are all written.
+    uint32_t unixMode = item.UnixPermissions();
+    if (unixMode) rtl::FileSetAttr(NewName, 0, unixMode | 0700);
+    rtl::TFileTime when;
+    if (ItemModificationTime(item, when)) archive.SetFolderTimeLater(NewName, when);
     return;
   }
   std::unique_ptr<rtl::TStream> in = OpenItemData(archive, item);
-  rtl::TFileStream out(NewName, rtl::fmCreate);
+  if (IsLinkItem(item) && rtl::SymLinksSupported()) {
+    ExtractLinkItem(archive, item, *in, NewName);
+    return;
+  }
+  // Where links cannot be made, a link entry is a file holding its text.
+  rtl::TReplacingFileStream out(NewName);
   try {
     DecodeItemData(archive, item, *in, out);
+  } catch (const EAbZipBadCRC&) {
+    // The one rule for damaged data: a caller that listens for failed items
+    // gets the damaged file to look at, under the item's name and time,
+    // besides the failure; a caller that does not gets the old file back.
+    if (archive.OnProcessItemFailure) {
+      ApplyFileTimeAndAttributes(item, out);
+      out.Commit();
+    }
+    throw;
   } catch (const EAbUserAbort&) {
     archive.SetStatus(asInvalid);
-    rtl::DeleteFile(NewName);
-    throw;
-  } catch (...) {
-    rtl::DeleteFile(NewName);
     throw;
   }
   // Nothing is written after this, so the time set now is the one the file
   // keeps when it is closed.
   ApplyFileTimeAndAttributes(item, out);
+  out.Commit();
 }
 
 void ExtractItemToStream(TObject* Sender, TAbArchiveItem* AItem, rtl::TStream* OutStream) {
@@ -434,18 +553,15 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
   auto& item = *static_cast<TAbZipItem*>(AItem);
   CheckVersion(item);
   CheckSizes(item);
-  SeekToLocalHeader(archive, item);
-  TAbBitBucketStream sink(0);
   TAbZipLocalFileHeader lfh;
   SeekToLocalHeader(archive, item);
   lfh.LoadFromStream(*archive.Stream());
-  SeekToLocalHeader(archive, item);
 
   const TAbZipDirectoryFileHeader& cd = item.ItemInfo();
   // An item written with a data descriptor (flag bit 3) has zeros in its
   // local CRC and sizes by design: those fields are not compared then, so
   // that a good streamed item does not fail its test.
-  const bool deferred = (lfh.FGeneralPurposeBitFlag & 0x0008) != 0;
+  const bool deferred = (lfh.FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0;
   if (lfh.FVersionNeededToExtract != cd.FVersionNeededToExtract || lfh.FGeneralPurposeBitFlag != cd.FGeneralPurposeBitFlag ||
       lfh.FLastModFileTime != cd.FLastModFileTime || lfh.FLastModFileDate != cd.FLastModFileDate ||
       (!deferred && lfh.FCRC32 != cd.FCRC32))
@@ -455,12 +571,9 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
   if (deferred) {
     // sizes come from the central directory and the data descriptor
   } else if (lfh.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
-    if (z64Size < 16) throw EAbZipInvalidLFH();
-    uint64_t usize = 0, csize = 0;
-    for (int i = 7; i >= 0; --i) {
-      usize = (usize << 8) | z64[i];
-      csize = (csize << 8) | z64[8 + i];
-    }
+    TAbLEReader r(z64, z64Size);
+    const uint64_t usize = r.U64(), csize = r.U64();
+    if (!r.Ok()) throw EAbZipInvalidLFH();
     if (static_cast<int64_t>(csize) != item.CompressedSize() || static_cast<int64_t>(usize) != item.UncompressedSize())
       throw EAbZipInvalidLFH();
   } else if (static_cast<int64_t>(lfh.FCompressedSize) != item.CompressedSize() ||
@@ -468,6 +581,8 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
     throw EAbZipInvalidLFH();
   }
   if (lfh.FFileName != item.RawFileName()) throw EAbZipInvalidLFH();
+  // The data is read from the item's own start again, as on extraction.
+  TAbBitBucketStream sink(0);
   ExtractItemToStream(Sender, AItem, &sink);
 }
 

@@ -12,8 +12,9 @@
 //
 // The three hooks at the bottom are what the unzipper component installs on
 // a ZIP archive. Every object of the pipeline lives for one item and is
-// freed by the stage that created it, on success and on failure; a failure
-// while decoding into a file deletes the partial file.
+// freed by the stage that created it, on success and on failure. A file is
+// written under no name of its own and takes the item's name only when it
+// is complete, so a failed item leaves the old file as it was.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,7 @@
 #include "archive/AbExcept.h"
 #include "archive/AbZipTyp.h"
 #include "rtl/Classes.h"
+#include "rtl/FileSys.h"
 
 namespace ab {
 
@@ -87,9 +89,15 @@ private:
 
 // The item's input: a subset stream, or a decryption stage that owns it.
 std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& Item);
-// Decodes into OutStream through the output stage and checks the CRC-32.
+// Decodes into OutStream through the output stage and checks the CRC-32: a
+// mismatch raises EAbZipBadCRC, which the caller reports like any failure.
 void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InStream, rtl::TStream& OutStream);
 void EnsurePassword(TAbZipArchive& Archive, int& Tries, bool& Abort);
+// The byte strings a password is tried as, in order: as typed (UTF-8 here,
+// which is what zip and 7-Zip store on this system), then in the ANSI and
+// the OEM code page, which archives made on Windows used. Forms that equal
+// an earlier one, or that cannot spell every character, are left out.
+std::vector<std::string> PasswordForms(const std::string& Typed);
 void AskForPassword(TAbZipArchive& Archive, bool& Abort);
 
 // ---------------------------------------------------------------------------
@@ -100,8 +108,17 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* Item, const std::string&
 void ExtractItemToStream(TObject* Sender, TAbArchiveItem* Item, rtl::TStream* OutStream);
 void VerifyItem(TObject* Sender, TAbArchiveItem* Item);
 
-// Sets the time and attributes of an extracted file or folder. A stored date
-// that does not exist keeps the file's own time: the item is still good.
-void ApplyItemTimeAndAttributes(const TAbZipItem& Item, const std::string& Name);
+// The item's modification time: the NTFS time (0x000A) or the Unix
+// extended timestamp (0x5455), which are exact and in UTC, else the DOS time
+// read as local time. False when none of them is a real time (the file
+// then keeps its own: the item is still good).
+bool ItemModificationTime(const TAbZipItem& Item, rtl::TFileTime& Time);
+
+// A Unix symbolic-link entry, and whether its target, read from the folder
+// of LinkName, stays inside Base. Only leading ".." segments may climb (each
+// out of a real folder the link sits in); a ".." after a name could climb
+// out of a link and is refused, as are absolute, empty and NUL targets.
+bool IsLinkItem(const TAbZipItem& Item);
+bool LinkStaysInside(const std::string& Base, const std::string& LinkName, const std::string& Target);
 
 } // namespace ab

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/AbCharset.h"
+#include "archive/AbEndian.h"
 #include "archive/AbExcept.h"
 #include "archive/AbSpanSt.h"
 #include "archive/AbUtils.h"
@@ -15,13 +16,6 @@
 namespace ab {
 
 namespace {
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-uint64_t Get64(const uint8_t* p) { return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32); }
 
 // Reads n bytes into a string; a short read is kept short (names).
 std::string ReadUpTo(TStream& s, size_t n) {
@@ -41,6 +35,11 @@ std::string ReadExactly(TStream& s, size_t n) {
   std::string out(n, '\0');
   if (n) s.ReadBuffer(out.data(), static_cast<int64_t>(n));
   return out;
+}
+
+void ReadExactly(TStream& s, size_t n, TAbRawBytes& Out) {
+  Out.Resize(n);
+  if (n) s.ReadBuffer(Out.data(), static_cast<int64_t>(n));
 }
 
 // ---------------------------------------------------------------------------
@@ -83,6 +82,22 @@ public:
     }
     return done;
   }
+  // The next n bytes, left unread; false when the stream ends before them.
+  bool Peek(uint8_t* Out, size_t n) {
+    if (FTail - FHead < n) {
+      std::memmove(FBuf.data(), FBuf.data() + FHead, FTail - FHead);
+      FTail -= FHead;
+      FHead = 0;
+      FInner.Seek(FPos + static_cast<int64_t>(FTail), soBeginning);
+      while (FTail < n) {
+        int64_t r = FInner.Read(FBuf.data() + FTail, kChunk - static_cast<int64_t>(FTail));
+        if (r <= 0) return false;
+        FTail += static_cast<size_t>(r);
+      }
+    }
+    std::memcpy(Out, FBuf.data() + FHead, n);
+    return true;
+  }
   int64_t Write(const void*, int64_t) override { rtl::Assert("TReadAhead.Write: read-only view"); }
   int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override {
     if (Origin == soCurrent && Offset == 0) return FPos;
@@ -102,8 +117,8 @@ private:
 };
 
 bool IsExecutableMarker(const uint8_t sig[4], int64_t got) {
-  if (got >= 2 && Get16(sig) == Ab_WindowsExeSignature) return true;
-  return got >= 4 && Get32(sig) == Ab_LinuxExeSignature;
+  if (got >= 2 && AbGetLE16(sig) == Ab_WindowsExeSignature) return true;
+  return got >= 4 && AbGetLE32(sig) == Ab_LinuxExeSignature;
 }
 
 } // namespace
@@ -113,22 +128,21 @@ bool IsExecutableMarker(const uint8_t sig[4], int64_t got) {
 // ===========================================================================
 
 void TAbExtraField::LoadFromStream(TStream& aStream, int64_t aSize) {
-  FBuffer = ReadExactly(aStream, static_cast<size_t>(std::max<int64_t>(aSize, 0)));
+  ReadExactly(aStream, static_cast<size_t>(std::max<int64_t>(aSize, 0)), FBuffer);
   Changed();
 }
 
 bool TAbExtraField::FindNext(size_t& aOffset, bool first, uint16_t& aID, uint16_t& aSize) const {
-  if (!first) aOffset += 4 + aSize;
+  if (!first) aOffset += Ab_ZipSubfieldHeaderSize + aSize;
   if (aOffset > FBuffer.size()) return false;
   size_t remaining = FBuffer.size() - aOffset;
-  if (remaining < 4) return false;
+  if (remaining < Ab_ZipSubfieldHeaderSize) return false;
   auto* p = reinterpret_cast<uint8_t*>(FBuffer.data()) + aOffset;
-  aID = Get16(p);
-  aSize = Get16(p + 2);
-  if (static_cast<size_t>(aSize) + 4 > remaining) {
-    aSize = static_cast<uint16_t>(remaining - 4);
-    p[2] = static_cast<uint8_t>(aSize & 0xFF);
-    p[3] = static_cast<uint8_t>(aSize >> 8);
+  aID = AbGetLE16(p);
+  aSize = AbGetLE16(p + 2);
+  if (static_cast<size_t>(aSize) + Ab_ZipSubfieldHeaderSize > remaining) {
+    aSize = static_cast<uint16_t>(remaining - Ab_ZipSubfieldHeaderSize);
+    AbPutLE16(p + 2, aSize);
   }
   return true;
 }
@@ -169,7 +183,7 @@ bool TAbExtraField::Get(uint16_t aID, const uint8_t*& aData, uint16_t& aDataSize
   size_t off;
   uint16_t size;
   if (FindField(aID, off, size)) {
-    aData = reinterpret_cast<const uint8_t*>(FBuffer.data()) + off + 4;
+    aData = reinterpret_cast<const uint8_t*>(FBuffer.data()) + off + Ab_ZipSubfieldHeaderSize;
     aDataSize = size;
     return true;
   }
@@ -189,13 +203,13 @@ bool TAbExtraField::GetStream(uint16_t aID, std::unique_ptr<rtl::TMemoryStream>&
 
 void TAbExtraField::Put(uint16_t aID, const void* aData, uint16_t aDataSize) {
   Delete(aID);
-  std::string rec(4, '\0');
-  rec[0] = static_cast<char>(aID & 0xFF);
-  rec[1] = static_cast<char>(aID >> 8);
-  rec[2] = static_cast<char>(aDataSize & 0xFF);
-  rec[3] = static_cast<char>(aDataSize >> 8);
-  rec.append(static_cast<const char*>(aData), aDataSize);
-  FBuffer += rec;
+  uint8_t head[Ab_ZipSubfieldHeaderSize];
+  AbPutLE16(head, aID);
+  AbPutLE16(head + 2, aDataSize);
+  std::string bytes(FBuffer.View());
+  bytes.append(reinterpret_cast<const char*>(head), sizeof head);
+  bytes.append(static_cast<const char*>(aData), aDataSize);
+  FBuffer = bytes;
   Changed();
 }
 
@@ -203,13 +217,15 @@ void TAbExtraField::Delete(uint16_t aID) {
   size_t off;
   uint16_t size;
   if (FindField(aID, off, size)) {
-    FBuffer.erase(off, 4 + static_cast<size_t>(size));
+    std::string bytes(FBuffer.View());
+    bytes.erase(off, Ab_ZipSubfieldHeaderSize + static_cast<size_t>(size));
+    FBuffer = bytes;
     Changed();
   }
 }
 
 void TAbExtraField::Clear() {
-  FBuffer.clear();
+  FBuffer.Clear();
   Changed();
 }
 
@@ -219,7 +235,7 @@ void TAbExtraField::Clear() {
 
 TAbZipDeflationOption TAbZipFileHeader::DeflationOption() const {
   if (FCompressionMethod != cmDeflated) return doInvalid;
-  switch ((FGeneralPurposeBitFlag >> 1) & 3) {
+  switch ((FGeneralPurposeBitFlag >> Ab_ZipFlagDeflateOptionShift) & Ab_ZipFlagDeflateOptionMask) {
     case 0: return doNormal;
     case 1: return doMaximum;
     case 2: return doFast;
@@ -229,100 +245,108 @@ TAbZipDeflationOption TAbZipFileHeader::DeflationOption() const {
 
 TAbZipDictionarySize TAbZipFileHeader::DictionarySize() const {
   if (FCompressionMethod != cmImploded) return dsInvalid;
-  return (FGeneralPurposeBitFlag & 0x02) ? ds8K : ds4K;
+  return (FGeneralPurposeBitFlag & Ab_ZipFlagImplode8KDictionary) ? ds8K : ds4K;
 }
 
 uint8_t TAbZipFileHeader::ShannonFanoTreeCount() const {
   if (FCompressionMethod != cmImploded) return 0;
-  return (FGeneralPurposeBitFlag & 0x04) ? 3 : 2;
+  return (FGeneralPurposeBitFlag & Ab_ZipFlagImplode3Trees) ? 3 : 2;
 }
 
 double TAbZipFileHeader::CompressionRatio() const {
   if (FUncompressedSize == 0) return 0;
   double stored = FCompressedSize;
-  if (IsEncrypted()) stored -= 12;
+  if (IsEncrypted()) stored -= Ab_ZipEncryptionHeaderSize;
   return (1.0 - stored / FUncompressedSize) * 100.0;
 }
 
 void TAbZipLocalFileHeader::LoadFromStream(TStream& Stream) {
-  uint8_t b[30];
-  Stream.ReadBuffer(b, 30);
-  FSignature = Get32(b);
-  FVersionNeededToExtract = Get16(b + 4);
-  FGeneralPurposeBitFlag = Get16(b + 6);
-  FCompressionMethod = Get16(b + 8);
-  FLastModFileTime = Get16(b + 10);
-  FLastModFileDate = Get16(b + 12);
-  FCRC32 = Get32(b + 14);
-  FCompressedSize = Get32(b + 18);
-  FUncompressedSize = Get32(b + 22);
+  uint8_t b[Ab_ZipLocalFileHeaderSize];
+  Stream.ReadBuffer(b, sizeof b);
+  TAbLEReader r(b, sizeof b);
+  FSignature = r.U32();
+  FVersionNeededToExtract = r.U16();
+  FGeneralPurposeBitFlag = r.U16();
+  FCompressionMethod = r.U16();
+  FLastModFileTime = r.U16();
+  FLastModFileDate = r.U16();
+  FCRC32 = r.U32();
+  FCompressedSize = r.U32();
+  FUncompressedSize = r.U32();
+  const uint16_t n = r.U16(), m = r.U16();
   // The signature first: what follows a wrong one is not a name and an
   // extra field, and reading it would only turn the clear failure into a
   // short read.
   if (!IsValid()) throw EAbZipInvalid();
-  uint16_t n = Get16(b + 26), m = Get16(b + 28);
   FFileName = ReadUpTo(Stream, n);
   FExtraField.LoadFromStream(Stream, m);
 }
 
 void TAbZipDirectoryFileHeader::LoadFromStream(TStream& Stream) {
-  uint8_t b[46];
-  Stream.ReadBuffer(b, 46);
-  FSignature = Get32(b);
-  FVersionMadeBy = Get16(b + 4);
-  FVersionNeededToExtract = Get16(b + 6);
-  FGeneralPurposeBitFlag = Get16(b + 8);
-  FCompressionMethod = Get16(b + 10);
-  FLastModFileTime = Get16(b + 12);
-  FLastModFileDate = Get16(b + 14);
-  FCRC32 = Get32(b + 16);
-  FCompressedSize = Get32(b + 20);
-  FUncompressedSize = Get32(b + 24);
-  uint16_t n = Get16(b + 28), m = Get16(b + 30), k = Get16(b + 32);
-  FDiskNumberStart = Get16(b + 34);
-  FInternalFileAttributes = Get16(b + 36);
-  FExternalFileAttributes = Get32(b + 38);
-  FRelativeOffset = Get32(b + 42);
+  uint8_t b[Ab_ZipCentralDirectoryHeaderSize];
+  Stream.ReadBuffer(b, sizeof b);
+  TAbLEReader r(b, sizeof b);
+  FSignature = r.U32();
+  FVersionMadeBy = r.U16();
+  FVersionNeededToExtract = r.U16();
+  FGeneralPurposeBitFlag = r.U16();
+  FCompressionMethod = r.U16();
+  FLastModFileTime = r.U16();
+  FLastModFileDate = r.U16();
+  FCRC32 = r.U32();
+  FCompressedSize = r.U32();
+  FUncompressedSize = r.U32();
+  const uint16_t n = r.U16(), m = r.U16(), k = r.U16();
+  FDiskNumberStart = r.U16();
+  FInternalFileAttributes = r.U16();
+  FExternalFileAttributes = r.U32();
+  FRelativeOffset = r.U32();
   if (!IsValid()) throw EAbZipInvalid();  // as for the local header
-  FFileName = ReadExactly(Stream, n);
+  ReadExactly(Stream, n, FFileName);
   FExtraField.LoadFromStream(Stream, m);
-  FFileComment = ReadExactly(Stream, k);
+  ReadExactly(Stream, k, FFileComment);
 }
 
 void TAbZipDirectoryFileFooter::LoadFromStream(TStream& Stream) {
-  uint8_t b[22];
-  Stream.ReadBuffer(b, 22);
-  if (Get32(b) != Ab_ZipEndCentralDirectorySignature) throw EAbZipInvalid();
-  FRawDiskNumber = Get16(b + 4);
-  FRawStartDisk = Get16(b + 6);
-  FRawEntriesOnDisk = Get16(b + 8);
-  FRawTotalEntries = Get16(b + 10);
-  FRawDirectorySize = Get32(b + 12);
-  FRawDirectoryOffset = Get32(b + 16);
+  uint8_t b[Ab_ZipEndCentralDirectorySize];
+  Stream.ReadBuffer(b, sizeof b);
+  TAbLEReader r(b, sizeof b);
+  if (r.U32() != Ab_ZipEndCentralDirectorySignature) throw EAbZipInvalid();
+  FRawDiskNumber = r.U16();
+  FRawStartDisk = r.U16();
+  FRawEntriesOnDisk = r.U16();
+  FRawTotalEntries = r.U16();
+  FRawDirectorySize = r.U32();
+  FRawDirectoryOffset = r.U32();
+  const uint16_t commentLength = r.U16();
   FDiskNumber = FRawDiskNumber;
   FStartDiskNumber = FRawStartDisk;
   FEntriesOnDisk = FRawEntriesOnDisk;
   FTotalEntries = FRawTotalEntries;
   FDirectorySize = FRawDirectorySize;
   FDirectoryOffset = FRawDirectoryOffset;
-  FZipfileComment = ReadExactly(Stream, Get16(b + 20));
+  FZipfileComment = ReadExactly(Stream, commentLength);
 }
 
 void TAbZipDirectoryFileFooter::LoadZip64FromStream(TStream& Stream) {
-  uint8_t b[56];
-  Stream.ReadBuffer(b, 56);
-  if (Get32(b) != Ab_Zip64EndCentralDirectorySignature) throw EAbZipInvalid();
-  if (FRawDiskNumber == 0xFFFF) FDiskNumber = Get32(b + 16);
-  if (FRawStartDisk == 0xFFFF) FStartDiskNumber = Get32(b + 20);
-  if (FRawEntriesOnDisk == 0xFFFF) FEntriesOnDisk = Get64(b + 24);
-  if (FRawTotalEntries == 0xFFFF) FTotalEntries = Get64(b + 32);
-  if (FRawDirectorySize == 0xFFFFFFFF) FDirectorySize = Get64(b + 40);
-  if (FRawDirectoryOffset == 0xFFFFFFFF) FDirectoryOffset = Get64(b + 48);
+  uint8_t b[Ab_Zip64EndCentralDirectorySize];
+  Stream.ReadBuffer(b, sizeof b);
+  TAbLEReader r(b, sizeof b);
+  if (r.U32() != Ab_Zip64EndCentralDirectorySignature) throw EAbZipInvalid();
+  r.Skip(8 + 2 + 2);  // record size, versions made by and needed
+  const uint32_t disk = r.U32(), startDisk = r.U32();
+  const uint64_t onDisk = r.U64(), total = r.U64(), size = r.U64(), offset = r.U64();
+  if (FRawDiskNumber == Ab_Zip64Escape16) FDiskNumber = disk;
+  if (FRawStartDisk == Ab_Zip64Escape16) FStartDiskNumber = startDisk;
+  if (FRawEntriesOnDisk == Ab_Zip64Escape16) FEntriesOnDisk = onDisk;
+  if (FRawTotalEntries == Ab_Zip64Escape16) FTotalEntries = total;
+  if (FRawDirectorySize == Ab_Zip64Escape32) FDirectorySize = size;
+  if (FRawDirectoryOffset == Ab_Zip64Escape32) FDirectoryOffset = offset;
 }
 
 bool TAbZipDirectoryFileFooter::IsZip64() const {
-  return FDiskNumber >= 0xFFFF || FStartDiskNumber >= 0xFFFF || FEntriesOnDisk >= 0xFFFF || FTotalEntries >= 0xFFFF ||
-         FDirectorySize >= 0xFFFFFFFF || FDirectoryOffset >= 0xFFFFFFFF;
+  return FDiskNumber >= Ab_Zip64Escape16 || FStartDiskNumber >= Ab_Zip64Escape16 || FEntriesOnDisk >= Ab_Zip64Escape16 ||
+         FTotalEntries >= Ab_Zip64Escape16 || FDirectorySize >= Ab_Zip64Escape32 || FDirectoryOffset >= Ab_Zip64Escape32;
 }
 
 // ===========================================================================
@@ -330,20 +354,20 @@ bool TAbZipDirectoryFileFooter::IsZip64() const {
 // ===========================================================================
 
 std::string DecodeZipItemName(const TAbZipDirectoryFileHeader& Header) {
-  const std::string& raw = Header.FFileName;
+  const std::string raw = Header.FFileName.Str();
   const uint8_t* data;
   uint16_t size;
   // a. UTF-8 by flag or by content.
   if (Header.IsUTF8() || DetectCharSet(raw) == csUTF8) return rtl::SanitizeUtf8(raw);
   // b. Info-ZIP Unicode path, valid only while its CRC matches the raw name.
   if (Header.FExtraField.Get(Ab_InfoZipUnicodePathSubfieldID, data, size) && size > 6 && data[0] == 1 &&
-      Get32(data + 1) == Crc32OfString(raw))
+      AbGetLE32(data + 1) == Crc32OfString(raw))
     return rtl::SanitizeUtf8(std::string(reinterpret_cast<const char*>(data) + 5, size - 5u));
   // c. Xceed Unicode name: "NUCX", a count, then UTF-16LE code units.
   if (Header.FExtraField.Get(Ab_XceedUnicodePathSubfieldID, data, size) && size > 10 &&
-      Get32(data) == Ab_XceedUnicodePathSignature && 2ull * Get32(data + 4) == size - 8ull) {
-    std::u16string u(Get32(data + 4), u'\0');
-    for (size_t i = 0; i < u.size(); ++i) u[i] = static_cast<char16_t>(Get16(data + 8 + 2 * i));
+      AbGetLE32(data) == Ab_XceedUnicodePathSignature && 2ull * AbGetLE32(data + 4) == size - 8ull) {
+    std::u16string u(AbGetLE32(data + 4), u'\0');
+    for (size_t i = 0; i < u.size(); ++i) u[i] = static_cast<char16_t>(AbGetLE16(data + 8 + 2 * i));
     return rtl::Utf16ToUtf8(u);
   }
   int ansi = rtl::AnsiCodePage(), oem = rtl::OemCodePage();
@@ -363,21 +387,29 @@ void TAbZipItem::LoadFromStream(TStream& Stream) {
   FRelativeOffset = FItemInfo.FRelativeOffset;
   FDiskNumberStart = FItemInfo.FDiskNumberStart;
 
-  std::unique_ptr<rtl::TMemoryStream> z64;
-  if (FItemInfo.FExtraField.GetStream(Ab_Zip64SubfieldID, z64)) {
-    // Little-endian values, read in the order the escapes ask for them.
-    auto next = [&](int bytes) {
-      uint8_t b[8];
-      z64->ReadBuffer(b, bytes);
-      return bytes == 8 ? Get64(b) : Get32(b);
-    };
-    if (FItemInfo.FUncompressedSize == 0xFFFFFFFF) FUncompressedSize = static_cast<int64_t>(next(8));
-    if (FItemInfo.FCompressedSize == 0xFFFFFFFF) FCompressedSize = static_cast<int64_t>(next(8));
-    if (FItemInfo.FRelativeOffset == 0xFFFFFFFF) FRelativeOffset = static_cast<int64_t>(next(8));
-    if (FItemInfo.FDiskNumberStart == 0xFFFF) FDiskNumberStart = static_cast<uint32_t>(next(4));
+  const uint8_t* z64;
+  uint16_t z64Size;
+  if (FItemInfo.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
+    // The values present are those the header escaped, in this order.
+    TAbLEReader r(z64, z64Size);
+    if (FItemInfo.FUncompressedSize == Ab_Zip64Escape32) FUncompressedSize = static_cast<int64_t>(r.U64());
+    if (FItemInfo.FCompressedSize == Ab_Zip64Escape32) FCompressedSize = static_cast<int64_t>(r.U64());
+    if (FItemInfo.FRelativeOffset == Ab_Zip64Escape32) FRelativeOffset = static_cast<int64_t>(r.U64());
+    if (FItemInfo.FDiskNumberStart == Ab_Zip64Escape16) FDiskNumberStart = r.U32();
+    if (!r.Ok()) throw rtl::EReadError();
   }
-  FDiskFileName = FFileName;
-  std::replace(FDiskFileName.begin(), FDiskFileName.end(), '\\', rtl::PathDelim);
+  // A directory of many items keeps each name once: the stored bytes when
+  // they are the decoded name, and the disk name when no separator changes.
+  FRawNameIsFileName = FItemInfo.FFileName == FFileName;
+  if (FRawNameIsFileName) FItemInfo.FFileName.Clear();
+  FDiskNameIsFileName = FFileName.find('\\') == std::string::npos || rtl::PathDelim == '\\';
+  if (FDiskNameIsFileName) {
+    FDiskFileName.reset();
+  } else {
+    std::string disk = FFileName;
+    std::replace(disk.begin(), disk.end(), '\\', rtl::PathDelim);
+    SetDiskFileName(disk);
+  }
   FAction = aaNone;
   FTagged = false;
 }
@@ -400,9 +432,9 @@ uint32_t TAbZipItem::UnixPermissions() const {
 
 void TAbZipItem::SetIsEncrypted(bool V) {
   if (V)
-    FItemInfo.FGeneralPurposeBitFlag |= 1;
+    FItemInfo.FGeneralPurposeBitFlag |= Ab_ZipFlagEncrypted;
   else
-    FItemInfo.FGeneralPurposeBitFlag &= ~1;
+    FItemInfo.FGeneralPurposeBitFlag &= static_cast<uint16_t>(~Ab_ZipFlagEncrypted);
 }
 
 // ===========================================================================
@@ -416,7 +448,7 @@ int64_t FindEndRecord(TStream& Stream) {
 
   // Fast path: an archive without comment ends with its 22-byte record.
   if (size >= 22 && Stream.Seek(size - 22, soBeginning) == size - 22 && Stream.Read(probe, 22) == 22 &&
-      Get32(probe) == Ab_ZipEndCentralDirectorySignature && Get16(probe + 20) == 0) {
+      AbGetLE32(probe) == Ab_ZipEndCentralDirectorySignature && AbGetLE16(probe + 20) == 0) {
     Stream.Seek(size - 22, soBeginning);
     return size - 22;
   }
@@ -444,9 +476,9 @@ int64_t FindEndRecord(TStream& Stream) {
     }
     if (got < 22) break;
     for (int64_t i = got - 22; i >= 0; --i) {
-      if (Get32(&buf[static_cast<size_t>(i)]) != Ab_ZipEndCentralDirectorySignature) continue;
+      if (AbGetLE32(&buf[static_cast<size_t>(i)]) != Ab_ZipEndCentralDirectorySignature) continue;
       int64_t pos = windowStart + i;
-      int64_t commentLen = Get16(&buf[static_cast<size_t>(i) + 20]);
+      int64_t commentLen = AbGetLE16(&buf[static_cast<size_t>(i) + 20]);
       if (commentLen <= size - (pos + 22)) {
         Stream.Seek(pos, soBeginning);
         return pos;
@@ -479,7 +511,7 @@ int64_t FindZip64Locator(TStream& Stream, int64_t MaxPosition) {
       got += n;
     }
     for (int64_t i = std::min(hi - lo, got - 4); i >= 0; --i)
-      if (Get32(&buf[static_cast<size_t>(i)]) == Ab_Zip64EndCentralDirectoryLocatorSignature) return lo + i;
+      if (AbGetLE32(&buf[static_cast<size_t>(i)]) == Ab_Zip64EndCentralDirectoryLocatorSignature) return lo + i;
     hi = lo - 1;
   }
   return -1;
@@ -492,12 +524,12 @@ TAbArchiveType DetectZip(TStream& Stream) {
     uint8_t sig[4] = {0, 0, 0, 0};
     Stream.Seek(0, soBeginning);
     Stream.Read(sig, 4);
-    if (Get32(sig) == Ab_ZipSpannedSetSignature) {
+    if (AbGetLE32(sig) == Ab_ZipSpannedSetSignature) {
       result = atSpannedZip;
     } else if (FindEndRecord(Stream) >= 0) {
       uint8_t rec[22];
       Stream.ReadBuffer(rec, 22);
-      if (Get32(rec) == Ab_ZipEndCentralDirectorySignature) result = Get16(rec + 4) == 0 ? atZip : atSpannedZip;
+      if (AbGetLE32(rec) == Ab_ZipEndCentralDirectorySignature) result = AbGetLE16(rec + 4) == 0 ? atZip : atSpannedZip;
     }
   } catch (const rtl::EReadError&) {
     result = atUnknown;
@@ -586,16 +618,31 @@ void TAbZipArchive::DoRequestImage(TObject* Sender, int ImageNumber, std::string
   if (OnRequestImage) OnRequestImage(Sender, ImageNumber, ImageName, Abort);
 }
 
+// Loading, in the order of the records: the end record (asking for the last
+// disk of a set when it is not there), the Zip64 records it points to, the
+// start of the directory (through the span reader for a set), the entries,
+// and the index of local headers that the pipeline checks items against.
 void TAbZipArchive::LoadArchive() {
   if (FStream->Size() == 0) return;
+  const int64_t tail = LocateEndRecord();
+  const TZip64Location zip64 = ReadEndRecords(tail);
+  TAbSpanReadStream* span = FSpanned ? OpenSpannedDirectory(zip64) : nullptr;
+  const int64_t directoryEnd = span ? -1 : OpenDirectory(tail, zip64);
+  ReadDirectory(span == nullptr, directoryEnd);
+  IndexLocalHeaders();
+  bool ignored = false;
+  DoArchiveProgress(100, ignored);
+  FIsDirty = false;
+}
 
+int64_t TAbZipArchive::LocateEndRecord() {
   uint8_t sig[4] = {0, 0, 0, 0};
   FStream->Seek(0, soBeginning);
-  int64_t got = FStream->Read(sig, 4);
+  const int64_t got = FStream->Read(sig, 4);
   FIsExecutable = IsExecutableMarker(sig, got);
 
   int64_t tail = FindEndRecord(*FStream);
-  if (tail == -1 && got == 4 && Get32(sig) == Ab_ZipSpannedSetSignature && FOwnsStream &&
+  if (tail == -1 && got == 4 && AbGetLE32(sig) == Ab_ZipSpannedSetSignature && FOwnsStream &&
       AbDriveIsRemovable(FArchiveName)) {
     // The first disk of a set: ask for the last one until it is there.
     while (tail == -1) {
@@ -614,89 +661,158 @@ void TAbZipArchive::LoadArchive() {
     FStatus = asInvalid;
     throw EAbZipInvalid();
   }
+  return tail;
+}
 
-  FStream->Seek(tail, soBeginning);
+TAbZipArchive::TZip64Location TAbZipArchive::ReadEndRecords(int64_t Tail) {
+  FStream->Seek(Tail, soBeginning);
   FInfo->LoadFromStream(*FStream);
-
-  int64_t locator = -1;
-  uint64_t z64Offset = 0;
-  uint32_t z64Disk = 0;
+  TZip64Location zip64;
   if (FInfo->IsZip64()) {
-    locator = tail >= 20 ? FindZip64Locator(*FStream, tail - 20) : -1;
-    if (locator < 0) throw EAbZipInvalid();
-    uint8_t loc[20];
-    FStream->Seek(locator, soBeginning);
-    FStream->ReadBuffer(loc, 20);
-    z64Disk = Get32(loc + 4);
-    z64Offset = Get64(loc + 8);
-    FInfo->FDiskNumber = Get32(loc + 16) - 1;
+    zip64.Locator = Tail >= Ab_Zip64EndCentralDirectoryLocatorSize
+                        ? FindZip64Locator(*FStream, Tail - Ab_Zip64EndCentralDirectoryLocatorSize)
+                        : -1;
+    if (zip64.Locator < 0) throw EAbZipInvalid();
+    uint8_t loc[Ab_Zip64EndCentralDirectoryLocatorSize];
+    FStream->Seek(zip64.Locator, soBeginning);
+    FStream->ReadBuffer(loc, sizeof loc);
+    TAbLEReader r(loc, sizeof loc);
+    r.Skip(4);  // signature, matched by the search
+    zip64.Disk = r.U32();
+    zip64.Offset = r.U64();
+    FInfo->FDiskNumber = r.U32() - 1;
   }
   FSpanned = FInfo->FDiskNumber > 0;
+  return zip64;
+}
 
-  TAbSpanReadStream* span = nullptr;
-  if (FSpanned) {
-    if (!FOwnsStream) throw EAbZipBadSpanStream();
-    // The span reader takes over the open last volume.
-    TStream* last = FStream;
-    FOwnsStream = false;
-    span = new TAbSpanReadStream(FArchiveName, FInfo->FDiskNumber, last);
-    ReplaceStream(span, true);
-    span->SetOnRequestImage([this](TObject* Sender, int n, std::string& name, bool& abort) {
-      DoRequestImage(Sender, n, name, abort);
-    });
-    span->SetOnRequestNthDisk([this](TObject*, uint8_t disk, bool& abort) { DoRequestNthDisk(disk, abort); });
-    if (locator >= 0) {
-      span->SeekImage(z64Disk, static_cast<int64_t>(z64Offset));
-      FInfo->LoadZip64FromStream(*FStream);
-    }
-    span->SeekImage(FInfo->FStartDiskNumber, static_cast<int64_t>(FInfo->FDirectoryOffset));
-  } else {
-    if (locator >= 0) {
-      FStream->Seek(static_cast<int64_t>(z64Offset), soBeginning);
-      FInfo->LoadZip64FromStream(*FStream);
-    }
-    if (FStream->Seek(static_cast<int64_t>(FInfo->FDirectoryOffset), soBeginning) < 0) throw EAbZipInvalid();
+TAbSpanReadStream* TAbZipArchive::OpenSpannedDirectory(const TZip64Location& Zip64) {
+  if (!FOwnsStream) throw EAbZipBadSpanStream();
+  // The span reader takes over the open last volume.
+  TStream* last = FStream;
+  FOwnsStream = false;
+  auto* span = new TAbSpanReadStream(FArchiveName, FInfo->FDiskNumber, last);
+  ReplaceStream(span, true);
+  span->SetOnRequestImage([this](TObject* Sender, int n, std::string& name, bool& abort) {
+    DoRequestImage(Sender, n, name, abort);
+  });
+  span->SetOnRequestNthDisk([this](TObject*, uint8_t disk, bool& abort) { DoRequestNthDisk(disk, abort); });
+  if (Zip64.Locator >= 0) {
+    span->SeekImage(Zip64.Disk, static_cast<int64_t>(Zip64.Offset));
+    FInfo->LoadZip64FromStream(*FStream);
   }
+  span->SeekImage(FInfo->FStartDiskNumber, static_cast<int64_t>(FInfo->FDirectoryOffset));
+  return span;
+}
 
+bool TAbZipArchive::HasSignatureAt(int64_t Position, uint32_t Signature) {
+  uint8_t b[4];
+  if (Position < 0 || FStream->Seek(Position, soBeginning) != Position || FStream->Read(b, 4) != 4) return false;
+  return AbGetLE32(b) == Signature;
+}
+
+// A ZIP with bytes put in front of it after it was written (a stub joined
+// with cat, a mail header, any prefix) still holds the offsets of the bare
+// ZIP. Its records then lie exactly the prefix length further on than they
+// say: the directory ends where the Zip64 end record or the end record
+// begins. Only when the stated offset does not hold a central header and
+// the shifted one does is the shift taken; an archive whose offsets are
+// right keeps them.
+int64_t TAbZipArchive::PrefixLength(int64_t DirectoryEnd) {
+  const int64_t stated = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectoryOffset, INT64_MAX));
+  const int64_t size = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectorySize, INT64_MAX));
+  if (size == 0 || size > DirectoryEnd) return 0;
+  if (stated < DirectoryEnd && HasSignatureAt(stated, Ab_ZipCentralDirectorySignature)) return 0;
+  const int64_t shift = DirectoryEnd - size - stated;
+  if (shift > 0 && HasSignatureAt(stated + shift, Ab_ZipCentralDirectorySignature)) return shift;
+  return 0;
+}
+
+int64_t TAbZipArchive::OpenDirectory(int64_t Tail, const TZip64Location& Zip64) {
+  int64_t directoryEnd = Tail;
+  if (Zip64.Locator >= 0) {
+    int64_t at = static_cast<int64_t>(std::min<uint64_t>(Zip64.Offset, INT64_MAX));
+    // Behind a prefix, the Zip64 end record (without extensible data, as
+    // writers make it) lies right before its locator.
+    const int64_t beforeLocator = Zip64.Locator - Ab_Zip64EndCentralDirectorySize;
+    if (!HasSignatureAt(at, Ab_Zip64EndCentralDirectorySignature) && beforeLocator > at &&
+        HasSignatureAt(beforeLocator, Ab_Zip64EndCentralDirectorySignature))
+      at = beforeLocator;
+    FStream->Seek(at, soBeginning);
+    FInfo->LoadZip64FromStream(*FStream);
+    directoryEnd = at;
+  }
+  FOffsetCorrection = PrefixLength(directoryEnd);
+  if (FOffsetCorrection > 0) FInfo->FDirectoryOffset += static_cast<uint64_t>(FOffsetCorrection);
+  const int64_t start = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectoryOffset, INT64_MAX));
+  if (FStream->Seek(start, soBeginning) < 0) throw EAbZipInvalid();
+  return directoryEnd;
+}
+
+void TAbZipArchive::ReadDirectory(bool SingleFile, int64_t DirectoryEnd) {
   FStubSize = 0xFFFFFFFF;
-  {
-    // A spanned set is read straight through its reader, which crosses
-    // volumes; a single file goes through the read-ahead buffer.
-    std::unique_ptr<TReadAhead> readAhead;
-    if (!span) readAhead = std::make_unique<TReadAhead>(*FStream);
-    TStream& dir = span ? *FStream : *readAhead;
-    bool abort = false;
-    while (static_cast<uint64_t>(Count()) < FInfo->FTotalEntries) {
-      auto item = std::make_unique<TAbZipItem>();
-      item->LoadFromStream(dir);
-      item->SetAction(aaNone);
-      TAbZipItem* raw = item.release();
-      FItemList->Add(raw);
-      if (FIsExecutable && raw->DiskNumberStart() == 0 && raw->RelativeOffset() < static_cast<int64_t>(FStubSize))
-        FStubSize = static_cast<uint32_t>(raw->RelativeOffset());
-      DoArchiveProgress(AbPercentage(Count(), static_cast<int64_t>(std::min<uint64_t>(FInfo->FTotalEntries, INT64_MAX))),
-                        abort);
-      if (abort) {
-        FStatus = asInvalid;
-        throw EAbUserAbort();
-      }
+  // A spanned set is read straight through its reader, which crosses
+  // volumes; a single file goes through the read-ahead buffer.
+  std::unique_ptr<TReadAhead> readAhead;
+  if (SingleFile) readAhead = std::make_unique<TReadAhead>(*FStream);
+  TStream& dir = readAhead ? *readAhead : *FStream;
+
+  // The entry count is 16 bits in an end record without Zip64 records, and
+  // writers that do not make them store a larger count modulo 65536. The
+  // directory's size is what bounds it: after the stated count, entries
+  // are read on while the stated size (within the file) still holds central
+  // headers. Progress follows the count, unless the directory is large
+  // enough to hold 65536 entries more than it says: then the count may be
+  // wrapped, and progress follows the bytes of the directory read.
+  int64_t start = 0, sizeEnd = -1;
+  bool byBytes = false;
+  if (readAhead) {
+    start = readAhead->Position();
+    const int64_t size = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectorySize, INT64_MAX));
+    sizeEnd = start + std::min(size, std::max<int64_t>(DirectoryEnd - start, 0));
+    const uint64_t room = static_cast<uint64_t>(sizeEnd - start) / Ab_ZipCentralDirectoryHeaderSize;
+    byBytes = FInfo->FRawTotalEntries != Ab_Zip64Escape16 && room >= FInfo->FTotalEntries + 0x10000;
+    // Room for the list up front: the count, or when it may be wrapped as
+    // many entries of the fixed header's size as the directory holds.
+    FItemList->Reserve(static_cast<size_t>(byBytes ? room : std::min<uint64_t>(room, FInfo->FTotalEntries)));
+  }
+  auto more = [&] {
+    if (static_cast<uint64_t>(Count()) < FInfo->FTotalEntries) return true;
+    if (!readAhead || readAhead->Position() >= sizeEnd) return false;
+    uint8_t sig[4];
+    return readAhead->Peek(sig, 4) && AbGetLE32(sig) == Ab_ZipCentralDirectorySignature;
+  };
+  bool abort = false;
+  while (more()) {
+    auto item = std::make_unique<TAbZipItem>();
+    item->LoadFromStream(dir);
+    item->SetAction(aaNone);
+    if (SingleFile && FOffsetCorrection > 0) item->ShiftRelativeOffset(FOffsetCorrection);
+    TAbZipItem* raw = item.release();
+    FItemList->Add(raw);
+    if (FIsExecutable && raw->DiskNumberStart() == 0 && raw->RelativeOffset() < static_cast<int64_t>(FStubSize))
+      FStubSize = static_cast<uint32_t>(raw->RelativeOffset());
+    const int64_t total = static_cast<int64_t>(std::min<uint64_t>(FInfo->FTotalEntries, INT64_MAX));
+    DoArchiveProgress(byBytes ? AbPercentage(readAhead->Position() - start, sizeEnd - start) : AbPercentage(Count(), total),
+                      abort);
+    if (abort) {
+      FStatus = asInvalid;
+      throw EAbUserAbort();
     }
   }
+}
+
+void TAbZipArchive::IndexLocalHeaders() {
   FLocalHeaders.clear();
-  if (!span) {
-    FLocalHeaders.reserve(static_cast<size_t>(Count()));
-    for (TAbArchiveItem* item : *FItemList)
-      FLocalHeaders.emplace_back(static_cast<TAbZipItem*>(item)->RelativeOffset(), item->CompressedSize());
-    std::sort(FLocalHeaders.begin(), FLocalHeaders.end());
-  }
-  bool ignored = false;
-  DoArchiveProgress(100, ignored);
-  FIsDirty = false;
+  if (FSpanned) return;
+  FLocalHeaders.reserve(static_cast<size_t>(Count()));
+  for (TAbArchiveItem* item : *FItemList)
+    FLocalHeaders.emplace_back(static_cast<TAbZipItem*>(item)->RelativeOffset(), item->CompressedSize());
+  std::sort(FLocalHeaders.begin(), FLocalHeaders.end());
 }
 
 void TAbZipArchive::CheckItemBounds(const TAbZipItem& Item, int64_t DataStart) const {
   if (FSpanned || FLocalHeaders.empty()) return;
-  constexpr int64_t kLocalHeaderSize = 30;
   const int64_t at = Item.RelativeOffset();
   const int64_t directory = static_cast<int64_t>(std::min<uint64_t>(FInfo->FDirectoryOffset, INT64_MAX));
   if (at < 0 || at >= directory) throw EAbZipInvalid();
@@ -709,8 +825,8 @@ void TAbZipArchive::CheckItemBounds(const TAbZipItem& Item, int64_t DataStart) c
     const auto& before = *(first - 1);
     // The item before takes at least its fixed header and its data; a size
     // read as negative makes no claim.
-    if (before.second >= 0 && at - before.first < kLocalHeaderSize + std::min(before.second, INT64_MAX - kLocalHeaderSize))
-      throw EAbZipInvalid();
+    const int64_t claimed = Ab_ZipLocalFileHeaderSize + std::min<int64_t>(before.second, INT64_MAX - Ab_ZipLocalFileHeaderSize);
+    if (before.second >= 0 && at - before.first < claimed) throw EAbZipInvalid();
   }
   const int64_t limit = after != FLocalHeaders.end() ? std::min(after->first, directory) : directory;
   // Sizes are known not to be negative here; compare without overflow.

@@ -9,40 +9,38 @@
 // that a directory of many thousand entries costs a handful of reads, not
 // four system calls per entry.
 //
-// Offsets in the central directory are used as absolute positions in the
-// file, also behind a self-extracting stub; StubSize reports where the ZIP
-// data begins.
+// Offsets in the central directory are absolute positions in the file,
+// also behind a self-extracting stub (StubSize reports where the ZIP data
+// begins). Bytes put in front of an archive after it was written (a stub
+// joined with cat, any other prefix) are not counted by its offsets; when
+// the directory is found exactly that many bytes further on than stated,
+// every offset is corrected by that length (OffsetCorrection), as other
+// readers do. An archive whose offsets are right is read as they stand.
+//
+// The directory is read by its size: the 16-bit entry count of an end
+// record without Zip64 records holds larger counts modulo 65536, so after
+// the stated count entries are read on while the stated size, within the
+// file, still holds central headers.
+//
+// A large directory is mostly per-item overhead, so an item keeps each
+// stored field once, in one exact allocation (TAbRawBytes), and its name
+// once when the stored bytes are the decoded name.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "archive/AbArcTyp.h"
+#include "archive/AbZipConst.h"
 
 namespace ab {
 
-// ---------------------------------------------------------------------------
-// Signatures and markers
-// ---------------------------------------------------------------------------
-
-constexpr uint32_t Ab_ZipLocalFileHeaderSignature = 0x04034B50;
-constexpr uint32_t Ab_ZipDataDescriptorSignature = 0x08074B50;
-constexpr uint32_t Ab_ZipCentralDirectorySignature = 0x02014B50;
-constexpr uint32_t Ab_Zip64EndCentralDirectorySignature = 0x06064B50;
-constexpr uint32_t Ab_Zip64EndCentralDirectoryLocatorSignature = 0x07064B50;
-constexpr uint32_t Ab_ZipEndCentralDirectorySignature = 0x06054B50;
-constexpr uint32_t Ab_ZipSpannedSetSignature = 0x08074B50;
-constexpr uint16_t Ab_WindowsExeSignature = 0x5A4D;  // "MZ"
-constexpr uint32_t Ab_LinuxExeSignature = 0x464C457F;  // 7F 45 4C 46
-
-// Extra-field sub-field IDs the reader interprets.
-constexpr uint16_t Ab_Zip64SubfieldID = 0x0001;
-constexpr uint16_t Ab_InfoZipUnicodePathSubfieldID = 0x7075;
-constexpr uint16_t Ab_XceedUnicodePathSubfieldID = 0x554E;
-constexpr uint32_t Ab_XceedUnicodePathSignature = 0x5843554E;  // "NUCX"
+class TAbSpanReadStream;
 
 enum TAbZipCompressionMethod : uint8_t {
   cmStored = 0, cmShrunk = 1, cmReduced1 = 2, cmReduced2 = 3, cmReduced3 = 4, cmReduced4 = 5, cmImploded = 6,
@@ -54,9 +52,62 @@ enum TAbZipDeflationOption : uint8_t { doInvalid, doNormal, doMaximum, doFast, d
 enum TAbZipDictionarySize : uint8_t { dsInvalid, ds4K, ds8K };
 enum TAbZipSupportedMethod : uint8_t { smStored, smDeflated, smBestMethod };
 
-// Host systems (high byte of "version made by") the reader distinguishes.
-constexpr uint8_t hsMSDOS = 0;
-constexpr uint8_t hsUnix = 3;
+// ---------------------------------------------------------------------------
+// TAbRawBytes: the bytes of one stored field (a name, a comment, an extra
+// field) in one exact-size allocation, none when empty. A directory of half
+// a million items keeps several of these per item, most of them empty: one
+// pointer each, where a string object takes four.
+// ---------------------------------------------------------------------------
+
+class TAbRawBytes {
+public:
+  TAbRawBytes() = default;
+  TAbRawBytes(std::string_view Bytes) { Assign(Bytes); }  // NOLINT: converts like a string
+  TAbRawBytes(const TAbRawBytes& Source) { Assign(Source.View()); }
+  TAbRawBytes& operator=(const TAbRawBytes& Source) {
+    if (this != &Source) Assign(Source.View());
+    return *this;
+  }
+  TAbRawBytes& operator=(std::string_view Bytes) {
+    Assign(Bytes);
+    return *this;
+  }
+
+  std::string_view View() const { return {data(), size()}; }
+  operator std::string_view() const { return View(); }  // NOLINT
+  std::string Str() const { return std::string(View()); }
+  size_t size() const {
+    uint32_t n = 0;
+    if (FBlock) std::memcpy(&n, FBlock.get(), sizeof n);
+    return n;
+  }
+  bool empty() const { return !FBlock; }
+  char* data() { return FBlock ? FBlock.get() + kLength : nullptr; }
+  const char* data() const { return FBlock ? FBlock.get() + kLength : nullptr; }
+  // Exactly Size bytes, contents undefined until written.
+  void Resize(size_t Size) {
+    FBlock.reset(Size ? new char[kLength + Size] : nullptr);
+    const auto n = static_cast<uint32_t>(Size);
+    if (FBlock) std::memcpy(FBlock.get(), &n, sizeof n);
+  }
+  void Assign(std::string_view Bytes) {
+    TAbRawBytes copy;
+    copy.Resize(Bytes.size());
+    if (!Bytes.empty()) std::memcpy(copy.data(), Bytes.data(), Bytes.size());
+    FBlock = std::move(copy.FBlock);
+  }
+  void Clear() { FBlock.reset(); }
+
+  friend bool operator==(const TAbRawBytes& A, std::string_view B) { return A.View() == B; }
+
+private:
+  // One block: the length (host order) and then the bytes; the object itself
+  // is a single pointer.
+  static constexpr size_t kLength = sizeof(uint32_t);
+  std::unique_ptr<char[]> FBlock;
+};
+
+static_assert(sizeof(TAbRawBytes) == sizeof(void*), "a stored field costs one pointer in the item");
 
 // ---------------------------------------------------------------------------
 // TAbExtraField
@@ -78,7 +129,7 @@ public:
   void Delete(uint16_t aID);
   void Clear();
   void Assign(const TAbExtraField& Source) { FBuffer = Source.FBuffer; Changed(); }
-  const std::string& Buffer() const { return FBuffer; }
+  std::string Buffer() const { return FBuffer.Str(); }
   void SetBuffer(const std::string& V) { FBuffer = V; Changed(); }
 
 protected:
@@ -89,7 +140,8 @@ private:
   bool FindNext(size_t& aOffset, bool first, uint16_t& aID, uint16_t& aSize) const;
   bool FindField(uint16_t aID, size_t& aOffset, uint16_t& aSize) const;
 
-  mutable std::string FBuffer;  // the walk may cut a sub-field's declared size
+  // The walk may cut a sub-field's declared size, hence mutable.
+  mutable TAbRawBytes FBuffer;
 };
 
 // ---------------------------------------------------------------------------
@@ -101,9 +153,11 @@ public:
   explicit TAbZipFileHeader(uint32_t ValidSignature) : FValidSignature(ValidSignature) {}
 
   bool IsValid() const { return FSignature == FValidSignature; }
-  bool IsEncrypted() const { return (FGeneralPurposeBitFlag & 0x0001) != 0; }
-  bool IsUTF8() const { return (FGeneralPurposeBitFlag & 0x0800) != 0; }
-  bool HasDataDescriptor() const { return FCompressionMethod == cmDeflated && (FGeneralPurposeBitFlag & 0x0008) != 0; }
+  bool IsEncrypted() const { return (FGeneralPurposeBitFlag & Ab_ZipFlagEncrypted) != 0; }
+  bool IsUTF8() const { return (FGeneralPurposeBitFlag & Ab_ZipFlagUTF8) != 0; }
+  bool HasDataDescriptor() const {
+    return FCompressionMethod == cmDeflated && (FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0;
+  }
   TAbZipDeflationOption DeflationOption() const;
   TAbZipDictionarySize DictionarySize() const;
   uint8_t ShannonFanoTreeCount() const;
@@ -119,7 +173,7 @@ public:
   uint32_t FCRC32 = 0;
   uint32_t FCompressedSize = 0;
   uint32_t FUncompressedSize = 0;
-  std::string FFileName;  // raw bytes
+  TAbRawBytes FFileName;
   TAbExtraField FExtraField;
 };
 
@@ -139,7 +193,7 @@ public:
   uint16_t FInternalFileAttributes = 0;
   uint32_t FExternalFileAttributes = 0;
   uint32_t FRelativeOffset = 0;
-  std::string FFileComment;  // raw bytes
+  TAbRawBytes FFileComment;
 };
 
 class TAbZipDirectoryFileFooter : public TObject {
@@ -178,6 +232,15 @@ public:
   uint16_t LastModFileDate() const override { return FItemInfo.FLastModFileDate; }
   uint16_t LastModFileTime() const override { return FItemInfo.FLastModFileTime; }
   uint32_t NativeFileAttributes() const override;
+  // The stored bytes shared with the old name are kept: a new name (a
+  // rename, another code page) does not change what the archive holds.
+  void SetFileName(const std::string& V) override {
+    if (FRawNameIsFileName) {
+      FItemInfo.FFileName = FFileName;
+      FRawNameIsFileName = false;
+    }
+    TAbArchiveItem::SetFileName(V);
+  }
   void SetCRC32(uint32_t V) override { FItemInfo.FCRC32 = V; }
   void SetExternalFileAttributes(uint32_t V) override { FItemInfo.FExternalFileAttributes = V; }
   void SetIsEncrypted(bool V) override;
@@ -194,12 +257,25 @@ public:
   uint8_t HostSystem() const { return static_cast<uint8_t>(FItemInfo.FVersionMadeBy >> 8); }
   uint16_t VersionNeededToExtract() const { return FItemInfo.FVersionNeededToExtract; }
   uint16_t InternalFileAttributes() const { return FItemInfo.FInternalFileAttributes; }
-  const std::string& FileComment() const { return FItemInfo.FFileComment; }
-  const std::string& RawFileName() const { return FItemInfo.FFileName; }
+  std::string_view FileComment() const { return FItemInfo.FFileComment; }
+  // The stored name bytes. When they decode to themselves (ASCII, UTF-8)
+  // they are kept once, as FileName, and ItemInfo's FFileName is empty.
+  std::string_view RawFileName() const {
+    return FRawNameIsFileName ? std::string_view(FFileName) : FItemInfo.FFileName.View();
+  }
   const TAbExtraField& ExtraField() const { return FItemInfo.FExtraField; }
-  TAbExtraField& LFHExtraField() { return FLFHExtraField; }
+  // Writing only: made when first asked for.
+  TAbExtraField& LFHExtraField() {
+    if (!FLFHExtraField) FLFHExtraField = std::make_unique<TAbExtraField>();
+    return *FLFHExtraField;
+  }
   uint32_t DiskNumberStart() const { return FDiskNumberStart; }
   int64_t RelativeOffset() const { return FRelativeOffset; }
+  // Moves the local header offset by the length of bytes found in front of
+  // the archive; an offset that is already out of range stays as it is.
+  void ShiftRelativeOffset(int64_t Shift) {
+    if (FRelativeOffset >= 0 && FRelativeOffset <= INT64_MAX - Shift) FRelativeOffset += Shift;
+  }
   const TAbZipDirectoryFileHeader& ItemInfo() const { return FItemInfo; }
   // Unix permission bits of a Unix-made entry (0 when the host is not Unix).
   uint32_t UnixPermissions() const;
@@ -207,7 +283,8 @@ public:
 private:
   TAbZipDirectoryFileHeader FItemInfo;
   uint32_t FDiskNumberStart = 0;
-  TAbExtraField FLFHExtraField;
+  bool FRawNameIsFileName = false;
+  std::unique_ptr<TAbExtraField> FLFHExtraField;
   int64_t FRelativeOffset = 0;
 };
 
@@ -255,6 +332,9 @@ public:
   uint8_t PasswordRetries() const { return FPasswordRetries; }
   void SetPasswordRetries(uint8_t V) { FPasswordRetries = V; }
   uint32_t StubSize() const { return FStubSize; }
+  // Length of the bytes found in front of an archive whose offsets do not
+  // count them (0 when the offsets are right); every offset is corrected by it.
+  int64_t OffsetCorrection() const { return FOffsetCorrection; }
   bool IsExecutable() const { return FIsExecutable; }
   const std::string& ZipfileComment() const { return FInfo->FZipfileComment; }
   const TAbZipDirectoryFileFooter& Info() const { return *FInfo; }
@@ -281,7 +361,24 @@ protected:
   void TestItemAt(int Index) override;
 
 private:
+  struct TZip64Location {
+    int64_t Locator = -1;  // position of the locator, -1 without Zip64 records
+    uint32_t Disk = 0;     // volume and offset of the Zip64 end record
+    uint64_t Offset = 0;
+  };
+
   void InitZip();
+  // The loading steps, in order.
+  int64_t LocateEndRecord();
+  TZip64Location ReadEndRecords(int64_t Tail);
+  TAbSpanReadStream* OpenSpannedDirectory(const TZip64Location& Zip64);
+  // Single file: reads the Zip64 end record, finds a prefix the offsets do
+  // not count, and seeks to the directory; gives where the directory ends.
+  int64_t OpenDirectory(int64_t Tail, const TZip64Location& Zip64);
+  int64_t PrefixLength(int64_t DirectoryEnd);
+  bool HasSignatureAt(int64_t Position, uint32_t Signature);
+  void ReadDirectory(bool SingleFile, int64_t DirectoryEnd);
+  void IndexLocalHeaders();
 
   TAbZipSupportedMethod FCompressionMethodToUse = smBestMethod;
   TAbZipDeflationOption FDeflationOption = doNormal;
@@ -290,6 +387,7 @@ private:
   std::string FPassword;
   uint8_t FPasswordRetries = 3;
   uint32_t FStubSize = 0;
+  int64_t FOffsetCorrection = 0;
   // Local header offset and compressed size of every item, sorted by
   // offset (single-file archives only).
   std::vector<std::pair<int64_t, int64_t>> FLocalHeaders;

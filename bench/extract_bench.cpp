@@ -33,6 +33,9 @@
 //   memory   1 GiB of the header text as one item, zip -6 (Deflate) and 7zz
 //            -mm=BZip2 -mx=5; one run each, peak resident memory of arvelo
 //            and of 7zz. Made once, about 200 MB of archives.
+//   directory 500,000 small stored items in 500 folders, Python's zipfile
+//            (62 MB); peak resident memory of arvelo list / test against
+//            7zz l / t.
 //
 // Fresh folders: ext4 without a journal (as on the machines this was
 // written on) makes every new inode step over each inode of its block group
@@ -52,8 +55,9 @@
 // pile up.
 //
 // Usage: extract_bench [--rounds N] [--scratch DIR] [--verbose] [CASE ...]
-// with CASE one of files, text, ppmd, lzma, aes, shrunk, imploded, memory (all by
-// default). Each case prints one line: figures, references, ratio, goal.
+// with CASE one of files, text, ppmd, lzma, aes, shrunk, imploded, memory,
+// directory (all by default). Each case prints one line: figures,
+// references, ratio, goal.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -608,6 +612,45 @@ void CaseMemory() {
             TextArchive("gib-bzip2.zip", "gib.txt", kGiB, {"7zz", "a", "-bd", "-tzip", "-mm=BZip2", "-mx=5"}));
 }
 
+// Half a million small stored items in 500 folders, written by Python's
+// zipfile (Zip64 end records, as its count needs). Peak memory of listing
+// and of testing the whole archive: what the directory costs per item.
+fs::path DirectoryArchive() {
+  const fs::path zip = CorpusDir() / "items-500k.zip";
+  if (Fresh(zip)) return zip;
+  fs::remove(zip);
+  RunOrDie({"python3", "-c",
+            "import sys, zipfile\n"
+            "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+            "    for i in range(500000): z.writestr('dir%03d/file%06d.txt' % (i // 1000, i), b'x%d' % i)\n",
+            zip.string()});
+  Stamp(zip);
+  return zip;
+}
+
+void CaseDirectory() {
+  const fs::path zip = DirectoryArchive();
+  const struct {
+    const char* label;
+    std::vector<std::string> arvelo, sevenZip;
+  } runs[] = {{"peak-rss-list-500k-items", {ARVELO_EXE, "list", zip.string()}, {"7zz", "l", zip.string()}},
+              {"peak-rss-test-500k-items", {ARVELO_EXE, "test", "-q", zip.string()}, {"7zz", "t", zip.string()}}};
+  for (const auto& run : runs) {
+    RunResult mine = Run(run.arvelo);
+    RunResult ref = OnPath("7zz") ? Run(run.sevenZip) : RunResult{};
+    if (!mine.ok) {
+      std::printf("%s: arvelo failed\n%s", run.label, mine.errors.c_str());
+      continue;
+    }
+    std::printf("%s: arvelo %.1f MiB (%.2f s)", run.label, mine.maxRssKiB / 1024.0, mine.seconds);
+    if (ref.ok)
+      std::printf(", 7zz %.1f MiB (%.2f s), ratio %.2f (goal <= 1.00)", ref.maxRssKiB / 1024.0, ref.seconds,
+                  static_cast<double>(mine.maxRssKiB) / static_cast<double>(ref.maxRssKiB));
+    std::printf("\n");
+    std::fflush(stdout);
+  }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -627,12 +670,11 @@ int main(int argc, char** argv) {
       cases.push_back(a);
     }
   }
-  if (cases.empty()) cases = {"files", "text", "ppmd", "lzma", "aes", "shrunk", "imploded", "memory"};
+  if (cases.empty()) cases = {"files", "text", "ppmd", "lzma", "aes", "shrunk", "imploded", "memory", "directory"};
   fs::create_directories(CorpusDir());
   const std::map<std::string, void (*)()> known{{"files", CaseFiles},   {"text", CaseText},         {"ppmd", CasePpmd},
                                                 {"lzma", CaseLzma},     {"aes", CaseAes},           {"shrunk", CaseShrunk},
-                                                {"imploded", CaseImploded},
-                                                {"memory", CaseMemory}};
+                                                {"imploded", CaseImploded}, {"memory", CaseMemory}, {"directory", CaseDirectory}};
   for (const auto& c : cases) {
     auto it = known.find(c);
     if (it == known.end()) {

@@ -131,7 +131,7 @@ std::string ReadProfileString(const std::string& Path, const std::string& Sectio
                               const std::string& Default) {
   const auto Bytes = ReadSmallFile(Path);
   if (!Bytes) return Default;
-  const std::u16string Text = DecodeProfileText(*Bytes, rtl::AnsiCodePage());
+  const std::u16string Text = DecodeProfileText(*Bytes, kMediumCodePage);
   std::optional<std::u16string> Value = FindProfileValue(Text, rtl::Utf8ToUtf16(Section), rtl::Utf8ToUtf16(Key));
   if (!Value) return Default;
   if (Value->size() > kMaxProfileValue) {

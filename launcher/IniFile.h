@@ -34,8 +34,13 @@ std::u16string DecodeProfileText(const std::string& Bytes, int AnsiCodePage);
 std::optional<std::u16string> FindProfileValue(const std::u16string& Text, const std::u16string& Section,
                                                const std::u16string& Key);
 
-// The whole read: file at Path, result in UTF-8; the ANSI code page is the
-// system's (rtl::AnsiCodePage).
+// The code page of the media this launcher ships on: their settings files
+// and the payload's old names were written on Korean Windows, whatever the
+// locale of the machine that reads them.
+inline constexpr int kMediumCodePage = 949;
+
+// The whole read: file at Path, result in UTF-8; a file without a mark that
+// is not UTF-8 is read in the medium's code page.
 std::string ReadProfileString(const std::string& Path, const std::string& Section, const std::string& Key,
                               const std::string& Default);
 

@@ -2,10 +2,12 @@
 #include "launcher/SDIMAIN.h"
 
 #include "archive/AbUnzper.h"
+#include "launcher/IniFile.h"
 #include "launcher/Parameters.h"
 #include "launcher/Shortcuts.h"
 #include "rtl/FileSys.h"
 #include "rtl/SysUtils.h"
+#include "rtl/Text.h"
 
 namespace launcher {
 
@@ -89,6 +91,9 @@ TSDIAppForm::TSDIAppForm(ILauncherView& View, TLauncherPlatform& Platform)
   AbUnZipper1->SetItemProgressMeter(&FView.Meter(ciAbMeter1));
   AbUnZipper1->SetExtractOptions(ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath});
   AbUnZipper1->SetPassword(kPassword);
+  // The payload's names that are neither UTF-8 nor marked are Korean, unless
+  // the machine's locale names a legacy code page of its own.
+  rtl::SetFallbackCodePages(kMediumCodePage, kMediumCodePage);
   // The engine skips an item that fails and goes on; the flows count them,
   // so that a payload nothing usable came out of is not taken for a success.
   AbUnZipper1->OnProcessItemFailure = [this](rtl::TObject*, ab::TAbArchiveItem* Item, ab::TAbProcessType,

@@ -1,11 +1,14 @@
 #include "rtl/Classes.h"
 
+#include "rtl/FileSys.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace rtl {
@@ -142,6 +145,42 @@ TFileStream::TFileStream(const std::string& FileName, uint16_t Mode) : THandleSt
 
 TFileStream::~TFileStream() {
   if (FHandle >= 0) ::close(FHandle);
+}
+
+// ---------------------------------------------------------------------------
+// TReplacingFileStream
+// ---------------------------------------------------------------------------
+
+TReplacingFileStream::TReplacingFileStream(const std::string& FileName) : THandleStream(-1), FFileName(FileName) {
+  std::string why;
+  FHandle = FileCreateReplacement(FileName, FTempName, why);
+  if (FHandle < 0) throw EFCreateError("Cannot create file \"" + FileName + "\". " + why);
+}
+
+void TReplacingFileStream::Commit() {
+  if (FCommitted) return;
+  int code = 0;
+  if (!FileCommitReplacement(FHandle, FTempName, FFileName, code))
+    RaiseOSError(code, "Cannot create file \"" + FFileName + "\"");
+  FCommitted = true;
+}
+
+int64_t TReplacingFileStream::Write(const void* Buffer, int64_t Count) {
+  int64_t n = THandleStream::Write(Buffer, Count);
+  FPos += n;
+  return n;
+}
+
+int64_t TReplacingFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  if (Origin == soCurrent && Offset == 0) return FPos;
+  int64_t at = THandleStream::Seek(Offset, Origin);
+  if (at >= 0) FPos = at;
+  return at;
+}
+
+TReplacingFileStream::~TReplacingFileStream() {
+  if (FHandle >= 0) ::close(FHandle);
+  if (!FCommitted) FileDiscardReplacement(FTempName);
 }
 
 // ---------------------------------------------------------------------------

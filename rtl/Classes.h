@@ -113,6 +113,45 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// TReplacingFileStream: a new file that takes its name only when complete.
+//
+// Extraction replaces files that may be precious: the only copy of a
+// document, a hard link shared with a tree outside the target, the very
+// archive being read, a read-only file. So nothing is ever written into the
+// file under the name: the data goes into a fresh file in the same folder
+// (an unnamed one where the file system offers that, else a hidden
+// temporary name), and Commit puts it under the name in one step, replacing
+// whatever was there (a file, or a link, which is never followed). Until
+// then the old file is untouched; a stream destroyed without Commit (an
+// item that failed, a full disk, an exception) leaves no trace. Time and
+// mode are set on the open handle before Commit, so the file appears
+// complete.
+// ---------------------------------------------------------------------------
+
+class TReplacingFileStream : public THandleStream {
+public:
+  // Raises EFCreateError with the OS's reason when the folder refuses it.
+  explicit TReplacingFileStream(const std::string& FileName);
+  ~TReplacingFileStream() override;
+  TReplacingFileStream(const TReplacingFileStream&) = delete;
+  TReplacingFileStream& operator=(const TReplacingFileStream&) = delete;
+  // Gives the data its name; raises EInOutError (the file is then
+  // discarded and the old one stays).
+  void Commit();
+  const std::string& FileName() const { return FFileName; }
+  // The position is kept here: the pipeline asks for it around every item,
+  // and the file is only ever written in order.
+  int64_t Write(const void* Buffer, int64_t Count) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+
+private:
+  std::string FFileName;
+  std::string FTempName;  // empty while the file has no name at all
+  int64_t FPos = 0;
+  bool FCommitted = false;
+};
+
+// ---------------------------------------------------------------------------
 // TBufferedFileStream: a file opened for reading through a read buffer.
 //
 // Archives are read in many small pieces: a local header, a name, an extra

@@ -6,9 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+
+#include "rtl/SysUtils.h"
 
 namespace rtl {
 
@@ -110,11 +115,11 @@ bool LocalTimeToEpoch(TDateTime LocalTime, time_t& Seconds) {
   return true;
 }
 
-void ModificationTimes(time_t Seconds, timespec (&Times)[2]) {
+void ModificationTimes(const TFileTime& Time, timespec (&Times)[2]) {
   Times[0].tv_sec = 0;
   Times[0].tv_nsec = UTIME_OMIT;
-  Times[1].tv_sec = Seconds;
-  Times[1].tv_nsec = 0;
+  Times[1].tv_sec = static_cast<time_t>(Time.Seconds);
+  Times[1].tv_nsec = static_cast<long>(Time.Nanoseconds % 1000000000u);
 }
 
 // The mode FileSetAttr gives a file whose current mode is Current.
@@ -127,20 +132,149 @@ mode_t AttributeMode(mode_t Current, uint32_t DosAttributes, uint32_t UnixMode) 
 
 } // namespace
 
-bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
+bool LocalTimeToFileTime(TDateTime LocalTime, TFileTime& Time) {
   time_t secs;
   if (!LocalTimeToEpoch(LocalTime, secs)) return false;
+  Time.Seconds = secs;
+  Time.Nanoseconds = 0;
+  return true;
+}
+
+bool FileSetTime(const std::string& Name, const TFileTime& Time) {
   timespec times[2];
-  ModificationTimes(secs, times);
+  ModificationTimes(Time, times);
   return ::utimensat(AT_FDCWD, Name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool FileSetDateHandle(int Handle, TDateTime LocalTime) {
-  time_t secs;
-  if (!LocalTimeToEpoch(LocalTime, secs)) return false;
+bool FileSetTimeHandle(int Handle, const TFileTime& Time) {
   timespec times[2];
-  ModificationTimes(secs, times);
+  ModificationTimes(Time, times);
   return ::futimens(Handle, times) == 0;
+}
+
+bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
+  TFileTime t;
+  return LocalTimeToFileTime(LocalTime, t) && FileSetTime(Name, t);
+}
+
+bool FileSetDateHandle(int Handle, TDateTime LocalTime) {
+  TFileTime t;
+  return LocalTimeToFileTime(LocalTime, t) && FileSetTimeHandle(Handle, t);
+}
+
+namespace {
+
+// A hidden name beside Name that no one else uses: ".name.XXXXXXXX".
+std::string TemporarySibling(const std::string& Name, unsigned Attempt) {
+  static unsigned counter = 0;
+  size_t p = Name.rfind(PathDelim);
+  std::string folder = p == std::string::npos ? "" : Name.substr(0, p + 1);
+  std::string base = p == std::string::npos ? Name : Name.substr(p + 1);
+  if (base.size() > 200) base.resize(200);  // room for the suffix within NAME_MAX
+  unsigned v = static_cast<unsigned>(::getpid()) * 2654435761u + ++counter * 40503u + Attempt;
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, ".%08x", v);
+  return folder + "." + base + suffix;
+}
+
+constexpr unsigned kTemporaryNameAttempts = 100;
+
+} // namespace
+
+int FileCreateReplacement(const std::string& Name, std::string& TempName, std::string& Why) {
+  TempName.clear();
+#ifdef O_TMPFILE
+  // An unnamed file is given its name through /proc; without /proc it
+  // could not be named at all.
+  static const bool procFds = ::access("/proc/self/fd", F_OK) == 0;
+  if (procFds) {
+    size_t p = Name.rfind(PathDelim);
+    const std::string folder = p == std::string::npos ? "." : p == 0 ? "/" : Name.substr(0, p);
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    // Only a file system without unnamed files falls back; a folder that
+    // refuses new files says so with its own reason.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      Why = std::strerror(errno);
+      return -1;
+    }
+  }
+#endif
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string temp = TemporarySibling(Name, attempt);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      TempName = std::move(temp);
+      return fd;
+    }
+    if (errno != EEXIST || attempt == kTemporaryNameAttempts) break;
+  }
+  Why = std::strerror(errno);
+  return -1;
+}
+
+bool FileCommitReplacement(int Handle, std::string& TempName, const std::string& Name, int& Code) {
+  if (TempName.empty()) {
+    // An unnamed file takes its name directly when the name is free: the
+    // common case of a fresh extraction costs one call.
+    // Naming the handle itself needs a kernel that lets the opener do so
+    // (or the privilege); elsewhere the /proc name of the handle serves.
+    static bool byHandle = true;
+    const std::string self = "/proc/self/fd/" + std::to_string(Handle);
+    if (byHandle) {
+      if (::linkat(Handle, "", AT_FDCWD, Name.c_str(), AT_EMPTY_PATH) == 0) return true;
+      if (errno == EPERM || errno == ENOENT) byHandle = false;
+    }
+    if (!byHandle && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) {
+      Code = errno;
+      return false;
+    }
+    // Something is there: a temporary name first, then a rename over it.
+    for (unsigned attempt = 0;; ++attempt) {
+      std::string temp = TemporarySibling(Name, attempt);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        TempName = std::move(temp);
+        break;
+      }
+      if (errno != EEXIST || attempt == kTemporaryNameAttempts) {
+        Code = errno;
+        return false;
+      }
+    }
+  }
+  if (::rename(TempName.c_str(), Name.c_str()) != 0) {
+    Code = errno;
+    ::unlink(TempName.c_str());
+    TempName.clear();
+    return false;
+  }
+  TempName.clear();
+  return true;
+}
+
+void FileDiscardReplacement(const std::string& TempName) {
+  if (!TempName.empty()) ::unlink(TempName.c_str());
+}
+
+bool SymLinksSupported() { return true; }
+
+// A new name first; when something holds it, the link is made under a
+// temporary name beside it and renamed over, so the name never goes
+// missing and never names a half-made thing.
+void CreateSymLink(const std::string& Target, const std::string& Name) {
+  if (::symlink(Target.c_str(), Name.c_str()) == 0) return;
+  if (errno != EEXIST) RaiseLastOSError("Cannot create link \"" + Name + "\"");
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string temp = TemporarySibling(Name, attempt);
+    if (::symlink(Target.c_str(), temp.c_str()) == 0) {
+      if (::rename(temp.c_str(), Name.c_str()) == 0) return;
+      int code = errno;
+      ::unlink(temp.c_str());
+      RaiseOSError(code, "Cannot create link \"" + Name + "\"");
+    }
+    if (errno != EEXIST || attempt == kTemporaryNameAttempts) RaiseLastOSError("Cannot create link \"" + Name + "\"");
+  }
 }
 
 // A mode that is already right is not written again: the call would change
@@ -158,6 +292,21 @@ bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode) {
   if (::fstat(Handle, &st) != 0 || S_ISLNK(st.st_mode)) return false;
   mode_t mode = AttributeMode(st.st_mode, DosAttributes, UnixMode);
   if ((st.st_mode & 07777) == mode) return true;
+  return ::fchmod(Handle, mode) == 0;
+}
+
+uint32_t NewFileMode() {
+  static const mode_t mode = [] {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+  }();
+  return mode;
+}
+
+bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode, uint32_t CurrentMode) {
+  mode_t mode = AttributeMode(CurrentMode, DosAttributes, UnixMode);
+  if ((CurrentMode & 07777) == mode) return true;
   return ::fchmod(Handle, mode) == 0;
 }
 

@@ -25,12 +25,41 @@ bool IsSymLink(const std::string& Name);
 enum class TPathKind { pkMissing, pkLink, pkFolder, pkOther };
 TPathKind PathKindNoFollow(const std::string& Name);
 int64_t FileSizeOf(const std::string& Name);   // -1 when it cannot be read
-bool CreateDir(const std::string& Name);
+bool CreateDir(const std::string& Name);  // false with errno set
 bool DeleteFile(const std::string& Name);
 std::string GetCurrentDir();
 std::string ExpandFileName(const std::string& Name);
 // The running program's own file.
 std::string AppFileName();
+
+// A moment as the file system keeps it: seconds since 1970-01-01 UTC and
+// nanoseconds within the second.
+struct TFileTime {
+  int64_t Seconds = 0;
+  uint32_t Nanoseconds = 0;
+};
+// A local calendar timestamp read by the time zone rules in force then.
+bool LocalTimeToFileTime(TDateTime LocalTime, TFileTime& Time);
+// The modification time, exactly; the name form never follows a final link.
+bool FileSetTime(const std::string& Name, const TFileTime& Time);
+bool FileSetTimeHandle(int Handle, const TFileTime& Time);
+
+// The file behind TReplacingFileStream (rtl/Classes.h): a new file beside
+// Name, opened for writing, that is not yet Name. TempName is the hidden
+// name it has, or empty when it has none at all. -1 with Why on failure.
+int FileCreateReplacement(const std::string& Name, std::string& TempName, std::string& Why);
+// Puts the file under Name in one step, replacing a file or link there;
+// false with the OS's error Code, and nothing left under TempName.
+bool FileCommitReplacement(int Handle, std::string& TempName, const std::string& Name, int& Code);
+// Removes what an uncommitted file left (after its handle is closed).
+void FileDiscardReplacement(const std::string& TempName);
+
+// Symbolic links. Where the system has none, SymLinksSupported is false and
+// CreateSymLink always fails.
+bool SymLinksSupported();
+// Makes Name a link holding Target, replacing a file or link of that name
+// in one step (a folder stays); raises EInOutError with the OS's reason.
+void CreateSymLink(const std::string& Target, const std::string& Name);
 
 // Sets the modification time from a local calendar timestamp.
 bool FileSetDate(const std::string& Name, TDateTime LocalTime);
@@ -43,6 +72,11 @@ bool FileSetAttr(const std::string& Name, uint32_t DosAttributes, uint32_t UnixM
 // add up), and a name replaced since the file was opened is not followed.
 bool FileSetDateHandle(int Handle, TDateTime LocalTime);
 bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode);
+// The same on a file whose mode is known (one this process just made), with
+// no look at it first.
+bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode, uint32_t CurrentMode);
+// The mode a file made now is given (0666 less the process's mask).
+uint32_t NewFileMode();
 
 std::string ExtractFilePath(const std::string& Name);  // with trailing separator
 std::string ExtractFileName(const std::string& Name);

@@ -10,8 +10,9 @@ namespace rtl {
 EListError::EListError(int64_t index)
     : Exception(Format("List index out of bounds (%lld)", static_cast<long long>(index))) {}
 
-void RaiseLastOSError(const std::string& what) {
-  int code = errno;
+void RaiseLastOSError(const std::string& what) { RaiseOSError(errno, what); }
+
+void RaiseOSError(int code, const std::string& what) {
   std::string msg = std::strerror(code);
   if (!what.empty()) msg = what + ": " + msg;
   throw EInOutError(msg, code);

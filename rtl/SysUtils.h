@@ -65,6 +65,8 @@ public:
 class EAssertionFailed : public Exception { using Exception::Exception; };
 
 [[noreturn]] void RaiseLastOSError(const std::string& what);
+// The same for an error code saved before other calls could change errno.
+[[noreturn]] void RaiseOSError(int code, const std::string& what);
 [[noreturn]] void Assert(const std::string& text);
 inline void AssertTrue(bool cond, const char* text) {
   if (!cond) Assert(text);

@@ -111,6 +111,8 @@ namespace {
 
 struct LocalePages { int ansi, oem; };
 
+LocalePages gFallbackPages{1252, 437};
+
 LocalePages PagesFromLocale() {
   const char* lang = nullptr;
   for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
@@ -124,7 +126,7 @@ LocalePages PagesFromLocale() {
   if (starts("zh_TW") || starts("zh_HK")) return {950, 950};
   if (starts("zh")) return {936, 936};
   if (starts("ru") || starts("uk") || starts("be") || starts("bg")) return {1251, 866};
-  return {1252, 437};
+  return gFallbackPages;
 }
 
 int EnvPage(const char* var, int fallback) {
@@ -184,6 +186,8 @@ std::string Convert(const std::string& in, const std::string& from, const std::s
 
 int AnsiCodePage() { return EnvPage("ARVELO_ANSI_CODEPAGE", PagesFromLocale().ansi); }
 int OemCodePage() { return EnvPage("ARVELO_OEM_CODEPAGE", PagesFromLocale().oem); }
+
+void SetFallbackCodePages(int Ansi, int Oem) { gFallbackPages = {Ansi, Oem}; }
 
 std::string CodePageToUtf8(const std::string& bytes, int codePage) {
   if (codePage == 65001) return SanitizeUtf8(bytes);

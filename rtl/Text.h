@@ -26,6 +26,10 @@ std::string SanitizeUtf8(const std::string& s);
 // call, so tests and callers can switch them.
 int AnsiCodePage();
 int OemCodePage();
+// The pair used where the locale names no legacy code page of its own (C,
+// POSIX, English and the like); 1252/437 unless a program that knows where
+// its data comes from says otherwise.
+void SetFallbackCodePages(int Ansi, int Oem);
 
 // Single- or multi-byte text in a Windows code page (e.g. 437, 949, 1252)
 // to UTF-8, and back. Unmappable characters become "?" on the way back.

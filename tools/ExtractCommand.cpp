@@ -201,7 +201,8 @@ int ExtractOrTest(const Options& opt) {
   ab::TAbUnZipper unzipper;
   unzipper.SetExtractOptions(opt.junkPaths ? ab::TAbExtractOptions{ab::eoCreateDirs}
                                            : ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath});
-  if (opt.havePassword) unzipper.SetPassword(rtl::Utf8ToCodePage(opt.password, rtl::AnsiCodePage()));
+  // As typed: the engine tries the code-page forms itself.
+  if (opt.havePassword) unzipper.SetPassword(opt.password);
   std::string base;
   try {
     if (extracting) {
@@ -266,7 +267,7 @@ int ExtractOrTest(const Options& opt) {
     std::string answer, prompt = "[";
     prompt.append(Printable(opt.archive)).append("] ").append(current).append(" password: ");
     if (Ask(prompt, false, answer) && !answer.empty())
-      pw = rtl::Utf8ToCodePage(answer, rtl::AnsiCodePage());
+      pw = answer;
     else
       currentDeclined = true;
   };
@@ -348,7 +349,7 @@ int ExtractOrTest(const Options& opt) {
       // -P stands for every item: an item whose password prompt went
       // unanswered does not leave the next one without it.
       if (opt.havePassword && zip.Password().empty())
-        unzipper.SetPassword(rtl::Utf8ToCodePage(opt.password, rtl::AnsiCodePage()));
+        unzipper.SetPassword(opt.password);
       // Freshening makes no folders; updating makes those it needs.
       if (extracting && opt.timeRule == TTimeRule::trFreshen && item.IsDirectory()) continue;
       if (extracting && opt.timeRule != TTimeRule::trAll && !item.IsDirectory()) {

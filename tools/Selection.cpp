@@ -168,7 +168,7 @@ bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
     const std::string& charset = MadeOnDos(item) ? Opt.dosCharset : Opt.unixCharset;
     if (charset.empty()) continue;
     std::string name;
-    ConvertName(item.RawFileName(), charset, name);
+    ConvertName(std::string(item.RawFileName()), charset, name);
     Zip.ItemList().Rename(&item, name);
     std::string disk = name;
     for (char& c : disk)

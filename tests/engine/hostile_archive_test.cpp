@@ -200,6 +200,22 @@ TEST(Overlaps, EntriesSharingOneLocalHeaderAllFail) {
   EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{24, 24, 24}));
 }
 
+TEST(Overlaps, SameChecksBehindBytesTheOffsetsDoNotCount) {
+  // The bounds are taken from the corrected offsets: a prefix neither hides
+  // a lie nor makes a good item fail.
+  const std::string prefix = "MZ" + std::string(777, 'p');
+  const std::string good = ThreeStored();
+  MemoryExtraction clean = ExtractInMemory(prefix + good);
+  EXPECT_EQ(Codes(clean), (std::vector<int>{0, 0, 0})) << clean.loadError;
+  Layout l(good);
+  std::string shared = good;
+  Set32(shared, l.central[2] + kCdLocalOffset, static_cast<uint32_t>(l.local[0]));
+  EXPECT_EQ(Codes(ExtractInMemory(prefix + shared)), (std::vector<int>{24, 0, 24}));
+  std::string inDirectory = good;
+  Set32(inDirectory, l.central[1] + kCdLocalOffset, Get32(good, l.endRecord + 16));
+  EXPECT_EQ(Codes(ExtractInMemory(prefix + inDirectory)), (std::vector<int>{0, 24, 0}));
+}
+
 TEST(Overlaps, DataRunningOverTheNextHeaderFails) {
   std::string zip = ThreeStored();
   Layout l(zip);

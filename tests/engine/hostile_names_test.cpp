@@ -2,7 +2,7 @@
 // every way of spelling "up" or "absolute", names that get there through a
 // folder item or a link entry of the same archive, and links already on
 // disk. Each such item is a failed item and nothing appears outside the
-// target; extraction never creates a symbolic link.
+// target; a link entry becomes a link only when it leads to a place inside.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -45,7 +45,7 @@ ZipEntry Entry(const std::string& name, const std::string& data, uint32_t unixAt
 std::set<std::string> Listing(const std::string& root) {
   std::set<std::string> out;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-    out.insert(fs::relative(it->path(), root).string());
+    out.insert(it->path().lexically_relative(root).string());
   return out;
 }
 
@@ -71,6 +71,12 @@ struct Extraction {
     for (const auto& e : entries) w.Add(e);
     testutil::WriteFile(root / "a.zip", w.Build());
     Run(root / "a.zip");
+  }
+
+  explicit Extraction(const std::string& zip) {
+    rtl::CreateDir(base);
+    rtl::CreateDir(root / "elsewhere");
+    Run(zip);
   }
 
   void Run(const std::string& zip) {
@@ -135,44 +141,66 @@ TEST(HostileNames, FolderItemsDoNotOpenAWayOut) {
   EXPECT_FALSE(rtl::FileExists(x.root / "x.txt"));
 }
 
-TEST(HostileNames, LinkEntriesBecomeFilesHoldingTheLinkText) {
-  // A link entry aimed outside, then an item that would write through it as
-  // if it were a folder. The link is a file, so its folder cannot be made:
-  // like any folder that cannot be created, that ends the extraction with
-  // the system's reason, before anything is written for the item.
-  for (const auto& [link, text] : {std::pair<std::string, std::string>{"lnk", "../elsewhere"}, {"abs", "/etc"},
-                                   {"dir/inner", "../../elsewhere/x"}}) {
-    SCOPED_TRACE(link);
-    Extraction x({Entry("dir/", "", kUnixDir), Entry(link, text, kUnixLink), Entry(link + "/y.txt", "evil", kUnixFile),
-                  Entry("after.txt", "never reached", kUnixFile)});
-    EXPECT_FALSE(AnySymlinkBelow(x.root.Path()));
-    EXPECT_EQ(testutil::ReadFile(x.base + "/" + link), text);
-    EXPECT_NE(x.loopError.find("Unable to create directory"), std::string::npos) << x.loopError;
-    EXPECT_EQ(Listing(x.root / "elsewhere"), std::set<std::string>{});
-    EXPECT_FALSE(rtl::FileExists(x.base + "/after.txt"));
+// True when every link below Root leads, on disk, to a place inside Inside.
+bool LinksStayInside(const std::string& root, const std::string& inside) {
+  const fs::path in = fs::canonical(inside);
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    if (!it->is_symlink()) continue;
+    auto rel = fs::weakly_canonical(it->path().parent_path() / fs::read_symlink(it->path())).lexically_relative(in);
+    if (rel.empty() || *rel.begin() == "..") return false;
   }
-  EXPECT_FALSE(rtl::FileExists("/etc/y.txt"));
-  // The other order: the folder first, then a link entry of the same name,
-  // which cannot replace a folder and fails alone.
-  Extraction x({Entry("lnk/y.txt", "fine", kUnixFile), Entry("lnk", "../elsewhere", kUnixLink),
-                Entry("after.txt", "fine", kUnixFile)});
-  EXPECT_EQ(x.loopError, "");
-  EXPECT_EQ(x.FailedNames(), std::vector<std::string>{"lnk"});
-  EXPECT_TRUE(rtl::DirectoryExists(x.base + "/lnk"));
-  EXPECT_EQ(testutil::ReadFile(x.base + "/after.txt"), "fine");
-  EXPECT_FALSE(AnySymlinkBelow(x.root.Path()));
+  return true;
 }
 
-TEST(HostileNames, RealLinkArchiveExtractsWithoutLinks) {
-  TempDir root;
-  rtl::CreateDir(root / "base");
-  TAbUnZipper u;
-  u.SetExtractOptions({eoCreateDirs, eoRestorePath});
-  u.SetFileName(testutil::DataDir() + "/interop/symlink.zip");
-  u.SetBaseDirectory(root / "base");
-  u.ExtractFiles("*.*");
-  EXPECT_FALSE(Listing(root / "base").empty());
-  EXPECT_FALSE(AnySymlinkBelow(root.Path()));
+TEST(HostileNames, LinkEntriesBecomeLinksOnlyWhenTheyStayInside) {
+  // Links that stay inside, links that leave by every spelling (a ".."
+  // after a name could climb out of another link, so it is refused too),
+  // then items that would write through a link this extraction made.
+  Extraction x({Entry("dir/", "", kUnixDir), Entry("dir/file.txt", "content", kUnixFile),
+                Entry("in1", "dir", kUnixLink), Entry("dir/in2", "../dir/./file.txt", kUnixLink),
+                Entry("out1", "../elsewhere", kUnixLink), Entry("abs", "/etc", kUnixLink),
+                Entry("dir/out2", "../../elsewhere/x", kUnixLink), Entry("sneaky", "in1/../../elsewhere", kUnixLink),
+                Entry("nul", std::string("dir\0../../x", 11), kUnixLink), Entry("empty", "", kUnixLink),
+                Entry("in1/y.txt", "through the new link?", kUnixFile), Entry("after.txt", "fine", kUnixFile)});
+  EXPECT_EQ(x.loopError, "");
+  std::vector<std::string> failed = x.FailedNames();
+  std::sort(failed.begin(), failed.end());
+  EXPECT_EQ(failed, (std::vector<std::string>{"abs", "dir/out2", "empty", "in1/y.txt", "nul", "out1", "sneaky"}));
+  for (const auto& f : x.failures) EXPECT_EQ(f.second, 32) << f.first;
+  EXPECT_EQ(fs::read_symlink(x.base + "/in1"), "dir");
+  EXPECT_EQ(testutil::ReadFile(x.base + "/dir/in2"), "content");  // through the link, as a reader would
+  EXPECT_EQ(Listing(x.base), (std::set<std::string>{"dir", "dir/file.txt", "dir/in2", "in1", "after.txt"}));
+  EXPECT_EQ(Listing(x.root / "elsewhere"), std::set<std::string>{});
+  EXPECT_TRUE(LinksStayInside(x.root.Path(), x.base));
+
+  // A link entry cannot replace a folder already there: it fails alone.
+  Extraction y({Entry("lnk/y.txt", "fine", kUnixFile), Entry("lnk", "after.txt", kUnixLink),
+                Entry("after.txt", "fine", kUnixFile)});
+  EXPECT_EQ(y.loopError, "");
+  EXPECT_EQ(y.FailedNames(), std::vector<std::string>{"lnk"});
+  EXPECT_TRUE(rtl::DirectoryExists(y.base + "/lnk"));
+  EXPECT_EQ(testutil::ReadFile(y.base + "/after.txt"), "fine");
+}
+
+TEST(HostileNames, LinkArchivesOfZipRestoreTheirLinks) {
+  // Real archives of links made with `zip -y`: one that stays inside and
+  // one that leaves, in a folder and at the top.
+  TempDir src;
+  fs::create_directories(src / "t/sub");
+  testutil::WriteFile(src / "t/sub/real.txt", "real");
+  ASSERT_EQ(symlink("sub/real.txt", (src / "t/inside").c_str()), 0);
+  ASSERT_EQ(symlink("../real.txt", (src / "t/sub/up").c_str()), 0);
+  ASSERT_EQ(symlink("../../../escape", (src / "t/sub/out").c_str()), 0);
+  ASSERT_EQ(symlink("/etc/passwd", (src / "t/abs").c_str()), 0);
+  ASSERT_EQ(testutil::Run("cd " + testutil::Quote(src.Path()) + " && zip -q -r -y a.zip t"), 0);
+  Extraction x(src / "a.zip");
+  std::vector<std::string> failed = x.FailedNames();
+  std::sort(failed.begin(), failed.end());
+  EXPECT_EQ(failed, (std::vector<std::string>{"t/abs", "t/sub/out"}));
+  EXPECT_EQ(fs::read_symlink(x.base + "/t/inside"), "sub/real.txt");
+  EXPECT_EQ(testutil::ReadFile(x.base + "/t/inside"), "real");
+  EXPECT_EQ(fs::read_symlink(x.base + "/t/sub/up"), "../real.txt");
+  EXPECT_TRUE(LinksStayInside(x.root.Path(), x.base));
 }
 
 TEST(HostileNames, LinksAlreadyOnDiskAreNeverFollowed) {
@@ -183,7 +211,7 @@ TEST(HostileNames, LinksAlreadyOnDiskAreNeverFollowed) {
                 Entry("deep/er/l/x.txt", "through?"), Entry("dirlink/", ""), Entry("fine.txt", "fine")},
                [&](Extraction& e) {
                  testutil::WriteFile(e.root / "elsewhere/victim.txt", "precious");
-                 // The file's own name: opened without following.
+                 // The file's own name: replaced, never followed.
                  plant(e.root / "elsewhere/victim.txt", e.base + "/a.txt");
                  // A dangling link: following it would create a file outside.
                  plant(e.root / "elsewhere/new.txt", e.base + "/dangling.txt");
@@ -195,14 +223,25 @@ TEST(HostileNames, LinksAlreadyOnDiskAreNeverFollowed) {
                  // A folder item's own name.
                  plant(e.root / "elsewhere", e.base + "/dirlink");
                });
-  EXPECT_EQ(x.failures.size(), 5u);
   EXPECT_EQ(testutil::ReadFile(x.root / "elsewhere/victim.txt"), "precious");
   EXPECT_EQ(Listing(x.root / "elsewhere"), std::set<std::string>{"victim.txt"});
   EXPECT_EQ(testutil::ReadFile(x.base + "/fine.txt"), "fine");
-  // Folders on the way and a folder item's own name: refused as unsafe
-  // names. (The file names fail when they are opened without following.)
-  std::vector<std::pair<std::string, int>> unsafe;
-  for (const auto& f : x.failures)
-    if (f.second == 32) unsafe.push_back(f);
-  EXPECT_EQ(unsafe, (std::vector<std::pair<std::string, int>>{{"d/x.txt", 32}, {"deep/er/l/x.txt", 32}, {"dirlink/", 32}}));
+  // A link at a file's own name is replaced by the file, as any old file.
+  for (const auto& [name, text] : {std::pair<std::string, std::string>{"a.txt", "overwritten?"}, {"dangling.txt", "created?"}}) {
+    EXPECT_FALSE(fs::is_symlink(x.base + "/" + name)) << name;
+    EXPECT_EQ(testutil::ReadFile(x.base + "/" + name), text);
+  }
+  // Folders on the way and a folder item's own name: refused as unsafe names.
+  EXPECT_EQ(x.failures, (std::vector<std::pair<std::string, int>>{{"d/x.txt", 32}, {"deep/er/l/x.txt", 32}, {"dirlink/", 32}}));
+}
+
+TEST(HostileNames, NamesThatNameNoFileAreReported) {
+  // A NUL byte would cut "safe\0evil" to "safe" on its way to the system;
+  // an empty name names the base folder itself. Both fail as unsafe names
+  // and the items around them are written.
+  Extraction x({Entry(std::string("safe\0evil", 9), "cut short?"), Entry("", "nameless"), Entry("ok.txt", "fine")});
+  ASSERT_EQ(x.failures.size(), 2u);
+  EXPECT_EQ(x.failures[0], (std::pair<std::string, int>{std::string("safe\0evil", 9), 32}));
+  EXPECT_EQ(x.failures[1], (std::pair<std::string, int>{"", 32}));
+  EXPECT_EQ(Listing(x.base), std::set<std::string>{"ok.txt"});
 }

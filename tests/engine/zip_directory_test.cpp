@@ -3,6 +3,7 @@
 // archives made by other programs compared with Python's zipfile.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "archive/AbBrowse.h"
@@ -240,6 +241,75 @@ TEST(Directory, HugeEntryCountEndsAtTheData) {
   EXPECT_EQ(zip.Count(), 2);
 }
 
+TEST(Directory, BytesInFrontThatTheOffsetsDoNotCount) {
+  ZipWriter w;
+  w.Add(ZipEntry{"a.txt", "first"});
+  w.Add(ZipEntry{"b.txt", "second"});
+  const std::string bare = w.Build();
+  // Offsets that already count the stub are taken as they stand.
+  const std::string stub = "MZ" + std::string(500, '\x90');
+  ZipWriter adjusted = w;
+  adjusted.prefix = stub;
+  rtl::TMemoryStream fixed(adjusted.Build());
+  auto fixedZip = Load(fixed);
+  EXPECT_EQ(fixedZip->OffsetCorrection(), 0);
+  EXPECT_EQ(fixedZip->GetItem(0)->RelativeOffset(), 502);
+
+  for (const std::string& prefix : {stub, std::string("#!/bin/sh\nexit 0\n") + std::string(3000, 'x')}) {
+    SCOPED_TRACE(prefix.substr(0, 2));
+    rtl::TMemoryStream s(prefix + bare);
+    EXPECT_EQ(DetectStreamKind(s), prefix == stub ? atSelfExtZip : atZip);
+    auto zip = Load(s);
+    ASSERT_EQ(zip->Count(), 2);
+    EXPECT_EQ(zip->OffsetCorrection(), static_cast<int64_t>(prefix.size()));
+    EXPECT_EQ(zip->GetItem(0)->RelativeOffset(), static_cast<int64_t>(prefix.size()));
+    EXPECT_EQ(zip->Info().FDirectoryOffset, bare.find("PK\x01\x02") + prefix.size());
+    if (prefix == stub) EXPECT_EQ(zip->StubSize(), prefix.size());
+  }
+
+  // A name kept once for its stored bytes, decoded and disk forms: a new
+  // name (another code page, a rename) leaves the stored bytes and the
+  // disk name that was set apart as they were.
+  TAbZipItem& item = *fixedZip->GetItem(1);
+  ASSERT_EQ(item.RawFileName(), "b.txt");
+  item.SetFileName("renamed");
+  EXPECT_EQ(item.RawFileName(), "b.txt");
+  EXPECT_EQ(item.DiskFileName(), "b.txt");
+  EXPECT_EQ(item.FileName(), "renamed");
+}
+
+TEST(Directory, EntriesPastA16BitCountAreReadByTheDirectorySize) {
+  // Writers without Zip64 records store the count modulo 65536: 70000
+  // entries say 4464, 65536 entries say 0.
+  for (int n : {65536, 70000}) {
+    SCOPED_TRACE(n);
+    ZipWriter w;
+    for (int i = 0; i < n; ++i) w.Add(ZipEntry{std::to_string(i), ""});
+    rtl::TMemoryStream s(w.Build());
+    TAbZipArchive zip(&s, "");
+    int last = -1;
+    bool rising = true;
+    zip.OnArchiveProgress = [&](rtl::TObject*, uint8_t p, bool&) {
+      rising = rising && p >= last;
+      last = p;
+    };
+    zip.Load();
+    ASSERT_EQ(zip.Count(), n);
+    EXPECT_EQ(zip.GetItem(n - 1)->FileName(), std::to_string(n - 1));
+    EXPECT_TRUE(rising);
+  }
+  // A stated size that ends before the entries the count asks for: the
+  // count still reads them, as before.
+  ZipWriter w;
+  for (int i = 0; i < 3; ++i) w.Add(ZipEntry{"f" + std::to_string(i), ""});
+  std::string bytes = w.Build();
+  const size_t end = bytes.rfind("PK\x05\x06");
+  bytes[end + 12] = 10;  // directory size: 10 bytes
+  bytes[end + 13] = bytes[end + 14] = bytes[end + 15] = 0;
+  rtl::TMemoryStream s(bytes);
+  EXPECT_EQ(Load(s)->Count(), 3);
+}
+
 // ---------------------------------------------------------------------------
 // Real archives from other programs
 // ---------------------------------------------------------------------------
@@ -259,6 +329,10 @@ protected:
         "(cd src && zip -qr -fz ../zip-fz.zip .) && "
         "(cd src && cat readme.txt | zip -q ../stdin.zip -) && "
         "(cd src && zip -qr ../sfx-raw.zip . && cat /bin/true ../sfx-raw.zip > ../sfx.zip && zip -qA ../sfx.zip) && "
+        // Bytes put in front without adjusting the offsets: a stub, and a
+        // prefix that is no executable (also in front of Zip64 records).
+        "cat /bin/true sfx-raw.zip > sfx-cat.zip && "
+        "(printf 'text before the archive\\n'; head -c 3000 /bin/true) > prefix && cat prefix sfx-raw.zip > prefixed.zip && "
         "(cd src && 7zz a -tzip -bd -bso0 ../7z.zip .) && "
         "python3 -c \""
         "import zipfile\n"
@@ -274,7 +348,7 @@ protected:
         "z=zipfile.ZipFile('many.zip','w')\n"
         "[z.writestr('f%05d.txt' % i, b'') for i in range(70000)]\n"
         "z.close()\n"
-        "\"";
+        "\" && cat prefix many.zip > prefixed-many.zip";
     ASSERT_EQ(testutil::Run(cmds), 0);
   }
   static void TearDownTestSuite() { delete dir; }
@@ -319,6 +393,34 @@ TEST_F(RealArchives, NamesMatchPythonZipfile) {
                            "data_descriptor.zip", "deflate64.zip", "extended_timestamp.zip", "ntfs.zip"}) {
     std::string path = testutil::DataDir() + "/interop/" + name;
     EXPECT_EQ(ArveloNames(path), PythonNames(path)) << name;
+  }
+}
+
+TEST_F(RealArchives, PrefixedArchivesExtractAsOtherReadersDo) {
+  for (const char* name : {"sfx-cat.zip", "prefixed.zip", "prefixed-many.zip"})
+    EXPECT_EQ(ArveloNames((*dir) / name), PythonNames((*dir) / name)) << name;
+  // 7-Zip opens the stub joined with cat but no other prefix; unzip opens
+  // both (with a warning, status 1).
+  const std::string d = dir->Path();
+  const std::string arvelo = testutil::ArveloBin() + " extract -q -d ";
+  EXPECT_EQ(testutil::Run("cd " + d + " && " + arvelo + "a-cat sfx-cat.zip && 7zz x -bd -bso0 -o7-cat sfx-cat.zip && "
+                          "diff -r a-cat 7-cat"), 0);
+  EXPECT_EQ(testutil::Run("cd " + d + " && " + arvelo + "a-pre prefixed.zip && (unzip -q -d u-pre prefixed.zip; "
+                          "test $? -le 1) && diff -r a-pre u-pre && diff -r a-pre src"), 0);
+}
+
+TEST_F(RealArchives, DirectoriesPastA16BitCountWithoutZip64) {
+  // What writers without Zip64 records leave: the count modulo 65536.
+  for (int n : {70000, 200000}) {
+    ZipWriter w;
+    for (int i = 0; i < n; ++i) w.Add(ZipEntry{"d/" + std::to_string(i), ""});
+    const std::string path = (*dir) / ("wrapped-" + std::to_string(n) + ".zip");
+    testutil::WriteFile(path, w.Build());
+    int rc = -1;
+    const std::string mine = ArveloNames(path, &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(std::count(mine.begin(), mine.end(), '\n'), n);
+    EXPECT_EQ(mine, PythonNames(path)) << n;
   }
 }
 

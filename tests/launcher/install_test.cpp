@@ -179,3 +179,31 @@ TEST_F(Install, CommandLineInstall) {
   EXPECT_TRUE(Exists(Box / "elsewhere/ebook/config.ini"));
   EXPECT_EQ(Shell(Env + Quote(Medium + "/ebook-launcher") + " --bogus 2>/dev/null"), 2);
 }
+
+TEST_F(Install, AKoreanMediumReadsRightUnderAnEnglishLocale) {
+  // Settings saved by Notepad on a Korean Windows (CP949, no mark) and a
+  // payload whose names are CP949 bytes without any Unicode mark, read on a
+  // machine whose locale names no legacy code page.
+  TEnv Lang("LANG", "C.UTF-8"), All("LC_ALL", std::nullopt), Ctype("LC_CTYPE", std::nullopt),
+      Ansi("ARVELO_ANSI_CODEPAGE", std::nullopt), Oem("ARVELO_OEM_CODEPAGE", std::nullopt);
+  ASSERT_EQ(Shell("printf '[Settings]\\r\\ntitle=국어 학습지도서\\r\\nexe=main.exe\\r\\ntarget=국어\\r\\n' | iconv -f UTF-8 "
+                  "-t CP949 > " + Quote(Medium + "/config.ini")),
+            0);
+  const std::string Stage = Box / "stage-cp949";
+  WriteFile(Stage + "/ebook.exe", ViewerScript());
+  const std::string Name = "\xC2\xF7\xB7\xCA.txt";  // "차례.txt" in CP949
+  WriteFile(Stage + "/" + Name, "contents\n");
+  fs::remove(Medium + "/ebook/ebookRun.qtx");
+  ASSERT_EQ(Shell("cd " + Quote(Stage) + " && LC_ALL=C zip -q -r -P '3716%^&*' " +
+                  Quote(Medium + "/ebook/ebookRun.qtx") + " ."),
+            0);
+
+  auto F = Open();
+  EXPECT_EQ(F->windowTitle().toStdString(), "국어 학습지도서");
+  EXPECT_EQ(F->txtPath->text().toStdString(), Dir());
+  F->Dispatch(&TSDIAppForm::btnCopyStartClick);
+  EXPECT_TRUE(Errors.empty()) << Errors.front();
+  EXPECT_EQ(ReadFile(Dir() + "/ebook/차례.txt"), "contents\n");
+  EXPECT_TRUE(Exists(DesktopEntry()));
+  EXPECT_TRUE(Exists(MenuEntry()));
+}
