@@ -14,12 +14,14 @@
 // the directory itself.
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "archive/AbEndian.h"
+#include "archive/AbUnzPrc.h"
 #include "archive/AbUnzper.h"
+#include "archive/AbZipAes.h"
 #include "archive/AbZipTyp.h"
 #include "rtl/Text.h"
 #include "tools/ArveloCommands.h"
@@ -30,15 +32,6 @@ namespace arvelo {
 namespace {
 
 constexpr int64_t kTraditionalHeaderSize = 12;
-constexpr uint8_t kAesMethod = 99;
-constexpr uint8_t kZstdMethod = 93;
-constexpr uint8_t kXzMethod = 95;
-constexpr uint16_t kAesExtraID = 0x9901;
-constexpr uint16_t kAesExtraSize = 7;
-// Salt by key strength (1, 2, 3), plus the 2-byte check value and the
-// 10-byte authentication code.
-constexpr int64_t kAesSaltSize[] = {0, 8, 12, 16};
-constexpr int64_t kAesFixedOverhead = 2 + 10;
 
 std::string MethodName(int method, const ab::TAbZipItem& item) {
   switch (method) {
@@ -56,8 +49,8 @@ std::string MethodName(int method, const ab::TAbZipItem& item) {
     case ab::cmEnhancedDeflated: return "Def64";
     case ab::cmBzip2: return "BZip2";
     case ab::cmLZMA: return "LZMA";
-    case kZstdMethod: return "Zstd";
-    case kXzMethod: return "XZ";
+    case ab::cmZstd: return "Zstd";
+    case ab::cmXz: return "XZ";
     case ab::cmWavPack: return "WavPack";
     case ab::cmPPMd: return "PPMd";
     default: return "Unk:" + std::to_string(method);
@@ -75,13 +68,11 @@ struct TRow {
 TRow RowOf(const ab::TAbZipItem& item) {
   TRow r{item.CompressionMethod(), item.UncompressedSize(), item.CompressedSize()};
   if (item.IsEncrypted()) {
-    const uint8_t* aes;
-    uint16_t aesSize;
-    if (r.method == kAesMethod && item.ExtraField().Get(kAesExtraID, aes, aesSize) && aesSize >= kAesExtraSize) {
-      r.method = AbGetLE16(aes + 5);
-      const uint8_t strength = aes[4];
-      r.packed -= (strength < 4 ? kAesSaltSize[strength] : 0) + kAesFixedOverhead;
-    } else if (r.method != kAesMethod) {
+    ab::TAbZipAesInfo aes;
+    if (r.method == ab::cmAES && ab::GetZipAesInfo(item, aes)) {
+      r.method = aes.Method;
+      r.packed -= aes.Overhead();
+    } else if (r.method != ab::cmAES) {
       r.packed -= kTraditionalHeaderSize;
     }
     if (r.packed < 0) r.packed = 0;
@@ -144,8 +135,22 @@ std::string Pad(const std::string& s, int width, bool left = false) {
   return left ? s + fill : fill + s;
 }
 
-std::string DateTime(uint16_t d, uint16_t t) {
-  char buf[32];
+// The time extraction gives the file, in local time, as unzip shows it: an
+// exact stored time (which zip rounds differently from the DOS time at the
+// end of a minute) wins over the DOS fields, which are shown as stored when
+// nothing better converts.
+std::string DateTime(const ab::TAbZipItem& item) {
+  char buf[64];
+  rtl::TFileTime exact;
+  if (ab::ItemModificationTime(item, exact)) {
+    const std::time_t when = static_cast<std::time_t>(exact.Seconds);
+    if (const std::tm* tm = std::localtime(&when)) {
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday,
+                    tm->tm_hour, tm->tm_min);
+      return buf;
+    }
+  }
+  const uint16_t d = item.LastModFileDate(), t = item.LastModFileTime();
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", 1980 + (d >> 9), (d >> 5) & 0x0F, d & 0x1F, t >> 11,
                 (t >> 5) & 0x3F);
   return buf;
@@ -161,7 +166,7 @@ void ShortTable(const TListed& listed, TChunkedOut& out) {
   out << Pad("Length", w - 1) << "      Date    Time    Name\n" << rule << "  ---------- -----   ----\n";
   listed.ForEach([&](const ab::TAbZipItem& item) {
     out << Pad(std::to_string(item.UncompressedSize()), w) << "  "
-        << DateTime(item.LastModFileDate(), item.LastModFileTime()) << "   " << ShownName(item) << "\n";
+        << DateTime(item) << "   " << ShownName(item) << "\n";
   });
   out << rule << "                     -------\n";
   out << Pad(std::to_string(total), w) << "                     " << FileCount(listed.Count()) << "\n";
@@ -186,7 +191,7 @@ void VerboseTable(const TListed& listed, TChunkedOut& out) {
     out << Pad(std::to_string(r.size), ws) << "  "
         << Pad(MethodName(r.method, item) + (item.IsEncrypted() ? "*" : ""), 7, true)
         << Pad(std::to_string(r.packed), wp) << " " << Pad(std::to_string(Ratio(r.size, r.packed)), 3) << "% "
-        << DateTime(item.LastModFileDate(), item.LastModFileTime()) << " " << crc << "  " << ShownName(item) << "\n";
+        << DateTime(item) << " " << crc << "  " << ShownName(item) << "\n";
   });
   out << rs << "         " << Pad(rp, wp) << "  ---" << gap << "-------\n";
   out << Pad(std::to_string(total), ws) << "         " << Pad(std::to_string(totalPacked), wp) << " "
