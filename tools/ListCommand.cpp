@@ -43,8 +43,11 @@ std::string MethodName(int method, const ab::TAbZipItem& item) {
     case ab::cmReduced4: return "Reduce4";
     case ab::cmImploded: return item.DictionarySize() == ab::ds8K ? "Impl:8K" : "Impl:4K";
     case ab::cmDeflated: {
-      static const char* const opt[] = {"Defl:?", "Defl:N", "Defl:X", "Defl:F", "Defl:S"};
-      return opt[item.DeflationOption()];
+      // Read from the flag bits: the header of a WinZip AES item names
+      // method 99, so the header's own reading of them has nothing to say.
+      static const char* const opt[] = {"Defl:N", "Defl:X", "Defl:F", "Defl:S"};
+      static_assert(sizeof opt / sizeof opt[0] == ab::Ab_ZipFlagDeflateOptionMask + 1);
+      return opt[(item.GeneralPurposeBitFlag() >> ab::Ab_ZipFlagDeflateOptionShift) & ab::Ab_ZipFlagDeflateOptionMask];
     }
     case ab::cmEnhancedDeflated: return "Def64";
     case ab::cmBzip2: return "BZip2";

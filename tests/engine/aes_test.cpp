@@ -176,6 +176,18 @@ TEST_F(AesItems, AeOneChecksTheCrcAndAeTwoDoesNot) {
   EXPECT_TRUE(testutil::ReadFile(*dir / "out/text.txt") == Src("text.txt"));
 }
 
+// The verbose listing names the method inside the AES layer, with its
+// Deflate level, and the packed size without the salt and the code.
+TEST_F(AesItems, VerboseListingShowsTheInnerMethod) {
+  std::string out;
+  for (const std::string* zip : {&deflate, &stored}) {
+    testutil::WriteFile(*dir / "l.zip", *zip);
+    ASSERT_EQ(Arvelo("list -v " + Quote(*dir / "l.zip"), &out), 0) << out;
+    EXPECT_EQ(out.find("Defl:?"), std::string::npos) << out;
+    EXPECT_NE(out.find(zip == &deflate ? "Defl:N*" : "Stored*"), std::string::npos) << out;
+  }
+}
+
 TEST_F(AesItems, WrongPasswordIsAPasswordFailureAndAskingAgainWorks) {
   std::string out;
   EXPECT_EQ(Extract(deflate, "wrong", &out), 1);  // the folder item is done

@@ -173,6 +173,26 @@ TEST_F(Cli, ExtractLikeUnzipFilesAndStatus) {
   }
 }
 
+// Folder entries come before their contents in what zip writes; each
+// folder still ends with its stored time, as unzip leaves it.
+TEST_F(Cli, FolderTimesAsStoredAfterTheirContents) {
+  TempDir t;
+  const std::string src = t / "src";
+  fs::create_directories(src + "/f/sub");
+  testutil::WriteFile(src + "/f/sub/x.txt", "x\n");
+  testutil::WriteFile(src + "/f/y.txt", "y\n");
+  SetTime(src + "/f/sub", 1500000000);
+  SetTime(src + "/f", 1400000000);
+  ASSERT_EQ(Sh("cd " + Quote(src) + " && zip -qr ../f.zip f"), 0);
+  std::string log;
+  ASSERT_EQ(Sh(Bin() + " x -q -d " + Quote(t / "mine") + " " + Quote(t / "f.zip"), &log), 0) << log;
+  ASSERT_EQ(Sh("unzip -q -d " + Quote(t / "theirs") + " " + Quote(t / "f.zip"), &log), 0) << log;
+  for (const char* folder : {"/f", "/f/sub"}) {
+    const auto mine = fs::last_write_time(t / "mine" + folder), theirs = fs::last_write_time(t / "theirs" + folder);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(mine - theirs).count(), 0) << folder;
+  }
+}
+
 TEST_F(Cli, StatusesLikeUnzip) {
   struct Case {
     const char* label;
