@@ -23,9 +23,11 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -81,6 +83,85 @@ using TAbRequestImageEvent = std::function<void(TObject* Sender, int ImageNumber
 uint8_t AbPercentage(int64_t Done, int64_t Total);
 
 // ---------------------------------------------------------------------------
+// TAbItemName: an item's name, held in the item itself up to 31 bytes
+// ---------------------------------------------------------------------------
+
+// A string object keeps 15 bytes in place and puts anything longer in a
+// heap block of its own, which for the usual "folder/file.ext" name of an
+// archive costs as much again as the item's other fields. This one takes
+// the same 32 bytes and keeps names of up to 31 bytes in them; a longer
+// name goes to one exact-size block. The last byte tells which: the length
+// of a name kept in place, or kOnHeap.
+class TAbItemName {
+public:
+  TAbItemName() { FBytes[kTag] = 0; }
+  TAbItemName(const TAbItemName& Source) : TAbItemName() { Assign(Source.View()); }
+  TAbItemName& operator=(const TAbItemName& Source) {
+    if (this != &Source) Assign(Source.View());
+    return *this;
+  }
+  TAbItemName& operator=(std::string_view Text) {
+    Assign(Text);
+    return *this;
+  }
+  ~TAbItemName() { Release(); }
+
+  std::string_view View() const {
+    if (FBytes[kTag] != kOnHeap) return {FBytes, static_cast<size_t>(FBytes[kTag])};
+    return {HeapData(), HeapSize()};
+  }
+  operator std::string_view() const { return View(); }  // NOLINT: reads like a string
+  std::string Str() const { return std::string(View()); }
+  bool empty() const { return View().empty(); }
+  char back() const { return View().back(); }
+  size_t find(char C) const { return View().find(C); }
+
+private:
+  static constexpr size_t kSize = 32;
+  static constexpr size_t kTag = kSize - 1;
+  static constexpr size_t kInline = kTag;
+  static constexpr char kOnHeap = static_cast<char>(0xFF);
+  static_assert(kInline < 0xFF, "an inline length must not read as kOnHeap");
+  static_assert(2 * sizeof(void*) <= kTag, "the heap pointer and size stay clear of the tag");
+
+  char* HeapData() const {
+    char* p;
+    std::memcpy(&p, FBytes, sizeof p);
+    return p;
+  }
+  size_t HeapSize() const {
+    size_t n;
+    std::memcpy(&n, FBytes + sizeof(char*), sizeof n);
+    return n;
+  }
+  void Release() {
+    if (FBytes[kTag] == kOnHeap) delete[] HeapData();
+    FBytes[kTag] = 0;
+  }
+  void Assign(std::string_view Text) {
+    if (Text.size() <= kInline) {
+      char copy[kInline];  // Text may lie in this name's own block
+      std::memcpy(copy, Text.data(), Text.size());
+      Release();
+      std::memcpy(FBytes, copy, Text.size());
+      FBytes[kTag] = static_cast<char>(Text.size());
+      return;
+    }
+    char* block = new char[Text.size()];
+    std::memcpy(block, Text.data(), Text.size());
+    const size_t n = Text.size();
+    Release();
+    std::memcpy(FBytes, &block, sizeof block);
+    std::memcpy(FBytes + sizeof block, &n, sizeof n);
+    FBytes[kTag] = kOnHeap;
+  }
+
+  alignas(void*) char FBytes[kSize];
+};
+
+static_assert(sizeof(TAbItemName) <= sizeof(std::string), "a name costs the item no more than a string object");
+
+// ---------------------------------------------------------------------------
 // TAbArchiveItem
 // ---------------------------------------------------------------------------
 
@@ -93,7 +174,7 @@ public:
   virtual int64_t CompressedSize() const { return FCompressedSize; }
   virtual uint32_t CRC32() const { return FCRC32; }
   virtual uint32_t ExternalFileAttributes() const { return FExternalFileAttributes; }
-  virtual std::string FileName() const { return FFileName; }
+  virtual std::string FileName() const { return FFileName.Str(); }
   virtual bool IsDirectory() const { return false; }
   virtual bool IsEncrypted() const { return FIsEncrypted; }
   virtual uint16_t LastModFileDate() const { return FLastModFileDate; }
@@ -105,7 +186,7 @@ public:
   virtual void SetExternalFileAttributes(uint32_t V) { FExternalFileAttributes = V; }
   // A disk name shared with the old name keeps that old value.
   virtual void SetFileName(const std::string& V) {
-    if (FDiskNameIsFileName) SetDiskFileName(FFileName);
+    if (FDiskNameIsFileName) SetDiskFileName(FFileName.Str());
     FFileName = V;
   }
   virtual void SetIsEncrypted(bool V) { FIsEncrypted = V; }
@@ -120,9 +201,8 @@ public:
   void SetAction(TAbArchiveAction V) { FAction = V; }
   bool Tagged() const { return FTagged; }
   void SetTagged(bool V) { FTagged = V; }
-  const std::string& DiskFileName() const {
-    static const std::string kNone;
-    return FDiskNameIsFileName ? FFileName : FDiskFileName ? *FDiskFileName : kNone;
+  std::string DiskFileName() const {
+    return FDiskNameIsFileName ? FFileName.Str() : FDiskFileName ? *FDiskFileName : std::string();
   }
   void SetDiskFileName(const std::string& V) {
     FDiskFileName = std::make_unique<std::string>(V);
@@ -141,7 +221,7 @@ protected:
   int64_t FUncompressedSize = 0;
   // Held apart only where it differs from FFileName (see FDiskNameIsFileName).
   std::unique_ptr<std::string> FDiskFileName;
-  std::string FFileName;
+  TAbItemName FFileName;
   uint32_t FCRC32 = 0;
   uint32_t FExternalFileAttributes = 0;
   uint16_t FLastModFileTime = 0;

@@ -1,6 +1,7 @@
 #include "archive/AbDfHufD.h"
 
 #include <algorithm>
+#include <array>
 
 #include "archive/AbDfBase.h"
 #include "rtl/SysUtils.h"
@@ -28,13 +29,19 @@ namespace {
 
 // Huffman codes are defined most significant bit first, but the bits arrive
 // least significant first; table indexes use the arrival order.
+constexpr std::array<uint8_t, 256> MakeByteReverse() {
+  std::array<uint8_t, 256> t{};
+  for (int i = 0; i < 256; ++i)
+    for (int b = 0; b < 8; ++b)
+      if (i & (1 << b)) t[i] |= static_cast<uint8_t>(0x80 >> b);
+  return t;
+}
+constexpr std::array<uint8_t, 256> kByteReverse = MakeByteReverse();
+
+// The low aLen (0..16) bits of aCode in reverse order.
 inline uint32_t Reverse(uint32_t aCode, int aLen) {
-  uint32_t r = 0;
-  for (int i = 0; i < aLen; ++i) {
-    r = (r << 1) | (aCode & 1);
-    aCode >>= 1;
-  }
-  return r;
+  uint32_t r16 = (static_cast<uint32_t>(kByteReverse[aCode & 0xFF]) << 8) | kByteReverse[(aCode >> 8) & 0xFF];
+  return r16 >> (16 - aLen);
 }
 
 // Canonical codes: the first code of each length follows from the counts of
@@ -196,7 +203,12 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
   uint32_t next[16];
   if (!FirstCodes(count, maxLen, next)) return false;
   aTable.MaxCodeLen = maxLen;
-  std::fill(t, t + kRootSize, dfe::kBad);
+  // A complete code writes every slot itself; only the unused bit patterns
+  // of an incomplete one need the no-symbol entry first.
+  uint32_t space = 0;
+  for (int l = 1; l <= MaxLen; ++l) space += static_cast<uint32_t>(count[l]) << (MaxLen - l);
+  const bool complete = space == (1u << MaxLen);
+  if (!complete) std::fill(t, t + kRootSize, dfe::kBad);
 
   uint16_t codes[Symbols];
   for (int s = 0; s < aCount; ++s)
@@ -217,9 +229,12 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
       uint32_t offset = kRootSize;
       for (uint32_t p = 0; p < kRootSize; ++p) {
         if (!subBits[p]) continue;
+        // Cannot happen by the bound on kSize; kept so that a mistake there
+        // could never write past the table.
+        if (offset + (1u << subBits[p]) > static_cast<uint32_t>(aTable.kSize)) return false;
         t[Reverse(p, R)] = dfe::kSubTable | (offset << 16) | subBits[p];
         subOffset[p] = static_cast<uint16_t>(offset);
-        std::fill(t + offset, t + offset + (1u << subBits[p]), dfe::kBad);
+        if (!complete) std::fill(t + offset, t + offset + (1u << subBits[p]), dfe::kBad);
         offset += 1u << subBits[p];
       }
       for (int s = 0; s < aCount; ++s) {
@@ -248,16 +263,15 @@ template bool BuildFastTable(TAbDfCodeLenTable&, const uint8_t*, int, TAbDfTable
 namespace {
 
 struct FixedFast {
-  TAbDfLitLenTable LitLen[2];
-  TAbDfDistTable Dist[2];
+  TAbDfBlockCodes Codes[2];
   FixedFast() {
     uint8_t lit[288], dist[32];
     for (int i = 0; i < 288; ++i) lit[i] = static_cast<uint8_t>(FixedLitLenLength(i));
     std::fill(std::begin(dist), std::end(dist), uint8_t{5});
-    BuildFastTable(LitLen[0], lit, 288, tkLitLen);
-    BuildFastTable(LitLen[1], lit, 288, tkLitLen64);
-    BuildFastTable(Dist[0], dist, 32, tkDist);
-    BuildFastTable(Dist[1], dist, 32, tkDist64);
+    BuildFastTable(Codes[0].LitLen, lit, 288, tkLitLen);
+    BuildFastTable(Codes[1].LitLen, lit, 288, tkLitLen64);
+    BuildFastTable(Codes[0].Dist, dist, 32, tkDist);
+    BuildFastTable(Codes[1].Dist, dist, 32, tkDist64);
   }
 };
 
@@ -268,7 +282,6 @@ const FixedFast& Fixed() {
 
 } // namespace
 
-const TAbDfLitLenTable& FixedLitLenFast(bool aDeflate64) { return Fixed().LitLen[aDeflate64 ? 1 : 0]; }
-const TAbDfDistTable& FixedDistFast(bool aDeflate64) { return Fixed().Dist[aDeflate64 ? 1 : 0]; }
+const TAbDfBlockCodes& FixedCodesFast(bool aDeflate64) { return Fixed().Codes[aDeflate64 ? 1 : 0]; }
 
 } // namespace ab

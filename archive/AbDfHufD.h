@@ -38,6 +38,7 @@
 // patterns decode to the no-symbol entry.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -103,6 +104,8 @@ constexpr uint32_t kBad = 1u << 12;
 constexpr uint32_t kEndOfBlock = 1u << 13;
 constexpr uint32_t kSubTable = 1u << 14;
 constexpr uint32_t kLiteral = 1u << 31;
+// Anything but a literal or a length: one test sends the rare cases aside.
+constexpr uint32_t kExceptional = kBad | kEndOfBlock | kSubTable;
 inline uint32_t Total(uint32_t e) { return e & 0xFF; }
 inline uint32_t Len(uint32_t e) { return (e >> 8) & 0x0F; }
 inline uint32_t Value(uint32_t e) { return e >> 16; }
@@ -111,7 +114,9 @@ inline uint8_t Literal(uint32_t e) { return static_cast<uint8_t>(e >> 16); }
 // The shift count may take the whole second byte: for an entry with extra
 // bits the flag bits above the code length are clear.
 inline uint32_t ExtraValue(uint64_t aBits, uint32_t e) {
-  return static_cast<uint32_t>((aBits & ((uint64_t{1} << (e & 63)) - 1)) >> ((e >> 8) & 63));
+  // Written so that compilers find BMI2's bzhi where the target has it.
+  const uint32_t total = e & 0xFF;
+  return static_cast<uint32_t>((aBits & ~(~uint64_t{0} << total)) >> ((e >> 8) & 0x0F));
 }
 } // namespace dfe
 
@@ -120,19 +125,39 @@ using enum TAbDfTableKind;
 
 // Root widths: 11 bits cover nearly every literal/length code of real data,
 // 8 bits nearly every distance code; code-length codes are at most 7 bits.
+//
+// Size of the subtables. Codes longer than the root are the last ones of
+// the canonical order: they fill one run of the code space, in order of
+// length, starting at a root slot boundary. Each root slot they touch gets
+// one subtable as wide as the slot's longest code. A slot filled by codes
+// of one length has exactly one entry per code. Any other slot either holds
+// a step from one length to the next (there are at most MaxLen - RootBits - 1
+// steps) or is the last, partly filled slot; it has at most 2^(MaxLen -
+// RootBits) entries and at least one code. Hence at most Symbols +
+// (MaxLen - RootBits) * (2^(MaxLen - RootBits) - 1) subtable entries, and
+// never more than Symbols subtables of the widest kind.
 template <int RootBits, int Symbols, int MaxLen = 15>
 struct TAbDfFastTable {
   static constexpr int kRootBits = RootBits;
-  // Each code longer than the root opens at most one subtable of at most
-  // 2^(MaxLen - RootBits) entries, which bounds the whole table.
-  static constexpr int kSize = (1 << RootBits) + (MaxLen > RootBits ? Symbols << (MaxLen - RootBits) : 0);
+  static constexpr int kSubWidest = MaxLen > RootBits ? 1 << (MaxLen - RootBits) : 0;
+  static constexpr int kSubBound =
+      MaxLen > RootBits ? std::min(Symbols * kSubWidest, Symbols + (MaxLen - RootBits) * (kSubWidest - 1)) : 0;
+  static constexpr int kSize = (1 << RootBits) + kSubBound;
+  // A subtable link keeps its offset in the entry's upper 16 bits.
+  static_assert(kSize <= 0x10000, "subtable offsets fit an entry");
   uint32_t Entries[kSize];
   int32_t MaxCodeLen;  // longest code present, 0 when there is none
 
+  // The root entry for the next bits: final unless it links a subtable.
+  uint32_t Root(uint64_t aBits) const { return Entries[aBits & ((1u << RootBits) - 1)]; }
+  // The entry a subtable link leads to.
+  uint32_t Sub(uint32_t aLink, uint64_t aBits) const {
+    return Entries[dfe::Value(aLink) + ((aBits >> RootBits) & ((1u << dfe::Total(aLink)) - 1))];
+  }
   uint32_t Lookup(uint64_t aBits) const {
-    uint32_t e = Entries[aBits & ((1u << RootBits) - 1)];
+    uint32_t e = Root(aBits);
     if (e & dfe::kSubTable) [[unlikely]]
-      e = Entries[dfe::Value(e) + ((aBits >> RootBits) & ((1u << dfe::Total(e)) - 1))];
+      e = Sub(e, aBits);
     return e;
   }
 };
@@ -147,8 +172,14 @@ template <int RootBits, int Symbols, int MaxLen>
 bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uint8_t* aLengths, int aCount,
                     TAbDfTableKind aKind);
 
+// The two codes of one block side by side, so that the decoder reaches both
+// through one base address.
+struct TAbDfBlockCodes {
+  TAbDfLitLenTable LitLen;
+  TAbDfDistTable Dist;
+};
+
 // The fixed codes in fast form, for Deflate and for Deflate64.
-const TAbDfLitLenTable& FixedLitLenFast(bool aDeflate64);
-const TAbDfDistTable& FixedDistFast(bool aDeflate64);
+const TAbDfBlockCodes& FixedCodesFast(bool aDeflate64);
 
 } // namespace ab

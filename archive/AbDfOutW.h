@@ -15,7 +15,7 @@
 // the history and the unwritten bytes moved down to the buffer start, once
 // per few hundred KiB of output instead of once per 32 KiB. The buffer keeps
 // kCopySlack spare bytes past the longest match so that the decoder may copy
-// matches in 16-byte strides without checking the end.
+// matches in whole words without checking the end.
 //
 // FStart + the write point is where the next piece is due; FStart + the
 // partial size (never beyond the write point) is where the partial stop is
@@ -59,8 +59,9 @@ public:
 
   TAbLogger* Log() const { return FLog; }
 
-  // Copying a match in 16-byte strides writes up to 15 bytes past its end.
-  static constexpr int32_t kCopySlack = 64;
+  // Room past the longest match for the decoder's word-sized copies, which
+  // may write past a match's end (the decoder checks its own need for it).
+  static constexpr int32_t kCopySlack = 48;
   static constexpr int32_t kSlideCount = 32768;
 
 private:

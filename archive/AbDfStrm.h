@@ -7,8 +7,8 @@
 // its extra bits without looking at the input again. The class's own
 // operations (ReadBit, PeekBits, ...) are the careful path used near the end
 // of a buffer, for block headers and for stored data; the decoder's fast loop
-// works on the same fields directly (it is a friend) while at least
-// kFastMargin bytes of input remain in the buffer.
+// works on the same fields directly (it is a friend) while enough input
+// remains in the buffer for its word-sized loads.
 //
 // Rules the careful path keeps:
 //
@@ -65,9 +65,6 @@ public:
 
   // One read request: the size the source is asked for when the buffer runs dry.
   static constexpr int32_t kBufferSize = 16384;
-  // The decoder's fast loop runs only while this many bytes remain unread, so
-  // that it can refill three times per symbol with 8-byte loads.
-  static constexpr int32_t kFastMargin = 32;
 
 private:
   friend class TAbDfDecoder;

@@ -7,6 +7,7 @@
 // those with the "other" error class.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "archive/AbResString.h"
@@ -76,6 +77,28 @@ public:
 class EAbSizeMismatch : public EAbZipException {
 public:
   EAbSizeMismatch() : EAbZipException(AbResString::SizeMismatch, 33) {}
+};
+
+// The AES authentication code over an item's stored data does not match:
+// the data was damaged or altered after it was encrypted (code 34).
+class EAbZipBadAuthCode : public EAbZipException {
+public:
+  EAbZipBadAuthCode() : EAbZipException(AbResString::BadAuthCode, 34) {}
+};
+
+// The most memory any one decoder may reserve for one item: the LZMA
+// dictionary, the PPMd model, the xz and Zstandard windows. Archivers' own
+// largest presets stay well below it (7-Zip's ultra LZMA uses 64 MiB, PPMd's
+// parameter word cannot ask for more than 256 MiB); an item that names more
+// is refused before anything is reserved, so that a few header bytes cannot
+// make the engine take gigabytes.
+constexpr int64_t AbDecoderMemoryLimit = int64_t{256} << 20;
+
+// An item whose decoder would need more than AbDecoderMemoryLimit (code 35);
+// the text names what was asked for.
+class EAbMemoryLimit : public EAbZipException {
+public:
+  explicit EAbMemoryLimit(const std::string& what) : EAbZipException(AbResString::MemoryLimit + what, 35) {}
 };
 
 // Raised by progress handlers through the inflater; never leaves Inflate.

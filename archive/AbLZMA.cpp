@@ -7,6 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "archive/AbEndian.h"
+#include "archive/AbExcept.h"
+
 namespace ab {
 
 namespace {
@@ -53,6 +56,8 @@ struct LzmaStreamEnd {
 
 } // namespace
 
+void RaiseLzmaResult(int LzmaRet) { RaiseLzma(MapLzmaRet(static_cast<lzma_ret>(LzmaRet))); }
+
 std::string LzmaErrorMessage(int Result) {
   switch (Result) {
     case 1: return "LZMA Data Error.";
@@ -79,7 +84,7 @@ void DecodeLzmaItem(rtl::TStream* Src, rtl::TStream* Des, int64_t UncompressedSi
   // ---- the item's own header ----------------------------------------------
   uint8_t header[4];
   Src->ReadBuffer(header, 4);
-  size_t propSize = header[2] | (header[3] << 8);
+  size_t propSize = AbGetLE16(header + 2);
   std::vector<uint8_t> props(propSize);
   if (propSize) Src->ReadBuffer(props.data(), static_cast<int64_t>(propSize));
   if (propSize < 5 || props[0] >= kMaxLcLpPb) RaiseLzma(kErrUnsupported);
@@ -99,11 +104,12 @@ void DecodeLzmaItem(rtl::TStream* Src, rtl::TStream* Des, int64_t UncompressedSi
   // liblzma implements lc + lp <= 4, which is what every archiver writes by
   // default. Anything wider cannot be decoded here.
   if (opt.lc + opt.lp > LZMA_LCLP_MAX) RaiseLzma(kErrUnsupported);
-  uint32_t dict = props[1] | (props[2] << 8) | (props[3] << 16) | (static_cast<uint32_t>(props[4]) << 24);
-  dict = std::max(dict, kMinDictSize);
+  uint32_t dict = std::max(AbGetLE32(props.data() + 1), kMinDictSize);
   // No match can reach back past the first byte of the item, so a window
   // larger than the item is never used: do not reserve it.
   if (sizeKnown && size < dict) dict = static_cast<uint32_t>(std::max<uint64_t>(size, kMinDictSize));
+  // What is still needed must stay within the engine's decoder limit.
+  if (dict > AbDecoderMemoryLimit) throw EAbMemoryLimit(rtl::Format("LZMA dictionary of %u MiB", dict >> 20));
   opt.dict_size = dict;
   opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
   opt.ext_size_low = static_cast<uint32_t>(size);

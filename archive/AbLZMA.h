@@ -13,6 +13,11 @@
 // not an error here: the decoder stops with what it has and the CRC check of
 // the pipeline rejects the short output.
 //
+// Memory. The window reserved is the dictionary the header names, but never
+// more than the item's size (no match reaches back past its first byte); a
+// window still above AbDecoderMemoryLimit refuses the item with
+// EAbMemoryLimit before anything is reserved.
+//
 // Results are numbered as the LZMA SDK numbers them (1 data error, 2 memory,
 // 4 unsupported, 5 parameter, 9 write error, ...); liblzma's own codes are
 // mapped onto that numbering before an EAbLZMAException is raised, so that
@@ -32,10 +37,14 @@ class EAbLZMAException : public rtl::Exception { using rtl::Exception::Exception
 // Message for an SDK-numbered result, "Unknown LZMA error (%d)" for others.
 std::string LzmaErrorMessage(int Result);
 
+// Raises the EAbLZMAException for one of liblzma's results (an lzma_ret),
+// numbered as the SDK numbers them.
+[[noreturn]] void RaiseLzmaResult(int LzmaRet);
+
 // Decodes one whole method-14 item from Src (positioned at the item's data)
 // into Des. UncompressedSize -1 means unknown: the stream must then end with
 // an end marker. Failures raise EAbLZMAException; a short header raises
-// rtl::EReadError.
+// rtl::EReadError; a window above the decoder limit raises EAbMemoryLimit.
 void DecodeLzmaItem(rtl::TStream* Src, rtl::TStream* Des, int64_t UncompressedSize);
 
 } // namespace ab

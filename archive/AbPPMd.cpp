@@ -1206,6 +1206,9 @@ void DecodePpmdItem(rtl::TStream* Src, rtl::TStream* Des) {
   const unsigned restore = word >> 12;
   if (order < 2) throw EAbCorruptData("PPMd model order 1");
   if (restore > kRestoreCutOff) throw EAbCorruptData(rtl::Format("PPMd restore method %u", restore));
+  // The eight memory bits cannot ask for more than the engine's decoder
+  // limit; should either ever change, this stops the build.
+  static_assert((int64_t{0xFF + 1} << 20) <= AbDecoderMemoryLimit, "PPMd's largest model exceeds the decoder limit");
 
   auto model = std::make_unique<TPpmdModel>(memSize, *reader);
   model->StartDecoder();

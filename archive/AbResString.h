@@ -28,5 +28,7 @@ inline constexpr const char* ReadError = "Error reading archive";
 inline constexpr const char* CorruptData = "Corrupt compressed data: ";
 inline constexpr const char* UnsafeName = "Refused: name leaves the target folder: ";
 inline constexpr const char* SizeMismatch = "Item data does not match its declared size";
+inline constexpr const char* BadAuthCode = "Failed authentication check - the item is damaged";
+inline constexpr const char* MemoryLimit = "Item needs more memory than a decoder may take (256 MiB): ";
 
 } // namespace ab::AbResString

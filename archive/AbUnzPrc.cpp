@@ -16,6 +16,9 @@
 #include "archive/AbWavPack.h"
 #include "archive/AbUnzOutStm.h"
 #include "archive/AbUtils.h"
+#include "archive/AbXz.h"
+#include "archive/AbZipAes.h"
+#include "archive/AbZstd.h"
 #include "rtl/FileSys.h"
 #include "rtl/Text.h"
 
@@ -189,11 +192,11 @@ void SeekToLocalHeader(TAbZipArchive& Archive, const TAbZipItem& Item) {
   if (Archive.Stream()->Seek(at, soBeginning) != at) throw EAbZipInvalid();
 }
 
-bool IsSupportedMethod(uint8_t Method) {
+bool IsSupportedMethod(uint16_t Method) {
   switch (Method) {
     case cmStored: case cmShrunk: case cmReduced1: case cmReduced2: case cmReduced3: case cmReduced4:
     case cmImploded: case cmDeflated: case cmEnhancedDeflated: case cmBzip2: case cmLZMA: case cmWavPack:
-    case cmPPMd:
+    case cmPPMd: case cmZstd: case cmXz:
       return true;
     default:
       return false;
@@ -219,20 +222,21 @@ std::vector<std::string> PasswordForms(const std::string& Typed) {
 namespace {
 
 // The encrypted item's input: the password dialogue over the subset stream.
-// Each attempt tries every form of the password and reads the same 12-byte
-// header again for each (a rejected header moves the subset back); one
-// attempt counts once against the retries. The subset is freed on every
-// failure path.
+// Attempt(subset, password) makes a decryption stage over the subset and
+// returns it when the password is accepted, null otherwise. Each attempt
+// tries every form of the password and reads the same header again for each
+// (a rejected header moves the subset back); one attempt counts once
+// against the retries. The subset is freed on every failure path.
+template <class TAttempt>
 std::unique_ptr<rtl::TStream> OpenEncryptedItemData(TAbZipArchive& Archive, std::unique_ptr<rtl::TStream> Subset,
-                                                    uint32_t CheckValue) {
+                                                    TAttempt&& Attempt) {
   int tries = 0;
   bool abort = false;
   EnsurePassword(Archive, tries, abort);
   for (;;) {
     if (abort) throw EAbUserAbort();
     for (const std::string& form : PasswordForms(Archive.Password())) {
-      auto decrypt = std::make_unique<TAbDfDecryptStream>(Subset.get(), static_cast<int32_t>(CheckValue), form);
-      if (decrypt->IsValid()) {
+      if (auto decrypt = Attempt(Subset.get(), form)) {
         decrypt->SetOwnsStream(true);
         Subset.release();
         return decrypt;
@@ -261,14 +265,26 @@ std::unique_ptr<rtl::TStream> OpenItemData(TAbZipArchive& Archive, TAbZipItem& I
   auto subset = std::make_unique<TAbUnzipSubsetStream>(Archive.Stream(), Item.CompressedSize());
   if (!Item.IsEncrypted()) return subset;
   // A method this engine cannot decode fails as such before any password
-  // is asked for (AES items, method 99, carry the encryption flag too).
+  // is asked for; for an AES item that is the method its extra field names.
+  if (Item.CompressionMethod() == cmAES) {
+    TAbZipAesInfo aes;
+    if (!GetZipAesInfo(Item, aes) || !IsSupportedMethod(aes.Method)) throw EAbZipInvalidMethod();
+    const int64_t stored = Item.CompressedSize();
+    return OpenEncryptedItemData(Archive, std::move(subset), [&](rtl::TStream* Src, const std::string& Password) {
+      auto d = std::make_unique<TAbAesDecryptStream>(Src, aes, stored);
+      return d->IsValid(Password) ? std::move(d) : nullptr;
+    });
+  }
   if (!IsSupportedMethod(Item.CompressionMethod())) throw EAbZipInvalidMethod();
   // A stored item whose data is exactly its size has no room for the
   // 12-byte encryption header: the flag is wrong and the data is plain.
   if (Item.CompressionMethod() == cmStored && Item.UncompressedSize() > 0 &&
       Item.CompressedSize() == Item.UncompressedSize())
     return subset;
-  return OpenEncryptedItemData(Archive, std::move(subset), checkValue);
+  return OpenEncryptedItemData(Archive, std::move(subset), [&](rtl::TStream* Src, const std::string& Password) {
+    auto d = std::make_unique<TAbDfDecryptStream>(Src, static_cast<int32_t>(checkValue), Password);
+    return d->IsValid() ? std::move(d) : nullptr;
+  });
 }
 
 // ===========================================================================
@@ -289,9 +305,11 @@ void CopyStored(rtl::TStream& In, rtl::TStream& Out, int64_t Size) {
   }
 }
 
-// Methods other than stored, by the method number.
-void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream& In, TAbUnzipOutputStream& Out) {
-  switch (Item.CompressionMethod()) {
+// Methods other than stored, by the method number (an AES item's real
+// method); Packed is the size of the compressed data.
+void DecodeCompressedItem(TAbZipItem& Item, uint16_t Method, int64_t Packed, rtl::TStream& In,
+                          TAbUnzipOutputStream& Out) {
+  switch (Method) {
     case cmShrunk:
     case cmReduced1:
     case cmReduced2:
@@ -306,8 +324,8 @@ void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream& In, TA
     case cmDeflated:
     case cmEnhancedDeflated: {
       TAbDeflateHelper helper;
-      helper.SetStreamSize(Item.CompressedSize());
-      if (Item.CompressionMethod() == cmEnhancedDeflated) helper.SetOptions(helper.Options() | dfc_UseDeflate64);
+      helper.SetStreamSize(Packed);
+      if (Method == cmEnhancedDeflated) helper.SetOptions(helper.Options() | dfc_UseDeflate64);
       Inflate(&In, &Out, &helper);
       return;
     }
@@ -320,6 +338,8 @@ void DecodeCompressedItem(TAbZipArchive&, TAbZipItem& Item, rtl::TStream& In, TA
     case cmLZMA: DecodeLzmaItem(&In, &Out, Item.UncompressedSize()); return;
     case cmWavPack: DecodeWavPackItem(&In, &Out); return;
     case cmPPMd: DecodePpmdItem(&In, &Out); return;
+    case cmXz: DecodeXzItem(&In, &Out, Item.UncompressedSize()); return;
+    case cmZstd: DecodeZstdItem(&In, &Out, Item.UncompressedSize()); return;
     default: throw EAbZipInvalidMethod();
   }
 }
@@ -332,12 +352,28 @@ void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InSt
   out.SetUncompressedSize(Item.UncompressedSize());
   out.OnProgress = Archive.OnProgress;
 
-  switch (Item.CompressionMethod()) {
-    case cmStored: CopyStored(InStream, out, Item.UncompressedSize()); break;
-    default: DecodeCompressedItem(Archive, Item, InStream, out); break;
+  // An AES item's stage knows the real method and checks the code over the
+  // stored data; AE-2 stores no CRC-32, the code alone stands for it.
+  auto* aes = dynamic_cast<TAbAesDecryptStream*>(&InStream);
+  TAbZipAesInfo aesInfo;
+  if (aes && !GetZipAesInfo(Item, aesInfo)) throw EAbZipInvalidMethod();
+  const uint16_t method = aes ? aesInfo.Method : Item.CompressionMethod();
+  try {
+    switch (method) {
+      case cmStored: CopyStored(InStream, out, Item.UncompressedSize()); break;
+      default: DecodeCompressedItem(Item, method, aes ? aes->Size() : Item.CompressedSize(), InStream, out); break;
+    }
+  } catch (const EAbUserAbort&) {
+    throw;
+  } catch (...) {
+    // Damaged AES data deciphers to garbage that the decoder refuses: the
+    // code says which of the two it was.
+    if (aes && !aes->AuthCodeMatches()) throw EAbZipBadAuthCode();
+    throw;
   }
+  if (aes) aes->VerifyAuthCode();
 
-  if (Item.CRC32() != out.CRC32()) throw EAbZipBadCRC();
+  if ((!aes || aesInfo.StoresCrc()) && Item.CRC32() != out.CRC32()) throw EAbZipBadCRC();
   // A matching CRC over fewer bytes than declared is still a short item.
   if (out.BytesWritten() != Item.UncompressedSize()) throw EAbSizeMismatch();
 }

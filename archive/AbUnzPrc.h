@@ -2,9 +2,11 @@
 //
 //   archive stream
 //     -> TAbUnzipSubsetStream      the item's stored bytes, bounded
-//     -> TAbDfDecryptStream        when encrypted (password dialogue here)
+//     -> TAbDfDecryptStream        when encrypted (password dialogue here);
+//        or TAbAesDecryptStream    for WinZip AES (method 99), same dialogue
 //     -> decoder by method         stored, shrink/reduce/implode, deflate,
-//                                  Deflate64, bzip2, LZMA, WavPack, PPMd
+//                                  Deflate64, bzip2, LZMA, WavPack, PPMd,
+//                                  Zstandard, xz (an AES item's real method)
 //     -> TAbUnzipOutputStream      CRC-32, item progress, size guard
 //     -> file / caller's stream / TAbBitBucketStream (test)
 //

@@ -407,7 +407,7 @@ void TAbZipItem::LoadFromStream(TStream& Stream) {
   if (FDiskNameIsFileName) {
     FDiskFileName.reset();
   } else {
-    std::string disk = FFileName;
+    std::string disk = FFileName.Str();
     rtl::ToNativeSeparators(disk);
     SetDiskFileName(disk);
   }

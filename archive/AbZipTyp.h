@@ -45,7 +45,8 @@ class TAbSpanReadStream;
 enum TAbZipCompressionMethod : uint8_t {
   cmStored = 0, cmShrunk = 1, cmReduced1 = 2, cmReduced2 = 3, cmReduced3 = 4, cmReduced4 = 5, cmImploded = 6,
   cmTokenized = 7, cmDeflated = 8, cmEnhancedDeflated = 9, cmDCLImploded = 10, cmBzip2 = 12, cmLZMA = 14,
-  cmIBMTerse = 18, cmIBMLZ77 = 19, cmWavPack = 97, cmPPMd = 98
+  cmIBMTerse = 18, cmIBMLZ77 = 19, cmZstd = 93, cmXz = 95, cmWavPack = 97, cmPPMd = 98,
+  cmAES = 99  // WinZip AES: the real method is in the 0x9901 extra field
 };
 enum TAbZipDeflationOption : uint8_t { doInvalid, doNormal, doMaximum, doFast, doSuperFast };
 enum TAbZipDictionarySize : uint8_t { dsInvalid, ds4K, ds8K };

@@ -24,6 +24,8 @@
 //            repeated, see BenchCorpus.h) as one item, zip -6.
 //   ppmd     the first 32 MiB of that text, 7zz a -tzip -mm=PPMd -mx=5.
 //   lzma     the same 32 MiB, 7zz a -tzip -mm=LZMA -mx=5.
+//   aes      the 100 MiB text as one item, 7zz a -tzip -mem=AES256 -p
+//            (WinZip AES-256 around Deflate); arvelo against 7zz.
 //   shrunk   tests/data/legacy/HWSHRINK.ZIP (three items, 84 KB, made by
 //            PKZIP 1.x) repeated 200 times under copyNNN/ folders: 600
 //            items, 17 MB. unzip is the only other program that can read it.
@@ -53,7 +55,7 @@
 // pile up.
 //
 // Usage: extract_bench [--rounds N] [--scratch DIR] [--verbose] [CASE ...]
-// with CASE one of files, text, ppmd, lzma, shrunk, imploded, memory,
+// with CASE one of files, text, ppmd, lzma, aes, shrunk, imploded, memory,
 // directory (all by default). Each case prints one line: figures,
 // references, ratio, goal.
 #include <fcntl.h>
@@ -557,6 +559,12 @@ void CaseLzma() {
   PrintTimes("extract-32MiB-lzma-item", TimeCase("lzma", zip, "", {kArvelo, k7zz}, false), 1.00, "<=");
 }
 
+void CaseAes() {
+  fs::path zip = TextArchive("aes256.zip", "text.txt", 100u << 20,
+                             {"7zz", "a", "-bd", "-tzip", "-mem=AES256", std::string("-p") + kPassword});
+  PrintTimes("extract-100MB-aes256-item", TimeCase("aes", zip, kPassword, {kArvelo, k7zz}, false), 1.00, "<=");
+}
+
 void CaseShrunk() {
   fs::path zip = LegacyArchive("HWSHRINK.ZIP", "shrunk.zip");
   PrintTimes("extract-600-shrunk-items", TimeCase("shrunk", zip, "", {kArvelo, kUnzip}, true), 1.00, "<=");
@@ -662,11 +670,11 @@ int main(int argc, char** argv) {
       cases.push_back(a);
     }
   }
-  if (cases.empty()) cases = {"files", "text", "ppmd", "lzma", "shrunk", "imploded", "memory", "directory"};
+  if (cases.empty()) cases = {"files", "text", "ppmd", "lzma", "aes", "shrunk", "imploded", "memory", "directory"};
   fs::create_directories(CorpusDir());
   const std::map<std::string, void (*)()> known{{"files", CaseFiles},   {"text", CaseText},         {"ppmd", CasePpmd},
-                                                {"lzma", CaseLzma},     {"shrunk", CaseShrunk},     {"imploded", CaseImploded},
-                                                {"memory", CaseMemory},     {"directory", CaseDirectory}};
+                                                {"lzma", CaseLzma},     {"aes", CaseAes},           {"shrunk", CaseShrunk},
+                                                {"imploded", CaseImploded}, {"memory", CaseMemory}, {"directory", CaseDirectory}};
   for (const auto& c : cases) {
     auto it = known.find(c);
     if (it == known.end()) {

@@ -24,7 +24,10 @@
 #include "archive/AbUnzPrc.h"
 #include "archive/AbUtils.h"
 #include "archive/AbWavPack.h"
+#include "archive/AbEndian.h"
+#include "archive/AbZipAes.h"
 #include "archive/AbZipTyp.h"
+#include "archive/AbZstd.h"
 #include "rtl/Classes.h"
 
 namespace arvelofuzz {
@@ -260,9 +263,9 @@ void Bzip2Entry(const uint8_t* Data, size_t Size) {
 // ---------------------------------------------------------------------------
 // lzma: a method-14 item with its own header.
 // Input: 32-bit uncompressed size (reduced below the sink cap), then the
-// item's data. Only known sizes are given: with an unknown size the
-// decoder reserves whatever dictionary the header names (up to 4 GiB, as
-// the format allows), which says nothing about the decoder's safety.
+// item's data. Only known sizes are given, as the pipeline gives them: with
+// an unknown size the decoder reserves whatever dictionary the header names
+// up to the decoder limit (256 MiB), which would only slow the fuzzer.
 // ---------------------------------------------------------------------------
 
 void LzmaEntry(const uint8_t* Data, size_t Size) {
@@ -338,6 +341,107 @@ void DecryptEntry(const uint8_t* Data, size_t Size) {
 }
 
 // ---------------------------------------------------------------------------
+// aes: one WinZip AES item through the whole pipeline (password check, the
+// real method's decoder, the authentication code, the CRC-32 for AE-1).
+// Input: key strength and variant (bits 0-1: 128/192/256, bit 2: AE-1),
+// the real method (index into the list below), the 32-bit declared size
+// (reduced below the sink cap), the 32-bit CRC-32, then the item's stored
+// bytes (salt first). The password is "fuzz".
+// ---------------------------------------------------------------------------
+
+// A one-item archive around Stored, with the item's extra field in both
+// headers.
+std::string OneItemArchive(uint16_t Method, uint16_t Flags, const std::string& Extra, const uint8_t* Stored,
+                           size_t StoredSize, uint32_t Crc, uint32_t Size) {
+  auto put16 = [](std::string& s, uint16_t v) { uint8_t b[2]; AbPutLE16(b, v); s.append(reinterpret_cast<char*>(b), 2); };
+  auto put32 = [](std::string& s, uint32_t v) { uint8_t b[4]; AbPutLE32(b, v); s.append(reinterpret_cast<char*>(b), 4); };
+  const std::string name = "item";
+  auto common = [&](std::string& s) {
+    put16(s, 63);  // version needed
+    put16(s, Flags);
+    put16(s, Method);
+    put32(s, 0x5021'6000);  // time and date
+    put32(s, Crc);
+    put32(s, static_cast<uint32_t>(StoredSize));
+    put32(s, Size);
+    put16(s, static_cast<uint16_t>(name.size()));
+    put16(s, static_cast<uint16_t>(Extra.size()));
+  };
+  std::string zip;
+  put32(zip, ab::Ab_ZipLocalFileHeaderSignature);
+  common(zip);
+  zip += name + Extra;
+  zip.append(reinterpret_cast<const char*>(Stored), StoredSize);
+  const uint32_t central = static_cast<uint32_t>(zip.size());
+  put32(zip, ab::Ab_ZipCentralDirectorySignature);
+  put16(zip, 63);  // made by
+  common(zip);
+  put16(zip, 0);  // comment
+  put16(zip, 0);  // disk
+  put16(zip, 0);  // internal attributes
+  put32(zip, 0);  // external attributes
+  put32(zip, 0);  // local header offset
+  zip += name + Extra;
+  const uint32_t centralSize = static_cast<uint32_t>(zip.size()) - central;
+  put32(zip, ab::Ab_ZipEndCentralDirectorySignature);
+  put32(zip, 0);  // disk numbers
+  put16(zip, 1);
+  put16(zip, 1);
+  put32(zip, centralSize);
+  put32(zip, central);
+  put16(zip, 0);
+  return zip;
+}
+
+void AesEntry(const uint8_t* Data, size_t Size) {
+  static const uint16_t methods[] = {ab::cmStored, ab::cmDeflated, ab::cmEnhancedDeflated, ab::cmBzip2,
+                                     ab::cmLZMA,   ab::cmPPMd,     ab::cmZstd,             ab::cmXz};
+  TFuzzInput in(Data, Size);
+  const uint8_t kind = in.Byte();
+  const uint16_t method = methods[in.Byte() % (sizeof methods / sizeof methods[0])];
+  const uint32_t size = in.U32() % static_cast<uint32_t>(kSinkCap);
+  const uint32_t crc = in.U32();
+  std::string extra(11, '\0');
+  auto* x = reinterpret_cast<uint8_t*>(extra.data());
+  AbPutLE16(x, ab::Ab_WinZipAesSubfieldID);
+  AbPutLE16(x + 2, 7);
+  AbPutLE16(x + 4, (kind & 4) ? ab::Ab_WinZipAesVersion1 : ab::Ab_WinZipAesVersion2);
+  AbPutLE16(x + 6, ab::Ab_WinZipAesVendorId);
+  x[8] = static_cast<uint8_t>(1 + (kind & 3) % 3);
+  AbPutLE16(x + 9, method);
+  const std::string zipBytes = OneItemArchive(ab::cmAES, 1, extra, in.Rest(), in.RestSize(), crc, size);
+  rtl::TBytesView view(zipBytes.data(), static_cast<int64_t>(zipBytes.size()));
+  int64_t budget = kSinkCap;
+  Guard([&] {
+    ab::TAbZipArchive zip(&view, "fuzz.zip");
+    zip.SetPassword("fuzz");
+    zip.SetPasswordRetries(0);
+    zip.Load();
+    Require(zip.Count() == 1, "the one-item archive lost its item");
+    TFuzzSink out(budget);
+    ab::ExtractItemToStream(&zip, zip.GetItem(0), &out);
+    Require(out.Size() == size, "an accepted AES item is not its declared size");
+  });
+}
+
+// ---------------------------------------------------------------------------
+// zstd: a method-93 item. Input: 32-bit declared size (reduced below the
+// sink cap), then the item's data.
+// ---------------------------------------------------------------------------
+
+void ZstdEntry(const uint8_t* Data, size_t Size) {
+  TFuzzInput in(Data, Size);
+  const int64_t size = in.U32() % static_cast<uint32_t>(kSinkCap);
+  rtl::TBytesView src(in.Rest(), static_cast<int64_t>(in.RestSize()));
+  int64_t budget = kSinkCap;
+  TFuzzSink out(budget);
+  Guard([&] {
+    ab::DecodeZstdItem(&src, &out, size);
+    Require(out.Size() == size, "an accepted Zstandard item is not its declared size");
+  });
+}
+
+// ---------------------------------------------------------------------------
 // masks: mask matching against stored and disk names.
 // Input: name, a 0 byte, mask (a missing 0 byte: the whole input is both).
 // ---------------------------------------------------------------------------
@@ -395,6 +499,7 @@ std::vector<TFuzzTarget>& Registry() {
       {"zip_archive", ZipArchiveEntry}, {"inflate", InflateEntry}, {"legacy", LegacyEntry},
       {"bzip2", Bzip2Entry},            {"lzma", LzmaEntry},       {"wavpack", WavPackEntry},
       {"ppmd", PpmdEntry},              {"decrypt", DecryptEntry},   {"masks", MasksEntry},
+      {"aes", AesEntry},                {"zstd", ZstdEntry},
   };
   return targets;
 }

@@ -113,7 +113,12 @@ int RunCommandLine(const TCommandLine& Command, TLauncherPlatform& Platform) {
     // An explicit request: installs whatever the medium, also where the
     // window itself would not offer its install button.
     Form.Dispatch(&TSDIAppForm::Button1Click);
-    View.SetText(ciTxtPath, Command.InstallDir);
+    // A relative DIR on a command line counts from the current folder, as
+    // the shell that completed it meant; the window's field counts from the
+    // launcher's own folder.
+    std::string Dir = Command.InstallDir;
+    if (!Dir.empty() && Dir[0] != '~' && !Platform.Files->IsAbsolutePath(Dir)) Dir = Platform.Files->ExpandFileName(Dir);
+    View.SetText(ciTxtPath, Dir);
     View.SetChecked(ciChkDesktop, Command.Desktop);
     View.SetChecked(ciChkStartmenu, Command.StartMenu);
     Form.Dispatch(&TSDIAppForm::btnCopyStartClick);

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QStyleFactory>
 
+#include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,13 @@ int main(int argc, char** argv) {
   launcher::TLauncherPlatform Platform = launcher::MakePosixPlatform();
   if (Command.Mode != launcher::TCommandLine::cmWindow) return launcher::RunCommandLine(Command, Platform);
 
+  // Without a display and without a platform chosen the toolkit would
+  // abort with its own plugin advice; the user is told what works instead.
+  auto Set = [](const char* Name) { const char* V = std::getenv(Name); return V && *V; };
+  if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !Set("QT_QPA_PLATFORM")) {
+    std::cerr << "ebook-launcher: no display for the window; --run and --install DIR work without one\n";
+    return 1;
+  }
   QApplication App(argc, argv);
   App.setApplicationName("ebook-launcher");
   // The look: the toolkit's own cross-desktop style stands in for the

@@ -13,6 +13,9 @@ Writes OUTDIR/<target>/<name> for every target of fuzz/FuzzEntries.cpp:
                parameter bytes the target reads first (see FuzzEntries.cpp);
   decrypt      the stored bytes of encrypted items, behind the password
                and check value;
+  aes          the stored bytes of WinZip AES items made by 7zz with the
+               password "fuzz", behind key size, variant, method, size and CRC;
+  zstd         what the zstd program makes of small texts, behind the size;
   masks        name/mask pairs;
   ini          settings files in the encodings the launcher reads.
 
@@ -114,6 +117,10 @@ def made_archives(tmp):
         for m in ["Deflate64", "BZip2", "LZMA", "PPMd", "Copy", "Deflate"]:
             made("7z-%s.zip" % m.lower(), lambda p, m=m: ["7zz", "a", "-tzip", "-mm=" + m, p, "a.txt", "b.txt", "sub"])
         made("7z-crypt.zip", lambda p: ["7zz", "a", "-tzip", "-pfuzz", "-mem=ZipCrypto", p, "a.txt", "b.txt"])
+        for m in ["Copy", "Deflate", "Deflate64", "BZip2", "LZMA", "PPMd"]:
+            for k in ["AES128", "AES192", "AES256"]:
+                made("7z-%s-%s.zip" % (m.lower(), k.lower()),
+                     lambda p, m=m, k=k: ["7zz", "a", "-tzip", "-pfuzz", "-mem=" + k, "-mm=" + m, p, "a.txt", "one.txt"])
         made("7z-lzma-eos.zip", lambda p: ["7zz", "a", "-tzip", "-mm=LZMA:eos", p, "b.txt"])
         # PPMd at the model's extremes: the smallest order and memory, and a
         # deep order with memory enough to cut the tree back.
@@ -160,6 +167,41 @@ def encrypted_items(archive):
         yield check, raw
 
 
+AES_METHODS = [0, 8, 9, 12, 14, 98, 93, 95]  # the aes target's method list
+
+
+def aes_items(archive):
+    """The aes target's parameter bytes and the stored data of every WinZip
+    AES item."""
+    import io
+    try:
+        infos = zipfile.ZipFile(io.BytesIO(archive)).infolist()
+    except Exception:
+        return
+    for info in infos:
+        off = info.header_offset
+        if off + 30 > len(archive) or archive[off:off + 4] != b"PK\x03\x04" or info.compress_type != 99:
+            continue
+        extra, at = info.extra, 0
+        while at + 4 <= len(extra):
+            fid, size = struct.unpack("<HH", extra[at:at + 4])
+            if fid == 0x9901 and size >= 7:
+                version, _, strength, method = struct.unpack("<H2sBH", extra[at + 4:at + 11])
+                break
+            at += 4 + size
+        else:
+            continue
+        if method not in AES_METHODS:
+            continue
+        n, m = struct.unpack("<HH", archive[off + 26:off + 30])
+        start = off + 30 + n + m
+        raw = archive[start:start + info.compress_size]
+        if len(raw) > MAX_ITEM:
+            continue
+        kind = (strength - 1) | (4 if version == 1 else 0)
+        yield bytes([kind, AES_METHODS.index(method)]) + struct.pack("<II", info.file_size, info.CRC) + raw
+
+
 def items(archive):
     """(method, flags, usize, raw data) of every unencrypted item."""
     import io
@@ -184,7 +226,8 @@ def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     outdir = sys.argv[1]
-    targets = ["zip_archive", "inflate", "legacy", "bzip2", "lzma", "wavpack", "ppmd", "decrypt", "masks", "ini"]
+    targets = ["zip_archive", "inflate", "legacy", "bzip2", "lzma", "wavpack", "ppmd", "decrypt", "masks", "ini", "aes",
+               "zstd"]
     for t in targets:
         os.makedirs(os.path.join(outdir, t), exist_ok=True)
 
@@ -232,6 +275,14 @@ def main():
         for i, (check, raw) in enumerate(encrypted_items(data)):
             seed = bytes([3]) + b"fuzz" + struct.pack("<I", check) + b"\x40" + raw
             counts["decrypt"] += write("decrypt", "%s-%d" % (name, i), seed)
+        for i, seed in enumerate(aes_items(data)):
+            counts["aes"] += write("aes", "%s-%d" % (name, i), seed)
+
+    if have("zstd"):
+        for i, (data, opts) in enumerate([(text(3000), ["-3"]), (text(20000, 4), ["-19"]), (bytes(5000), ["-1"]),
+                                          (text(9000, 5), ["--no-check", "-5"]), (b"x", [])]):
+            packed = subprocess.run(["zstd", "-q", "-c"] + opts, input=data, stdout=subprocess.PIPE, check=True).stdout
+            counts["zstd"] += write("zstd", "zstd%d" % i, struct.pack("<I", len(data)) + packed)
 
     masks = [b"readme.txt\0*.*", b"docs/readme.txt\0docs\\*.txt", b"a\\b\\c.txt\0c:\\a\\*\\?.txt",
              b"folder/\0folder", b"x.tar.gz\0*.gz;*.zip", b"abcabcabd\0*abc*abd", b"\0*", b"name\0",
@@ -244,8 +295,8 @@ def main():
             "[Settings]\ntitle=\uc804\uc790\ucc45\nexe='x'\n".encode("cp949"),
             b"; comment\n[Other]\ntitle=no\n[ Settings ]\n  exe  =  run.exe  \ntarget=\n",
             b"[Settings\ntitle=a\0b\n", b"\xfe\xff\x00[\x00S\x00]"]
-    for i, text in enumerate(inis):
-        counts["ini"] += write("ini", "config%d.ini" % i, text)
+    for i, ini in enumerate(inis):
+        counts["ini"] += write("ini", "config%d.ini" % i, ini)
     print(" ".join("%s:%d" % (t, counts[t]) for t in targets))
 
 

@@ -68,7 +68,10 @@ echo "run-demo: medium $MEDIUM ($EBOOK_LAUNCHER_MEDIUM)"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "run-demo: no display; running the flow offscreen (ebook-launcher --run)"
   QT_QPA_PLATFORM=offscreen "$MEDIUM/ebook-launcher" --run
-  RUN="${TEMP:-${TMPDIR:-/tmp}}/qtxEBookRun"
+  # The launcher's temporary folder: TEMP, else TMPDIR, else the user's cache.
+  CACHE="${XDG_CACHE_HOME:-}"
+  [ "${CACHE#/}" != "$CACHE" ] || CACHE="$HOME/.cache"
+  RUN="${TEMP:-${TMPDIR:-$CACHE}}/qtxEBookRun"
   # The viewer runs detached; give it a moment to print before the listing.
   sleep 1
   echo "run-demo: the e-book was extracted to $RUN:"

@@ -25,12 +25,11 @@ python3 scripts/fuzz-seeds.py "$SEEDS" >/dev/null
 
 # Limits: 25 s for one input is a hang (generous: on a machine shared with
 # builds a fuzzer may get little CPU for a while, and no input of this size
-# takes more than a second on its own); 2 GiB of resident memory is a leak
-# or a bomb. Single allocations may be larger (an LZMA item may name a
-# dictionary of up to 4 GiB, which the format allows and the system maps
-# without touching it). Inputs stay below 64 KiB, like the seeds.
-FLAGS=(-max_total_time="$SECONDS_PER_TARGET" -timeout=25 -rss_limit_mb=2048 -malloc_limit_mb=4200
-       -max_len=65536 -print_final_stats=1)
+# takes more than a second on its own); 2 GiB of resident memory, or one
+# allocation of that size, is a leak or a bomb (no decoder may reserve more
+# than 256 MiB for an item, whatever its header names). Inputs stay below
+# 64 KiB, like the seeds.
+FLAGS=(-max_total_time="$SECONDS_PER_TARGET" -timeout=25 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1)
 
 found=()
 for t in "${TARGETS[@]}"; do

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "archive/AbExcept.h"
+#include "archive/AbUnzPrc.h"
 #include "archive/AbUnzper.h"
 #include "archive/AbZipTyp.h"
 #include "rtl/FileSys.h"
@@ -250,6 +251,9 @@ int ExtractOrTest(const Options& opt) {
   std::string writtenAs;                   // the name a rename answer gave it
   bool currentFailed = false, currentWrong = false, currentDeclined = false, currentKept = false, currentSkipped = false;
   bool replaceAll = false, replaceNone = false;
+  // Folders extracted, with their stored times: set once everything is
+  // written, as writing into a folder moves its time.
+  std::vector<std::pair<std::string, rtl::TFileTime>> folderTimes;
 
   unzipper.OnArchiveItemProgress = [&](rtl::TObject*, ab::TAbArchiveItem*, uint8_t pct, bool& abort) {
     progress.ItemPercent(pct);
@@ -370,6 +374,9 @@ int ExtractOrTest(const Options& opt) {
       if (currentFailed || currentKept || currentSkipped) continue;
       ++tally.processed;
       if (item.IsDirectory()) {
+        rtl::TFileTime when;
+        if (extracting && !opt.junkPaths && ab::ItemModificationTime(item, when))
+          folderTimes.emplace_back(rtl::IncludeTrailingPathDelimiter(base) + item.DiskFileName(), when);
         if (extracting && !opt.junkPaths && opt.quiet == 0) Out("   creating: " + current + "\n");
         continue;
       }
@@ -387,6 +394,8 @@ int ExtractOrTest(const Options& opt) {
       ++tally.errors;
     }
   }
+  // Inner folders first, so that setting one cannot move its parent's.
+  for (auto it = folderTimes.rbegin(); it != folderTimes.rend(); ++it) rtl::FileSetTime(it->first, it->second);
   HideStatus();
   if (term::Interrupted()) {
     Err("arvelo: interrupted\n");

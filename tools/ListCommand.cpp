@@ -7,13 +7,21 @@
 // 12-byte header of traditional encryption, or the salt, check value and
 // authentication code of AES, are not part of what compression achieved,
 // and an AES item shows the method its extra field names.
+//
+// A table is made in two passes over the archive's own items, the first for
+// the totals that set the column widths, the second printing each row, and
+// goes out in pieces: listing half a million items costs no more memory than
+// the directory itself.
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "archive/AbEndian.h"
+#include "archive/AbUnzPrc.h"
 #include "archive/AbUnzper.h"
+#include "archive/AbZipAes.h"
 #include "archive/AbZipTyp.h"
 #include "rtl/Text.h"
 #include "tools/ArveloCommands.h"
@@ -24,23 +32,6 @@ namespace arvelo {
 namespace {
 
 constexpr int64_t kTraditionalHeaderSize = 12;
-constexpr uint8_t kAesMethod = 99;
-constexpr uint8_t kZstdMethod = 93;
-constexpr uint8_t kXzMethod = 95;
-constexpr uint16_t kAesExtraID = 0x9901;
-constexpr uint16_t kAesExtraSize = 7;
-// Salt by key strength (1, 2, 3), plus the 2-byte check value and the
-// 10-byte authentication code.
-constexpr int64_t kAesSaltSize[] = {0, 8, 12, 16};
-constexpr int64_t kAesFixedOverhead = 2 + 10;
-
-struct TRow {
-  std::string method;
-  int64_t size, packed;
-  uint16_t date, time;
-  uint32_t crc;
-  std::string name;
-};
 
 std::string MethodName(int method, const ab::TAbZipItem& item) {
   switch (method) {
@@ -52,44 +43,85 @@ std::string MethodName(int method, const ab::TAbZipItem& item) {
     case ab::cmReduced4: return "Reduce4";
     case ab::cmImploded: return item.DictionarySize() == ab::ds8K ? "Impl:8K" : "Impl:4K";
     case ab::cmDeflated: {
-      static const char* const opt[] = {"Defl:?", "Defl:N", "Defl:X", "Defl:F", "Defl:S"};
-      return opt[item.DeflationOption()];
+      // Read from the flag bits: the header of a WinZip AES item names
+      // method 99, so the header's own reading of them has nothing to say.
+      static const char* const opt[] = {"Defl:N", "Defl:X", "Defl:F", "Defl:S"};
+      static_assert(sizeof opt / sizeof opt[0] == ab::Ab_ZipFlagDeflateOptionMask + 1);
+      return opt[(item.GeneralPurposeBitFlag() >> ab::Ab_ZipFlagDeflateOptionShift) & ab::Ab_ZipFlagDeflateOptionMask];
     }
     case ab::cmEnhancedDeflated: return "Def64";
     case ab::cmBzip2: return "BZip2";
     case ab::cmLZMA: return "LZMA";
-    case kZstdMethod: return "Zstd";
-    case kXzMethod: return "XZ";
+    case ab::cmZstd: return "Zstd";
+    case ab::cmXz: return "XZ";
     case ab::cmWavPack: return "WavPack";
     case ab::cmPPMd: return "PPMd";
     default: return "Unk:" + std::to_string(method);
   }
 }
 
+// What one table row shows of an item, worked out again for each pass
+// over the directory rather than kept: a table of half a million items
+// costs no more than the archive's own list.
+struct TRow {
+  int method;
+  int64_t size, packed;
+};
+
 TRow RowOf(const ab::TAbZipItem& item) {
-  TRow r;
-  int method = item.CompressionMethod();
-  r.packed = item.CompressedSize();
+  TRow r{item.CompressionMethod(), item.UncompressedSize(), item.CompressedSize()};
   if (item.IsEncrypted()) {
-    const uint8_t* aes;
-    uint16_t aesSize;
-    if (method == kAesMethod && item.ExtraField().Get(kAesExtraID, aes, aesSize) && aesSize >= kAesExtraSize) {
-      method = AbGetLE16(aes + 5);
-      const uint8_t strength = aes[4];
-      r.packed -= (strength < 4 ? kAesSaltSize[strength] : 0) + kAesFixedOverhead;
-    } else if (method != kAesMethod) {
+    ab::TAbZipAesInfo aes;
+    if (r.method == ab::cmAES && ab::GetZipAesInfo(item, aes)) {
+      r.method = aes.Method;
+      r.packed -= aes.Overhead();
+    } else if (r.method != ab::cmAES) {
       r.packed -= kTraditionalHeaderSize;
     }
     if (r.packed < 0) r.packed = 0;
   }
-  r.method = MethodName(method, item) + (item.IsEncrypted() ? "*" : "");
-  r.size = item.UncompressedSize();
-  r.date = item.LastModFileDate();
-  r.time = item.LastModFileTime();
-  r.crc = item.CRC32();
-  r.name = ShownName(item);
   return r;
 }
+
+// The table text goes out in pieces of this size, so that only one piece
+// is ever held.
+constexpr size_t kOutChunk = 64 * 1024;
+
+class TChunkedOut {
+ public:
+  ~TChunkedOut() { Flush(); }
+  TChunkedOut& operator<<(std::string_view s) {
+    FText += s;
+    if (FText.size() >= kOutChunk) Flush();
+    return *this;
+  }
+  void Flush() {
+    if (!FText.empty()) Out(FText);
+    FText.clear();
+  }
+
+ private:
+  std::string FText;
+};
+
+// The items a listing shows, in archive order.
+class TListed {
+ public:
+  TListed(ab::TAbZipArchive& zip, TItemSelection& selection) : FZip(zip), FChosen(static_cast<size_t>(zip.Count())) {
+    for (int i = 0; i < zip.Count(); ++i)
+      if (selection.Selects(zip.GetItem(i)->FileName())) FChosen[static_cast<size_t>(i)] = true, ++FCount;
+  }
+  size_t Count() const { return FCount; }
+  template <typename F> void ForEach(F&& f) const {
+    for (int i = 0; i < FZip.Count(); ++i)
+      if (FChosen[static_cast<size_t>(i)]) f(*FZip.GetItem(i));
+  }
+
+ private:
+  ab::TAbZipArchive& FZip;
+  std::vector<bool> FChosen;
+  size_t FCount = 0;
+};
 
 // unzip's rounding: the saving in tenths of a percent, rounded half up.
 int Ratio(int64_t size, int64_t packed) {
@@ -106,8 +138,22 @@ std::string Pad(const std::string& s, int width, bool left = false) {
   return left ? s + fill : fill + s;
 }
 
-std::string DateTime(uint16_t d, uint16_t t) {
-  char buf[32];
+// The time extraction gives the file, in local time, as unzip shows it: an
+// exact stored time (which zip rounds differently from the DOS time at the
+// end of a minute) wins over the DOS fields, which are shown as stored when
+// nothing better converts.
+std::string DateTime(const ab::TAbZipItem& item) {
+  char buf[64];
+  rtl::TFileTime exact;
+  if (ab::ItemModificationTime(item, exact)) {
+    const std::time_t when = static_cast<std::time_t>(exact.Seconds);
+    if (const std::tm* tm = std::localtime(&when)) {
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday,
+                    tm->tm_hour, tm->tm_min);
+      return buf;
+    }
+  }
+  const uint16_t d = item.LastModFileDate(), t = item.LastModFileTime();
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", 1980 + (d >> 9), (d >> 5) & 0x0F, d & 0x1F, t >> 11,
                 (t >> 5) & 0x3F);
   return buf;
@@ -115,38 +161,44 @@ std::string DateTime(uint16_t d, uint16_t t) {
 
 std::string FileCount(size_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); }
 
-void ShortTable(const std::vector<TRow>& rows) {
+void ShortTable(const TListed& listed, TChunkedOut& out) {
   int64_t total = 0;
-  for (const auto& r : rows) total += r.size;
+  listed.ForEach([&](const ab::TAbZipItem& item) { total += item.UncompressedSize(); });
   const int w = std::max(9, Digits(total));
   const std::string rule(static_cast<size_t>(w), '-');
-  std::string out = Pad("Length", w - 1) + "      Date    Time    Name\n" + rule + "  ---------- -----   ----\n";
-  for (const auto& r : rows) out += Pad(std::to_string(r.size), w) + "  " + DateTime(r.date, r.time) + "   " + r.name + "\n";
-  out += rule + "                     -------\n";
-  out += Pad(std::to_string(total), w) + "                     " + FileCount(rows.size()) + "\n";
-  Out(out);
+  out << Pad("Length", w - 1) << "      Date    Time    Name\n" << rule << "  ---------- -----   ----\n";
+  listed.ForEach([&](const ab::TAbZipItem& item) {
+    out << Pad(std::to_string(item.UncompressedSize()), w) << "  "
+        << DateTime(item) << "   " << ShownName(item) << "\n";
+  });
+  out << rule << "                     -------\n";
+  out << Pad(std::to_string(total), w) << "                     " << FileCount(listed.Count()) << "\n";
 }
 
-void VerboseTable(const std::vector<TRow>& rows) {
+void VerboseTable(const TListed& listed, TChunkedOut& out) {
   int64_t total = 0, totalPacked = 0;
-  for (const auto& r : rows) total += r.size, totalPacked += r.packed;
+  listed.ForEach([&](const ab::TAbZipItem& item) {
+    const TRow r = RowOf(item);
+    total += r.size, totalPacked += r.packed;
+  });
   const int ws = std::max(8, Digits(total)), wp = std::max(7, Digits(totalPacked)) + 1;
   const std::string rs(static_cast<size_t>(ws), '-'), rp(static_cast<size_t>(wp - 1), '-');
   const std::string gap(28, ' ');
-  std::string out = Pad("Length", ws) + "  " + Pad("Method", 7, true) + Pad("Size", wp) +
-                    " Cmpr    Date    Time   CRC-32   Name\n" + rs + "  ------ " + Pad(rp, wp) +
-                    " ---- ---------- ----- --------  ----\n";
+  out << Pad("Length", ws) << "  " << Pad("Method", 7, true) << Pad("Size", wp)
+      << " Cmpr    Date    Time   CRC-32   Name\n" << rs << "  ------ " << Pad(rp, wp)
+      << " ---- ---------- ----- --------  ----\n";
   char crc[16];
-  for (const auto& r : rows) {
-    std::snprintf(crc, sizeof crc, "%08x", r.crc);
-    out += Pad(std::to_string(r.size), ws) + "  " + Pad(r.method, 7, true) + Pad(std::to_string(r.packed), wp) + " " +
-           Pad(std::to_string(Ratio(r.size, r.packed)), 3) + "% " + DateTime(r.date, r.time) + " " + crc + "  " +
-           r.name + "\n";
-  }
-  out += rs + "         " + Pad(rp, wp) + "  ---" + gap + "-------\n";
-  out += Pad(std::to_string(total), ws) + "         " + Pad(std::to_string(totalPacked), wp) + " " +
-         Pad(std::to_string(Ratio(total, totalPacked)), 3) + "%" + gap + FileCount(rows.size()) + "\n";
-  Out(out);
+  listed.ForEach([&](const ab::TAbZipItem& item) {
+    const TRow r = RowOf(item);
+    std::snprintf(crc, sizeof crc, "%08x", item.CRC32());
+    out << Pad(std::to_string(r.size), ws) << "  "
+        << Pad(MethodName(r.method, item) + (item.IsEncrypted() ? "*" : ""), 7, true)
+        << Pad(std::to_string(r.packed), wp) << " " << Pad(std::to_string(Ratio(r.size, r.packed)), 3) << "% "
+        << DateTime(item) << " " << crc << "  " << ShownName(item) << "\n";
+  });
+  out << rs << "         " << Pad(rp, wp) << "  ---" << gap << "-------\n";
+  out << Pad(std::to_string(total), ws) << "         " << Pad(std::to_string(totalPacked), wp) << " "
+      << Pad(std::to_string(Ratio(total, totalPacked)), 3) << "%" << gap << FileCount(listed.Count()) << "\n";
 }
 
 std::string CommentText(const ab::TAbZipArchive& zip) {
@@ -180,21 +232,18 @@ int List(const Options& opt) {
     return esSuccess;
   }
   TItemSelection selection(opt);
-  std::vector<TRow> rows;
-  for (int i = 0; i < zip.Count(); ++i) {
-    ab::TAbZipItem& item = *zip.GetItem(i);
-    if (selection.Selects(item.FileName())) rows.push_back(RowOf(item));
-  }
-  if (opt.listStyle == TListStyle::lsNamesOnly) {
-    std::string out;
-    for (const auto& r : rows) out += r.name + "\n";
-    Out(out);
-  } else {
-    Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
-    if (opt.listStyle == TListStyle::lsVerbose)
-      VerboseTable(rows);
-    else
-      ShortTable(rows);
+  const TListed listed(zip, selection);
+  {
+    TChunkedOut out;
+    if (opt.listStyle == TListStyle::lsNamesOnly) {
+      listed.ForEach([&](const ab::TAbZipItem& item) { out << ShownName(item) << "\n"; });
+    } else {
+      out << "Archive:  " << Printable(opt.archive) << "\n" << CommentText(zip);
+      if (opt.listStyle == TListStyle::lsVerbose)
+        VerboseTable(listed, out);
+      else
+        ShortTable(listed, out);
+    }
   }
   return selection.ReportUnmatched() ? esNoMatch : esSuccess;
 }

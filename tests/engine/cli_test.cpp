@@ -106,6 +106,9 @@ protected:
       testutil::WriteFile(src + "/" + name, text);
     }
     testutil::WriteFile(src + "/e\x1b[2Jx", "screen");
+    // At second 59 zip rounds the DOS time up into the next minute; the
+    // listing must show the exact stored time, as unzip does.
+    ASSERT_EQ(Sh("touch -d '2024-03-09 12:34:59' " + Quote(src + "/d/a.txt")), 0);
     ASSERT_EQ(Sh("cd " + Quote(src) + " && zip -qr ../tree.zip d top.txt && zip -qr ../ctl.zip . && "
                  "zip -qr -e -P secret ../enc.zip d top.txt && printf 'first line\\nsecond' | zip -qz ../tree.zip && "
                  "7zz a -tzip -mem=ZipCrypto -psecret ../crypt7.zip top.txt >/dev/null"),
@@ -167,6 +170,26 @@ TEST_F(Cli, ExtractLikeUnzipFilesAndStatus) {
     EXPECT_EQ(Sh("unzip " + args + " -d " + Quote(theirs) + " </dev/null", &log), c.status) << log;
     EXPECT_EQ(Tree(mine), Tree(theirs));
     EXPECT_FALSE(Tree(mine).empty() && c.status == 0 && !c.seed);
+  }
+}
+
+// Folder entries come before their contents in what zip writes; each
+// folder still ends with its stored time, as unzip leaves it.
+TEST_F(Cli, FolderTimesAsStoredAfterTheirContents) {
+  TempDir t;
+  const std::string src = t / "src";
+  fs::create_directories(src + "/f/sub");
+  testutil::WriteFile(src + "/f/sub/x.txt", "x\n");
+  testutil::WriteFile(src + "/f/y.txt", "y\n");
+  SetTime(src + "/f/sub", 1500000000);
+  SetTime(src + "/f", 1400000000);
+  ASSERT_EQ(Sh("cd " + Quote(src) + " && zip -qr ../f.zip f"), 0);
+  std::string log;
+  ASSERT_EQ(Sh(Bin() + " x -q -d " + Quote(t / "mine") + " " + Quote(t / "f.zip"), &log), 0) << log;
+  ASSERT_EQ(Sh("unzip -q -d " + Quote(t / "theirs") + " " + Quote(t / "f.zip"), &log), 0) << log;
+  for (const char* folder : {"/f", "/f/sub"}) {
+    const auto mine = fs::last_write_time(t / "mine" + folder), theirs = fs::last_write_time(t / "theirs" + folder);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(mine - theirs).count(), 0) << folder;
   }
 }
 

@@ -278,6 +278,32 @@ TEST(Directory, BytesInFrontThatTheOffsetsDoNotCount) {
   EXPECT_EQ(item.FileName(), "renamed");
 }
 
+TEST(Directory, NamesOfEveryLengthAroundTheInPlaceLimit) {
+  // Names up to 31 bytes live in the item, longer ones in a block of their
+  // own; each must read back whole, and a rename may cross the limit
+  // either way.
+  const std::vector<size_t> lengths = {1, 30, 31, 32, 33, 300};
+  ZipWriter w;
+  for (size_t n : lengths) w.Add(ZipEntry{std::string(n - 1, static_cast<char>('a' + n % 26)) + "\\", ""});
+  rtl::TMemoryStream s(w.Build());
+  auto zip = Load(s);
+  ASSERT_EQ(zip->Count(), static_cast<int>(lengths.size()));
+  for (size_t i = 0; i < lengths.size(); ++i) {
+    SCOPED_TRACE(lengths[i]);
+    TAbZipItem& item = *zip->GetItem(static_cast<int>(i));
+    const std::string stored = std::string(lengths[i] - 1, static_cast<char>('a' + lengths[i] % 26)) + "\\";
+    EXPECT_EQ(item.FileName(), stored);
+    EXPECT_EQ(item.RawFileName(), stored);
+    EXPECT_EQ(item.DiskFileName(), stored.substr(0, stored.size() - 1) + "/");
+    EXPECT_TRUE(item.IsDirectory());
+    const std::string other = std::string(lengths[lengths.size() - 1 - i], 'z');
+    item.SetFileName(other);
+    EXPECT_EQ(item.FileName(), other);
+    EXPECT_EQ(item.RawFileName(), stored);
+    EXPECT_FALSE(item.IsDirectory());
+  }
+}
+
 TEST(Directory, EntriesPastA16BitCountAreReadByTheDirectorySize) {
   // Writers without Zip64 records store the count modulo 65536: 70000
   // entries say 4464, 65536 entries say 0.

@@ -177,6 +177,12 @@ TEST_F(Install, CommandLineInstall) {
                   Quote(Box / "elsewhere") + " --no-desktop --no-startmenu 2>" + Quote(Err)),
             0);
   EXPECT_TRUE(Exists(Box / "elsewhere/ebook/config.ini"));
+  // A relative DIR counts from the current folder, not the medium's.
+  EXPECT_EQ(Shell("cd " + Quote(Box / ".") + " && env EBOOK_LAUNCHER_MEDIUM=other " + Env + Quote(Medium + "/ebook-launcher") +
+                  " --install relative --no-desktop --no-startmenu 2>" + Quote(Err)),
+            0)
+      << ReadFile(Err);
+  EXPECT_TRUE(Exists(Box / "relative/ebook/config.ini"));
   EXPECT_EQ(Shell(Env + Quote(Medium + "/ebook-launcher") + " --bogus 2>/dev/null"), 2);
 }
 

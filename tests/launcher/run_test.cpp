@@ -199,6 +199,10 @@ TEST_F(RunFlow, CommandLineRun) {
   WriteFile(Medium + "/ebook/ebookRun.qtx", "");
   EXPECT_EQ(Shell(Env + Quote(Medium + "/ebook-launcher") + " --run 2>" + Quote(Err)), 1);
   EXPECT_NE(ReadFile(Err).find("Invalid Stream"), std::string::npos) << ReadFile(Err);
+
+  // The window without a display says what works instead of aborting.
+  EXPECT_EQ(Shell(Env + Quote(Medium + "/ebook-launcher") + " 2>" + Quote(Err)), 1);
+  EXPECT_NE(ReadFile(Err).find("--run and --install DIR work without one"), std::string::npos) << ReadFile(Err);
 }
 
 namespace {
