@@ -117,7 +117,8 @@ public:
   size_t find(char C) const { return View().find(C); }
 
 private:
-  static constexpr size_t kSize = 32;
+  // A string object's own size: 32 bytes on 64-bit systems, 24 on 32-bit ones.
+  static constexpr size_t kSize = sizeof(std::string);
   static constexpr size_t kTag = kSize - 1;
   static constexpr size_t kInline = kTag;
   static constexpr char kOnHeap = static_cast<char>(0xFF);

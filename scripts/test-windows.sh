@@ -39,6 +39,8 @@ STAGES=(static engine cli launcher)
 NEEDS_LINUX_TOOLS="Bzip2.*:Lzma.DamagedInputNeverCrashes:Lzma.EndMarkerAndSizeRules:Lzma.HeaderProblems"
 NEEDS_LINUX_TOOLS+=":Lzma.PythonArchiveWithEndMarkers:Lzma.ShortWriteAndMessages:Lzma.TruncatedDataGivesShortOutput"
 NEEDS_LINUX_TOOLS+=":Recognition.TarGzipBzip2:ZipCrypto.*:RealArchives.*:MalformedArchives.ListCleanlyOrFailCleanly"
+NEEDS_LINUX_TOOLS+=":AesInterop.ForeignArchive:AesItems.*:SevenZip/AesArchives.*:XzZstd.DeclaredSizeIsHeldTo"
+NEEDS_LINUX_TOOLS+=":XzZstd.ItemsOfTheProgramsDecodeToTheirSources:DecoderMemory.WindowsAboveTheLimitAreRefused"
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 unset DISPLAY WAYLAND_DISPLAY
