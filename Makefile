@@ -8,7 +8,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 
-.PHONY: all deps configure build run test bench fuzz clean
+.PHONY: all deps configure build run test bench fuzz clean windows test-windows
 
 all: build
 
@@ -40,5 +40,13 @@ fuzz: deps
 	@cmake --build build-fuzz -j $(JOBS)
 	@bash scripts/run-fuzz.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
+# The Windows programs, 32-bit in build-win32 and 64-bit in build-win64,
+# cross-built with mingw-w64 (set-up included), and their tests under Wine.
+windows:
+	@JOBS=$(JOBS) bash scripts/build-windows.sh
+
+test-windows: windows
+	@JOBS=$(JOBS) bash scripts/test-windows.sh
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan build-fuzz
+	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan build-fuzz build-win32 build-win64

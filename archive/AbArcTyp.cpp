@@ -1,11 +1,6 @@
 #include "archive/AbArcTyp.h"
 
-#include <cerrno>
-
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "archive/AbExcept.h"
 #include "archive/AbUtils.h"
@@ -464,11 +459,8 @@ void TAbArchive::CreateFolderPath(const std::string& Path) {
       if (!rtl::CreateDir(prefix)) {
         // The creation's own error, kept across the look that follows (it
         // may have lost a race to another creator, which is no failure).
-        const int Err = errno;
-        if (!rtl::DirectoryExists(prefix)) {
-          errno = Err;
-          rtl::RaiseLastOSError("Unable to create directory \"" + prefix + "\"");
-        }
+        const int Err = rtl::LastOSError();
+        if (!rtl::DirectoryExists(prefix)) rtl::RaiseOSError(Err, "Unable to create directory \"" + prefix + "\"");
       }
     }
     if (p == std::string::npos) break;
@@ -478,12 +470,15 @@ void TAbArchive::CreateFolderPath(const std::string& Path) {
 namespace {
 
 // A stored name may not leave the base folder: no absolute name, no ".."
-// segment (with either separator). ":" is an ordinary character here. A NUL
-// byte would cut the name short on its way to the system, and an empty name
-// names the base folder itself: neither names a file.
+// segment (with either separator). A NUL byte would cut the name short on its
+// way to the system, and an empty name names the base folder itself: neither
+// names a file. Where drives exist, a ":" would name a drive ("C:x" is
+// relative to C:'s current folder) or a file's named stream, so it is refused
+// there; elsewhere it is an ordinary character.
 bool IsUnsafeStoredName(const std::string& name) {
   if (name.empty() || name.find('\0') != std::string::npos) return true;
   if (name[0] == '/' || name[0] == '\\') return true;
+  if (rtl::DriveLetters && name.find(':') != std::string::npos) return true;
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = name.find_first_of("/\\", start);
@@ -539,14 +534,14 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
       return false;
     }
     UseName = stored;
-    std::replace(UseName.begin(), UseName.end(), '\\', rtl::PathDelim);
+    rtl::ToNativeSeparators(UseName);
     if (isDir && !UseName.empty() && UseName.back() == rtl::PathDelim) UseName.pop_back();
     if (!FExtractOptions.Has(eoRestorePath)) UseName = rtl::ExtractFileName(UseName);
   } else {
     UseName = NewName;
   }
 
-  if (UseName.empty() || UseName[0] != rtl::PathDelim) {
+  if (!rtl::IsAbsolutePath(UseName)) {
     std::string base = FBaseDirectory;
     if (!base.empty() && base.back() != rtl::PathDelim) base += rtl::PathDelim;
     UseName = base + UseName;

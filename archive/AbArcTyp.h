@@ -12,9 +12,10 @@
 //   the item hook   the bytes of one item, the file, its time and attributes.
 //
 // Names. A stored name is kept as decoded text (FileName, UTF-8, separators
-// as stored). On this platform the output name uses "/" for both stored
+// as stored). The output name uses the platform's separator for both stored
 // separators ("/" and the "\" that DOS-era tools wrote). A stored name that
-// would leave the base folder (absolute, or with a ".." segment) is never
+// would leave the base folder (absolute, with a ".." segment, or on Windows
+// with a ":" that names a drive or a stream) is never
 // turned into an output name: it is reported as a failed item (EAbUnsafeName,
 // code 32) and skipped, and so is a name whose path below the base folder
 // runs through a symbolic link already on disk.
@@ -116,7 +117,8 @@ public:
   size_t find(char C) const { return View().find(C); }
 
 private:
-  static constexpr size_t kSize = 32;
+  // A string object's own size: 32 bytes on 64-bit systems, 24 on 32-bit ones.
+  static constexpr size_t kSize = sizeof(std::string);
   static constexpr size_t kTag = kSize - 1;
   static constexpr size_t kInline = kTag;
   static constexpr char kOnHeap = static_cast<char>(0xFF);

@@ -402,12 +402,13 @@ void TAbZipItem::LoadFromStream(TStream& Stream) {
   // they are the decoded name, and the disk name when no separator changes.
   FRawNameIsFileName = FItemInfo.FFileName == FFileName;
   if (FRawNameIsFileName) FItemInfo.FFileName.Clear();
-  FDiskNameIsFileName = FFileName.find('\\') == std::string::npos || rtl::PathDelim == '\\';
+  const char foreignDelim = rtl::PathDelim == '/' ? '\\' : '/';
+  FDiskNameIsFileName = FFileName.find(foreignDelim) == std::string::npos;
   if (FDiskNameIsFileName) {
     FDiskFileName.reset();
   } else {
     std::string disk = FFileName.Str();
-    std::replace(disk.begin(), disk.end(), '\\', rtl::PathDelim);
+    rtl::ToNativeSeparators(disk);
     SetDiskFileName(disk);
   }
   FAction = aaNone;

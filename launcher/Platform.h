@@ -84,6 +84,15 @@ public:
   // the desktop's handler for its type (anything else). Does not wait and
   // reports nothing: the caller never examines the outcome.
   virtual void Open(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir) = 0;
+  // The same, asking for the program's window to be shown as it is or
+  // maximised. Where a started program's window state cannot be asked for
+  // (a POSIX desktop), this is Open.
+  enum class TShowState { ssNormal, ssMaximized };
+  virtual void OpenShown(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir,
+                         TShowState Show) {
+    (void)Show;
+    Open(File, Args, WorkDir);
+  }
 };
 
 // ---------------------------------------------------------------------------

@@ -73,9 +73,9 @@ void LaunchProgram(TLauncherPlatform& Platform, const std::string& Path, const s
   if (!Platform.Files->IsAbsolutePath(Path)) {
     // A relative program is the launcher's own business: it starts from the
     // launcher's folder, and the caller's parameters do not apply to it.
-    Platform.Starter->Open(Join(AppDir, Path), {}, Join(AppDir, Folder));
+    Platform.Starter->OpenShown(Join(AppDir, Path), {}, Join(AppDir, Folder), IProgramStarter::TShowState::ssNormal);
   } else {
-    Platform.Starter->Open(Path, SplitParameters(Parameters), Folder);
+    Platform.Starter->OpenShown(Path, SplitParameters(Parameters), Folder, IProgramStarter::TShowState::ssMaximized);
   }
 }
 

@@ -1,14 +1,6 @@
 #include "rtl/Classes.h"
 
-#include "rtl/FileSys.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace rtl {
@@ -71,14 +63,11 @@ int64_t THandleStream::Read(void* Buffer, int64_t Count) {
   if (Count <= 0) return 0;
   auto* p = static_cast<uint8_t*>(Buffer);
   int64_t total = 0;
-  // A regular file returns short counts only at its end; loop for pipes and
-  // signals so that callers see a short count only at the end of the data.
+  // A regular file returns short counts only at its end; loop for pipes so
+  // that callers see a short count only at the end of the data.
   while (total < Count) {
-    ssize_t n = ::read(FHandle, p + total, static_cast<size_t>(std::min<int64_t>(Count - total, 1 << 30)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EReadError();
-    }
+    int64_t n = FileReadHandle(FHandle, p + total, std::min<int64_t>(Count - total, 1 << 30));
+    if (n < 0) throw EReadError();
     if (n == 0) break;
     total += n;
   }
@@ -90,11 +79,8 @@ int64_t THandleStream::Write(const void* Buffer, int64_t Count) {
   auto* p = static_cast<const uint8_t*>(Buffer);
   int64_t total = 0;
   while (total < Count) {
-    ssize_t n = ::write(FHandle, p + total, static_cast<size_t>(std::min<int64_t>(Count - total, 1 << 30)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      RaiseLastOSError("write");
-    }
+    int64_t n = FileWriteHandle(FHandle, p + total, std::min<int64_t>(Count - total, 1 << 30));
+    if (n < 0) RaiseLastOSError("write");
     if (n == 0) break;
     total += n;
   }
@@ -102,59 +88,35 @@ int64_t THandleStream::Write(const void* Buffer, int64_t Count) {
 }
 
 int64_t THandleStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  int whence = Origin == soBeginning ? SEEK_SET : Origin == soCurrent ? SEEK_CUR : SEEK_END;
-  off_t r = ::lseek(FHandle, static_cast<off_t>(Offset), whence);
-  if (r < 0) return -1;
-  return r;
+  return FileSeekHandle(FHandle, Offset, static_cast<int>(Origin));
 }
 
 void THandleStream::SetSize(int64_t NewSize) {
-  if (::ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0) RaiseLastOSError("ftruncate");
+  if (!FileTruncateHandle(FHandle, NewSize)) RaiseLastOSError("ftruncate");
 }
 
-static int OpenFlags(uint16_t Mode) {
-  if (Mode == fmCreate) return O_RDWR | O_CREAT | O_TRUNC;
-  switch (Mode & 3) {
-    case fmOpenWrite: return O_WRONLY;
-    case fmOpenReadWrite: return O_RDWR;
-    default: return O_RDONLY;
-  }
-}
-
-TFileStream::TFileStream(const std::string& FileName, uint16_t Mode) : THandleStream(-1), FFileName(FileName) {
-  // O_NOFOLLOW on creation: an extracted item never writes through a
-  // symbolic link planted where its file should be.
-  int flags = OpenFlags(Mode) | O_CLOEXEC;
-  if (Mode == fmCreate) flags |= O_NOFOLLOW;
-  FHandle = ::open(FileName.c_str(), flags, 0666);
-  if (FHandle < 0) {
-    std::string why = std::strerror(errno);
+TFileStream::TFileStream(const std::string& FileName, uint16_t Mode) : THandleStream(InvalidHandle), FFileName(FileName) {
+  std::string why;
+  FHandle = FileOpenHandle(FileName, Mode, why);
+  if (FHandle == InvalidHandle) {
     if (Mode == fmCreate)
       throw EFCreateError("Cannot create file \"" + FileName + "\". " + why);
     throw EFOpenError("Cannot open file \"" + FileName + "\". " + why);
   }
-  if (Mode != fmCreate) {
-    struct stat st{};
-    if (::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
-      ::close(FHandle);
-      FHandle = -1;
-      throw EFOpenError("Cannot open file \"" + FileName + "\". Is a directory");
-    }
-  }
 }
 
 TFileStream::~TFileStream() {
-  if (FHandle >= 0) ::close(FHandle);
+  if (FHandle != InvalidHandle) FileCloseHandle(FHandle);
 }
 
 // ---------------------------------------------------------------------------
 // TReplacingFileStream
 // ---------------------------------------------------------------------------
 
-TReplacingFileStream::TReplacingFileStream(const std::string& FileName) : THandleStream(-1), FFileName(FileName) {
+TReplacingFileStream::TReplacingFileStream(const std::string& FileName) : THandleStream(InvalidHandle), FFileName(FileName) {
   std::string why;
   FHandle = FileCreateReplacement(FileName, FTempName, why);
-  if (FHandle < 0) throw EFCreateError("Cannot create file \"" + FileName + "\". " + why);
+  if (FHandle == InvalidHandle) throw EFCreateError("Cannot create file \"" + FileName + "\". " + why);
 }
 
 void TReplacingFileStream::Commit() {
@@ -179,7 +141,7 @@ int64_t TReplacingFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 }
 
 TReplacingFileStream::~TReplacingFileStream() {
-  if (FHandle >= 0) ::close(FHandle);
+  if (FHandle != InvalidHandle) FileCloseHandle(FHandle);
   if (!FCommitted) FileDiscardReplacement(FTempName);
 }
 
@@ -189,7 +151,7 @@ TReplacingFileStream::~TReplacingFileStream() {
 
 TBufferedFileStream::TBufferedFileStream(const std::string& FileName, uint16_t Mode) : TFileStream(FileName, Mode) {
   if (Mode == fmCreate || (Mode & 3) != fmOpenRead) return;
-  off_t at = ::lseek(FHandle, 0, SEEK_CUR);
+  int64_t at = FileSeekHandle(FHandle, 0, static_cast<int>(soCurrent));
   if (at < 0) return;  // a pipe or the like: no positions to keep
   FBuffered = true;
   FPos = FHandlePos = at;
@@ -198,7 +160,7 @@ TBufferedFileStream::TBufferedFileStream(const std::string& FileName, uint16_t M
 void TBufferedFileStream::SyncHandle() {
   if (FHandlePos == FPos) return;
   FHandlePos = -1;
-  if (::lseek(FHandle, static_cast<off_t>(FPos), SEEK_SET) < 0) throw EReadError();
+  if (FileSeekHandle(FHandle, FPos, static_cast<int>(soBeginning)) < 0) throw EReadError();
   FHandlePos = FPos;
 }
 
@@ -226,10 +188,7 @@ int64_t TBufferedFileStream::Read(void* Buffer, int64_t Count) {
       break;
     }
     if (FBuffer.empty()) FBuffer.resize(static_cast<size_t>(BufferSize));
-    ssize_t n;
-    do {
-      n = ::read(FHandle, FBuffer.data(), static_cast<size_t>(BufferSize));
-    } while (n < 0 && errno == EINTR);
+    int64_t n = FileReadHandle(FHandle, FBuffer.data(), BufferSize);
     if (n < 0) {
       FBufLen = 0;
       FHandlePos = -1;
@@ -261,7 +220,7 @@ int64_t TBufferedFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     case soBeginning: target = Offset; break;
     case soCurrent: target = FPos + Offset; break;
     default: {
-      off_t end = ::lseek(FHandle, 0, SEEK_END);
+      int64_t end = FileSeekHandle(FHandle, 0, static_cast<int>(soEnd));
       if (end < 0) {
         FHandlePos = -1;
         return -1;

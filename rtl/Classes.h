@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "rtl/FileSys.h"
 #include "rtl/SysUtils.h"
 
 namespace rtl {
@@ -89,15 +90,15 @@ constexpr uint16_t fmCreate = 0xFF00;
 
 class THandleStream : public TStream {
 public:
-  explicit THandleStream(int Handle) : FHandle(Handle) {}
+  explicit THandleStream(THandle Handle) : FHandle(Handle) {}
   int64_t Read(void* Buffer, int64_t Count) override;
   int64_t Write(const void* Buffer, int64_t Count) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   void SetSize(int64_t NewSize) override;
-  int Handle() const { return FHandle; }
+  THandle Handle() const { return FHandle; }
 
 protected:
-  int FHandle;
+  THandle FHandle;
 };
 
 class TFileStream : public THandleStream {

@@ -1,10 +1,14 @@
 // FileSys: the file and folder operations the engine and launcher need,
 // and path helpers.
 //
-// Paths are native: "/" separates folders on this platform. The helpers
+// Paths are native and UTF-8: "\" separates folders on Windows ("/" is read
+// as one too, and a drive "C:" ends a path's folder part), "/" elsewhere. The
+// Windows sources turn names into UTF-16 only at the system call. The helpers
 // mirror a Windows runtime's (ExtractFilePath keeps the trailing separator,
 // IncludeTrailingPathDelimiter adds one), so that algorithms written for
-// that runtime read the same here.
+// that runtime read the same on both systems.
+//
+// FileSysPosix.cpp and FileSysWindows.cpp implement this header.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +18,30 @@
 
 namespace rtl {
 
+#ifdef _WIN32
+constexpr char PathDelim = '\\';
+// Drive letters and ":" (a drive, or a named stream of a file) mean
+// something in a name.
+constexpr bool DriveLetters = true;
+#else
 constexpr char PathDelim = '/';
+constexpr bool DriveLetters = false;
+#endif
+
+// An open file of the system: a file descriptor, or a Windows HANDLE.
+using THandle = intptr_t;
+constexpr THandle InvalidHandle = -1;
+
+// The primitives the file streams stand on. Open returns InvalidHandle and
+// the system's reason in Why; Read and Write return -1 on failure and may
+// return short counts; Seek returns the new position or -1 (Origin as
+// TSeekOrigin: 0 beginning, 1 current, 2 end).
+THandle FileOpenHandle(const std::string& Name, uint16_t Mode, std::string& Why);
+int64_t FileReadHandle(THandle Handle, void* Buffer, int64_t Count);
+int64_t FileWriteHandle(THandle Handle, const void* Buffer, int64_t Count);
+int64_t FileSeekHandle(THandle Handle, int64_t Offset, int Origin);
+bool FileTruncateHandle(THandle Handle, int64_t Size);
+void FileCloseHandle(THandle Handle);
 
 bool FileExists(const std::string& Name);       // a regular file (or a link to one)
 bool DirectoryExists(const std::string& Name);  // a folder (or a link to one)
@@ -42,15 +69,16 @@ struct TFileTime {
 bool LocalTimeToFileTime(TDateTime LocalTime, TFileTime& Time);
 // The modification time, exactly; the name form never follows a final link.
 bool FileSetTime(const std::string& Name, const TFileTime& Time);
-bool FileSetTimeHandle(int Handle, const TFileTime& Time);
+bool FileSetTimeHandle(THandle Handle, const TFileTime& Time);
 
 // The file behind TReplacingFileStream (rtl/Classes.h): a new file beside
 // Name, opened for writing, that is not yet Name. TempName is the hidden
-// name it has, or empty when it has none at all. -1 with Why on failure.
-int FileCreateReplacement(const std::string& Name, std::string& TempName, std::string& Why);
+// name it has, or empty when it has none at all. InvalidHandle with Why on
+// failure.
+THandle FileCreateReplacement(const std::string& Name, std::string& TempName, std::string& Why);
 // Puts the file under Name in one step, replacing a file or link there;
 // false with the OS's error Code, and nothing left under TempName.
-bool FileCommitReplacement(int Handle, std::string& TempName, const std::string& Name, int& Code);
+bool FileCommitReplacement(THandle Handle, std::string& TempName, const std::string& Name, int& Code);
 // Removes what an uncommitted file left (after its handle is closed).
 void FileDiscardReplacement(const std::string& TempName);
 
@@ -70,13 +98,23 @@ bool FileSetAttr(const std::string& Name, uint32_t DosAttributes, uint32_t UnixM
 // The same two on a file this process holds open: no name is looked up
 // again (an extraction sets them on every file it writes, so the path walks
 // add up), and a name replaced since the file was opened is not followed.
-bool FileSetDateHandle(int Handle, TDateTime LocalTime);
-bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode);
+bool FileSetDateHandle(THandle Handle, TDateTime LocalTime);
+bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode);
 // The same on a file whose mode is known (one this process just made), with
 // no look at it first.
-bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode, uint32_t CurrentMode);
+bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode, uint32_t CurrentMode);
 // The mode a file made now is given (0666 less the process's mask).
 uint32_t NewFileMode();
+
+// Whether a name is absolute: "/x" here, "C:\x", "\x" or "\\server\x" on
+// Windows.
+bool IsAbsolutePath(const std::string& Name);
+
+// Both stored separators, "/" and the "\\" of DOS-era tools, as PathDelim.
+inline void ToNativeSeparators(std::string& Name) {
+  for (char& c : Name)
+    if (c == '/' || c == '\\') c = PathDelim;
+}
 
 std::string ExtractFilePath(const std::string& Name);  // with trailing separator
 std::string ExtractFileName(const std::string& Name);
@@ -84,7 +122,8 @@ std::string ExtractFileExt(const std::string& Name);   // with the dot, or empty
 std::string IncludeTrailingPathDelimiter(const std::string& S);
 std::string ExcludeTrailingPathDelimiter(const std::string& S);
 
-// Temporary folder for a test or a run: TEMP, else TMPDIR, else /tmp.
+// Temporary folder for a test or a run: TEMP, else TMPDIR, else /tmp (on
+// Windows the system's temporary folder).
 std::string TempDirectory();
 
 } // namespace rtl

@@ -1,19 +1,17 @@
 #include "rtl/SysUtils.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 
 namespace rtl {
 
 EListError::EListError(int64_t index)
     : Exception(Format("List index out of bounds (%lld)", static_cast<long long>(index))) {}
 
-void RaiseLastOSError(const std::string& what) { RaiseOSError(errno, what); }
+void RaiseLastOSError(const std::string& what) { RaiseOSError(LastOSError(), what); }
 
 void RaiseOSError(int code, const std::string& what) {
-  std::string msg = std::strerror(code);
+  std::string msg = SysErrorMessage(code);
   if (!what.empty()) msg = what + ": " + msg;
   throw EInOutError(msg, code);
 }

@@ -28,7 +28,8 @@ private:
   std::string FMessage;
 };
 
-// An operating-system call failed; ErrorCode is the OS's own code (errno).
+// An operating-system call failed; ErrorCode is the OS's own code (errno, or
+// GetLastError on Windows).
 class EInOutError : public Exception {
 public:
   EInOutError(std::string msg, int code) : Exception(std::move(msg)), ErrorCode(code) {}
@@ -65,8 +66,14 @@ public:
 class EAssertionFailed : public Exception { using Exception::Exception; };
 
 [[noreturn]] void RaiseLastOSError(const std::string& what);
-// The same for an error code saved before other calls could change errno.
+// The same for an error code saved (LastOSError) before other calls could change it.
 [[noreturn]] void RaiseOSError(int code, const std::string& what);
+// The last failed system call's code and the system's text for a code
+// (without a final period or line break).
+int LastOSError();
+std::string SysErrorMessage(int Code);
+// Whether a code says the disk (or the user's quota on it) is full.
+bool IsDiskFullError(int Code);
 [[noreturn]] void Assert(const std::string& text);
 inline void AssertTrue(bool cond, const char* text) {
   if (!cond) Assert(text);

@@ -3,11 +3,13 @@
 // Text inside the program is UTF-8 in std::string; raw bytes (stored names,
 // passwords) are std::string too. The "ANSI" and "OEM" code pages of a
 // Windows system decide how old archives' names are read, so this unit keeps
-// that notion: both are chosen from the locale (Korean 949/949, Japanese
-// 932/932, Simplified Chinese 936/936, Traditional Chinese 950/950, Russian
-// 1251/866, anything else 1252/437) and can be overridden by the environment
-// variables ARVELO_ANSI_CODEPAGE and ARVELO_OEM_CODEPAGE. Conversions go
-// through iconv; bytes a code page cannot map become U+FFFD, never an error.
+// that notion. On Windows they are the system's own (GetACP, GetOEMCP) and
+// conversions are the system's (MultiByteToWideChar and back). Elsewhere both
+// are chosen from the locale (Korean 949/949, Japanese 932/932, Simplified
+// Chinese 936/936, Traditional Chinese 950/950, Russian 1251/866, anything
+// else 1252/437) and conversions go through iconv. Everywhere the variables
+// ARVELO_ANSI_CODEPAGE and ARVELO_OEM_CODEPAGE override the choice, and bytes
+// a code page cannot map become U+FFFD, never an error.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,9 @@ int OemCodePage();
 // POSIX, English and the like); 1252/437 unless a program that knows where
 // its data comes from says otherwise.
 void SetFallbackCodePages(int Ansi, int Oem);
+// The code page in environment variable var, or fallback when it is unset or
+// not a number.
+int CodePageFromEnvironment(const char* var, int fallback);
 
 // Single- or multi-byte text in a Windows code page (e.g. 437, 949, 1252)
 // to UTF-8, and back. Unmappable characters become "?" on the way back.

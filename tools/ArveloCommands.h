@@ -83,6 +83,9 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper);
 // bytes of a UTF-8-marked name that are not UTF-8 show as they are stored.
 std::string ShownName(const ab::TAbZipItem& Item);
 
+// The whole program on UTF-8 arguments; each system's entry point
+// (MainPosix.cpp, MainWindows.cpp) hands them over.
+int Main(int argc, char** argv);
 int List(const Options& opt);
 int ExtractOrTest(const Options& opt);
 

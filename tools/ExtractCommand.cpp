@@ -16,7 +16,6 @@
 // message and at the end (Console). An interrupt is noticed at the next
 // progress step or item boundary; the engine then removes the partial file
 // and the command ends with esInterrupted.
-#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -126,13 +125,13 @@ private:
 };
 
 // Item data straight to stdout (arvelo print). A refused write fails the
-// item; a full disk behind stdout is told apart by errno.
+// item; a full disk behind stdout is told apart by the system's error.
 class TStdoutStream : public rtl::TStream {
 public:
   int64_t Read(void*, int64_t) override { throw rtl::EReadError(); }
   int64_t Write(const void* Buffer, int64_t Count) override {
     if (!Out(std::string_view(static_cast<const char*>(Buffer), static_cast<size_t>(Count)))) {
-      FErrno = errno;
+      FErrno = rtl::LastOSError();
       throw rtl::EWriteError();
     }
     FPos += Count;
@@ -310,13 +309,13 @@ int ExtractOrTest(const Options& opt) {
   };
   unzipper.OnProcessItemFailure = [&](rtl::TObject*, ab::TAbArchiveItem*, ab::TAbProcessType, ab::TAbErrorClass ec,
                                       int code) {
-    const int err = ec == ab::ecInOutError ? code : printing ? stdoutStream.LastErrno() : errno;
+    const int err = ec == ab::ecInOutError ? code : printing ? stdoutStream.LastErrno() : rtl::LastOSError();
     currentFailed = true;
     TFailure kind = TFailure::fError;
     std::string msg = zip.LastFailureMessage();
     if (term::Interrupted()) {
       kind = TFailure::fInterrupted;
-    } else if (ec != ab::ecArvelo && (err == ENOSPC || err == EDQUOT)) {
+    } else if (ec != ab::ecArvelo && rtl::IsDiskFullError(err)) {
       kind = TFailure::fDiskFull;
       msg = "disk full";
     } else if (ec == ab::ecArvelo && (code == kUnsupportedMethod || code == kNewerVersion)) {

@@ -11,16 +11,13 @@
 // rest) name it instead, as any charset iconv knows. The names are re-read
 // once after loading and the items renamed, so that matching, listing and
 // the output names all use the same text.
-#include <iconv.h>
-
-#include <cerrno>
-
 #include "archive/AbExcept.h"
 #include "archive/AbUnzper.h"
 #include "archive/AbZipTyp.h"
 #include "rtl/FileSys.h"
 #include "rtl/Text.h"
 #include "tools/ArveloCommands.h"
+#include "tools/Charset.h"
 #include "tools/Console.h"
 
 namespace arvelo {
@@ -118,32 +115,6 @@ std::string MatchableName(std::string Name) {
   return Name;
 }
 
-// Bytes in Charset to UTF-8; bytes it cannot read become U+FFFD. False when
-// iconv does not know the charset.
-bool ConvertName(const std::string& Raw, const std::string& Charset, std::string& Out) {
-  iconv_t cd = iconv_open("UTF-8", Charset.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  Out.clear();
-  std::string in = Raw;
-  char* ip = in.data();
-  size_t il = in.size();
-  char buf[256];
-  while (il > 0) {
-    char* op = buf;
-    size_t ol = sizeof buf;
-    size_t r = iconv(cd, &ip, &il, &op, &ol);
-    Out.append(buf, static_cast<size_t>(op - buf));
-    if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-      Out += "\xEF\xBF\xBD";
-      ++ip;
-      --il;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  iconv_close(cd);
-  return true;
-}
-
 bool MadeOnDos(const ab::TAbZipItem& Item) {
   const uint8_t h = Item.HostSystem();
   return h == ab::hsMSDOS || h == kHostHpfs || h == kHostNtfs || h == kHostVfat;
@@ -158,7 +129,7 @@ bool HasUnicodeMarker(const ab::TAbZipItem& Item) {
 bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
   std::string probe;
   for (const std::string* charset : {&Opt.dosCharset, &Opt.unixCharset})
-    if (!charset->empty() && !ConvertName("", *charset, probe)) {
+    if (!charset->empty() && !CharsetToUtf8("", *charset, probe)) {
       Err("arvelo: unknown charset: " + Printable(*charset) + "\n");
       return false;
     }
@@ -168,11 +139,10 @@ bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
     const std::string& charset = MadeOnDos(item) ? Opt.dosCharset : Opt.unixCharset;
     if (charset.empty()) continue;
     std::string name;
-    ConvertName(std::string(item.RawFileName()), charset, name);
+    CharsetToUtf8(std::string(item.RawFileName()), charset, name);
     Zip.ItemList().Rename(&item, name);
     std::string disk = name;
-    for (char& c : disk)
-      if (c == '\\') c = rtl::PathDelim;
+    rtl::ToNativeSeparators(disk);
     item.SetDiskFileName(disk);
   }
   return true;

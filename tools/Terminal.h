@@ -22,7 +22,7 @@ enum class TChannel { chIn, chOut, chErr };
 // Whether the channel is a terminal (then a status line may be drawn there).
 bool IsTerminal(TChannel Channel);
 // Writes UTF-8 text (or, for chOut, raw item data) as it stands; false
-// when the channel refused it (errno tells why).
+// when the channel refused it (rtl::LastOSError tells why).
 bool WriteText(TChannel Channel, std::string_view Text);
 // Columns of the terminal on stderr (re-read after each window change), 80
 // when it cannot be told.

@@ -7,8 +7,6 @@
 // their value attached or as the next argument ("-dDIR", "-d DIR"). "-x"
 // takes every following argument up to the next option, as unzip's does
 // (only one while the archive has not been named yet).
-#include <malloc.h>
-
 #include <string>
 #include <vector>
 
@@ -80,16 +78,7 @@ bool ParseCommand(const std::string& word, arvelo::TCommand& into) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-  // Each item's decoder takes its tables and windows from the heap and gives
-  // them back when the item is done. With the C library's defaults the freed
-  // top of the heap goes back to the system after every item and the next
-  // item faults the same pages in again; keeping up to 64 MiB of freed heap
-  // (and serving blocks up to 32 MiB, an LZMA dictionary among them, from
-  // it) makes the second and later items reuse memory that is already there.
-  // Peak use is what one item needs either way.
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+int arvelo::Main(int argc, char** argv) {
   using namespace arvelo;
 
   std::vector<std::string> args(argv + 1, argv + argc);

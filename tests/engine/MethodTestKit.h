@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "PortableTestSys.h"
 #include "ZipTestReader.h"
 #include "rtl/Classes.h"
 
@@ -76,7 +75,7 @@ public:
     std::string tmpl = (fs::temp_directory_path() / "arvelo-methods-XXXXXX").string();
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    if (!testsys::MakeTempFolder(buf.data())) throw std::runtime_error("mkdtemp failed");
     FPath = buf.data();
   }
   ~TempDir() {

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "PortableTestSys.h"
 #include "archive/AbUtils.h"
 
 namespace testutil {
@@ -30,7 +29,7 @@ class TempDir {
 public:
   TempDir() {
     std::string tmpl = (fs::temp_directory_path() / "arvelo-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    if (!testsys::MakeTempFolder(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     FPath = tmpl;
   }
   ~TempDir() {
@@ -76,7 +75,7 @@ inline int Run(const std::string& cmd, std::string* out = nullptr) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
   int st = pclose(p);
   if (out) *out = text;
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return testsys::ExitCode(st);
 }
 
 inline std::string Quote(const std::string& s) {

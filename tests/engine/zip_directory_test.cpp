@@ -294,7 +294,7 @@ TEST(Directory, NamesOfEveryLengthAroundTheInPlaceLimit) {
     const std::string stored = std::string(lengths[i] - 1, static_cast<char>('a' + lengths[i] % 26)) + "\\";
     EXPECT_EQ(item.FileName(), stored);
     EXPECT_EQ(item.RawFileName(), stored);
-    EXPECT_EQ(item.DiskFileName(), stored.substr(0, stored.size() - 1) + "/");
+    EXPECT_EQ(item.DiskFileName(), stored.substr(0, stored.size() - 1) + rtl::PathDelim);
     EXPECT_TRUE(item.IsDirectory());
     const std::string other = std::string(lengths[lengths.size() - 1 - i], 'z');
     item.SetFileName(other);

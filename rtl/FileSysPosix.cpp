@@ -14,8 +14,86 @@
 #include <ctime>
 
 #include "rtl/SysUtils.h"
+#include "rtl/Classes.h"
 
 namespace rtl {
+
+// ---------------------------------------------------------------------------
+// Handles
+// ---------------------------------------------------------------------------
+
+namespace {
+
+int OpenFlags(uint16_t Mode) {
+  if (Mode == fmCreate) return O_RDWR | O_CREAT | O_TRUNC;
+  switch (Mode & 3) {
+    case fmOpenWrite: return O_WRONLY;
+    case fmOpenReadWrite: return O_RDWR;
+    default: return O_RDONLY;
+  }
+}
+
+int Fd(THandle Handle) { return static_cast<int>(Handle); }
+
+} // namespace
+
+THandle FileOpenHandle(const std::string& Name, uint16_t Mode, std::string& Why) {
+  // O_NOFOLLOW on creation: an extracted item never writes through a
+  // symbolic link planted where its file should be.
+  int flags = OpenFlags(Mode) | O_CLOEXEC;
+  if (Mode == fmCreate) flags |= O_NOFOLLOW;
+  int fd = ::open(Name.c_str(), flags, 0666);
+  if (fd < 0) {
+    Why = std::strerror(errno);
+    return InvalidHandle;
+  }
+  if (Mode != fmCreate) {
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      Why = "Is a directory";
+      return InvalidHandle;
+    }
+  }
+  return fd;
+}
+
+int64_t FileReadHandle(THandle Handle, void* Buffer, int64_t Count) {
+  ssize_t n;
+  do {
+    n = ::read(Fd(Handle), Buffer, static_cast<size_t>(Count));
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+int64_t FileWriteHandle(THandle Handle, const void* Buffer, int64_t Count) {
+  ssize_t n;
+  do {
+    n = ::write(Fd(Handle), Buffer, static_cast<size_t>(Count));
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+int64_t FileSeekHandle(THandle Handle, int64_t Offset, int Origin) {
+  const auto o = static_cast<TSeekOrigin>(Origin);
+  int whence = o == soBeginning ? SEEK_SET : o == soCurrent ? SEEK_CUR : SEEK_END;
+  off_t r = ::lseek(Fd(Handle), static_cast<off_t>(Offset), whence);
+  return r < 0 ? -1 : r;
+}
+
+bool FileTruncateHandle(THandle Handle, int64_t Size) { return ::ftruncate(Fd(Handle), static_cast<off_t>(Size)) == 0; }
+
+void FileCloseHandle(THandle Handle) { ::close(Fd(Handle)); }
+
+int LastOSError() { return errno; }
+
+std::string SysErrorMessage(int Code) { return std::strerror(Code); }
+
+bool IsDiskFullError(int Code) { return Code == ENOSPC || Code == EDQUOT; }
+
+// ---------------------------------------------------------------------------
+// Names
+// ---------------------------------------------------------------------------
 
 bool FileExists(const std::string& Name) {
   struct stat st{};
@@ -62,7 +140,7 @@ std::string GetCurrentDir() {
 
 std::string ExpandFileName(const std::string& Name) {
   if (Name.empty()) return GetCurrentDir();
-  if (Name[0] == '/') return Name;
+  if (IsAbsolutePath(Name)) return Name;
   return IncludeTrailingPathDelimiter(GetCurrentDir()) + Name;
 }
 
@@ -146,20 +224,10 @@ bool FileSetTime(const std::string& Name, const TFileTime& Time) {
   return ::utimensat(AT_FDCWD, Name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool FileSetTimeHandle(int Handle, const TFileTime& Time) {
+bool FileSetTimeHandle(THandle Handle, const TFileTime& Time) {
   timespec times[2];
   ModificationTimes(Time, times);
-  return ::futimens(Handle, times) == 0;
-}
-
-bool FileSetDate(const std::string& Name, TDateTime LocalTime) {
-  TFileTime t;
-  return LocalTimeToFileTime(LocalTime, t) && FileSetTime(Name, t);
-}
-
-bool FileSetDateHandle(int Handle, TDateTime LocalTime) {
-  TFileTime t;
-  return LocalTimeToFileTime(LocalTime, t) && FileSetTimeHandle(Handle, t);
+  return ::futimens(Fd(Handle), times) == 0;
 }
 
 namespace {
@@ -181,7 +249,7 @@ constexpr unsigned kTemporaryNameAttempts = 100;
 
 } // namespace
 
-int FileCreateReplacement(const std::string& Name, std::string& TempName, std::string& Why) {
+THandle FileCreateReplacement(const std::string& Name, std::string& TempName, std::string& Why) {
   TempName.clear();
 #ifdef O_TMPFILE
   // An unnamed file is given its name through /proc; without /proc it
@@ -213,7 +281,7 @@ int FileCreateReplacement(const std::string& Name, std::string& TempName, std::s
   return -1;
 }
 
-bool FileCommitReplacement(int Handle, std::string& TempName, const std::string& Name, int& Code) {
+bool FileCommitReplacement(THandle Handle, std::string& TempName, const std::string& Name, int& Code) {
   if (TempName.empty()) {
     // An unnamed file takes its name directly when the name is free: the
     // common case of a fresh extraction costs one call.
@@ -222,7 +290,7 @@ bool FileCommitReplacement(int Handle, std::string& TempName, const std::string&
     static bool byHandle = true;
     const std::string self = "/proc/self/fd/" + std::to_string(Handle);
     if (byHandle) {
-      if (::linkat(Handle, "", AT_FDCWD, Name.c_str(), AT_EMPTY_PATH) == 0) return true;
+      if (::linkat(Fd(Handle), "", AT_FDCWD, Name.c_str(), AT_EMPTY_PATH) == 0) return true;
       if (errno == EPERM || errno == ENOENT) byHandle = false;
     }
     if (!byHandle && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
@@ -287,12 +355,12 @@ bool FileSetAttr(const std::string& Name, uint32_t DosAttributes, uint32_t UnixM
   return ::chmod(Name.c_str(), mode) == 0;
 }
 
-bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode) {
+bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode) {
   struct stat st{};
-  if (::fstat(Handle, &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if (::fstat(Fd(Handle), &st) != 0 || S_ISLNK(st.st_mode)) return false;
   mode_t mode = AttributeMode(st.st_mode, DosAttributes, UnixMode);
   if ((st.st_mode & 07777) == mode) return true;
-  return ::fchmod(Handle, mode) == 0;
+  return ::fchmod(Fd(Handle), mode) == 0;
 }
 
 uint32_t NewFileMode() {
@@ -304,11 +372,13 @@ uint32_t NewFileMode() {
   return mode;
 }
 
-bool FileSetAttrHandle(int Handle, uint32_t DosAttributes, uint32_t UnixMode, uint32_t CurrentMode) {
+bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode, uint32_t CurrentMode) {
   mode_t mode = AttributeMode(CurrentMode, DosAttributes, UnixMode);
   if ((CurrentMode & 07777) == mode) return true;
-  return ::fchmod(Handle, mode) == 0;
+  return ::fchmod(Fd(Handle), mode) == 0;
 }
+
+bool IsAbsolutePath(const std::string& Name) { return !Name.empty() && Name[0] == '/'; }
 
 std::string ExtractFilePath(const std::string& Name) {
   size_t p = Name.rfind(PathDelim);

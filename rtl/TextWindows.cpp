@@ -1,0 +1,107 @@
+// Text on Windows: the system's own ANSI and OEM code pages (GetACP,
+// GetOEMCP) and its conversions (MultiByteToWideChar, WideCharToMultiByte),
+// so that names and passwords read exactly as other programs on the same
+// system read them. The environment overrides of Text.h apply here too,
+// which lets tests pin a code page under any system locale.
+#include "rtl/Text.h"
+
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include "rtl/WinText.h"
+
+namespace rtl {
+
+namespace {
+
+constexpr int kUtf8 = 65001;
+
+std::u16string ToUtf16(const std::wstring& w) { return std::u16string(w.begin(), w.end()); }
+
+} // namespace
+
+std::wstring WideText(const std::string& Utf8) {
+  std::u16string u = Utf8ToUtf16(Utf8);
+  return std::wstring(u.begin(), u.end());
+}
+
+std::string NarrowText(const wchar_t* Wide, size_t Length) {
+  return Utf16ToUtf8(std::u16string(Wide, Wide + Length));
+}
+
+std::wstring WidePath(const std::string& Utf8Name) {
+  std::wstring w = WideText(Utf8Name);
+  for (wchar_t& c : w)
+    if (c == L'/') c = L'\\';
+  // Below the limit, or already prefixed: as it is.
+  if (w.size() < MAX_PATH - 12 || w.rfind(L"\\\\?\\", 0) == 0) return w;
+  DWORD n = GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return w;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(w.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+namespace {
+
+// A system set to UTF-8 throughout ("Beta: Use Unicode UTF-8") names no
+// legacy code page of its own: there the fallback pair stands in.
+int gFallbackAnsi = 1252;
+int gFallbackOem = 437;
+
+int SystemPage(UINT Page, int Fallback) { return Page == kUtf8 ? Fallback : static_cast<int>(Page); }
+
+} // namespace
+
+int AnsiCodePage() { return CodePageFromEnvironment("ARVELO_ANSI_CODEPAGE", SystemPage(GetACP(), gFallbackAnsi)); }
+int OemCodePage() { return CodePageFromEnvironment("ARVELO_OEM_CODEPAGE", SystemPage(GetOEMCP(), gFallbackOem)); }
+
+void SetFallbackCodePages(int Ansi, int Oem) {
+  gFallbackAnsi = Ansi;
+  gFallbackOem = Oem;
+}
+
+// MB_ERR_INVALID_CHARS is not asked for: the system maps what it cannot
+// read to U+FFFD (or the code page's default character) itself.
+std::string CodePageToUtf8(const std::string& bytes, int codePage) {
+  if (codePage == kUtf8) return SanitizeUtf8(bytes);
+  bool ascii = true;
+  for (char c : bytes)
+    if (static_cast<uint8_t>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  if (ascii) return bytes;
+  int n = MultiByteToWideChar(static_cast<UINT>(codePage), 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  if (n <= 0) return SanitizeUtf8(bytes);  // a code page the system does not have: keep what reads
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(static_cast<UINT>(codePage), 0, bytes.data(), static_cast<int>(bytes.size()), w.data(), n);
+  return Utf16ToUtf8(ToUtf16(w));
+}
+
+std::string Utf8ToCodePage(const std::string& text, int codePage) {
+  if (codePage == kUtf8) return text;
+  std::wstring w = WideText(text);
+  if (w.empty()) return "";
+  int n = WideCharToMultiByte(static_cast<UINT>(codePage), 0, w.data(), static_cast<int>(w.size()), nullptr, 0, "?",
+                              nullptr);
+  if (n <= 0) return SanitizeUtf8(text);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(static_cast<UINT>(codePage), 0, w.data(), static_cast<int>(w.size()), out.data(), n, "?", nullptr);
+  return out;
+}
+
+char16_t UpperChar16(char16_t c) {
+  if (c < 0x80) return (c >= 'a' && c <= 'z') ? static_cast<char16_t>(c - 32) : c;
+  if (c >= 0xD800 && c <= 0xDFFF) return c;
+  wchar_t w[2] = {static_cast<wchar_t>(c), 0};
+  CharUpperBuffW(w, 1);
+  return static_cast<char16_t>(w[0]);
+}
+
+} // namespace rtl

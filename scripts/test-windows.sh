@@ -1,0 +1,297 @@
+#!/usr/bin/env bash
+# Tests of the Windows programs (built by scripts/build-windows.sh), in
+# stages. Each stage is a function below, listed in STAGES; a new group of
+# Windows tests is one more function and one more name in the list.
+#
+#   static    both builds: machine, subsystem, imports of system DLLs only,
+#             and that the import check itself refuses a program that needs
+#             a compiler runtime DLL
+#   engine    the engine's GoogleTest suite, built for Windows, under Wine
+#   cli       arvelo.exe over the stored real archives (tests/data interop
+#             and legacy) and over archives the Linux archivers make now
+#             (traditional encryption with a Korean password in code page
+#             949, Korean names stored as UTF-8 and as code page 949 bytes,
+#             the further methods from 7-Zip): listing, testing and the
+#             extracted tree (names, bytes, modification times) must be
+#             exactly the Linux program's, link entries being files that
+#             hold their target on Windows
+#   launcher  ebook-launcher.exe: its two flows on a medium in a CD-ROM
+#             drive and its window on a virtual display, in a prefix of
+#             their own (tests/windows/launcher-wine.sh); pictures of the
+#             window's faces in build-win*/screenshots
+#
+# Wine runs with a fresh prefix under the build folder, no window system
+# and no debug output. The 64-bit build runs when wine64 is there, the
+# 32-bit build when the 32-bit loader (wine32) is; a build Wine cannot run
+# is checked statically only, and the summary says so.
+#
+#   test-windows.sh [STAGE ...]   (default: all)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+JOBS=${JOBS:-$(nproc)}
+STAGES=(static engine cli launcher)
+[ $# -gt 0 ] && STAGES=("$@")
+
+# Tests that need the Linux archivers or shell tools while they run (zip,
+# 7zz, bzip2, gzip, tar, python3): they cannot run inside Wine. The archives
+# such tools make are covered on Windows by the cli stage.
+NEEDS_LINUX_TOOLS="Bzip2.*:Lzma.DamagedInputNeverCrashes:Lzma.EndMarkerAndSizeRules:Lzma.HeaderProblems"
+NEEDS_LINUX_TOOLS+=":Lzma.PythonArchiveWithEndMarkers:Lzma.ShortWriteAndMessages:Lzma.TruncatedDataGivesShortOutput"
+NEEDS_LINUX_TOOLS+=":Recognition.TarGzipBzip2:ZipCrypto.*:RealArchives.*:MalformedArchives.ListCleanlyOrFailCleanly"
+NEEDS_LINUX_TOOLS+=":AesInterop.ForeignArchive:AesItems.*:SevenZip/AesArchives.*:XzZstd.DeclaredSizeIsHeldTo"
+NEEDS_LINUX_TOOLS+=":XzZstd.ItemsOfTheProgramsDecodeToTheirSources:DecoderMemory.WindowsAboveTheLimitAreRefused"
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+unset DISPLAY WAYLAND_DISPLAY
+
+summary=()
+note() { summary+=("$*"); echo "test-windows: $*"; }
+
+# ---- Wine -------------------------------------------------------------------
+# A build Wine can run: the 64-bit one when wine64 exists; the 32-bit one
+# only with the 32-bit loader.
+RUN_BITS=()
+can_run() {  # can_run BITS
+  local exe=build-win$1/bin/arvelo.exe out
+  [ -x "$exe" ] || return 1
+  # Wine may end with status 0 without starting a program it cannot load:
+  # the version line tells that the program ran.
+  out=$(wine "$exe" --version 2>/dev/null) || return 1
+  [[ "$out" == arvelo\ * ]]
+}
+
+# map_cdrom LETTER FOLDER: FOLDER appears as drive LETTER: of the kind
+# CD-ROM (the way a medium is seen on Windows). The folder holds a medium's
+# layout; stages may fill it.
+CDROM_DRIVE=r
+map_cdrom() {
+  local letter=$1 dir=$2
+  mkdir -p "$dir/ebook"
+  [ -f "$dir/ebook/ebookRun.qtx" ] || : > "$dir/ebook/ebookRun.qtx"
+  ln -sfn "$dir" "$WINEPREFIX/dosdevices/$letter:"
+  wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d cdrom /f >/dev/null 2>&1
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  export ARVELO_TEST_CDROM="${letter^^}:"
+}
+
+WINE_READY=""
+start_wine() {
+  [ -n "$WINE_READY" ] && return
+  export WINEPREFIX=$ROOT/build-win64/wineprefix
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  map_cdrom "$CDROM_DRIVE" "$ROOT/build-win64/cdrom"
+  for b in 64 32; do
+    if can_run "$b"; then RUN_BITS+=("$b"); fi
+  done
+  [ ${#RUN_BITS[@]} -gt 0 ] || { echo "test-windows: Wine runs neither build" >&2; exit 1; }
+  for b in 32 64; do
+    [[ " ${RUN_BITS[*]} " == *" $b "* ]] || note "the $b-bit build is checked statically only (Wine cannot run it here)"
+  done
+  WINE_READY=1
+}
+
+# ---- stages -----------------------------------------------------------------
+stage_static() {
+  bash scripts/check-windows-imports.sh 32 build-win32/bin/*.exe
+  bash scripts/check-windows-imports.sh 64 build-win64/bin/*.exe
+  # The check must refuse what it is there to refuse: a program that needs
+  # the compiler's runtime DLL beside it.
+  local t
+  t=$(mktemp -d)
+  printf '#include <string>\nint main(int c, char**) { return static_cast<int>(std::to_string(c).size()); }\n' > "$t/dyn.cpp"
+  i686-w64-mingw32-g++-posix -O0 "$t/dyn.cpp" -o "$t/dyn.exe"
+  if bash scripts/check-windows-imports.sh 32 "$t/dyn.exe" 2>/dev/null; then
+    echo "test-windows: the import check accepted a program that imports the C++ runtime DLL" >&2
+    rm -rf "$t"; return 1
+  fi
+  rm -rf "$t"
+  note "static: $(ls build-win32/bin/*.exe build-win64/bin/*.exe | wc -l) programs import system DLLs only"
+}
+
+stage_engine() {
+  start_wine
+  local b log
+  for b in "${RUN_BITS[@]}"; do
+    cmake --build "build-win$b" -j "$JOBS" --target engine_tests >/dev/null
+    log=build-win$b/engine_tests.log
+    local rc=0
+    (cd tests && wine "$ROOT/build-win$b/bin/engine_tests.exe" --gtest_brief=1 \
+        --gtest_filter="-$NEEDS_LINUX_TOOLS") > "$log" 2>&1 || rc=$?
+    sed -i 's/\r$//' "$log"  # the test program's lines end in CR LF
+    grep -E "^\[  (FAILED|PASSED|SKIPPED) |tests? from .* ran" "$log" | sort -u | tail -20
+    [ "$rc" -eq 0 ] || { echo "test-windows: engine tests ($b-bit) failed, see $log" >&2; return 1; }
+    local ran passed skipped
+    ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .*/\1/p' "$log")
+    passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\./\1/p' "$log")
+    skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p; s/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}\.$/\1/p' "$log" | head -1)
+    note "engine ($b-bit): ${ran:-0} tests ran, ${passed:-0} passed, ${skipped:-0} skipped (a tool missing); the suites that need Linux tools or POSIX process control are not built or not run"
+  done
+}
+
+# The Linux program the Windows one is compared with.
+linux_arvelo() {
+  if [ ! -x build/bin/arvelo ]; then
+    bash scripts/install-deps.sh
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  cmake --build build -j "$JOBS" --target arvelo >/dev/null
+}
+
+# Names, sizes and modification times (whole seconds) of a tree, one line
+# per entry; a folder's time is the time its last entry was made, so
+# folders are listed by name only.
+tree_listing() {
+  (cd "$1" && find . -mindepth 1 \( -type d -printf 'd %P\n' \) -o -printf '%y %P %s %T@\n' |
+     sed 's/\.[0-9]*$//' | LC_ALL=C sort)
+}
+
+# The Windows program writes a link entry as a file holding the link's
+# target (making links takes a privilege there): the Linux program's links
+# are turned into such files, with the link's time, before comparing.
+links_as_files() {
+  local l t
+  while IFS= read -r -d '' l; do
+    t=$(stat -c %Y "$l")
+    readlink -n "$l" > "$l.as-file"
+    mv -f "$l.as-file" "$l"
+    touch -d "@$t" "$l"
+  done < <(find "$1" -type l -print0)
+}
+
+# status_of OUT COMMAND...: the command's standard output and then its exit
+# code into OUT (standard error is not compared: it names the system's
+# reasons, which are the system's own texts).
+status_of() {
+  local out=$1 rc=0
+  shift
+  "$@" > "$out" 2>/dev/null || rc=$?
+  echo "exit $rc" >> "$out"
+}
+
+# Archives made now by the Linux tools, into $1; an archive's password, if
+# any, in NAME.password. Both programs read names and passwords in code
+# page 949 (ARVELO_ANSI_CODEPAGE / ARVELO_OEM_CODEPAGE), as on a Korean
+# Windows.
+PASSWORD=$'\xeb\xb9\x84\xeb\xb0\x80 ebook'   # "비밀 ebook"
+make_archives() {
+  local d=$1 src=$1/src
+  mkdir -p "$src/폴더" "$src/docs"
+  head -c 300000 /dev/urandom > "$src/docs/random.bin"
+  python3 -c 'import sys; sys.stdout.write("".join("line %d of the e-book\n" % i for i in range(20000)))' > "$src/docs/index.html"
+  printf '한글 내용\n' > "$src/폴더/한글.txt"
+  touch -d '2019-07-01 08:30:00' "$src/docs/index.html" "$src/폴더/한글.txt"
+  (cd "$src" && zip -qr -P "$(printf '%s' "$PASSWORD" | iconv -f UTF-8 -t CP949)" "$d/payload-crypt.zip" .)
+  printf '%s' "$PASSWORD" > "$d/payload-crypt.zip.password"
+  (cd "$src" && zip -qr "$d/utf8-names.zip" .)
+  local m
+  for m in BZip2 LZMA PPMd Deflate64; do
+    (cd "$src" && 7zz a -tzip -bd -bso0 -mm=$m "$d/7z-$m.zip" . >/dev/null)
+  done
+  # 7-Zip takes only ASCII passwords for the traditional encryption.
+  (cd "$src" && 7zz a -tzip -bd -bso0 -mem=ZipCrypto -p"ebook 7z" "$d/7z-zipcrypto.zip" . >/dev/null)
+  printf 'ebook 7z' > "$d/7z-zipcrypto.zip.password"
+  # A name in code page 949 without the UTF-8 flag, as Korean DOS and
+  # Windows tools wrote it: the name is patched in after writing.
+  python3 - "$d/cp949-names.zip" <<'PY'
+import sys, zipfile
+name = "\ud55c\uae00.txt".encode("cp949")
+with zipfile.ZipFile(sys.argv[1] + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr(zipfile.ZipInfo("X" * (len(name) - 4) + ".txt", (2020, 5, 17, 10, 20, 30)), "cp949 name\n" * 100)
+data = open(sys.argv[1] + ".tmp", "rb").read().replace(b"X" * (len(name) - 4) + b".txt", name)
+open(sys.argv[1], "wb").write(data)
+PY
+  rm -f "$d/cp949-names.zip.tmp"
+}
+
+stage_cli() {
+  start_wine
+  linux_arvelo
+  local b work archives=() a name status=0 compared=0
+  export ARVELO_ANSI_CODEPAGE=949 ARVELO_OEM_CODEPAGE=949 LC_ALL=C.UTF-8
+  local made=$ROOT/build-win64/cli-archives
+  rm -rf "$made"; mkdir -p "$made"
+  make_archives "$made"
+  for a in tests/data/interop/* tests/data/legacy/* "$made"/*.zip; do
+    case "$a" in *.txt|*.TXT|*.wmv) continue ;; esac
+    archives+=("$a")
+  done
+  for b in "${RUN_BITS[@]}"; do
+    work=$ROOT/build-win$b/cli-compare
+    rm -rf "$work"; mkdir -p "$work"
+    for a in "${archives[@]}"; do
+      name=$(basename "$a")
+      local lin=$work/$name.linux win=$work/$name.windows pw=()
+      [ -f "$a.password" ] && pw=(-p "$(cat "$a.password")")
+      mkdir -p "$lin/out" "$win/out"
+      status_of "$lin/list.out" build/bin/arvelo list "$a"
+      status_of "$win/list.out" wine "build-win$b/bin/arvelo.exe" list "$a"
+      status_of "$lin/test.out" build/bin/arvelo test "${pw[@]}" "$a"
+      status_of "$win/test.out" wine "build-win$b/bin/arvelo.exe" test "${pw[@]}" "$a"
+      status_of "$lin/extract.out" build/bin/arvelo extract -q "${pw[@]}" -d "$lin/out" "$a"
+      status_of "$win/extract.out" wine "build-win$b/bin/arvelo.exe" extract -q "${pw[@]}" -d "Z:$win/out" "$a"
+      links_as_files "$lin/out"
+      tree_listing "$lin/out" > "$lin/tree"
+      tree_listing "$win/out" > "$win/tree"
+      for f in list.out test.out extract.out tree; do
+        if ! cmp -s "$lin/$f" "$win/$f"; then
+          echo "test-windows: $name ($b-bit): $f differs from the Linux program's" >&2
+          diff "$lin/$f" "$win/$f" | head -10 >&2
+          status=1
+        fi
+      done
+      if [ -f "$a.password" ] && ! grep -qx "exit 0" "$win/extract.out"; then
+        echo "test-windows: $name ($b-bit): not extracted with its password" >&2
+        status=1
+      fi
+      if ! diff -r "$lin/out" "$win/out" >/dev/null 2>&1; then
+        echo "test-windows: $name ($b-bit): extracted bytes differ" >&2
+        status=1
+      fi
+      compared=$((compared + 1))
+    done
+    # Names read in the charset -I names (the archive was made on Unix), whatever the code pages say: the
+    # Linux program asks iconv, the Windows one the system's code pages.
+    local cs
+    for cs in CP949 EUC-KR uhc; do
+      for side in linux windows; do
+        local prog=(build/bin/arvelo)
+        [ $side = windows ] && prog=(wine "build-win$b/bin/arvelo.exe")
+        ARVELO_ANSI_CODEPAGE=1252 ARVELO_OEM_CODEPAGE=437 \
+          status_of "$work/charset-$cs.$side" "${prog[@]}" list -1 -I "$cs" "$made/cp949-names.zip"
+      done
+      if ! cmp -s "$work/charset-$cs.linux" "$work/charset-$cs.windows" ||
+         ! grep -qx $'\xed\x95\x9c\xea\xb8\x80.txt' "$work/charset-$cs.windows"; then
+        echo "test-windows: -I $cs ($b-bit): names differ from the Linux program's or are not Korean" >&2
+        diff "$work/charset-$cs.linux" "$work/charset-$cs.windows" | head -5 >&2
+        status=1
+      fi
+    done
+    [ $status -eq 0 ] || return 1
+    note "cli ($b-bit): ${#archives[@]} archives ($(ls "$made"/*.zip | wc -l) made now): list, test and extracted trees identical to the Linux program's, -I charsets read alike"
+  done
+}
+
+stage_launcher() {
+  start_wine
+  local b
+  for b in "${RUN_BITS[@]}"; do
+    cmake --build "build-win$b" -j "$JOBS" --target ebook-launcher launcher_window_tests launcher-test-helper >/dev/null
+    bash tests/windows/launcher-wine.sh "build-win$b/bin" "build-win$b/wine-launcher" "build-win$b/screenshots" ||
+      { echo "test-windows: launcher tests ($b-bit) failed" >&2; return 1; }
+    note "launcher ($b-bit): flows from a CD-ROM drive and the window passed; pictures in build-win$b/screenshots"
+  done
+}
+
+# ---- run ----------------------------------------------------------------------
+for s in "${STAGES[@]}"; do
+  echo "test-windows: stage $s"
+  "stage_$s"
+done
+[ -n "$WINE_READY" ] && wineserver -k 2>/dev/null || true
+echo
+for line in "${summary[@]}"; do echo "  $line"; done
