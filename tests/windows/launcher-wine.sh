@@ -302,6 +302,18 @@ for target in 'd:\' 'D:/Sub' "Z:$(echo "$MEDIUM" | tr / '\\')\\sub"; do
   check "target $target on the CD: refused as the medium" grep -q "^Cannot install into the medium itself: " "$WORK/on-cd.err"
 done
 
+# A drive-relative target counts from that drive's current folder (its root
+# here), once: the shortcut holds the absolute folder.
+rm -f "$RECORD"
+from "$MEDIUM" --install 'C:inst-rel' --no-startmenu 2> "$WORK/drive-relative.err"
+check "a drive-relative target: --install exits 0" [ $? -eq 0 ]
+rm -f "$DRIVE_C/link.txt"
+wine "$BIN/launcher-test-helper.exe" --read-link 'C:\t-desktop\국어 학습지도서.lnk' 'C:\link.txt' >/dev/null 2>&1
+check "a drive-relative target: the shortcut starts the program in its absolute folder" \
+  same_text 'C:\inst-rel\main.exe'$'\n''C:\inst-rel\'$'\n''국어' "$DRIVE_C/link.txt"
+check "... and the program starts there" wait_for "$RECORD"
+check "... in its absolute folder" same_text 'C:\inst-rel'$'\n''show 3' "$RECORD"
+
 # A target whose parent is a file: the message carries the reason of the
 # call that failed (Wine's text for "path not found"), not a code.
 echo file > "$DRIVE_C/afile"
