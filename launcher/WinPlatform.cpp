@@ -4,16 +4,17 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <aclapi.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
 #include <cstdio>
-#include <iostream>
 #include <vector>
 
 #include "launcher/WinPlatform.h"
+#include "launcher/ShellCopy.h"
 #include "rtl/SysUtils.h"
 #include "rtl/WinText.h"
 
@@ -127,7 +128,19 @@ public:
     W.resize(Got < N ? Got : 0);
     return rtl::NarrowText(W);
   }
-  std::string TempFolder() override { return EnvironmentValue(L"TEMP"); }
+  // TEMP, else TMP, as the system's own programs look; without either the
+  // user's local application data folder's Temp, never a folder the users
+  // of the machine share (the system folder, a drive's root).
+  std::string TempFolder() override {
+    for (const wchar_t* Name : {L"TEMP", L"TMP"})
+      if (std::string T = EnvironmentValue(Name); !T.empty()) return T;
+    wchar_t Local[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, Local)))
+      return {};
+    const std::wstring Folder = std::wstring(Local) + L"\\Temp";
+    ::CreateDirectoryW(Folder.c_str(), nullptr);
+    return rtl::NarrowText(Folder);
+  }
   // The default installation folder lies on drive C, whoever the user is
   // ("C:\ebook\" and the title's folder).
   std::string HomeFolder() override { return "C:"; }
@@ -174,11 +187,47 @@ private:
 // Copy
 // ===========================================================================
 
+// The text of a result of the shell's file operation: its own codes in the
+// range it keeps for them (they take precedence over the system error codes
+// of the same values), else a system error code.
+std::string ShellCopyMessage(int Code) {
+  switch (Code) {
+    case kCopySameFile: return "source and destination are the same file";
+    case 0x72: return "several sources for one destination";
+    case 0x75: case kCopyCancelled: return "cancelled";
+    case kCopyDestInsideSource: return "the destination lies inside the source folder";
+    case 0x78: return "the source cannot be read (access denied)";
+    case 0x79: return "the path is too deep";
+    case 0x7C: return "a source or destination name is not valid";
+    case 0x7E: return "the destination is a file where a folder is copied";
+    case 0x80: return "the destination is a folder where a file is copied";
+    case 0x81: return "a name is too long";
+    case 0x82: case 0x83: case 0x84: return "the destination is a read-only disc";
+    case 0x85: return "a file is too large for the destination's file system";
+    case kCopyNoSource: return "an unknown error, mostly a source or destination path that is not valid";
+    default: return SystemMessage(static_cast<DWORD>(Code));
+  }
+}
+
 class TWinFileCopier : public IFileCopier {
 public:
   TWinFileCopier(std::function<void*()> Owner, bool Unattended) : FOwner(std::move(Owner)), FUnattended(Unattended) {}
 
-  int32_t Copy(const std::string& SourcePattern, const std::string& DestFolder, ICopyUi&) override {
+  int32_t Copy(const std::string& SourcePattern, const std::string& DestFolder, ICopyUi& Ui) override {
+    // The shell would make a missing destination itself, and report a
+    // failure only by a code of its own: with nobody watching, the folder
+    // is made here, so that the message carries the system's reason.
+    if (FUnattended) {
+      const std::wstring Dest = rtl::WideText(DestFolder);
+      const DWORD Attr = ::GetFileAttributesW(Dest.c_str());
+      if (Attr == INVALID_FILE_ATTRIBUTES || !(Attr & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (!::CreateDirectoryW(Dest.c_str(), nullptr)) {
+          const DWORD Err = ::GetLastError();
+          Ui.ShowError("Cannot create the folder " + DestFolder + ": " + SystemMessage(Err));
+          return static_cast<int32_t>(Err);
+        }
+      }
+    }
     const std::wstring From = ShellPathList(SourcePattern);
     const std::wstring To = ShellPathList(DestFolder);
     SHFILEOPSTRUCTW Op{};
@@ -193,7 +242,8 @@ public:
     const int Code = ::SHFileOperationW(&Op);
     // Nobody sees the shell's error boxes then; the code goes where the
     // command-line modes write their messages.
-    if (Code != 0 && FUnattended) std::cerr << "Copy of " << SourcePattern << " failed: code " << Code << "\n";
+    if (Code != 0 && FUnattended)
+      Ui.ShowError("Copy of " + SourcePattern + " into " + DestFolder + " failed: " + ShellCopyMessage(Code));
     MakeCopiesWritable(SourcePattern, DestFolder);
     return Code;
   }
@@ -265,21 +315,41 @@ std::wstring FullPath(const std::wstring& Path) {
   return Full;
 }
 
-// The path with links resolved when it exists, else only made full.
-std::wstring ResolvedPath(const std::wstring& Path) {
-  const std::wstring Full = FullPath(Path);
+// The final name of an existing entry, links and junctions resolved, in the
+// form of a full path; empty when it cannot be opened.
+std::wstring FinalPath(const std::wstring& Full) {
   const HANDLE H = ::CreateFileW(Full.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (H == INVALID_HANDLE_VALUE) return Full;
+  if (H == INVALID_HANDLE_VALUE) return {};
   std::wstring Final(32768, L'\0');
   const DWORD N = ::GetFinalPathNameByHandleW(H, Final.data(), static_cast<DWORD>(Final.size()), FILE_NAME_NORMALIZED);
   ::CloseHandle(H);
-  if (N == 0 || N >= Final.size()) return Full;
+  if (N == 0 || N >= Final.size()) return {};
   Final.resize(N);
   // The final name comes in its long form, which a full path does not use.
   if (Final.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + Final.substr(8);
   if (Final.rfind(L"\\\\?\\", 0) == 0) return Final.substr(4);
   return Final;
+}
+
+// The path made full, with links resolved in the part of it that exists: a
+// folder not made yet below a link or another drive's name for the same
+// folder resolves like its parent.
+std::wstring ResolvedPath(const std::wstring& Path) {
+  std::wstring Head = FullPath(Path), Tail;
+  for (;;) {
+    if (std::wstring Final = FinalPath(Head); !Final.empty()) {
+      if (!Tail.empty() && Final.back() != L'\\') Final += L'\\';
+      return Final + Tail;
+    }
+    while (Head.size() > 3 && Head.back() == L'\\') Head.pop_back();
+    const size_t Cut = Head.find_last_of(L'\\');
+    // A drive's root or a server's name is as far up as it goes.
+    if (Head.size() <= 3 || Cut == std::wstring::npos || Cut < 2) break;
+    Tail = Head.substr(Cut + 1) + (Tail.empty() ? L"" : L"\\" + Tail);
+    Head.resize(Cut == 2 ? 3 : Cut);  // a drive's root keeps its separator
+  }
+  return FullPath(Path);
 }
 
 bool SameTextW(const std::wstring& A, const std::wstring& B) {
@@ -299,6 +369,42 @@ void DeleteEntry(const std::wstring& Path, DWORD Attr) {
   else ::DeleteFileW(Path.c_str());
 }
 
+// The SID a token information class of this process's token holds (the
+// user, or the default owner of what the process creates).
+std::vector<BYTE> TokenSid(TOKEN_INFORMATION_CLASS Class) {
+  HANDLE Token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &Token)) return {};
+  DWORD Bytes = 0;
+  ::GetTokenInformation(Token, Class, nullptr, 0, &Bytes);
+  std::vector<BYTE> Info(Bytes);
+  const bool Ok = Bytes && ::GetTokenInformation(Token, Class, Info.data(), Bytes, &Bytes);
+  ::CloseHandle(Token);
+  if (!Ok) return {};
+  // Both classes start with the SID's pointer.
+  const PSID Sid = Class == TokenUser ? reinterpret_cast<TOKEN_USER*>(Info.data())->User.Sid
+                                      : reinterpret_cast<TOKEN_OWNER*>(Info.data())->Owner;
+  const BYTE* From = static_cast<const BYTE*>(Sid);
+  return std::vector<BYTE>(From, From + ::GetLengthSid(Sid));
+}
+
+// Empty when the folder's owner is the current user (or the owner this
+// process gives what it creates, the Administrators group for an elevated
+// administrator); otherwise why not.
+std::string OwnerProblem(const std::wstring& Path) {
+  PSID Owner = nullptr;
+  PSECURITY_DESCRIPTOR Sd = nullptr;
+  const DWORD Rc = ::GetNamedSecurityInfoW(Path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &Owner, nullptr,
+                                           nullptr, nullptr, &Sd);
+  if (Rc != ERROR_SUCCESS) return "its owner cannot be read: " + SystemMessage(Rc);
+  bool Mine = false;
+  for (TOKEN_INFORMATION_CLASS Class : {TokenUser, TokenOwner}) {
+    std::vector<BYTE> Sid = TokenSid(Class);
+    if (Owner && !Sid.empty() && ::EqualSid(Owner, Sid.data())) Mine = true;
+  }
+  ::LocalFree(Sd);
+  return Mine ? std::string() : "it belongs to another user";
+}
+
 bool IsDriveLetter(wchar_t C) { return (C >= L'A' && C <= L'Z') || (C >= L'a' && C <= L'z'); }
 
 class TWinFileSystem : public IFileSystem {
@@ -308,9 +414,13 @@ public:
     return Attr != INVALID_FILE_ATTRIBUTES && !(Attr & FILE_ATTRIBUTE_DIRECTORY);
   }
 
-  // Relative unless it starts with a backslash or has a colon second.
+  // Absolute only with a drive and its root ("C:\\", "C:/") or as a network
+  // or device path ("\\\\server\\share"): "C:name" counts from drive C's
+  // current folder and "\\name" from the current drive, both relative.
   bool IsAbsolutePath(const std::string& Path) override {
-    return !Path.empty() && (Path[0] == '\\' || (Path.size() > 1 && Path[1] == ':'));
+    const auto Sep = [](char C) { return C == '\\' || C == '/'; };
+    if (Path.size() > 1 && Sep(Path[0]) && Sep(Path[1])) return true;
+    return Path.size() > 2 && IsDriveLetter(static_cast<wchar_t>(Path[0])) && Path[1] == ':' && Sep(Path[2]);
   }
 
   std::string ExpandFileName(const std::string& Path) override {
@@ -339,7 +449,7 @@ public:
     if (Attr == INVALID_FILE_ATTRIBUTES) return "it could not be created";
     if (Attr & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a symbolic link";
     if (!(Attr & FILE_ATTRIBUTE_DIRECTORY)) return "it is not a folder";
-    return {};
+    return OwnerProblem(rtl::WideText(Path));
   }
 
   void ForceDirectories(const std::string& Path) override {

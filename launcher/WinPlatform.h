@@ -8,11 +8,18 @@
 // registry values for the desktop and the programs folder. Paths cross the
 // system boundary as UTF-16 and are UTF-8 everywhere inside.
 //
-// Two things are added to the plain calls. The shell's copy carries the
+// A few things are added to the plain calls. The shell's copy carries the
 // read-only attribute over from a CD, which would leave an installation the
 // user cannot update or remove without a fight; every file and folder the
-// copy brought in is therefore made writable afterwards. And the registry is
-// only ever read: keys that do not exist are not created.
+// copy brought in is therefore made writable afterwards. With nobody
+// watching, the copy makes its destination folder itself and says why it
+// could not, and the shell's result codes are given as text. The temporary
+// folder is TEMP, TMP or the user's local Temp folder, never one the users
+// share; the run folder made in it is accepted only as a real folder (no
+// reparse point) whose owner is the current user. Paths are compared after
+// resolving links, drive names and "..", as far as they exist, in any letter
+// case. And the registry is only ever read: keys that do not exist are not
+// created.
 //
 // The functions below the factory are the pieces the window and the tests
 // reach directly.

@@ -16,9 +16,11 @@
 #             exactly the Linux program's, link entries being files that
 #             hold their target on Windows
 #   launcher  ebook-launcher.exe: its two flows on a medium in a CD-ROM
-#             drive and its window on a virtual display, in a prefix of
-#             their own (tests/windows/launcher-wine.sh); pictures of the
-#             window's faces in build-win*/screenshots
+#             drive, what they refuse (unsafe run folders, targets on the
+#             medium, titles that are paths, payloads nothing comes out of)
+#             and its window on a virtual display, in a prefix of their own
+#             (tests/windows/launcher-wine.sh); pictures of the window's
+#             faces in build-win*/screenshots
 #
 # Wine runs with a fresh prefix under the build folder, no window system
 # and no debug output. The 64-bit build runs when wine64 is there, the
@@ -283,7 +285,7 @@ stage_launcher() {
     cmake --build "build-win$b" -j "$JOBS" --target ebook-launcher launcher_window_tests launcher-test-helper >/dev/null
     bash tests/windows/launcher-wine.sh "build-win$b/bin" "build-win$b/wine-launcher" "build-win$b/screenshots" ||
       { echo "test-windows: launcher tests ($b-bit) failed" >&2; return 1; }
-    note "launcher ($b-bit): flows from a CD-ROM drive and the window passed; pictures in build-win$b/screenshots"
+    note "launcher ($b-bit): flows from a CD-ROM drive, their refusals and the window passed; pictures in build-win$b/screenshots"
   done
 }
 

@@ -20,6 +20,15 @@
 # second time, and the program starts. A target on a drive that does not
 # exist fails before anything is copied.
 #
+# Then what the flows refuse or cut short, from writable copies of the medium
+# on C:: a relative TEMP (made absolute against the current folder once) and
+# none at all (the user's local Temp folder); a run folder that is a link or
+# another user's; a payload nothing comes out of (no shortcut, nothing
+# started, the failures named; the window's error box says the same); a
+# title that is a path (no shortcut file anywhere); a target that is the
+# medium by any of its names; and a target below a file, whose message
+# carries the failing call's reason.
+#
 # The window tests run on a virtual X display, with the design's face mapped
 # to an installed Hangul face (NanumGothic, also linked to the caption's
 # face); their pictures of the window's faces land in SCREENSHOT_DIR.
@@ -167,6 +176,150 @@ check "the installed program starts maximised in its folder without arguments" \
 launcher --install 'Q:\nowhere' 2> "$WORK/bad.err"
 check "a target on a missing drive fails" [ $? -eq 1 ]
 check "its message names the cause" grep -q "The drive cannot be found" "$WORK/bad.err"
+
+# ---- media the flows refuse or cut short ---------------------------------------------
+# Copies of the medium in folders on C: (a memory stick, as far as the flows
+# are concerned): writable, so that whatever a flow wrongly wrote there would
+# show. On Windows the launcher's folder is the current folder.
+from() { local dir=$1; shift; (cd "$dir" && wine "$BIN/ebook-launcher.exe" "$@"); }
+LAUNCHER_W=$(winepath -w "$BIN/ebook-launcher.exe" 2>/dev/null)
+# with_temp DIR VALUE: --run from DIR with TEMP and TMP set to VALUE (unset
+# when empty) inside Windows: Wine gives a program started from Linux the
+# prefix's own TEMP and TMP, whatever the caller's are.
+with_temp() { (cd "$1" && wine cmd /c "set TEMP=$2& set TMP=$2& $LAUNCHER_W --run"); }
+no_start() { sleep 1; [ ! -e "$RECORD" ]; }
+tree_of() { (cd "$1" && find . | LC_ALL=C sort); }
+links_in_prefix() { (cd "$DRIVE_C" && find . -iname '*.lnk' | LC_ALL=C sort); }
+make_medium() {  # make_medium DIR TITLE EXE: a writable copy of the medium with other settings
+  rm -rf "$1"
+  cp -r "$MEDIUM" "$1"
+  chmod -R u+w "$1"
+  printf '\xff\xfe' > "$1/config.ini"
+  printf '[Settings]\r\ntitle=%s\r\nexe=%s\r\ntarget=국어\r\n' "$2" "$3" | iconv -f UTF-8 -t UTF-16LE >> "$1/config.ini"
+}
+STICK=$DRIVE_C/stick
+make_medium "$STICK" '국어 학습지도서' main.exe
+WIN_STICK='C:\stick'
+
+# The run folder. A relative TEMP counts from the current folder, once: the
+# viewer starts from the absolute folder the payload went into, with its
+# arguments (a relative program would start from the launcher's folder
+# without them).
+mkdir -p "$STICK/rel"
+rm -f "$RECORD"
+with_temp "$STICK" rel 2> "$WORK/rel-temp.err"
+check "a relative TEMP: --run exits 0" [ $? -eq 0 ]
+check "a relative TEMP: --run starts the viewer" wait_for "$RECORD"
+check "a relative TEMP: the viewer starts from the absolute run folder below the current folder, with its arguments" \
+  same_text "$WIN_STICK\\rel\\qtxEBookRun"$'\n''show 3'$'\n'"$WIN_STICK\\ebook\\Documents\\index.html"$'\n'"$WIN_STICK\\config.ini" "$RECORD"
+check "a relative TEMP: the payload is there" diff -r "$STAGE" "$STICK/rel/qtxEBookRun"
+# Neither TEMP nor TMP: the user's own local Temp folder, not the current
+# drive's root.
+LOCAL_TEMP=$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')\\Temp
+rm -f "$RECORD"
+with_temp "$STICK" '' 2> "$WORK/no-temp.err"
+check "without TEMP and TMP: --run starts the viewer" wait_for "$RECORD"
+check "... from the user's local Temp folder" same_text "$LOCAL_TEMP\\qtxEBookRun" <(head -1 "$RECORD")
+check "... and nothing lands in the current drive's root" [ ! -e "$DRIVE_C/qtxEBookRun" ]
+# A link where the run folder belongs is refused (Wine reports a Linux link
+# as a reparse point and cannot remove one to a folder), and so is a folder
+# of another user's (it survives the emptying here by holding such a link;
+# Wine gives a file of another Linux user an owner of that user's).
+rm -rf "$RUN_UNIX" "$WORK/victim2"
+mkdir -p "$WORK/victim2"
+echo keep > "$WORK/victim2/precious.txt"
+ln -s "$WORK/victim2" "$RUN_UNIX"
+from "$MEDIUM" --run 2> "$WORK/link-run.err"
+check "a run folder that is a link: --run exits 1" [ $? -eq 1 ]
+check "... and says why" grep -qF "Unsafe run folder $TEMP_DIR\\qtxEBookRun: it is a symbolic link" "$WORK/link-run.err"
+check "... and nothing is extracted through it" bash -c "[ \"\$(ls '$WORK/victim2')\" = precious.txt ]"
+rm -f "$RUN_UNIX"
+mkdir -p "$RUN_UNIX"
+ln -s "$WORK/victim2" "$RUN_UNIX/held"
+if chown nobody "$RUN_UNIX" 2>/dev/null; then
+  rm -f "$RECORD"
+  from "$MEDIUM" --run 2> "$WORK/owner-run.err"
+  check "a run folder of another user's: --run exits 1" [ $? -eq 1 ]
+  check "... and says why" grep -qF "Unsafe run folder $TEMP_DIR\\qtxEBookRun: it belongs to another user" "$WORK/owner-run.err"
+  check "... and nothing is extracted into it or started" bash -c "[ ! -e '$RUN_UNIX/ebook.exe' ] && sleep 1 && [ ! -e '$RECORD' ]"
+else
+  echo "skip - a run folder of another user's (giving a folder away takes root)"
+fi
+rm -rf "$RUN_UNIX"
+
+# A payload nothing comes out of (every file under another password): no
+# shortcut, nothing started, the payload and its failures named.
+FAILING=$DRIVE_C/failing
+make_medium "$FAILING" '실패한 설치' 'ebook\ebook.exe'
+mkdir -p "$WORK/failing-stage/data"
+cp "$BIN/launcher-test-helper.exe" "$WORK/failing-stage/ebook.exe"
+echo page > "$WORK/failing-stage/data/page.txt"
+rm -f "$FAILING/ebook/ebookRun.qtx"
+(cd "$WORK/failing-stage" && zip -q -r -P wrong "$FAILING/ebook/ebookRun.qtx" .)
+rm -f "$RECORD"
+from "$FAILING" --run 2> "$WORK/failing-run.err"
+check "a failing payload: --run exits 1" [ $? -eq 1 ]
+check "... naming the payload, its failures and the first" grep -qF \
+  "Cannot start $TEMP_DIR\\qtxEBookRun\\ebook.exe: 2 items of C:\\failing\\ebook\\ebookRun.qtx could not be extracted; the first: " \
+  "$WORK/failing-run.err"
+check "... and starts nothing" no_start
+BEFORE=$(links_in_prefix)
+from "$FAILING" --install 'C:\inst-failing' 2> "$WORK/failing-install.err"
+check "a failing payload: --install exits 1" [ $? -eq 1 ]
+check "... naming the program it would start" grep -qF "Cannot start C:\\inst-failing\\ebook\\ebook.exe: 2 items of" "$WORK/failing-install.err"
+check "... and makes no shortcut and starts nothing" bash -c "[ \"\$1\" = \"\$(cd '$DRIVE_C' && find . -iname '*.lnk' | LC_ALL=C sort)\" ] && sleep 1 && [ ! -e '$RECORD' ]" _ "$BEFORE"
+export ARVELO_FAILING_PAYLOAD='C:\failing\ebook\ebookRun.qtx'
+
+# A title that is a path names no shortcut file: the installation goes on
+# without shortcuts and says so.
+TITLED=$DRIVE_C/titled
+for title in '..\..\evil' '../../evil'; do
+  make_medium "$TITLED" "$title" main.exe
+  BEFORE=$(links_in_prefix)
+  rm -f "$RECORD"
+  from "$TITLED" --install 'C:\inst-titled' 2> "$WORK/titled.err"
+  check "title $title: --install exits 0" [ $? -eq 0 ]
+  check "title $title: no shortcut, and it says so" grep -qF "No shortcut made: its name \"$title.lnk\" is not a plain file name" "$WORK/titled.err"
+  check "title $title: no shortcut file anywhere" bash -c "[ \"\$1\" = \"\$(cd '$DRIVE_C' && find . -iname '*.lnk' | LC_ALL=C sort)\" ]" _ "$BEFORE"
+  check "title $title: the installed program starts" wait_for "$RECORD"
+  check "title $title: ... in its folder" same_text 'C:\inst-titled'$'\n''show 3' "$RECORD"
+done
+
+# A target that is the medium or lies in it is refused before anything is
+# copied or extracted: in any letter case, with either separator, through
+# "..", relative, drive-relative, rooted without a drive, and by another
+# drive's name for the same folder (Z: reaches the whole Linux tree).
+STICK_Z="Z:$(echo "$STICK" | tr / '\\')"
+BEFORE=$(tree_of "$STICK")
+for target in "$WIN_STICK" 'c:/STICK/sub/' 'C:\stick\ebook\..\x' 'C:\Stick\ebook\' '.\sub' 'C:sub' '\stick\sub' "$STICK_Z\\sub"; do
+  from "$STICK" --install "$target" 2> "$WORK/on-medium.err"
+  check "target $target on the medium: --install exits 1" [ $? -eq 1 ]
+  check "target $target: refused as the medium" grep -q "^Cannot install into the medium itself: " "$WORK/on-medium.err"
+done
+check "the medium is as it was" bash -c "[ \"\$1\" = \"\$(cd '$STICK' && find . | LC_ALL=C sort)\" ]" _ "$BEFORE"
+for target in 'd:\' 'D:/Sub' "Z:$(echo "$MEDIUM" | tr / '\\')\\sub"; do
+  from "$MEDIUM" --install "$target" 2> "$WORK/on-cd.err"
+  check "target $target on the CD: refused as the medium" grep -q "^Cannot install into the medium itself: " "$WORK/on-cd.err"
+done
+
+# A drive-relative target counts from that drive's current folder (its root
+# here), once: the shortcut holds the absolute folder.
+rm -f "$RECORD"
+from "$MEDIUM" --install 'C:inst-rel' --no-startmenu 2> "$WORK/drive-relative.err"
+check "a drive-relative target: --install exits 0" [ $? -eq 0 ]
+rm -f "$DRIVE_C/link.txt"
+wine "$BIN/launcher-test-helper.exe" --read-link 'C:\t-desktop\국어 학습지도서.lnk' 'C:\link.txt' >/dev/null 2>&1
+check "a drive-relative target: the shortcut starts the program in its absolute folder" \
+  same_text 'C:\inst-rel\main.exe'$'\n''C:\inst-rel\'$'\n''국어' "$DRIVE_C/link.txt"
+check "... and the program starts there" wait_for "$RECORD"
+check "... in its absolute folder" same_text 'C:\inst-rel'$'\n''show 3' "$RECORD"
+
+# A target whose parent is a file: the message carries the reason of the
+# call that failed (Wine's text for "path not found"), not a code.
+echo file > "$DRIVE_C/afile"
+from "$MEDIUM" --install 'C:\afile\inst' 2> "$WORK/afile.err"
+check "a target below a file: --install exits 1" [ $? -eq 1 ]
+check "... and says why" grep -qF 'Cannot create the folder C:\afile\inst: Path not found.' "$WORK/afile.err"
 
 # ---- the window ------------------------------------------------------------------------
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '맑은 고딕' /d NanumGothic /f >/dev/null 2>&1

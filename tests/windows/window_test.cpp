@@ -1,8 +1,9 @@
 // The native Windows window, read back through the system: every control's
 // class, rectangle, text and font against the design table, the three faces
 // FormCreate picks by medium, the design's tab order, the meters' pixels,
-// and message processing at a change of a meter's value. A picture of each
-// face is saved as PNG in ARVELO_SCREENSHOT_DIR.
+// message processing at a change of a meter's value, and the error box of a
+// run whose payload gives nothing. A picture of each face is saved as PNG in
+// ARVELO_SCREENSHOT_DIR.
 //
 // The drive kind is the one thing a test machine cannot provide in every
 // variant, so the medium service is replaced by a stand-in here; everything
@@ -148,6 +149,8 @@ protected:
     const std::wstring Ini = L"\xFEFF[Settings]\r\ntitle=국어 학습지도서\r\nexe=main.exe\r\ntarget=국어\r\n";
     std::ofstream(rtl::NarrowText(Folder + L"\\config.ini"), std::ios::binary)
         .write(reinterpret_cast<const char*>(Ini.data()), static_cast<std::streamsize>(Ini.size() * 2));
+    // Only the test that brings a payload has one.
+    ::DeleteFileW((Folder + L"\\ebook\\ebookRun.qtx").c_str());
     ::SetCurrentDirectoryW(Folder.c_str());
   }
 
@@ -353,6 +356,27 @@ TEST_F(WinWindowTest, RunPanelStaysAfterAFailureAndMetersPaintBlocksAndLetMessag
   EXPECT_FALSE(F->Terminated());
   F->Meter(ciAbMeter2).DoProgress(56);
   EXPECT_TRUE(F->Terminated());
+}
+
+TEST_F(WinWindowTest, APayloadNothingComesOutOfIsAnErrorBoxAndStartsNothing) {
+  // launcher-wine.sh makes it: ebook.exe and data/page.txt under a password
+  // that is not the launcher's.
+  const char* Failing = std::getenv("ARVELO_FAILING_PAYLOAD");
+  ASSERT_NE(Failing, nullptr) << "run by launcher-wine.sh, which names the payload";
+  ::CreateDirectoryW((Folder + L"\\ebook").c_str(), nullptr);
+  const std::wstring Payload = Folder + L"\\ebook\\ebookRun.qtx";
+  ASSERT_TRUE(::CopyFileW(rtl::WideText(Failing).c_str(), Payload.c_str(), FALSE));
+  auto F = Make(TDriveKind::dkOptical, 700000000);
+  ::SendMessageW(H(ciButton2), BM_CLICK, 0, 0);
+  Pump();
+  ASSERT_EQ(Errors.size(), 1u);
+  const std::string Expected = std::string(kProgramMissing) + RunFolder + "\\ebook.exe: 2 items of " +
+                               rtl::NarrowText(Payload) + " could not be extracted; the first: ";
+  ASSERT_EQ(Errors[0].rfind(Expected, 0), 0u) << Errors[0];
+  // The first failure names its item and why.
+  EXPECT_GT(Errors[0].size(), Expected.size() + 8) << Errors[0];
+  EXPECT_FALSE(F->Terminated());
+  EXPECT_TRUE(::IsWindowVisible(H(ciPanel2)));
 }
 
 } // namespace
