@@ -8,16 +8,16 @@
 // A stored name without the UTF-8 flag or a Unicode extra field is bytes in
 // the code page of the system that made the archive. The engine guesses it
 // from the locale; -O (for DOS and Windows makers) and -I (Unix and the
-// rest) name it instead, as any charset iconv knows. The names are re-read
-// once after loading and the items renamed, so that matching, listing and
-// the output names all use the same text.
+// rest) name it instead, by the charset names iconv knows (rtl's
+// CharsetToUtf8). The names are re-read once after loading and the items
+// renamed, so that matching, listing and the output names all use the same
+// text.
 #include "archive/AbExcept.h"
 #include "archive/AbUnzper.h"
 #include "archive/AbZipTyp.h"
 #include "rtl/FileSys.h"
 #include "rtl/Text.h"
 #include "tools/ArveloCommands.h"
-#include "tools/Charset.h"
 #include "tools/Console.h"
 
 namespace arvelo {
@@ -129,7 +129,7 @@ bool HasUnicodeMarker(const ab::TAbZipItem& Item) {
 bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
   std::string probe;
   for (const std::string* charset : {&Opt.dosCharset, &Opt.unixCharset})
-    if (!charset->empty() && !CharsetToUtf8("", *charset, probe)) {
+    if (!charset->empty() && !rtl::CharsetToUtf8("", *charset, probe)) {
       Err("arvelo: unknown charset: " + Printable(*charset) + "\n");
       return false;
     }
@@ -139,7 +139,7 @@ bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
     const std::string& charset = MadeOnDos(item) ? Opt.dosCharset : Opt.unixCharset;
     if (charset.empty()) continue;
     std::string name;
-    CharsetToUtf8(std::string(item.RawFileName()), charset, name);
+    rtl::CharsetToUtf8(std::string(item.RawFileName()), charset, name);
     Zip.ItemList().Rename(&item, name);
     std::string disk = name;
     rtl::ToNativeSeparators(disk);
