@@ -14,6 +14,7 @@
 // text.
 #include "archive/AbExcept.h"
 #include "archive/AbUnzper.h"
+#include "archive/AbZipConst.h"
 #include "archive/AbZipTyp.h"
 #include "rtl/FileSys.h"
 #include "rtl/Text.h"
@@ -23,11 +24,6 @@
 namespace arvelo {
 
 namespace {
-
-constexpr uint16_t kUtf8NameFlag = 0x0800;
-// Hosts whose names are in a DOS or Windows code page: FAT, OS/2 HPFS,
-// NTFS, VFAT.
-constexpr uint8_t kHostHpfs = 6, kHostNtfs = 10, kHostVfat = 14;
 
 char Fold(char c, bool IgnoreCase) { return IgnoreCase && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
@@ -115,13 +111,14 @@ std::string MatchableName(std::string Name) {
   return Name;
 }
 
+// Hosts whose names are in a DOS or Windows code page.
 bool MadeOnDos(const ab::TAbZipItem& Item) {
   const uint8_t h = Item.HostSystem();
-  return h == ab::hsMSDOS || h == kHostHpfs || h == kHostNtfs || h == kHostVfat;
+  return h == ab::hsMSDOS || h == ab::hsOS2HPFS || h == ab::hsWindowsNTFS || h == ab::hsVFAT;
 }
 
 bool HasUnicodeMarker(const ab::TAbZipItem& Item) {
-  return (Item.GeneralPurposeBitFlag() & kUtf8NameFlag) != 0 ||
+  return (Item.GeneralPurposeBitFlag() & ab::Ab_ZipFlagUTF8) != 0 ||
          Item.ExtraField().Has(ab::Ab_InfoZipUnicodePathSubfieldID) ||
          Item.ExtraField().Has(ab::Ab_XceedUnicodePathSubfieldID);
 }
@@ -184,6 +181,10 @@ bool TItemSelection::ReportUnmatched() const {
 
 int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
   const std::string shown = Printable(Opt.archive);
+  if (rtl::DirectoryExists(Opt.archive)) {
+    Err("arvelo: " + shown + ": a folder, not an archive\n");
+    return esArchiveNotFound;
+  }
   try {
     Unzipper.SetFileName(Opt.archive);
   } catch (const ab::EAbFileNotFound& e) {
@@ -202,7 +203,7 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
 }
 
 std::string ShownName(const ab::TAbZipItem& Item) {
-  const bool flagged = (Item.GeneralPurposeBitFlag() & kUtf8NameFlag) != 0;
+  const bool flagged = (Item.GeneralPurposeBitFlag() & ab::Ab_ZipFlagUTF8) != 0;
   return Printable(flagged ? Item.RawFileName() : Item.FileName());
 }
 
