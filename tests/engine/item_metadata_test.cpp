@@ -291,7 +291,11 @@ TEST(Text, CharsetsByTheirUsualNames) {
       {"EUC-KR", "\xC7\xD1\xB1\xDB", "\xED\x95\x9C\xEA\xB8\x80"},
       {"ISO-8859-2", "\xB1", "\xC4\x85"},
       {"UTF-8", "a\xFF" "b", "a\xEF\xBF\xBD" "b"},
-      {"CP949", "a\xC7", "a\xEF\xBF\xBD"},  // a lead byte the name cuts off
+#ifndef _WIN32
+      // A lead byte the name cuts off (the system's tables on Windows put
+      // their own default character there).
+      {"CP949", "a\xC7", "a\xEF\xBF\xBD"},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.charset);
