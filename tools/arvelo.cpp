@@ -3,10 +3,10 @@
 // letters, pattern rules and exit statuses where unzip has them, so that a
 // user's habits and scripts carry over.
 //
-// Options may stand anywhere, before the command too, be bundled ("-oq") and take
-// their value attached or as the next argument ("-dDIR", "-d DIR"). "-x"
-// takes every following argument up to the next option, as unzip's does
-// (only one while the archive has not been named yet).
+// Options may stand anywhere, before the command too, be bundled ("-oq")
+// and take their value attached or as the next argument ("-dDIR", "-d DIR").
+// "-x" takes every following argument up to the next option, as unzip's
+// does (only one while the archive has not been named yet).
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -128,7 +128,8 @@ int arvelo::Main(int argc, char** argv) {
   }
   const size_t at = CommandIndex(args);
   if (at >= args.size()) return BadCommandLine("no command given");
-  std::rotate(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(at), args.begin() + static_cast<std::ptrdiff_t>(at) + 1);
+  const auto command = args.begin() + static_cast<std::ptrdiff_t>(at);
+  std::rotate(args.begin(), command, command + 1);  // first, the rest in their order
   Options opt;
   if (!ParseCommand(args[0], opt.command)) return BadCommandLine("unknown command: " + Printable(args[0]));
   const bool extract = opt.command == TCommand::cmExtract, list = opt.command == TCommand::cmList;
