@@ -104,6 +104,9 @@ constexpr uint32_t Ab_XceedUnicodePathSignature = 0x5843554E;  // "NUCX"
 
 constexpr uint8_t hsMSDOS = 0;
 constexpr uint8_t hsUnix = 3;
+constexpr uint8_t hsOS2HPFS = 6;
+constexpr uint8_t hsWindowsNTFS = 10;
+constexpr uint8_t hsVFAT = 14;
 
 // Highest "version needed to extract" (low byte, times ten) the engine reads.
 constexpr uint8_t Ab_ZipHighestVersionNeeded = 63;

@@ -41,6 +41,14 @@ int CodePageFromEnvironment(const char* var, int fallback);
 std::string CodePageToUtf8(const std::string& bytes, int codePage);
 std::string Utf8ToCodePage(const std::string& text, int codePage);
 
+// Bytes in a charset named as users know it from iconv and unzip ("CP949",
+// "EUC-KR", "Shift_JIS", "ISO-8859-2", "KOI8-R"...) to UTF-8; bytes that do
+// not read become U+FFFD. False, Out untouched, when the charset is unknown
+// here. Elsewhere than on Windows iconv reads the name, with every charset
+// it knows; on Windows the name is looked up as a code page the system has,
+// so no converter library ships with the programs.
+bool CharsetToUtf8(const std::string& Raw, const std::string& Charset, std::string& Out);
+
 // ASCII-only case mapping (only a-z / A-Z change).
 std::string AsciiUpper(std::string s);
 bool SameTextAscii(const std::string& a, const std::string& b);

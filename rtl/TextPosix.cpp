@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <utility>
 
 namespace rtl {
 
@@ -47,10 +48,12 @@ std::string IconvName(int codePage) {
 }
 
 // Converts with iconv; on an invalid or incomplete sequence one input byte is
-// replaced by `bad` and conversion goes on.
-std::string Convert(const std::string& in, const std::string& from, const std::string& to, const std::string& bad) {
+// replaced by `bad` and conversion goes on. False, out untouched, when iconv
+// does not know one of the charsets.
+bool Convert(const std::string& in, const std::string& from, const std::string& to, const std::string& bad,
+             std::string& result) {
   iconv_t cd = iconv_open(to.c_str(), from.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return in;  // unknown code page: keep bytes
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   std::string out;
   out.reserve(in.size() * 2);
   char* src = const_cast<char*>(in.data());
@@ -75,7 +78,14 @@ std::string Convert(const std::string& in, const std::string& from, const std::s
   iconv(cd, nullptr, nullptr, &dst, &room);
   out.append(buf, static_cast<size_t>(dst - buf));
   iconv_close(cd);
-  return out;
+  result = std::move(out);
+  return true;
+}
+
+// As Convert; a charset iconv does not know leaves the bytes as they are.
+std::string ConvertOrKeep(const std::string& in, const std::string& from, const std::string& to, const std::string& bad) {
+  std::string out;
+  return Convert(in, from, to, bad, out) ? out : in;
 }
 
 } // namespace
@@ -90,12 +100,16 @@ std::string CodePageToUtf8(const std::string& bytes, int codePage) {
   bool ascii = true;
   for (char c : bytes) if (static_cast<uint8_t>(c) >= 0x80) { ascii = false; break; }
   if (ascii) return bytes;
-  return Convert(bytes, IconvName(codePage), "UTF-8", "\xEF\xBF\xBD");
+  return ConvertOrKeep(bytes, IconvName(codePage), "UTF-8", "\xEF\xBF\xBD");
 }
 
 std::string Utf8ToCodePage(const std::string& text, int codePage) {
   if (codePage == 65001) return text;
-  return Convert(SanitizeUtf8(text), "UTF-8", IconvName(codePage), "?");
+  return ConvertOrKeep(SanitizeUtf8(text), "UTF-8", IconvName(codePage), "?");
+}
+
+bool CharsetToUtf8(const std::string& Raw, const std::string& Charset, std::string& Out) {
+  return Convert(Raw, Charset, "UTF-8", "\xEF\xBF\xBD", Out);
 }
 
 char16_t UpperChar16(char16_t c) {

@@ -260,15 +260,16 @@ int ExtractOrTest(const Options& opt) {
     abort = term::Interrupted();
   };
   unzipper.OnNeedPassword = [&](rtl::TObject*, std::string& pw) {
-    // What is proposed is the password that was just refused, if any.
-    if (!pw.empty()) {
-      Err("arvelo: " + current + ": incorrect password\n");
-      currentWrong = true;
-    }
+    // What is proposed is the password that was just refused, if any. The
+    // question says so; the item's failure, should it come to that, is
+    // reported once, by the failure event.
+    const bool refused = !pw.empty();
+    if (refused) currentWrong = true;
     pw.clear();
     if (term::Interrupted()) return;
     std::string answer, prompt = "[";
-    prompt.append(Printable(opt.archive)).append("] ").append(current).append(" password: ");
+    prompt.append(Printable(opt.archive)).append("] ").append(current);
+    prompt.append(refused ? " password (wrong, try again): " : " password: ");
     if (Ask(prompt, false, answer) && !answer.empty())
       pw = answer;
     else

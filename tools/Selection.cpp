@@ -8,26 +8,22 @@
 // A stored name without the UTF-8 flag or a Unicode extra field is bytes in
 // the code page of the system that made the archive. The engine guesses it
 // from the locale; -O (for DOS and Windows makers) and -I (Unix and the
-// rest) name it instead, as any charset iconv knows. The names are re-read
-// once after loading and the items renamed, so that matching, listing and
-// the output names all use the same text.
+// rest) name it instead, by the charset names iconv knows (rtl's
+// CharsetToUtf8). The names are re-read once after loading and the items
+// renamed, so that matching, listing and the output names all use the same
+// text.
 #include "archive/AbExcept.h"
 #include "archive/AbUnzper.h"
+#include "archive/AbZipConst.h"
 #include "archive/AbZipTyp.h"
 #include "rtl/FileSys.h"
 #include "rtl/Text.h"
 #include "tools/ArveloCommands.h"
-#include "tools/Charset.h"
 #include "tools/Console.h"
 
 namespace arvelo {
 
 namespace {
-
-constexpr uint16_t kUtf8NameFlag = 0x0800;
-// Hosts whose names are in a DOS or Windows code page: FAT, OS/2 HPFS,
-// NTFS, VFAT.
-constexpr uint8_t kHostHpfs = 6, kHostNtfs = 10, kHostVfat = 14;
 
 char Fold(char c, bool IgnoreCase) { return IgnoreCase && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
@@ -115,13 +111,14 @@ std::string MatchableName(std::string Name) {
   return Name;
 }
 
+// Hosts whose names are in a DOS or Windows code page.
 bool MadeOnDos(const ab::TAbZipItem& Item) {
   const uint8_t h = Item.HostSystem();
-  return h == ab::hsMSDOS || h == kHostHpfs || h == kHostNtfs || h == kHostVfat;
+  return h == ab::hsMSDOS || h == ab::hsOS2HPFS || h == ab::hsWindowsNTFS || h == ab::hsVFAT;
 }
 
 bool HasUnicodeMarker(const ab::TAbZipItem& Item) {
-  return (Item.GeneralPurposeBitFlag() & kUtf8NameFlag) != 0 ||
+  return (Item.GeneralPurposeBitFlag() & ab::Ab_ZipFlagUTF8) != 0 ||
          Item.ExtraField().Has(ab::Ab_InfoZipUnicodePathSubfieldID) ||
          Item.ExtraField().Has(ab::Ab_XceedUnicodePathSubfieldID);
 }
@@ -129,7 +126,7 @@ bool HasUnicodeMarker(const ab::TAbZipItem& Item) {
 bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
   std::string probe;
   for (const std::string* charset : {&Opt.dosCharset, &Opt.unixCharset})
-    if (!charset->empty() && !CharsetToUtf8("", *charset, probe)) {
+    if (!charset->empty() && !rtl::CharsetToUtf8("", *charset, probe)) {
       Err("arvelo: unknown charset: " + Printable(*charset) + "\n");
       return false;
     }
@@ -139,7 +136,7 @@ bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
     const std::string& charset = MadeOnDos(item) ? Opt.dosCharset : Opt.unixCharset;
     if (charset.empty()) continue;
     std::string name;
-    CharsetToUtf8(std::string(item.RawFileName()), charset, name);
+    rtl::CharsetToUtf8(std::string(item.RawFileName()), charset, name);
     Zip.ItemList().Rename(&item, name);
     std::string disk = name;
     rtl::ToNativeSeparators(disk);
@@ -184,6 +181,10 @@ bool TItemSelection::ReportUnmatched() const {
 
 int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
   const std::string shown = Printable(Opt.archive);
+  if (rtl::DirectoryExists(Opt.archive)) {
+    Err("arvelo: " + shown + ": a folder, not an archive\n");
+    return esArchiveNotFound;
+  }
   try {
     Unzipper.SetFileName(Opt.archive);
   } catch (const ab::EAbFileNotFound& e) {
@@ -202,7 +203,7 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
 }
 
 std::string ShownName(const ab::TAbZipItem& Item) {
-  const bool flagged = (Item.GeneralPurposeBitFlag() & kUtf8NameFlag) != 0;
+  const bool flagged = (Item.GeneralPurposeBitFlag() & ab::Ab_ZipFlagUTF8) != 0;
   return Printable(flagged ? Item.RawFileName() : Item.FileName());
 }
 

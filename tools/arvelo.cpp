@@ -3,14 +3,17 @@
 // letters, pattern rules and exit statuses where unzip has them, so that a
 // user's habits and scripts carry over.
 //
-// Options may stand anywhere after the command, be bundled ("-oq") and take
-// their value attached or as the next argument ("-dDIR", "-d DIR"). "-x"
-// takes every following argument up to the next option, as unzip's does
-// (only one while the archive has not been named yet).
+// Options may stand anywhere, before the command too, be bundled ("-oq")
+// and take their value attached or as the next argument ("-dDIR", "-d DIR").
+// "-x" takes every following argument up to the next option, as unzip's
+// does (only one while the archive has not been named yet).
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "archive/AbUnzper.h"
+#include "rtl/FileSys.h"
 #include "tools/ArveloCommands.h"
 #include "tools/Console.h"
 
@@ -19,7 +22,8 @@ namespace {
 constexpr const char* kToolVersion = "2.0";
 
 constexpr const char* kHelp =
-    "usage: arvelo COMMAND [OPTIONS] ARCHIVE [PATTERN ...] [-x PATTERN ...]\n"
+    "usage: arvelo COMMAND [OPTIONS] ARCHIVE[.zip] [PATTERN ...] [-x PATTERN ...]\n"
+    "(options may also come before the command)\n"
     "\n"
     "commands:\n"
     "  list, l       list the items (short table; -v verbose, -1 names, -z comment)\n"
@@ -66,6 +70,35 @@ int BadCommandLine(const std::string& why) {
   return arvelo::esBadCommandLine;
 }
 
+// The options that take a value (the rest of their argument or the next).
+constexpr const char* kOptionsWithValue = "dpPOIx";
+
+// Where the command stands: the first argument that is neither an option nor
+// an option's value, so that "arvelo -P secret x a.zip" reads as
+// "arvelo x -P secret a.zip". args.size() when there is none.
+size_t CommandIndex(const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") return i + 1;
+    if (a.size() < 2 || a[0] != '-') return i;
+    for (size_t k = 1; k < a.size(); ++k)
+      if (std::strchr(kOptionsWithValue, a[k])) {
+        if (k + 1 == a.size()) ++i;
+        break;
+      }
+  }
+  return args.size();
+}
+
+// The archive as unzip finds it: the name as given, or with ".zip" or
+// ".ZIP" added when only that exists.
+std::string ArchiveName(const std::string& given) {
+  if (rtl::FileExists(given) || rtl::DirectoryExists(given)) return given;
+  for (const char* ext : {".zip", ".ZIP"})
+    if (rtl::FileExists(given + ext)) return given + ext;
+  return given;
+}
+
 bool ParseCommand(const std::string& word, arvelo::TCommand& into) {
   using arvelo::TCommand;
   if (word == "list" || word == "l") into = TCommand::cmList;
@@ -93,7 +126,10 @@ int arvelo::Main(int argc, char** argv) {
       return esSuccess;
     }
   }
-  if (args.empty()) return BadCommandLine("no command given");
+  const size_t at = CommandIndex(args);
+  if (at >= args.size()) return BadCommandLine("no command given");
+  const auto command = args.begin() + static_cast<std::ptrdiff_t>(at);
+  std::rotate(args.begin(), command, command + 1);  // first, the rest in their order
   Options opt;
   if (!ParseCommand(args[0], opt.command)) return BadCommandLine("unknown command: " + Printable(args[0]));
   const bool extract = opt.command == TCommand::cmExtract, list = opt.command == TCommand::cmList;
@@ -172,7 +208,7 @@ int arvelo::Main(int argc, char** argv) {
   }
   if (positional.empty()) return BadCommandLine("no archive given");
   if (opt.havePassword && opt.password.empty()) return BadCommandLine("the password is empty");
-  opt.archive = positional[0];
+  opt.archive = ArchiveName(positional[0]);
   opt.patterns.assign(positional.begin() + 1, positional.end());
   try {
     return list ? List(opt) : ExtractOrTest(opt);

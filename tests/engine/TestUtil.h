@@ -86,6 +86,13 @@ inline std::string Quote(const std::string& s) {
 
 inline uint32_t Crc(const std::string& s) { return ab::Crc32OfString(s); }
 
+// How often what occurs in text (not overlapping).
+inline size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
 // Deterministic text of a given size: varied enough to compress like prose.
 inline std::string SampleText(size_t size, unsigned seed = 1) {
   static const char* words[] = {"archive ", "item ", "folder ", "deflate ", "window ", "reader ", "stream ",

@@ -191,7 +191,9 @@ TEST_F(AesItems, VerboseListingShowsTheInnerMethod) {
 TEST_F(AesItems, WrongPasswordIsAPasswordFailureAndAskingAgainWorks) {
   std::string out;
   EXPECT_EQ(Extract(deflate, "wrong", &out), 1);  // the folder item is done
-  EXPECT_NE(out.find("text.txt: incorrect password"), std::string::npos) << out;
+  for (const char* f : kFiles)
+    EXPECT_EQ(testutil::Occurrences(out, std::string(f) + ": skipped, incorrect password\n"), 1u) << f << ": " << out;
+  EXPECT_EQ(testutil::Occurrences(out, "incorrect password"), std::size(kFiles)) << out;
   EXPECT_EQ(out.find("authentication"), std::string::npos) << out;
   EXPECT_FALSE(rtl::FileExists(*dir / "out/text.txt"));
 

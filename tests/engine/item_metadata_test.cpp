@@ -275,3 +275,35 @@ TEST(Text, Utf16AndCodePages) {
   testsys::UnsetEnv("ARVELO_OEM_CODEPAGE");
   testsys::UnsetEnv("LC_ALL");
 }
+
+// The names users give -O and -I read the same on both systems: iconv's
+// here, code pages on Windows.
+TEST(Text, CharsetsByTheirUsualNames) {
+  const std::string privet = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // Привет
+  struct Case {
+    const char* charset;
+    std::string raw, utf8;
+  };
+  const Case cases[] = {
+      {"CP866", "\x8F\xE0\xA8\xA2\xA5\xE2", privet},
+      {"koi8-r", "\xF0\xD2\xC9\xD7\xC5\xD4", privet},
+      {"Shift_JIS", "a\x82\xA0", "a\xE3\x81\x82"},
+      {"EUC-KR", "\xC7\xD1\xB1\xDB", "\xED\x95\x9C\xEA\xB8\x80"},
+      {"ISO-8859-2", "\xB1", "\xC4\x85"},
+      {"UTF-8", "a\xFF" "b", "a\xEF\xBF\xBD" "b"},
+#ifndef _WIN32
+      // A lead byte the name cuts off (the system's tables on Windows put
+      // their own default character there).
+      {"CP949", "a\xC7", "a\xEF\xBF\xBD"},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.charset);
+    std::string out = "stale";
+    ASSERT_TRUE(rtl::CharsetToUtf8(c.raw, c.charset, out));
+    EXPECT_EQ(out, c.utf8);
+  }
+  std::string out = "untouched";
+  EXPECT_FALSE(rtl::CharsetToUtf8("x", "NO-SUCH-CHARSET", out));
+  EXPECT_EQ(out, "untouched");
+}
