@@ -49,12 +49,6 @@ std::set<std::string> Listing(const std::string& root) {
   return out;
 }
 
-bool AnySymlinkBelow(const std::string& root) {
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-    if (it->is_symlink()) return true;
-  return false;
-}
-
 // Extracts an archive of the given entries the way the launcher does, into
 // Root/base, and records the failed items with their codes.
 struct Extraction {

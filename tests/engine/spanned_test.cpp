@@ -96,8 +96,9 @@ TEST(SplitSets, AbortedRequestAndMissingVolume) {
   EXPECT_NE(rc, 0);
   EXPECT_NE(out.find("arvelo: "), std::string::npos) << out;
   // What was complete before the gap is written; nothing is left half-written.
-  if (rtl::FileExists(dir / "out/src/text.txt"))
+  if (rtl::FileExists(dir / "out/src/text.txt")) {
     EXPECT_EQ(testutil::ReadFile(dir / "out/src/text.txt"), testutil::ReadFile(dir / "src/text.txt"));
+  }
 }
 
 TEST(SpanStream, NamingAndSeeks) {

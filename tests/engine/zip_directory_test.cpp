@@ -264,7 +264,9 @@ TEST(Directory, BytesInFrontThatTheOffsetsDoNotCount) {
     EXPECT_EQ(zip->OffsetCorrection(), static_cast<int64_t>(prefix.size()));
     EXPECT_EQ(zip->GetItem(0)->RelativeOffset(), static_cast<int64_t>(prefix.size()));
     EXPECT_EQ(zip->Info().FDirectoryOffset, bare.find("PK\x01\x02") + prefix.size());
-    if (prefix == stub) EXPECT_EQ(zip->StubSize(), prefix.size());
+    if (prefix == stub) {
+      EXPECT_EQ(zip->StubSize(), prefix.size());
+    }
   }
 
   // A name kept once for its stored bytes, decoded and disk forms: a new
@@ -482,6 +484,8 @@ TEST(MalformedArchives, ListCleanlyOrFailCleanly) {
     std::string out;
     int rc = testutil::Run(testutil::ArveloBin() + " list " + testutil::Quote(entry.path().string()), &out);
     EXPECT_TRUE(rc == 0 || rc == 3) << entry.path() << " rc=" << rc << " " << out;
-    if (rc == 3) EXPECT_NE(out.find("arvelo: "), std::string::npos) << out;
+    if (rc == 3) {
+      EXPECT_NE(out.find("arvelo: "), std::string::npos) << out;
+    }
   }
 }

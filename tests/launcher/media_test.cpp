@@ -115,7 +115,9 @@ TEST_F(Media, AReadOnlyDiscInstallsAsTheUsersOwnTree) {
     ASSERT_EQ(::lstat(E.path().c_str(), &St), 0);
     EXPECT_EQ(St.st_uid, User->Uid) << E.path();
     EXPECT_TRUE(St.st_mode & S_IWUSR) << E.path();
-    if (S_ISDIR(St.st_mode)) EXPECT_EQ(St.st_mode & 0777, 0755u) << E.path();
+    if (S_ISDIR(St.st_mode)) {
+      EXPECT_EQ(St.st_mode & 0777, 0755u) << E.path();
+    }
   }
   struct stat Launcher {};
   ASSERT_EQ(::stat((Dir + "/ebook-launcher").c_str(), &Launcher), 0);
