@@ -269,7 +269,7 @@ int ExtractOrTest(const Options& opt) {
     if (term::Interrupted()) return;
     std::string answer, prompt = "[";
     prompt.append(Printable(opt.archive)).append("] ").append(current);
-    prompt.append(refused ? " password (wrong, try again): " : " password: ");
+    prompt.append(refused ? " incorrect password; password again: " : " password: ");
     if (Ask(prompt, false, answer) && !answer.empty())
       pw = answer;
     else

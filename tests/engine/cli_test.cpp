@@ -365,7 +365,7 @@ TEST_F(Cli, QuestionsOnTheTerminal) {
                       "t " + Quote(Zip("enc.zip")) + " d/a.txt");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(r.echo);
-  EXPECT_NE(r.output.find("d/a.txt password (wrong, try again): "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("d/a.txt incorrect password; password again: "), std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("incorrect"), std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("secret"), std::string::npos) << r.output;
   // Wrong every time: asked three times, the item reported once; with
