@@ -266,6 +266,12 @@ int ExtractOrTest(const Options& opt) {
     const bool refused = !pw.empty();
     if (refused) currentWrong = true;
     pw.clear();
+    // A password given with -P is the answer for every item: a script that
+    // gives one is never stopped by a question, as with unzip.
+    if (opt.havePassword) {
+      currentWrong = true;
+      return;
+    }
     if (term::Interrupted()) return;
     std::string answer, prompt = "[";
     prompt.append(Printable(opt.archive)).append("] ").append(current);

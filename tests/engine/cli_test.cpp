@@ -376,6 +376,11 @@ TEST_F(Cli, QuestionsOnTheTerminal) {
   EXPECT_EQ(testutil::Occurrences(r.output, "incorrect password; password again: "), 2u) << r.output;
   EXPECT_EQ(testutil::Occurrences(r.output, "skipped, incorrect password"), 1u) << r.output;
   EXPECT_NE(r.output.find("d/a.txt: skipped, incorrect password"), std::string::npos) << r.output;
+  // A wrong -P on a terminal: no question, the item reported once.
+  r = OnTerminal(80, "--reply 'password again: =secret\\n'", "t -P nope " + Quote(Zip("enc.zip")) + " d/a.txt");
+  EXPECT_EQ(r.status, 82) << r.output;
+  EXPECT_EQ(r.output.find("password again: "), std::string::npos) << r.output;
+  EXPECT_EQ(testutil::Occurrences(r.output, "skipped, incorrect password"), 1u) << r.output;
 
   // Ctrl-C at the password prompt: echo back on, status 80.
   r = OnTerminal(80, "--interrupt-on 'password: '", "t " + Quote(Zip("enc.zip")));
