@@ -231,6 +231,13 @@ int List(const Options& opt) {
     Out(CommentText(zip));
     return esSuccess;
   }
+  // An archive without items is a warning, as with unzip: a script that
+  // lists to find what to extract learns there is nothing.
+  if (zip.Count() == 0) {
+    if (opt.listStyle != TListStyle::lsNamesOnly) Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
+    Err("arvelo: " + Printable(opt.archive) + ": the archive holds no items\n");
+    return esWarning;
+  }
   TItemSelection selection(opt);
   const TListed listed(zip, selection);
   {

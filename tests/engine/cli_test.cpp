@@ -199,8 +199,12 @@ TEST_F(Cli, StatusesLikeUnzip) {
     std::string args;
     int status;
   };
+  const std::string empty = (*dir) / "empty.zip";
+  testutil::WriteFile(empty, testutil::ZipWriter().Build());
   const Case cases[] = {
       {"test good", "-t " + Quote(Zip("tree.zip")), 0},
+      {"list empty", "-l " + Quote(empty), 1},
+      {"test empty", "-t " + Quote(empty), 1},
       {"test bad CRC", "-t " + Quote(Zip("bad.zip")), 2},
       {"wrong password, folders tested", "-t -P nope " + Quote(Zip("enc.zip")), 1},
       {"wrong password everywhere", "-t -P nope " + Quote(Zip("crypt7.zip")), 82},
@@ -210,7 +214,7 @@ TEST_F(Cli, StatusesLikeUnzip) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     std::string mine, theirs;
-    EXPECT_EQ(Sh(Bin() + " t" + c.args.substr(2) + " </dev/null", &mine), c.status) << mine;
+    EXPECT_EQ(Sh(Bin() + " " + c.args.substr(1) + " </dev/null", &mine), c.status) << mine;
     EXPECT_EQ(Sh("unzip " + c.args + " </dev/null", &theirs), c.status) << theirs;
     // A refused password is reported once per item, as unzip does.
     EXPECT_EQ(testutil::Occurrences(mine, "incorrect password\n"), testutil::Occurrences(theirs, "incorrect password\n"))
