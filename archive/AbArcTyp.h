@@ -215,7 +215,9 @@ public:
   bool MatchesDiskName(const std::string& FileMask) const;
 
 protected:
-  // Widest first, so that an archive of many items pays no padding.
+  // Widest first, so that an archive of many items pays no padding. The ZIP
+  // item adds its own fields to these and no copies of them (AbZipTyp.h
+  // tells the layout of a directory's items).
   int64_t FCompressedSize = 0;
   int64_t FUncompressedSize = 0;
   // Held apart only when set on its own (see FDiskNameIsFileName).

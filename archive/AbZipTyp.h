@@ -226,7 +226,7 @@ public:
 // pointer each and allocate nothing when empty; the raw name is not kept at
 // all when it is the decoded name (ASCII, UTF-8). On a 64-bit system the
 // record takes 136 bytes (the base item's 88 and 48 here), on a 32-bit one
-// 112, and one heap block each.
+// 112, in one heap block, and the archive's list a pointer to it.
 class TAbZipItem : public TAbArchiveItem {
 public:
   // Reads one central header at the stream's position and interprets it.
