@@ -128,6 +128,13 @@ void TAbArchiveItem::SetLastModTimeAsDateTime(rtl::TDateTime V) {
   SetLastModFileTime(t);
 }
 
+std::string TAbArchiveItem::DiskFileName() const {
+  if (!FDiskNameIsFileName) return FDiskFileName ? *FDiskFileName : std::string();
+  std::string name = FFileName.Str();
+  rtl::ToNativeSeparators(name);
+  return name;
+}
+
 std::string TAbArchiveItem::DiskPath() const { return rtl::ExtractFilePath(DiskFileName()); }
 
 bool TAbArchiveItem::MatchesStoredName(const std::string& FileMask) const {

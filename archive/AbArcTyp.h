@@ -187,7 +187,7 @@ public:
   virtual void SetExternalFileAttributes(uint32_t V) { FExternalFileAttributes = V; }
   // A disk name shared with the old name keeps that old value.
   virtual void SetFileName(const std::string& V) {
-    if (FDiskNameIsFileName) SetDiskFileName(FFileName.Str());
+    if (FDiskNameIsFileName) SetDiskFileName(DiskFileName());
     FFileName = V;
   }
   virtual void SetIsEncrypted(bool V) { FIsEncrypted = V; }
@@ -202,9 +202,7 @@ public:
   void SetAction(TAbArchiveAction V) { FAction = V; }
   bool Tagged() const { return FTagged; }
   void SetTagged(bool V) { FTagged = V; }
-  std::string DiskFileName() const {
-    return FDiskNameIsFileName ? FFileName.Str() : FDiskFileName ? *FDiskFileName : std::string();
-  }
+  std::string DiskFileName() const;
   void SetDiskFileName(const std::string& V) {
     FDiskFileName = std::make_unique<std::string>(V);
     FDiskNameIsFileName = false;
@@ -217,10 +215,12 @@ public:
   bool MatchesDiskName(const std::string& FileMask) const;
 
 protected:
-  // Widest first, so that an archive of many items pays no padding.
+  // Widest first, so that an archive of many items pays no padding. The ZIP
+  // item adds its own fields to these and no copies of them (AbZipTyp.h
+  // tells the layout of a directory's items).
   int64_t FCompressedSize = 0;
   int64_t FUncompressedSize = 0;
-  // Held apart only where it differs from FFileName (see FDiskNameIsFileName).
+  // Held apart only when set on its own (see FDiskNameIsFileName).
   std::unique_ptr<std::string> FDiskFileName;
   TAbItemName FFileName;
   uint32_t FCRC32 = 0;
@@ -230,8 +230,9 @@ protected:
   TAbArchiveAction FAction = aaNone;
   bool FIsEncrypted = false;
   bool FTagged = false;
-  // The disk name equals FFileName and is not kept twice; a loader sets
-  // it, SetDiskFileName clears it.
+  // The disk name is FFileName with both stored separators made native,
+  // made when asked for rather than kept; a loader sets it,
+  // SetDiskFileName clears it.
   bool FDiskNameIsFileName = false;
 };
 

@@ -557,14 +557,13 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* AItem) {
   SeekToLocalHeader(archive, item);
   lfh.LoadFromStream(*archive.Stream());
 
-  const TAbZipDirectoryFileHeader& cd = item.ItemInfo();
   // An item written with a data descriptor (flag bit 3) has zeros in its
   // local CRC and sizes by design: those fields are not compared then, so
   // that a good streamed item does not fail its test.
   const bool deferred = (lfh.FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0;
-  if (lfh.FVersionNeededToExtract != cd.FVersionNeededToExtract || lfh.FGeneralPurposeBitFlag != cd.FGeneralPurposeBitFlag ||
-      lfh.FLastModFileTime != cd.FLastModFileTime || lfh.FLastModFileDate != cd.FLastModFileDate ||
-      (!deferred && lfh.FCRC32 != cd.FCRC32))
+  if (lfh.FVersionNeededToExtract != item.VersionNeededToExtract() ||
+      lfh.FGeneralPurposeBitFlag != item.GeneralPurposeBitFlag() || lfh.FLastModFileTime != item.LastModFileTime() ||
+      lfh.FLastModFileDate != item.LastModFileDate() || (!deferred && lfh.FCRC32 != item.CRC32()))
     throw EAbZipInvalidLFH();
   const uint8_t* z64;
   uint16_t z64Size;

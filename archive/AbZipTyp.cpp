@@ -129,7 +129,6 @@ bool IsExecutableMarker(const uint8_t sig[4], int64_t got) {
 
 void TAbExtraField::LoadFromStream(TStream& aStream, int64_t aSize) {
   ReadExactly(aStream, static_cast<size_t>(std::max<int64_t>(aSize, 0)), FBuffer);
-  Changed();
 }
 
 bool TAbExtraField::FindNext(size_t& aOffset, bool first, uint16_t& aID, uint16_t& aSize) const {
@@ -210,7 +209,6 @@ void TAbExtraField::Put(uint16_t aID, const void* aData, uint16_t aDataSize) {
   bytes.append(reinterpret_cast<const char*>(head), sizeof head);
   bytes.append(static_cast<const char*>(aData), aDataSize);
   FBuffer = bytes;
-  Changed();
 }
 
 void TAbExtraField::Delete(uint16_t aID) {
@@ -220,45 +218,14 @@ void TAbExtraField::Delete(uint16_t aID) {
     std::string bytes(FBuffer.View());
     bytes.erase(off, Ab_ZipSubfieldHeaderSize + static_cast<size_t>(size));
     FBuffer = bytes;
-    Changed();
   }
 }
 
-void TAbExtraField::Clear() {
-  FBuffer.Clear();
-  Changed();
-}
+void TAbExtraField::Clear() { FBuffer.Clear(); }
 
 // ===========================================================================
 // Headers
 // ===========================================================================
-
-TAbZipDeflationOption TAbZipFileHeader::DeflationOption() const {
-  if (FCompressionMethod != cmDeflated) return doInvalid;
-  switch ((FGeneralPurposeBitFlag >> Ab_ZipFlagDeflateOptionShift) & Ab_ZipFlagDeflateOptionMask) {
-    case 0: return doNormal;
-    case 1: return doMaximum;
-    case 2: return doFast;
-    default: return doSuperFast;
-  }
-}
-
-TAbZipDictionarySize TAbZipFileHeader::DictionarySize() const {
-  if (FCompressionMethod != cmImploded) return dsInvalid;
-  return (FGeneralPurposeBitFlag & Ab_ZipFlagImplode8KDictionary) ? ds8K : ds4K;
-}
-
-uint8_t TAbZipFileHeader::ShannonFanoTreeCount() const {
-  if (FCompressionMethod != cmImploded) return 0;
-  return (FGeneralPurposeBitFlag & Ab_ZipFlagImplode3Trees) ? 3 : 2;
-}
-
-double TAbZipFileHeader::CompressionRatio() const {
-  if (FUncompressedSize == 0) return 0;
-  double stored = FCompressedSize;
-  if (IsEncrypted()) stored -= Ab_ZipEncryptionHeaderSize;
-  return (1.0 - stored / FUncompressedSize) * 100.0;
-}
 
 void TAbZipLocalFileHeader::LoadFromStream(TStream& Stream) {
   uint8_t b[Ab_ZipLocalFileHeaderSize];
@@ -380,62 +347,93 @@ std::string DecodeZipItemName(const TAbZipDirectoryFileHeader& Header) {
 }
 
 void TAbZipItem::LoadFromStream(TStream& Stream) {
-  FItemInfo.LoadFromStream(Stream);
-  FFileName = DecodeZipItemName(FItemInfo);
-  FUncompressedSize = FItemInfo.FUncompressedSize;
-  FCompressedSize = FItemInfo.FCompressedSize;
-  FRelativeOffset = FItemInfo.FRelativeOffset;
-  FDiskNumberStart = FItemInfo.FDiskNumberStart;
+  TAbZipDirectoryFileHeader header;
+  header.LoadFromStream(Stream);
+  FFileName = DecodeZipItemName(header);
+  FVersionMadeBy = header.FVersionMadeBy;
+  FVersionNeededToExtract = header.FVersionNeededToExtract;
+  FGeneralPurposeBitFlag = header.FGeneralPurposeBitFlag;
+  FCompressionMethod = header.FCompressionMethod;
+  FLastModFileTime = header.FLastModFileTime;
+  FLastModFileDate = header.FLastModFileDate;
+  FCRC32 = header.FCRC32;
+  FInternalFileAttributes = header.FInternalFileAttributes;
+  FExternalFileAttributes = header.FExternalFileAttributes;
+  FUncompressedSize = header.FUncompressedSize;
+  FCompressedSize = header.FCompressedSize;
+  FRelativeOffset = header.FRelativeOffset;
+  FDiskNumberStart = header.FDiskNumberStart;
 
   const uint8_t* z64;
   uint16_t z64Size;
-  if (FItemInfo.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
+  if (header.FExtraField.Get(Ab_Zip64SubfieldID, z64, z64Size)) {
     // The values present are those the header escaped, in this order.
     TAbLEReader r(z64, z64Size);
-    if (FItemInfo.FUncompressedSize == Ab_Zip64Escape32) FUncompressedSize = static_cast<int64_t>(r.U64());
-    if (FItemInfo.FCompressedSize == Ab_Zip64Escape32) FCompressedSize = static_cast<int64_t>(r.U64());
-    if (FItemInfo.FRelativeOffset == Ab_Zip64Escape32) FRelativeOffset = static_cast<int64_t>(r.U64());
-    if (FItemInfo.FDiskNumberStart == Ab_Zip64Escape16) FDiskNumberStart = r.U32();
+    if (header.FUncompressedSize == Ab_Zip64Escape32) FUncompressedSize = static_cast<int64_t>(r.U64());
+    if (header.FCompressedSize == Ab_Zip64Escape32) FCompressedSize = static_cast<int64_t>(r.U64());
+    if (header.FRelativeOffset == Ab_Zip64Escape32) FRelativeOffset = static_cast<int64_t>(r.U64());
+    if (header.FDiskNumberStart == Ab_Zip64Escape16) FDiskNumberStart = r.U32();
     if (!r.Ok()) throw rtl::EReadError();
   }
-  // A directory of many items keeps each name once: the stored bytes when
-  // they are the decoded name, and the disk name when no separator changes.
-  FRawNameIsFileName = FItemInfo.FFileName == FFileName;
-  if (FRawNameIsFileName) FItemInfo.FFileName.Clear();
-  const char foreignDelim = rtl::PathDelim == '/' ? '\\' : '/';
-  FDiskNameIsFileName = FFileName.find(foreignDelim) == std::string::npos;
-  if (FDiskNameIsFileName) {
-    FDiskFileName.reset();
-  } else {
-    std::string disk = FFileName.Str();
-    rtl::ToNativeSeparators(disk);
-    SetDiskFileName(disk);
-  }
+  // The stored bytes are kept apart only when they are not the decoded name.
+  FRawNameIsFileName = header.FFileName == FFileName;
+  FRawFileName = FRawNameIsFileName ? TAbRawBytes() : std::move(header.FFileName);
+  FExtraField = std::move(header.FExtraField);
+  FFileComment = std::move(header.FFileComment);
+  FDiskNameIsFileName = true;
+  FDiskFileName.reset();
   FAction = aaNone;
   FTagged = false;
 }
 
 bool TAbZipItem::IsDirectory() const {
-  if (FItemInfo.FExternalFileAttributes & faDirectory) return true;
+  if (FExternalFileAttributes & faDirectory) return true;
   return !FFileName.empty() && (FFileName.back() == '/' || FFileName.back() == '\\');
 }
 
 uint32_t TAbZipItem::NativeFileAttributes() const {
-  uint32_t ext = FItemInfo.FExternalFileAttributes;
+  uint32_t ext = FExternalFileAttributes;
   if (HostSystem() == hsUnix || ext > 0x1FFFF) return UnixModeToAttributes(ext >> 16);
   return ext & 0xFF;
 }
 
 uint32_t TAbZipItem::UnixPermissions() const {
   if (HostSystem() != hsUnix) return 0;
-  return (FItemInfo.FExternalFileAttributes >> 16) & 0777;
+  return (FExternalFileAttributes >> 16) & 0777;
 }
 
 void TAbZipItem::SetIsEncrypted(bool V) {
   if (V)
-    FItemInfo.FGeneralPurposeBitFlag |= Ab_ZipFlagEncrypted;
+    FGeneralPurposeBitFlag |= Ab_ZipFlagEncrypted;
   else
-    FItemInfo.FGeneralPurposeBitFlag &= static_cast<uint16_t>(~Ab_ZipFlagEncrypted);
+    FGeneralPurposeBitFlag &= static_cast<uint16_t>(~Ab_ZipFlagEncrypted);
+}
+
+double TAbZipItem::CompressionRatio() const {
+  if (FUncompressedSize == 0) return 0;
+  double stored = static_cast<double>(FCompressedSize);
+  if (IsEncrypted()) stored -= Ab_ZipEncryptionHeaderSize;
+  return (1.0 - stored / static_cast<double>(FUncompressedSize)) * 100.0;
+}
+
+TAbZipDeflationOption TAbZipItem::DeflationOption() const {
+  if (FCompressionMethod != cmDeflated) return doInvalid;
+  switch ((FGeneralPurposeBitFlag >> Ab_ZipFlagDeflateOptionShift) & Ab_ZipFlagDeflateOptionMask) {
+    case 0: return doNormal;
+    case 1: return doMaximum;
+    case 2: return doFast;
+    default: return doSuperFast;
+  }
+}
+
+TAbZipDictionarySize TAbZipItem::DictionarySize() const {
+  if (FCompressionMethod != cmImploded) return dsInvalid;
+  return (FGeneralPurposeBitFlag & Ab_ZipFlagImplode8KDictionary) ? ds8K : ds4K;
+}
+
+uint8_t TAbZipItem::ShannonFanoTreeCount() const {
+  if (FCompressionMethod != cmImploded) return 0;
+  return (FGeneralPurposeBitFlag & Ab_ZipFlagImplode3Trees) ? 3 : 2;
 }
 
 // ===========================================================================

@@ -124,6 +124,8 @@ struct ZipEntry {
   bool overrideCrc = false;
   uint32_t crc = 0;
   int64_t uncompressedSize = -1;  // -1: data's size
+  std::string comment;             // the entry's own comment
+  uint16_t internalAttributes = 0;
 };
 
 class ZipWriter {
@@ -152,8 +154,9 @@ public:
       Put16(ch, e.method); Put16(ch, e.time); Put16(ch, e.date); Put32(ch, crc);
       Put32(ch, static_cast<uint32_t>(e.data.size())); Put32(ch, usize);
       Put16(ch, static_cast<uint16_t>(e.name.size())); Put16(ch, static_cast<uint16_t>(e.centralExtra.size()));
-      Put16(ch, 0); Put16(ch, 0); Put16(ch, 0); Put32(ch, e.externalAttributes); Put32(ch, offset);
-      central += ch + e.name + e.centralExtra;
+      Put16(ch, static_cast<uint16_t>(e.comment.size())); Put16(ch, 0); Put16(ch, e.internalAttributes);
+      Put32(ch, e.externalAttributes); Put32(ch, offset);
+      central += ch + e.name + e.centralExtra + e.comment;
     }
     uint32_t cdOffset = static_cast<uint32_t>(out.size());
     out += central;

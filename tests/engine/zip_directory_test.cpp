@@ -280,6 +280,64 @@ TEST(Directory, BytesInFrontThatTheOffsetsDoNotCount) {
   EXPECT_EQ(item.FileName(), "renamed");
 }
 
+TEST(Directory, EveryStoredFieldOfAnEntryReadsBack) {
+  // Each field of a central header is kept once in the item, the Zip64
+  // value in place of its escape; distinct values catch one read into the
+  // wrong place.
+  ZipEntry e{"dir/\xC3\xBC.txt", "hello"};
+  e.method = 8;
+  e.flags = 0x0802;  // UTF-8 name, Deflate option "maximum"
+  e.versionMadeBy = 0x031E;
+  e.versionNeeded = 45;
+  e.time = 0x7A3C;
+  e.date = 0x5A91;
+  e.overrideCrc = true;
+  e.crc = 0xCAFEF00D;
+  e.externalAttributes = 0x81A40000;  // a Unix file, rw-r--r--
+  e.internalAttributes = 1;
+  e.comment = "the entry's note";
+  e.uncompressedSize = 0xFFFFFFFF;
+  const std::string unixTime = ZipWriter::Field(0x5455, std::string("\x01\x10\x20\x30\x40", 5));
+  e.centralExtra = unixTime + ZipWriter::Field(Ab_Zip64SubfieldID, [] {
+                     std::string v;
+                     ZipWriter::Put64(v, 6000000000ull);
+                     return v;
+                   }());
+  ZipWriter w;
+  w.prefix = "stub";
+  w.Add(e);
+  rtl::TMemoryStream s(w.Build());
+  auto zip = Load(s);
+  ASSERT_EQ(zip->Count(), 1);
+  const TAbZipItem& item = *zip->GetItem(0);
+  EXPECT_EQ(item.FileName(), "dir/\xC3\xBC.txt");
+  EXPECT_EQ(item.RawFileName(), "dir/\xC3\xBC.txt");
+  EXPECT_EQ(item.DiskFileName(), std::string("dir") + rtl::PathDelim + "\xC3\xBC.txt");
+  EXPECT_EQ(item.CompressionMethod(), 8);
+  EXPECT_EQ(item.GeneralPurposeBitFlag(), 0x0802);
+  EXPECT_EQ(item.DeflationOption(), doMaximum);
+  EXPECT_EQ(item.VersionMadeBy(), 0x031E);
+  EXPECT_EQ(item.HostSystem(), 3);
+  EXPECT_EQ(item.VersionNeededToExtract(), 45);
+  EXPECT_EQ(item.LastModFileTime(), 0x7A3C);
+  EXPECT_EQ(item.LastModFileDate(), 0x5A91);
+  EXPECT_EQ(item.CRC32(), 0xCAFEF00Du);
+  EXPECT_EQ(item.ExternalFileAttributes(), 0x81A40000u);
+  EXPECT_EQ(item.UnixPermissions(), 0644u);
+  EXPECT_EQ(item.InternalFileAttributes(), 1);
+  EXPECT_EQ(item.FileComment(), "the entry's note");
+  EXPECT_EQ(item.CompressedSize(), 5);
+  EXPECT_EQ(item.UncompressedSize(), 6000000000);
+  EXPECT_EQ(item.RelativeOffset(), 4);
+  EXPECT_EQ(item.DiskNumberStart(), 0u);
+  EXPECT_FALSE(item.IsEncrypted());
+  EXPECT_FALSE(item.IsDirectory());
+  EXPECT_EQ(item.ExtraField().Count(), 2);
+  EXPECT_EQ(item.ExtraField().Buffer().substr(0, unixTime.size()), unixTime);
+  // The ratio is of the sizes as read, not of the escape value.
+  EXPECT_DOUBLE_EQ(item.CompressionRatio(), (1.0 - 5.0 / 6000000000.0) * 100.0);
+}
+
 TEST(Directory, NamesOfEveryLengthAroundTheInPlaceLimit) {
   // Names up to 31 bytes live in the item, longer ones in a block of their
   // own; each must read back whole, and a rename may cross the limit
