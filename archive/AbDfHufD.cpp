@@ -1,3 +1,19 @@
+// Building the Huffman tables of the inflater.
+//
+// A dynamic block brings new codes every few ten thousand symbols, so the
+// tables are built often and their building has to be cheap next to the
+// decoding it serves. The builder therefore does little per symbol and
+// nothing per table slot that it can avoid:
+//
+//   * an entry is the symbol's part (flags, base, extra bits), looked up in
+//     a table made at compile time for each kind of code, plus the code
+//     length twice: one load and one add instead of a switch per symbol;
+//   * every root slot is written exactly once for a complete code, by
+//     stepping through the slots that end in the symbol's reversed code;
+//     only an incomplete code pays for filling the no-symbol entry first;
+//   * codes longer than the root are the last ones of the canonical order,
+//     so the subtables are laid out from the first long code's prefix on,
+//     never by scanning all root slots.
 #include "archive/AbDfHufD.h"
 
 #include <algorithm>
