@@ -10,7 +10,13 @@
 //   * 64 bytes and more with PCLMULQDQ: four 128-bit accumulators are folded
 //     forward 512 bits per step, then folded into one, reduced 128 -> 64 bits
 //     and finished with a Barrett reduction to 32 bits. The folding constants
-//     are x^n mod P (bit-reflected) for the fold distances used below.
+//     are x^n mod P (bit-reflected) for the fold distances used below;
+//   * 256 bytes and more where the processor also has AVX-512 and VPCLMULQDQ:
+//     the same folding on sixteen 128-bit lanes at once, four times the
+//     bytes per multiply; it ends in the 128-bit path's last steps.
+//
+// The inflater folds each 32 KiB piece it writes out while the piece is in
+// cache, so this speed is part of every extracted Deflate item's speed.
 #include <array>
 #include <cstring>
 
@@ -79,10 +85,12 @@ AB_CLMUL inline __m128i FoLd(__m128i x, __m128i k, __m128i next) {
 
 AB_CLMUL inline __m128i Ld(const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); }
 
-// Folds whole 16-byte blocks; n is at least 64 and a multiple of 16.
-AB_CLMUL uint32_t CrcClmul(uint32_t crc, const uint8_t* p, int64_t n) {
-  // x^(512+32), x^(512-32) mod P: fold one 64-byte group into the next.
-  const __m128i k1k2 = _mm_set_epi64x(0x1c6e41596LL, 0x154442bd4LL);
+// x^(512+32), x^(512-32) mod P: fold one 64-byte group into the next.
+constexpr int64_t kFold512Lo = 0x154442bd4LL, kFold512Hi = 0x1c6e41596LL;
+
+// Folds four 16-byte accumulators (one 64-byte group, already folded up to
+// p) and the rest of the data, whole 16-byte blocks of it, down to the CRC.
+AB_CLMUL inline uint32_t CrcFinish(__m128i x0, __m128i x1, __m128i x2, __m128i x3, const uint8_t* p, int64_t n) {
   // x^(128+32), x^(128-32) mod P: fold one 16-byte block into the next.
   const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009eLL, 0x1751997d0LL);
   // x^64 mod P, for the 64 -> 32-bit step of the final fold.
@@ -91,19 +99,6 @@ AB_CLMUL uint32_t CrcClmul(uint32_t crc, const uint8_t* p, int64_t n) {
   const __m128i poly = _mm_set_epi64x(0x1F7011641LL, 0x1DB710641LL);
   const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
 
-  __m128i x0 = _mm_xor_si128(Ld(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
-  __m128i x1 = Ld(p + 16), x2 = Ld(p + 32), x3 = Ld(p + 48);
-  p += 64;
-  n -= 64;
-
-  while (n >= 64) {
-    x0 = FoLd(x0, k1k2, Ld(p));
-    x1 = FoLd(x1, k1k2, Ld(p + 16));
-    x2 = FoLd(x2, k1k2, Ld(p + 32));
-    x3 = FoLd(x3, k1k2, Ld(p + 48));
-    p += 64;
-    n -= 64;
-  }
   x0 = FoLd(x0, k3k4, x1);
   x0 = FoLd(x0, k3k4, x2);
   x0 = FoLd(x0, k3k4, x3);
@@ -127,8 +122,82 @@ AB_CLMUL uint32_t CrcClmul(uint32_t crc, const uint8_t* p, int64_t n) {
   return static_cast<uint32_t>(_mm_extract_epi32(x0, 1));
 }
 
+// Folds whole 16-byte blocks; n is at least 64 and a multiple of 16.
+AB_CLMUL uint32_t CrcClmul(uint32_t crc, const uint8_t* p, int64_t n) {
+  const __m128i k1k2 = _mm_set_epi64x(kFold512Hi, kFold512Lo);
+  __m128i x0 = _mm_xor_si128(Ld(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x1 = Ld(p + 16), x2 = Ld(p + 32), x3 = Ld(p + 48);
+  p += 64;
+  n -= 64;
+  while (n >= 64) {
+    x0 = FoLd(x0, k1k2, Ld(p));
+    x1 = FoLd(x1, k1k2, Ld(p + 16));
+    x2 = FoLd(x2, k1k2, Ld(p + 32));
+    x3 = FoLd(x3, k1k2, Ld(p + 48));
+    p += 64;
+    n -= 64;
+  }
+  return CrcFinish(x0, x1, x2, x3, p, n);
+}
+
 bool HaveClmul() {
   static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return have;
+}
+
+// The same folding four 128-bit lanes at a time with VPCLMULQDQ on 512-bit
+// registers: four such registers cover 256 bytes, each lane folded forward
+// by 2048 bits per step, which keeps the multiplier busy instead of waiting
+// on one chain. The four registers are then folded into one (512 bits apart,
+// the constants above), whose lanes are exactly the four accumulators of the
+// 128-bit path after one 64-byte group; that path finishes.
+#define AB_VPCLMUL __attribute__((target("pclmul,sse4.1,avx512f,vpclmulqdq")))
+
+// x^(2048+32), x^(2048-32) mod P: fold one 256-byte group into the next.
+constexpr int64_t kFold2048Lo = 0x11542778aLL, kFold2048Hi = 0x1322d1430LL;
+
+AB_VPCLMUL inline __m512i FoLd512(__m512i x, __m512i k, __m512i next) {
+  __m512i lo = _mm512_clmulepi64_epi128(x, k, 0x00);
+  __m512i hi = _mm512_clmulepi64_epi128(x, k, 0x11);
+  return _mm512_ternarylogic_epi64(lo, hi, next, 0x96);  // three-way xor
+}
+
+AB_VPCLMUL inline __m512i Ld512(const uint8_t* q) { return _mm512_loadu_si512(q); }
+
+// n is at least 256 and a multiple of 16.
+AB_VPCLMUL uint32_t CrcVpclmul(uint32_t crc, const uint8_t* p, int64_t n) {
+  const __m512i k2048 = _mm512_set_epi64(kFold2048Hi, kFold2048Lo, kFold2048Hi, kFold2048Lo, kFold2048Hi, kFold2048Lo,
+                                         kFold2048Hi, kFold2048Lo);
+  const __m512i k512 =
+      _mm512_set_epi64(kFold512Hi, kFold512Lo, kFold512Hi, kFold512Lo, kFold512Hi, kFold512Lo, kFold512Hi, kFold512Lo);
+  __m512i z0 = _mm512_xor_si512(Ld512(p), _mm512_set_epi32(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                           static_cast<int>(crc)));
+  __m512i z1 = Ld512(p + 64), z2 = Ld512(p + 128), z3 = Ld512(p + 192);
+  p += 256;
+  n -= 256;
+  while (n >= 256) {
+    z0 = FoLd512(z0, k2048, Ld512(p));
+    z1 = FoLd512(z1, k2048, Ld512(p + 64));
+    z2 = FoLd512(z2, k2048, Ld512(p + 128));
+    z3 = FoLd512(z3, k2048, Ld512(p + 192));
+    p += 256;
+    n -= 256;
+  }
+  z0 = FoLd512(z0, k512, z1);
+  z0 = FoLd512(z0, k512, z2);
+  z0 = FoLd512(z0, k512, z3);
+  while (n >= 64) {
+    z0 = FoLd512(z0, k512, Ld512(p));
+    p += 64;
+    n -= 64;
+  }
+  alignas(64) uint8_t lanes[64];
+  _mm512_store_si512(lanes, z0);
+  return CrcFinish(Ld(lanes), Ld(lanes + 16), Ld(lanes + 32), Ld(lanes + 48), p, n);
+}
+
+bool HaveVpclmul() {
+  static const bool have = HaveClmul() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq");
   return have;
 }
 
@@ -147,7 +216,7 @@ void UpdateCrc32(uint32_t& CurCrc, const void* Buffer, int64_t BufSize) {
 #if AB_HAVE_CLMUL
   if (BufSize >= 64 && HaveClmul()) {
     int64_t whole = BufSize & ~int64_t{15};
-    crc = CrcClmul(crc, p, whole);
+    crc = whole >= 256 && HaveVpclmul() ? CrcVpclmul(crc, p, whole) : CrcClmul(crc, p, whole);
     p += whole;
     BufSize -= whole;
   }

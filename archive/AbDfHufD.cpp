@@ -1,3 +1,19 @@
+// Building the Huffman tables of the inflater.
+//
+// A dynamic block brings new codes every few ten thousand symbols, so the
+// tables are built often and their building has to be cheap next to the
+// decoding it serves. The builder therefore does little per symbol and
+// nothing per table slot that it can avoid:
+//
+//   * an entry is the symbol's part (flags, base, extra bits), looked up in
+//     a table made at compile time for each kind of code, plus the code
+//     length twice: one load and one add instead of a switch per symbol;
+//   * every root slot is written exactly once for a complete code, by
+//     stepping through the slots that end in the symbol's reversed code;
+//     only an incomplete code pays for filling the no-symbol entry first;
+//   * codes longer than the root are the last ones of the canonical order,
+//     so the subtables are laid out from the first long code's prefix on,
+//     never by scanning all root slots.
 #include "archive/AbDfHufD.h"
 
 #include <algorithm>
@@ -12,16 +28,16 @@ namespace ab {
 // Constant tables
 // ---------------------------------------------------------------------------
 
-const uint16_t AbDfLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+constexpr uint16_t AbDfLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3};
 // 99 for 286 and 287: the fixed code gives them codes, valid data never uses
 // them, and no table entry built from them can be taken for a length.
-const uint8_t AbDfLengthExtraBits[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+constexpr uint8_t AbDfLengthExtraBits[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
                                          3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16, 99, 99};
-const uint32_t AbDfDistanceBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,    33,
+constexpr uint32_t AbDfDistanceBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,    33,
                                        49,   65,   97,   129,  193,  257,   385,   513,   769,   1025,  1537,
                                        2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-const uint8_t AbDfDistanceExtraBits[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+constexpr uint8_t AbDfDistanceExtraBits[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
                                            7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 const uint8_t AbDfCodeLengthIndex[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
@@ -162,26 +178,56 @@ const TAbDfDecodeHuffmanTree& FixedDistTree() {
 
 namespace {
 
-uint32_t EntryFor(TAbDfTableKind aKind, int aSym, int aLen) {
-  uint32_t len = static_cast<uint32_t>(aLen);
-  uint32_t plain = (len << 8) | len;  // a code without extra bits
-  auto withExtra = [&](uint32_t base, uint32_t extra) { return (base << 16) | (len << 8) | (len + extra); };
+// An entry is its symbol's part, the same for every code length, plus the
+// code length once in bits 8..11 and once in the bits to consume. The parts
+// are made at compile time for each kind, so that building the tables of a
+// block looks each symbol's part up instead of working it out.
+constexpr uint32_t SymbolPart(TAbDfTableKind aKind, int aSym) {
+  auto withExtra = [](uint32_t base, uint32_t extra) { return (base << 16) | extra; };
   switch (aKind) {
     case tkLitLen:
     case tkLitLen64:
-      if (aSym < 256) return dfe::kLiteral | (static_cast<uint32_t>(aSym) << 16) | plain;
-      if (aSym == 256) return dfe::kEndOfBlock | plain;
-      if (aSym > 285) return dfe::kBad | plain;
+      if (aSym < 256) return dfe::kLiteral | (static_cast<uint32_t>(aSym) << 16);
+      if (aSym == 256) return dfe::kEndOfBlock;
+      if (aSym > 285) return dfe::kBad;
       if (aSym == 285 && aKind == tkLitLen) return withExtra(258, 0);
       return withExtra(AbDfLengthBase[aSym - 257], AbDfLengthExtraBits[aSym - 257]);
     case tkDist:
     case tkDist64:
-      if (aSym > 31 || (aSym > 29 && aKind == tkDist)) return dfe::kBad | plain;
+      if (aSym > 31 || (aSym > 29 && aKind == tkDist)) return dfe::kBad;
       return withExtra(AbDfDistanceBase[aSym], AbDfDistanceExtraBits[aSym]);
-    case tkCodeLen:
-      return (static_cast<uint32_t>(aSym) << 16) | plain;
+    case tkCodeLen: return static_cast<uint32_t>(aSym) << 16;
   }
-  return dfe::kBad | plain;
+  return dfe::kBad;
+}
+
+template <TAbDfTableKind Kind, int N>
+constexpr std::array<uint32_t, N> MakeParts() {
+  std::array<uint32_t, N> a{};
+  for (int i = 0; i < N; ++i) a[i] = SymbolPart(Kind, i);
+  return a;
+}
+
+constexpr auto kLitLenParts = MakeParts<tkLitLen, 288>();
+constexpr auto kLitLen64Parts = MakeParts<tkLitLen64, 288>();
+constexpr auto kDistParts = MakeParts<tkDist, 32>();
+constexpr auto kDist64Parts = MakeParts<tkDist64, 32>();
+constexpr auto kCodeLenParts = MakeParts<tkCodeLen, 19>();
+
+const uint32_t* PartsFor(TAbDfTableKind aKind) {
+  switch (aKind) {
+    case tkLitLen: return kLitLenParts.data();
+    case tkLitLen64: return kLitLen64Parts.data();
+    case tkDist: return kDistParts.data();
+    case tkDist64: return kDist64Parts.data();
+    case tkCodeLen: return kCodeLenParts.data();
+  }
+  return kCodeLenParts.data();
+}
+
+inline uint32_t EntryOf(const uint32_t* aParts, int aSym, int aLen) {
+  const uint32_t len = static_cast<uint32_t>(aLen);
+  return aParts[aSym] + (len << 8) + len;
 }
 
 } // namespace
@@ -192,6 +238,7 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
   constexpr int R = RootBits;
   constexpr uint32_t kRootSize = 1u << R;
   uint32_t* t = aTable.Entries;
+  const uint32_t* parts = PartsFor(aKind);
   int count[16] = {};
   int maxLen = 0;
   for (int s = 0; s < aCount; ++s) {
@@ -210,6 +257,9 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
   const bool complete = space == (1u << MaxLen);
   if (!complete) std::fill(t, t + kRootSize, dfe::kBad);
 
+  // The first code longer than the root, as its first R bits: codes of one
+  // length follow each other, and longer codes follow all shorter ones.
+  const uint32_t firstLongPrefix = MaxLen > R ? next[std::min(R + 1, 15)] >> 1 : kRootSize;
   uint16_t codes[Symbols];
   for (int s = 0; s < aCount; ++s)
     if (aLengths[s]) codes[s] = static_cast<uint16_t>(next[aLengths[s]]++);
@@ -217,9 +267,12 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
   if constexpr (MaxLen > R) {
     if (maxLen > R) {
       // Codes longer than the root share subtables by their first R bits;
-      // each subtable is as wide as the longest code that uses it.
-      uint8_t subBits[kRootSize] = {};
+      // each subtable is as wide as the longest code that uses it. Their
+      // prefixes all lie in [pFirst, kRootSize).
+      const uint32_t pFirst = firstLongPrefix;
+      uint8_t subBits[kRootSize];
       uint16_t subOffset[kRootSize];
+      std::fill(subBits + pFirst, subBits + kRootSize, uint8_t{0});
       for (int s = 0; s < aCount; ++s) {
         int l = aLengths[s];
         if (l <= R) continue;
@@ -227,7 +280,7 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
         subBits[p] = std::max<uint8_t>(subBits[p], static_cast<uint8_t>(l - R));
       }
       uint32_t offset = kRootSize;
-      for (uint32_t p = 0; p < kRootSize; ++p) {
+      for (uint32_t p = pFirst; p < kRootSize; ++p) {
         if (!subBits[p]) continue;
         // Cannot happen by the bound on kSize; kept so that a mistake there
         // could never write past the table.
@@ -242,7 +295,7 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
         if (l <= R) continue;
         uint32_t p = codes[s] >> (l - R);
         uint32_t r = Reverse(codes[s] & ((1u << (l - R)) - 1), l - R);
-        uint32_t e = EntryFor(aKind, s, l);
+        uint32_t e = EntryOf(parts, s, l);
         for (uint32_t k = r; k < (1u << subBits[p]); k += 1u << (l - R)) t[subOffset[p] + k] = e;
       }
     }
@@ -250,7 +303,7 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
   for (int s = 0; s < aCount; ++s) {
     int l = aLengths[s];
     if (l == 0 || l > R) continue;
-    uint32_t e = EntryFor(aKind, s, l);
+    uint32_t e = EntryOf(parts, s, l);
     for (uint32_t k = Reverse(codes[s], l); k < kRootSize; k += 1u << l) t[k] = e;
   }
   return true;

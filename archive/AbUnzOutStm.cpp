@@ -14,7 +14,7 @@ int64_t TAbUnzipOutputStream::Write(const void* Buffer, int64_t Count) {
   const bool over = Count > room;
   if (over) Count = room > 0 ? room : 0;
 
-  UpdateCrc32(FCRC32, Buffer, Count);
+  if (FComputeCRC) UpdateCrc32(FCRC32, Buffer, Count);
   int64_t written = Count > 0 ? FStream->Write(Buffer, Count) : 0;
   FBytesWritten += written;
 

@@ -6,6 +6,11 @@
 // reports item progress only when the integer percentage changes, so an
 // item costs at most 100 callbacks however its decoder writes.
 //
+// A decoder that already folds every piece it produces into a CRC-32 while
+// the piece is in cache (the inflater does) tells the stage so with
+// SetDecoderComputesCRC and hands over its final value with SetCRC32: the
+// check value is then computed exactly once per item.
+//
 // It also guards the declared size: a decoder that produces more bytes than
 // the item declares is stopped at that size (nothing past it reaches the
 // destination) with EAbSizeMismatch. A hostile archive cannot turn a small
@@ -28,6 +33,10 @@ public:
   int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override;
 
   uint32_t CRC32() const { return ~FCRC32; }
+  // The decoder computes the check value itself; the stage only forwards.
+  void SetDecoderComputesCRC() { FComputeCRC = false; }
+  // The decoder's final (inverted) CRC-32 of everything it wrote here.
+  void SetCRC32(uint32_t aFinal) { FCRC32 = ~aFinal; }
   rtl::TStream* Stream() const { return FStream; }
   int64_t UncompressedSize() const { return FUncompressedSize; }
   void SetUncompressedSize(int64_t V) { FUncompressedSize = V; }
@@ -38,6 +47,7 @@ private:
   int64_t FBytesWritten = 0;
   uint32_t FCRC32 = 0xFFFFFFFFu;
   uint8_t FCurrentProgress = 0;
+  bool FComputeCRC = true;
   rtl::TStream* FStream;
   int64_t FUncompressedSize = 0;
 };

@@ -326,7 +326,14 @@ void DecodeCompressedItem(TAbZipItem& Item, uint16_t Method, int64_t Packed, rtl
       TAbDeflateHelper helper;
       helper.SetStreamSize(Packed);
       if (Method == cmEnhancedDeflated) helper.SetOptions(helper.Options() | dfc_UseDeflate64);
-      Inflate(&In, &Out, &helper);
+      // The inflater folds each 32 KiB piece into its CRC-32 just before the
+      // piece reaches Out, while it is in cache; Out need not do it again.
+      // Inflate returns normally only when every byte it produced passed
+      // through Out unchanged (Out raises when it must cut the output), and
+      // neither of its quiet stops can happen here: no partial size, no
+      // progress handler.
+      Out.SetDecoderComputesCRC();
+      Out.SetCRC32(Inflate(&In, &Out, &helper));
       return;
     }
     case cmBzip2: {

@@ -26,15 +26,15 @@ TEST(Crc32, ZeroOrNegativeCountLeavesValue) {
   EXPECT_EQ(crc, 0x12345678u);
 }
 
-// Every length from 0 to 300 at every alignment, plus large buffers, against
-// the one-lookup-per-byte definition: this covers the folding path, the
-// slicing path and the tails between them.
+// Every length from 0 to 600 at every alignment, plus large buffers, against
+// the one-lookup-per-byte definition: this covers both folding paths (from 64
+// and from 256 bytes), the slicing path and the tails between them.
 TEST(Crc32, FastPathsAgreeWithByteLoop) {
   std::mt19937 rng(7);
   std::vector<uint8_t> buf(1 << 20);
   for (auto& b : buf) b = static_cast<uint8_t>(rng());
   for (int off = 0; off < 16; ++off)
-    for (int len = 0; len <= 300; ++len) {
+    for (int len = 0; len <= 600; ++len) {
       uint32_t a = 0xFFFFFFFFu ^ static_cast<uint32_t>(len), b = a;
       UpdateCrc32(a, buf.data() + off, len);
       UpdateCrc32Bytewise(b, buf.data() + off, len);
