@@ -116,12 +116,21 @@ TEST_F(RealExtraction, WrongPasswordFailsEveryEncryptedItemCleanly) {
   std::string out = Arvelo("extract -q -p wrong -d " + testutil::Quote((*dir) / "wrong") + " " +
                                testutil::Quote((*dir) / "zip-enc.zip"),
                            &rc);
-  EXPECT_EQ(rc, 1);  // its folders were made: a warning, as unzip has it
-  // Said once for each file, and not for the folders.
-  for (const char* f : kFiles)
-    EXPECT_EQ(testutil::Occurrences(out, std::string(f) + ": skipped, incorrect password\n"), 1u) << f << ": " << out;
-  EXPECT_EQ(testutil::Occurrences(out, "incorrect password"), std::size(kFiles)) << out;
-  EXPECT_FALSE(rtl::FileExists((*dir) / "wrong/text.txt"));
+  // The traditional cipher checks a password by one byte, so a wrong one
+  // gets through for about one item in 256 (zip draws a fresh header each
+  // time); such an item then fails its CRC instead. Every file fails once,
+  // the folders never.
+  size_t refused = 0;
+  for (const char* f : kFiles) {
+    EXPECT_EQ(testutil::Occurrences(out, "arvelo: " + std::string(f) + ": "), 1u) << f << ": " << out;
+    refused += testutil::Occurrences(out, std::string(f) + ": skipped, incorrect password\n");
+  }
+  EXPECT_EQ(testutil::Occurrences(out, "incorrect password"), refused) << out;
+  EXPECT_GE(refused + 1, std::size(kFiles)) << out;
+  EXPECT_EQ(rc, refused == std::size(kFiles) ? 1 : 2) << out;  // folders were made: a warning, as unzip has it
+  if (testutil::Occurrences(out, "text.txt: skipped, incorrect password\n") == 1) {
+    EXPECT_FALSE(rtl::FileExists((*dir) / "wrong/text.txt"));
+  }
 }
 
 TEST(Deflate64, InteropArchiveMatchesItsSource) {
