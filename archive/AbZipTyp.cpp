@@ -227,11 +227,7 @@ void TAbExtraField::Clear() { FBuffer.Clear(); }
 // Headers
 // ===========================================================================
 
-void TAbZipLocalFileHeader::LoadFromStream(TStream& Stream) {
-  uint8_t b[Ab_ZipLocalFileHeaderSize];
-  Stream.ReadBuffer(b, sizeof b);
-  TAbLEReader r(b, sizeof b);
-  FSignature = r.U32();
+void TAbZipFileHeader::ReadSharedFields(TAbLEReader& r) {
   FVersionNeededToExtract = r.U16();
   FGeneralPurposeBitFlag = r.U16();
   FCompressionMethod = r.U16();
@@ -240,6 +236,14 @@ void TAbZipLocalFileHeader::LoadFromStream(TStream& Stream) {
   FCRC32 = r.U32();
   FCompressedSize = r.U32();
   FUncompressedSize = r.U32();
+}
+
+void TAbZipLocalFileHeader::LoadFromStream(TStream& Stream) {
+  uint8_t b[Ab_ZipLocalFileHeaderSize];
+  Stream.ReadBuffer(b, sizeof b);
+  TAbLEReader r(b, sizeof b);
+  FSignature = r.U32();
+  ReadSharedFields(r);
   const uint16_t n = r.U16(), m = r.U16();
   // The signature first: what follows a wrong one is not a name and an
   // extra field, and reading it would only turn the clear failure into a
@@ -255,14 +259,7 @@ void TAbZipDirectoryFileHeader::LoadFromStream(TStream& Stream) {
   TAbLEReader r(b, sizeof b);
   FSignature = r.U32();
   FVersionMadeBy = r.U16();
-  FVersionNeededToExtract = r.U16();
-  FGeneralPurposeBitFlag = r.U16();
-  FCompressionMethod = r.U16();
-  FLastModFileTime = r.U16();
-  FLastModFileDate = r.U16();
-  FCRC32 = r.U32();
-  FCompressedSize = r.U32();
-  FUncompressedSize = r.U32();
+  ReadSharedFields(r);
   const uint16_t n = r.U16(), m = r.U16(), k = r.U16();
   FDiskNumberStart = r.U16();
   FInternalFileAttributes = r.U16();

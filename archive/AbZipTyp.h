@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "archive/AbArcTyp.h"
+#include "archive/AbEndian.h"
 #include "archive/AbZipConst.h"
 
 namespace ab {
@@ -158,6 +159,10 @@ public:
   bool HasDataDescriptor() const {
     return FCompressionMethod == cmDeflated && (FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0;
   }
+
+  // The fields both headers store in the same order, from the version
+  // needed to extract through the uncompressed size.
+  void ReadSharedFields(TAbLEReader& r);
 
   uint32_t FValidSignature;
   uint32_t FSignature = 0;
