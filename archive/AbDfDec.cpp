@@ -419,7 +419,7 @@ bool TAbDfDecoder::CarefulSymbol(const TAbDfBlockCodes& aCodes) {
   if (e & dfe::kBad) Fail(D64 ? kBadDistSym64 : kBadDistSym);
   uint32_t dist = dfe::Value(e) + dfe::ExtraValue(bits, e);
   FIn.DiscardBits(static_cast<int32_t>(dfe::Total(e)));
-  if (dist > static_cast<uint64_t>(FOut.FCurrent - FOut.FBuffer.get())) Fail(kDistTooFar);
+  if (dist > static_cast<uint64_t>(FOut.FCurrent - FOut.FOrigin)) Fail(kDistTooFar);
   FOut.AddLenDist(static_cast<int32_t>(len), static_cast<int32_t>(dist));
   return false;
 }
@@ -451,7 +451,7 @@ AB_INLINE inline TAbDfDecoder::TFastStop TAbDfDecoder::FastLoopBody(const TAbDfB
   uint64_t bb = bs.FBitBuffer;
   uint32_t bl = bs.FBitsLeft;
   uint8_t* out = win.FCurrent;
-  uint8_t* const lowest = win.FBuffer.get();
+  uint8_t* lowest = win.FOrigin;  // moves with the window, as out does
   uint8_t* const event = win.EventPoint();
   // Unchecked steps run while the output is below this.
   uint8_t* const outFast = event - out > kMaxStepOut ? event - kMaxStepOut : out;
@@ -475,6 +475,7 @@ AB_INLINE inline TAbDfDecoder::TFastStop TAbDfDecoder::FastLoopBody(const TAbDfB
       save();
       win.AfterAdd();
       out = win.FCurrent;
+      lowest = win.FOrigin;
       eventDone = true;
     }
   };

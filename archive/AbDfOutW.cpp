@@ -41,9 +41,19 @@ TAbDfOutputWindow::TAbDfOutputWindow(rtl::TStream* aStream, bool aUseDeflate64, 
   FWritePoint = aUseDeflate64 ? kWritePoint64 : kWritePoint32;
   FHistory = aUseDeflate64 ? kHistory64 : kHistory32;
   FMaxMatch = aUseDeflate64 ? kMaxMatch64 : kMaxMatch32;
-  FBuffer.reset(new uint8_t[static_cast<size_t>(size)]);
-  FBufEnd = FBuffer.get() + size;
-  FStart = FCurrent = FBuffer.get();
+  int64_t room = 0;
+  uint8_t* lent = aTestOnly ? nullptr : aStream->InPlaceRoom(0, NeededRoom(), room);
+  if (lent != nullptr) {
+    if (room < NeededRoom()) rtl::Assert("TAbDfOutputWindow: the destination lent less room than asked for");
+    FInPlace = true;
+    FOrigin = lent;
+    FBufEnd = lent + room;
+  } else {
+    FBuffer.reset(new uint8_t[static_cast<size_t>(size)]);
+    FOrigin = FBuffer.get();
+    FBufEnd = FBuffer.get() + size;
+  }
+  FStart = FCurrent = FOrigin;
   FChecksum = aUseCRC32 ? 0xFFFFFFFFu : 1u;
   FPartSize = std::clamp(aPartSize, 0, FWritePoint);
 }
@@ -57,11 +67,12 @@ TAbDfOutputWindow::~TAbDfOutputWindow() {
 }
 
 void TAbDfOutputWindow::Close() {
-  // The history is dropped with the last piece; the pointers go back first
+  // The history is dropped with the last piece; the pointers move on first
   // so that a failing write is not repeated by a later call.
   const uint8_t* data = FStart;
   int32_t n = static_cast<int32_t>(FCurrent - FStart);
-  FStart = FCurrent = FBuffer.get();
+  FStart = FCurrent = FInPlace ? FCurrent : FBuffer.get();
+  FOrigin = FStart;
   FClosed = true;
   if (n > 0) WriteOut(data, n);
 }
@@ -87,6 +98,8 @@ void TAbDfOutputWindow::WriteOut(const uint8_t* aData, int32_t aCount) {
     UpdateAdler32(FChecksum, aData, aCount);
   if (FTestOnly)
     FStreamPos += aCount;
+  else if (FInPlace)
+    FStream->CommitInPlace(aCount);
   else
     FStream->WriteBuffer(aData, aCount);
 }
@@ -96,7 +109,26 @@ void TAbDfOutputWindow::Slide() {
   FStart += kSlideCount;
   WriteOut(piece, kSlideCount);
   // Keep room for the longest match behind the next write point.
-  if (FStart + FWritePoint + FMaxMatch + kCopySlack > FBufEnd) Compact();
+  if (FBufEnd - FStart < NeededRoom()) {
+    if (FInPlace)
+      Regrow();
+    else
+      Compact();
+  }
+}
+
+void TAbDfOutputWindow::Regrow() {
+  // The stream keeps the bytes produced but not yet committed; the history
+  // before them is committed and stays in the stream's memory with them.
+  int64_t room = 0;
+  uint8_t* lent = FStream->InPlaceRoom(FCurrent - FStart, NeededRoom(), room);
+  if (lent == nullptr || room < NeededRoom())
+    rtl::Assert("TAbDfOutputWindow.Regrow: the destination withdrew its in-place memory");
+  const std::ptrdiff_t delta = lent - FStart;
+  FOrigin += delta;
+  FCurrent += delta;
+  FStart = lent;
+  FBufEnd = lent + room;
 }
 
 void TAbDfOutputWindow::Compact() {
@@ -122,7 +154,7 @@ void TAbDfOutputWindow::AfterAdd() {
 
 void TAbDfOutputWindow::AddLenDist(int32_t aLen, int32_t aDist) {
   if (aLen < 0 || aLen > FMaxMatch) rtl::Assert("TAbDfOutputWindow.AddLenDist: match length out of range");
-  if (aDist < 1 || aDist > FCurrent - FBuffer.get())
+  if (aDist < 1 || aDist > FCurrent - FOrigin)
     throw EAbInternalInflateError("distance reaches before the start of the output [TAbDfOutputWindow.AddLenDist]");
   uint8_t* to = FCurrent;
   const uint8_t* from = to - aDist;

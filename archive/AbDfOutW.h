@@ -21,6 +21,15 @@
 // partial size (never beyond the write point) is where the partial stop is
 // due. EventPoint gives the nearer of the two, so the decoder's fast loop
 // compares one pointer per literal or match.
+//
+// A destination that can lend its own memory at its end (a memory stream)
+// gets the output built there directly: the window is then the destination's
+// memory, a piece "leaves" by being committed where it already lies, and no
+// byte is copied out. When the lent room runs short the stream is asked for
+// more, keeping the bytes not yet committed; its memory may move, so every
+// pointer is rebased. FOrigin is the oldest byte a match may reach: the
+// buffer start, or where the output began in the destination, so that bytes
+// the destination held before are never taken as history.
 #pragma once
 
 #include <cstdint>
@@ -73,8 +82,13 @@ private:
   void Slide();
   void Compact();
   void WriteOut(const uint8_t* aData, int32_t aCount);
+  // The room the window needs behind FStart.
+  int64_t NeededRoom() const { return int64_t{FWritePoint} + FMaxMatch + kCopySlack; }
+  // In-place: more room from the destination, the pointers rebased.
+  void Regrow();
 
-  std::unique_ptr<uint8_t[]> FBuffer;
+  std::unique_ptr<uint8_t[]> FBuffer;  // own memory; empty when in place
+  uint8_t* FOrigin;   // the oldest byte a match may reach
   uint8_t* FBufEnd;
   uint8_t* FStart;    // oldest byte not yet written out
   uint8_t* FCurrent;  // next byte to produce
@@ -89,6 +103,7 @@ private:
   bool FTestOnly;
   bool FUseCRC32;
   bool FClosed = false;
+  bool FInPlace = false;
 };
 
 } // namespace ab

@@ -55,6 +55,13 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
   return done;
 }
 
+uint8_t* TStream::InPlaceRoom(int64_t, int64_t, int64_t& Room) {
+  Room = 0;
+  return nullptr;
+}
+
+void TStream::CommitInPlace(int64_t) { Assert("TStream.CommitInPlace: this stream has no in-place memory"); }
+
 // ---------------------------------------------------------------------------
 // THandleStream / TFileStream
 // ---------------------------------------------------------------------------
@@ -244,11 +251,27 @@ void TBufferedFileStream::SetSize(int64_t NewSize) {
 // TMemoryStream
 // ---------------------------------------------------------------------------
 
+TMemoryStream::TMemoryStream(const std::string& Data) {
+  Grow(static_cast<int64_t>(Data.size()), 0);
+  if (!Data.empty()) std::memcpy(FMemory.get(), Data.data(), Data.size());
+  FSize = static_cast<int64_t>(Data.size());
+}
+
+void TMemoryStream::Grow(int64_t Need, int64_t Keep) {
+  if (Need <= FCapacity) return;
+  int64_t capacity = std::max(Need, 2 * FCapacity);
+  if (static_cast<uint64_t>(capacity) > SIZE_MAX) throw std::bad_alloc();
+  std::unique_ptr<uint8_t[]> memory(new uint8_t[static_cast<size_t>(capacity)]);
+  if (Keep > 0) std::memcpy(memory.get(), FMemory.get(), static_cast<size_t>(Keep));
+  FMemory = std::move(memory);
+  FCapacity = capacity;
+}
+
 int64_t TMemoryStream::Read(void* Buffer, int64_t Count) {
-  int64_t avail = static_cast<int64_t>(FData.size()) - FPos;
+  int64_t avail = FSize - FPos;
   if (Count <= 0 || avail <= 0) return 0;
   int64_t n = std::min(Count, avail);
-  std::memcpy(Buffer, FData.data() + FPos, static_cast<size_t>(n));
+  std::memcpy(Buffer, FMemory.get() + FPos, static_cast<size_t>(n));
   FPos += n;
   return n;
 }
@@ -256,14 +279,19 @@ int64_t TMemoryStream::Read(void* Buffer, int64_t Count) {
 int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
   if (Count <= 0) return 0;
   int64_t end = FPos + Count;
-  if (end > static_cast<int64_t>(FData.size())) FData.resize(static_cast<size_t>(end));
-  std::memcpy(FData.data() + FPos, Buffer, static_cast<size_t>(Count));
+  if (end > FSize) {
+    Grow(end, FSize);
+    // A write past the end leaves zeros in the gap.
+    if (FPos > FSize) std::memset(FMemory.get() + FSize, 0, static_cast<size_t>(FPos - FSize));
+  }
+  std::memcpy(FMemory.get() + FPos, Buffer, static_cast<size_t>(Count));
   FPos = end;
+  FSize = std::max(FSize, end);
   return Count;
 }
 
 int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPos : static_cast<int64_t>(FData.size());
+  int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPos : FSize;
   int64_t np = base + Offset;
   if (np < 0) return -1;
   FPos = np;
@@ -271,21 +299,54 @@ int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 }
 
 void TMemoryStream::SetSize(int64_t NewSize) {
-  FData.resize(static_cast<size_t>(std::max<int64_t>(NewSize, 0)));
+  NewSize = std::max<int64_t>(NewSize, 0);
+  if (NewSize > FSize) {
+    // Exact: a stream sized once to its final length wastes nothing.
+    if (NewSize > FCapacity) {
+      std::unique_ptr<uint8_t[]> memory(new uint8_t[static_cast<size_t>(NewSize)]);
+      if (FSize > 0) std::memcpy(memory.get(), FMemory.get(), static_cast<size_t>(FSize));
+      FMemory = std::move(memory);
+      FCapacity = NewSize;
+    }
+    std::memset(FMemory.get() + FSize, 0, static_cast<size_t>(NewSize - FSize));
+  }
+  FSize = NewSize;
   if (FPos > NewSize) FPos = NewSize;
+}
+
+uint8_t* TMemoryStream::InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) {
+  if (FPos != FSize) {
+    Room = 0;
+    return nullptr;
+  }
+  if (Keep < 0 || Keep > FCapacity - FPos) Assert("TMemoryStream.InPlaceRoom: keeping more than was handed out");
+  Grow(FPos + MinRoom, FPos + Keep);
+  Room = FCapacity - FPos;
+  return FMemory.get() + FPos;
+}
+
+void TMemoryStream::CommitInPlace(int64_t Count) {
+  if (Count < 0 || Count > FCapacity - FPos) Assert("TMemoryStream.CommitInPlace: more than the memory handed out");
+  FPos += Count;
+  FSize = std::max(FSize, FPos);
+}
+
+std::string TMemoryStream::DataString() const {
+  return FSize == 0 ? std::string() : std::string(reinterpret_cast<const char*>(FMemory.get()), static_cast<size_t>(FSize));
 }
 
 void TMemoryStream::LoadFromFile(const std::string& FileName) {
   TFileStream f(FileName, fmOpenRead | fmShareDenyNone);
   int64_t n = f.Size();
-  FData.resize(static_cast<size_t>(n));
-  f.ReadBuffer(FData.data(), n);
-  FPos = 0;
+  Clear();
+  Grow(n, 0);
+  f.ReadBuffer(FMemory.get(), n);
+  FSize = n;
 }
 
 void TMemoryStream::SaveToFile(const std::string& FileName) {
   TFileStream f(FileName, fmCreate);
-  f.WriteBuffer(FData.data(), static_cast<int64_t>(FData.size()));
+  f.WriteBuffer(FMemory.get(), FSize);
 }
 
 // ---------------------------------------------------------------------------

@@ -75,6 +75,19 @@ public:
   void WriteBuffer(const void* Buffer, int64_t Count);
   // Copies Count bytes from Source (all of it from position 0 when Count is 0).
   int64_t CopyFrom(TStream& Source, int64_t Count);
+
+  // In-place output, for a producer that keeps its history in what it has
+  // produced (an inflater): memory at the position in which the producer may
+  // build the next bytes itself, at least MinRoom long; Room gives its true
+  // length. Nothing written there is part of the stream until CommitInPlace,
+  // and the stream may scribble past what is committed. A later call keeps
+  // the first Keep bytes (written but not yet committed) and may move the
+  // memory. A stream without such memory gives nullptr, and the producer
+  // writes as usual.
+  virtual uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room);
+  // Makes the next Count bytes of that memory part of the stream, as
+  // writing them would, and advances the position past them.
+  virtual void CommitInPlace(int64_t Count);
 };
 
 // ---------------------------------------------------------------------------
@@ -195,21 +208,36 @@ private:
 class TMemoryStream : public TStream {
 public:
   TMemoryStream() = default;
-  explicit TMemoryStream(std::string Data) : FData(Data.begin(), Data.end()) {}
+  explicit TMemoryStream(const std::string& Data);
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
   int64_t Read(void* Buffer, int64_t Count) override;
   int64_t Write(const void* Buffer, int64_t Count) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
-  int64_t Size() override { return static_cast<int64_t>(FData.size()); }
+  int64_t Size() override { return FSize; }
   void SetSize(int64_t NewSize) override;
-  void Clear() { FData.clear(); FPos = 0; }
+  // Empties the stream; the memory stays for the next use.
+  void Clear() { FSize = 0; FPos = 0; }
 
-  const uint8_t* Memory() const { return FData.data(); }
-  std::string DataString() const { return std::string(FData.begin(), FData.end()); }
+  // Offered only at the end of the data, where nothing can be overwritten;
+  // the memory grows by doubling, as writes make it grow.
+  uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) override;
+  void CommitInPlace(int64_t Count) override;
+
+  const uint8_t* Memory() const { return FMemory.get(); }
+  std::string DataString() const;
   void LoadFromFile(const std::string& FileName);
   void SaveToFile(const std::string& FileName);
 
 private:
-  std::vector<uint8_t> FData;
+  // Makes room for at least Need bytes, keeping the first Keep.
+  void Grow(int64_t Need, int64_t Keep);
+
+  // Bytes past FSize (up to FCapacity) are undefined, so growing the size
+  // clears them first.
+  std::unique_ptr<uint8_t[]> FMemory;
+  int64_t FSize = 0;
+  int64_t FCapacity = 0;
   int64_t FPos = 0;
 };
 

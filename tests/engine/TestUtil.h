@@ -16,6 +16,7 @@
 
 #include "PortableTestSys.h"
 #include "archive/AbUtils.h"
+#include "rtl/Classes.h"
 
 namespace testutil {
 
@@ -85,6 +86,16 @@ inline std::string Quote(const std::string& s) {
 }
 
 inline uint32_t Crc(const std::string& s) { return ab::Crc32OfString(s); }
+
+// A memory stream that keeps its memory to itself, so that a producer able to
+// build its output in place takes the ordinary way of writing instead.
+struct UnlentMemoryStream : rtl::TMemoryStream {
+  using rtl::TMemoryStream::TMemoryStream;
+  uint8_t* InPlaceRoom(int64_t, int64_t, int64_t& room) override {
+    room = 0;
+    return nullptr;
+  }
+};
 
 // How often what occurs in text (not overlapping).
 inline size_t Occurrences(const std::string& text, const std::string& what) {

@@ -701,29 +701,73 @@ TEST(InflateBitReader, ProgressOncePerRead) {
 // ---------------------------------------------------------------------------
 
 namespace {
+// Records every piece that leaves the window, written or committed in place;
+// with lend false it refuses in-place output.
 struct RecordingStream : rtl::TMemoryStream {
-  std::vector<int64_t> writes;
+  explicit RecordingStream(bool lend) : lend(lend) {}
+  bool lend;
+  std::vector<int64_t> pieces;
   int64_t Write(const void* b, int64_t n) override {
-    writes.push_back(n);
+    pieces.push_back(n);
     return rtl::TMemoryStream::Write(b, n);
+  }
+  uint8_t* InPlaceRoom(int64_t keep, int64_t minRoom, int64_t& room) override {
+    room = 0;
+    return lend ? rtl::TMemoryStream::InPlaceRoom(keep, minRoom, room) : nullptr;
+  }
+  void CommitInPlace(int64_t n) override {
+    pieces.push_back(n);
+    rtl::TMemoryStream::CommitInPlace(n);
   }
 };
 } // namespace
 
+// Copied in or built in place, the destination sees the same pieces, bytes
+// and check value; in place the memory moves several times on the way.
 TEST(InflateWindow, WritesLeaveIn32KiBPieces) {
-  std::string data = RandomBytes(200000, 21);
-  RecordingStream dst;
-  uint32_t check;
-  {
-    TAbDfOutputWindow w(&dst, false, true, 0, false, nullptr);
-    for (size_t p = 0; p < data.size(); p += 16384)
-      w.AddBuffer(data.data() + p, static_cast<int32_t>(std::min<size_t>(16384, data.size() - p)));
-    EXPECT_EQ(w.Position(), 200000);
-    check = w.Checksum();
+  const std::string data = RandomBytes(600000, 21);
+  std::string expected;
+  for (size_t p = 0; p < data.size(); p += 16384) {
+    expected += data.substr(p, 16384);
+    expected += expected.substr(expected.size() - 16384, 258);
   }
-  EXPECT_EQ(dst.writes, (std::vector<int64_t>{32768, 32768, 32768, 32768, 32768, 36160}));
-  EXPECT_TRUE(dst.DataString() == data);
-  EXPECT_EQ(check, Crc(data));
+  std::vector<int64_t> pieces;
+  int64_t left = static_cast<int64_t>(expected.size());
+  for (; left >= 65536; left -= 32768) pieces.push_back(32768);
+  pieces.push_back(left);
+
+  for (bool lend : {false, true}) {
+    SCOPED_TRACE(lend ? "in place" : "copied out");
+    RecordingStream dst(lend);
+    uint32_t check;
+    {
+      TAbDfOutputWindow w(&dst, false, true, 0, false, nullptr);
+      for (size_t p = 0; p < data.size(); p += 16384) {
+        w.AddBuffer(data.data() + p, static_cast<int32_t>(std::min<size_t>(16384, data.size() - p)));
+        w.AddLenDist(258, 16384);
+      }
+      EXPECT_EQ(w.Position(), static_cast<int64_t>(expected.size()));
+      check = w.Checksum();
+    }
+    EXPECT_EQ(dst.pieces, pieces);
+    EXPECT_TRUE(dst.DataString() == expected);
+    EXPECT_EQ(check, Crc(expected));
+  }
+}
+
+// Bytes the destination held before are not history: a match reaching into
+// them is refused and they stay as they were.
+TEST(InflateWindow, PriorContentIsNotHistory) {
+  for (bool lend : {false, true}) {
+    RecordingStream dst(lend);
+    dst.WriteBuffer("prior", 5);
+    TAbDfOutputWindow w(&dst, false, true, 0, false, nullptr);
+    w.AddLiteral('a');
+    EXPECT_THROW(w.AddLenDist(3, 2), EAbInternalInflateError);
+    w.AddLenDist(3, 1);
+    w.Close();
+    EXPECT_EQ(dst.DataString(), "prioraaaa");
+  }
 }
 
 TEST(InflateWindow, Deflate64LongestMatchesTwiceInARow) {
