@@ -13,7 +13,7 @@ TAbDfInBitStream::TAbDfInBitStream(rtl::TStream* aStream, TAbProgressStep aOnPro
     : FStream(aStream), FStreamSize(aStreamSize) {
   if (aStream == nullptr) rtl::Assert("TAbDfInBitStream.Create: Cannot create a bit stream wrapping a nil stream");
   FBuffer = std::make_unique<uint8_t[]>(kBufferSize);
-  FBufPos = FBufEnd = FBuffer.get();
+  FBufStart = FBufPos = FBufEnd = FBuffer.get();
   if (aOnProgress && aStreamSize > 0) FOnProgress = std::move(aOnProgress);
 }
 
@@ -64,13 +64,17 @@ bool TAbDfInBitStream::ibsFillBuffer() {
   // Every buffered byte is in the accumulator by now. The bytes of the
   // current 32-bit word that are already here count against the request,
   // exactly as if they had been kept at the start of the buffer.
-  int64_t end = FBufBase + (FBufEnd - FBuffer.get());
+  int64_t end = FBufBase + (FBufEnd - FBufStart);
   int32_t started = static_cast<int32_t>((end - FAnchor) & 3);
   FBufBase = end;
-  FBufPos = FBufEnd = FBuffer.get();
-  int64_t got = FStream->Read(FBuffer.get(), kBufferSize - started);
+  // A source in memory is read where it lies; the request is the same.
+  int64_t got = 0;
+  const uint8_t* view = FStream->ReadView(kBufferSize - started, got);
+  FBufStart = view != nullptr ? view : FBuffer.get();
+  if (view == nullptr) got = FStream->Read(FBuffer.get(), kBufferSize - started);
+  FBufPos = FBufEnd = FBufStart;
   if (got > 0) {
-    FBufEnd = FBuffer.get() + got;
+    FBufEnd = FBufStart + got;
     FByteCount += got;
     if (FOnProgress) {
       // Nearest integer, ties to even.
@@ -83,6 +87,7 @@ bool TAbDfInBitStream::ibsFillBuffer() {
   if (started != 0) {
     int32_t fake = 4 - started;
     std::memset(FBuffer.get(), 0, static_cast<size_t>(fake));
+    FBufStart = FBufPos = FBuffer.get();
     FBufEnd = FBuffer.get() + fake;
     FFakeCount += fake;
     return true;
@@ -147,7 +152,7 @@ void TAbDfInBitStream::ReadBuffer(void* aBuffer, int32_t aCount) {
     aCount -= n;
   }
   // Words are counted afresh from the first byte after the copied data.
-  FAnchor = FBufBase + (FBufPos - FBuffer.get()) - FBitsLeft / 8;
+  FAnchor = FBufBase + (FBufPos - FBufStart) - FBitsLeft / 8;
 }
 
 } // namespace ab

@@ -1,6 +1,7 @@
 // AbDfStrm: the inflater's bit reader.
 //
-// Compressed input arrives from a stream in requests of up to 16 KiB and is
+// Compressed input arrives from a stream in requests of up to 16 KiB (read
+// where it lies when the source is in memory, copied otherwise) and is
 // handed out as bits, first bit in bit 0. The accumulator is 64 bits wide so
 // that the decoder's inner loop can refill it with one unaligned 8-byte load
 // and then decode a literal/length code, its extra bits, a distance code and
@@ -86,6 +87,7 @@ private:
   uint64_t FBitBuffer = 0;
   uint32_t FBitsLeft = 0;
   std::unique_ptr<uint8_t[]> FBuffer;
+  const uint8_t* FBufStart = nullptr;  // the buffered bytes: FBuffer or a view of the source
   const uint8_t* FBufPos = nullptr;
   const uint8_t* FBufEnd = nullptr;
   int64_t FByteCount = 0;
@@ -94,7 +96,7 @@ private:
   int32_t FPeekCount = 0;
   rtl::TStream* FStream;
   int32_t FStreamSize;
-  int64_t FBufBase = 0;  // input offset of FBuffer[0]
+  int64_t FBufBase = 0;  // input offset of FBufStart[0]
   int64_t FAnchor = 0;   // input offset where 32-bit words are counted from
   bool FClosed = false;
 };

@@ -1,7 +1,9 @@
 #include "rtl/Classes.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace rtl {
 
@@ -61,6 +63,23 @@ uint8_t* TStream::InPlaceRoom(int64_t, int64_t, int64_t& Room) {
 }
 
 void TStream::CommitInPlace(int64_t) { Assert("TStream.CommitInPlace: this stream has no in-place memory"); }
+
+const uint8_t* TStream::ReadView(int64_t, int64_t& Got) {
+  Got = 0;
+  return nullptr;
+}
+
+namespace {
+
+// The view of the next bytes of memory holding Size bytes, read at Pos.
+const uint8_t* ViewAt(const uint8_t* Data, int64_t Size, int64_t& Pos, int64_t Count, int64_t& Got) {
+  Got = Count <= 0 || Pos >= Size ? 0 : std::min(Count, Size - Pos);
+  const uint8_t* view = Data + (Got > 0 ? Pos : 0);
+  Pos += Got;
+  return view;
+}
+
+} // namespace
 
 // ---------------------------------------------------------------------------
 // THandleStream / TFileStream
@@ -331,6 +350,10 @@ void TMemoryStream::CommitInPlace(int64_t Count) {
   FSize = std::max(FSize, FPos);
 }
 
+const uint8_t* TMemoryStream::ReadView(int64_t Count, int64_t& Got) {
+  return ViewAt(FMemory.get(), FSize, FPos, Count, Got);
+}
+
 std::string TMemoryStream::DataString() const {
   return FSize == 0 ? std::string() : std::string(reinterpret_cast<const char*>(FMemory.get()), static_cast<size_t>(FSize));
 }
@@ -361,6 +384,8 @@ int64_t TBytesView::Read(void* Buffer, int64_t Count) {
   FPos += n;
   return n;
 }
+
+const uint8_t* TBytesView::ReadView(int64_t Count, int64_t& Got) { return ViewAt(FData, FSize, FPos, Count, Got); }
 
 int64_t TBytesView::Write(const void*, int64_t) {
   Assert("TBytesView.Write: the view is read-only");

@@ -88,6 +88,13 @@ public:
   // Makes the next Count bytes of that memory part of the stream, as
   // writing them would, and advances the position past them.
   virtual void CommitInPlace(int64_t Count);
+
+  // Reading without a copy, for a consumer that only looks at the bytes: the
+  // stream's own memory holding the next bytes (at most Count; Got says how
+  // many, 0 at the end), and the position advances past them as Read would.
+  // The memory stays valid until the stream is next written or resized. A
+  // stream without such memory gives nullptr, and the consumer reads.
+  virtual const uint8_t* ReadView(int64_t Count, int64_t& Got);
 };
 
 // ---------------------------------------------------------------------------
@@ -223,6 +230,7 @@ public:
   // the memory grows by doubling, as writes make it grow.
   uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) override;
   void CommitInPlace(int64_t Count) override;
+  const uint8_t* ReadView(int64_t Count, int64_t& Got) override;
 
   const uint8_t* Memory() const { return FMemory.get(); }
   std::string DataString() const;
@@ -249,6 +257,7 @@ public:
   int64_t Write(const void*, int64_t) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   int64_t Size() override { return FSize; }
+  const uint8_t* ReadView(int64_t Count, int64_t& Got) override;
 
 private:
   const uint8_t* FData;

@@ -87,12 +87,16 @@ inline std::string Quote(const std::string& s) {
 
 inline uint32_t Crc(const std::string& s) { return ab::Crc32OfString(s); }
 
-// A memory stream that keeps its memory to itself, so that a producer able to
-// build its output in place takes the ordinary way of writing instead.
+// A memory stream that keeps its memory to itself, so that producers and
+// consumers able to work in it take the ordinary ways of writing and reading.
 struct UnlentMemoryStream : rtl::TMemoryStream {
   using rtl::TMemoryStream::TMemoryStream;
   uint8_t* InPlaceRoom(int64_t, int64_t, int64_t& room) override {
     room = 0;
+    return nullptr;
+  }
+  const uint8_t* ReadView(int64_t, int64_t& got) override {
+    got = 0;
     return nullptr;
   }
 };

@@ -296,13 +296,15 @@ Outcome Zlib(const std::string& in) {
   return r;
 }
 
-// The output is built in the destination's memory when it lends it, and
-// copied out of the inflater's own window otherwise; both ways must agree
-// with zlib. A prefix stands for bytes the destination held before.
+// In memory the input is read where it lies and the output built in the
+// destination's memory; otherwise both are copied through the inflater's own
+// buffers. Both ways must agree with zlib. A prefix stands for bytes the
+// destination held before.
 Outcome Engine(const std::string& in, bool inPlace = true, const std::string& prefix = {}) {
   Outcome r;
-  rtl::TMemoryStream src(in), lending;
-  testutil::UnlentMemoryStream unlent;
+  rtl::TMemoryStream lendingSrc(in), lending;
+  testutil::UnlentMemoryStream unlentSrc(in), unlent;
+  rtl::TMemoryStream& src = inPlace ? lendingSrc : unlentSrc;
   rtl::TMemoryStream& dst = inPlace ? lending : unlent;
   dst.WriteBuffer(prefix.data(), static_cast<int64_t>(prefix.size()));
   TAbDeflateHelper helper;
