@@ -8,9 +8,10 @@
 //   * an entry is the symbol's part (flags, base, extra bits), looked up in
 //     a table made at compile time for each kind of code, plus the code
 //     length twice: one load and one add instead of a switch per symbol;
-//   * every root slot is written exactly once for a complete code, by
-//     stepping through the slots that end in the symbol's reversed code;
-//     only an incomplete code pays for filling the no-symbol entry first;
+//   * the root is filled by doubling: each code goes into the first 2^l
+//     slots for its length l, and the filled part is copied behind itself
+//     before the next length, so the repeats of short codes cost wide
+//     contiguous copies rather than one strided store each;
 //   * codes longer than the root are the last ones of the canonical order,
 //     so the subtables are laid out from the first long code's prefix on,
 //     never by scanning all root slots.
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "archive/AbDfBase.h"
 #include "rtl/SysUtils.h"
@@ -250,12 +252,11 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
   uint32_t next[16];
   if (!FirstCodes(count, maxLen, next)) return false;
   aTable.MaxCodeLen = maxLen;
-  // A complete code writes every slot itself; only the unused bit patterns
-  // of an incomplete one need the no-symbol entry first.
+  // Only the subtables of an incomplete code need the no-symbol entry
+  // first; a complete code writes each of their slots itself.
   uint32_t space = 0;
   for (int l = 1; l <= MaxLen; ++l) space += static_cast<uint32_t>(count[l]) << (MaxLen - l);
   const bool complete = space == (1u << MaxLen);
-  if (!complete) std::fill(t, t + kRootSize, dfe::kBad);
 
   // The first code longer than the root, as its first R bits: codes of one
   // length follow each other, and longer codes follow all shorter ones.
@@ -263,6 +264,31 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
   uint16_t codes[Symbols];
   for (int s = 0; s < aCount; ++s)
     if (aLengths[s]) codes[s] = static_cast<uint16_t>(next[aLengths[s]]++);
+
+  // The root by doubling: once the codes of length l are in the first 2^l
+  // slots, the filled part is copied behind itself, which gives every code
+  // so far its repeat at the next bit. Every slot is so written by a
+  // contiguous copy instead of a strided store per repeat. Slots that no
+  // short code covers start as no-symbol entries and are repeated as such:
+  // they are unused patterns, or prefixes of long codes whose subtable
+  // pointer is written below.
+  {
+    int first[R + 2] = {};
+    for (int l = 1; l <= R; ++l) first[l + 1] = first[l] + count[l];
+    uint16_t byLength[Symbols];
+    int fill[R + 1];
+    std::copy(first, first + R + 1, fill);
+    for (int s = 0; s < aCount; ++s)
+      if (aLengths[s] && aLengths[s] <= R) byLength[fill[aLengths[s]]++] = static_cast<uint16_t>(s);
+    t[0] = t[1] = dfe::kBad;
+    for (int l = 1; l <= R; ++l) {
+      for (int i = first[l]; i < first[l + 1]; ++i) {
+        const int sym = byLength[i];
+        t[Reverse(codes[sym], l)] = EntryOf(parts, sym, l);
+      }
+      if (l < R) std::memcpy(t + (1u << l), t, sizeof(uint32_t) << l);
+    }
+  }
 
   if constexpr (MaxLen > R) {
     if (maxLen > R) {
@@ -299,12 +325,6 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
         for (uint32_t k = r; k < (1u << subBits[p]); k += 1u << (l - R)) t[subOffset[p] + k] = e;
       }
     }
-  }
-  for (int s = 0; s < aCount; ++s) {
-    int l = aLengths[s];
-    if (l == 0 || l > R) continue;
-    uint32_t e = EntryOf(parts, s, l);
-    for (uint32_t k = Reverse(codes[s], l); k < kRootSize; k += 1u << l) t[k] = e;
   }
   return true;
 }
