@@ -128,7 +128,8 @@ static_assert(kRefillBits + kRefillAdvance <= 64 && kRefillBits + 8 > 63, "refil
 constexpr uint32_t kRootLitBits = TAbDfLitLenTable::kRootBits;
 static_assert(4 * kRootLitBits + kRootLitBits <= kRefillBits, "four literals and a lookup per refill");
 static_assert(kMaxLenBits32 <= kRefillBits && kMaxLenBits64 <= kRefillBits, "a length fits one refill");
-static_assert(kMaxDistBits64 + kRootLitBits <= kRefillBits, "a distance and the next lookup fit one refill");
+static_assert(kMaxDistBits32 <= kMaxDistBits64 && kMaxDistBits64 + kRootLitBits <= kRefillBits,
+              "a distance and the next lookup fit one refill");
 // A literal that goes through the subtable takes at most 15 bits after a
 // refill, leaving enough for the next root lookup.
 static_assert(kMaxCodeBits + kRootLitBits <= kRefillBits);

@@ -180,9 +180,69 @@ void ZipArchiveEntry(const uint8_t* Data, size_t Size) {
 // ---------------------------------------------------------------------------
 // inflate: Deflate and Deflate64.
 // Input: flags byte (1 Deflate64, 2 test only, 4 Adler-32, 8 a partial size
-// follows as 16 bits, 16 with a progress handler), then the stream (at most
-// 1 KiB of it in test-only mode).
+// follows as 16 bits, 16 with a progress handler, 32 into memory both ways),
+// then the stream (at most 1 KiB of it in test-only mode and into memory).
+//
+// Into memory, the stream is inflated twice: read where it lies and built in
+// the destination's memory after bytes it held before, and copied through
+// the inflater's own buffers. Both must give the same bytes, check value,
+// input consumed and failure, and leave the earlier bytes alone.
 // ---------------------------------------------------------------------------
+
+// A memory stream that neither lends its memory nor shows it to a reader.
+struct TUnlentMemoryStream : rtl::TMemoryStream {
+  using rtl::TMemoryStream::TMemoryStream;
+  uint8_t* InPlaceRoom(int64_t, int64_t, int64_t& Room) override {
+    Room = 0;
+    return nullptr;
+  }
+  const uint8_t* ReadView(int64_t, int64_t& Got) override {
+    Got = 0;
+    return nullptr;
+  }
+};
+
+void InflateBothWays(const uint8_t* Data, size_t Size, const ab::TAbDeflateHelper& Options) {
+  const std::string prior = "bytes held before";
+  struct TOutcome {
+    std::string output, failure;
+    uint32_t check = 0;
+    int64_t consumed = -1;
+  } outcome[2];
+  for (int way = 0; way < 2; ++way) {
+    rtl::TBytesView view(Data, static_cast<int64_t>(Size));
+    TUnlentMemoryStream copied(std::string(reinterpret_cast<const char*>(Data), Size));
+    rtl::TMemoryStream inPlace;
+    TUnlentMemoryStream unlent;
+    rtl::TStream& src = way == 0 ? static_cast<rtl::TStream&>(view) : copied;
+    rtl::TMemoryStream& dest = way == 0 ? inPlace : unlent;
+    dest.WriteBuffer(prior.data(), static_cast<int64_t>(prior.size()));
+    ab::TAbDeflateHelper helper;
+    helper.Assign(Options);
+    int last = -1;
+    if (helper.OnProgressStep)
+      helper.OnProgressStep = [&](int32_t pct) {
+        Require(pct >= 0 && pct <= 100 && pct >= last, "inflate progress out of order or range");
+        last = pct;
+      };
+    TOutcome& o = outcome[way];
+    try {
+      o.check = ab::Inflate(&src, &dest, &helper);
+      o.consumed = helper.CompressedSize();
+    } catch (const rtl::EAssertionFailed& e) {
+      throw TFuzzFinding(std::string("caller check reached by data: ") + e.what());
+    } catch (const rtl::Exception& e) {
+      o.failure = e.what();
+    }
+    o.output = dest.DataString();
+    Require(o.output.compare(0, prior.size(), prior) == 0, "inflate changed the bytes before its output");
+    Require(src.Position() >= 0 && src.Position() <= static_cast<int64_t>(Size), "inflate left the source outside its data");
+  }
+  Require(outcome[0].output == outcome[1].output, "inflate in place and copied out differ in their output");
+  Require(outcome[0].failure == outcome[1].failure, "inflate in place and copied out fail differently");
+  Require(outcome[0].check == outcome[1].check && outcome[0].consumed == outcome[1].consumed,
+          "inflate in place and copied out differ in check value or input consumed");
+}
 
 void InflateEntry(const uint8_t* Data, size_t Size) {
   TFuzzInput in(Data, Size);
@@ -206,7 +266,11 @@ void InflateEntry(const uint8_t* Data, size_t Size) {
   // Test-only mode writes nothing, so the sink's cap does not bound it; a
   // Deflate64 stream may expand some 30000 times. A short input keeps one
   // execution short (1 KiB: about 30 MB of output at most).
-  const size_t size = (flags & 2) ? std::min<size_t>(in.RestSize(), 1024) : in.RestSize();
+  const size_t size = (flags & (2 | 32)) ? std::min<size_t>(in.RestSize(), 1024) : in.RestSize();
+  if ((flags & 32) && !(flags & 2)) {
+    InflateBothWays(in.Rest(), size, helper);
+    return;
+  }
   rtl::TBytesView src(in.Rest(), static_cast<int64_t>(size));
   int64_t budget = kSinkCap;
   TFuzzSink out(budget);

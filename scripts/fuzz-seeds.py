@@ -260,7 +260,10 @@ def main():
         for i, (method, flags, usize, raw) in enumerate(items(data)):
             seed = "%s-%d" % (name, i)
             if method in (8, 9):
-                counts["inflate"] += write("inflate", seed, bytes([1 if method == 9 else 0]) + raw)
+                d64 = 1 if method == 9 else 0
+                counts["inflate"] += write("inflate", seed, bytes([d64]) + raw)
+                # Into memory both ways, which reads at most 1 KiB.
+                counts["inflate"] += write("inflate", seed + "-memory", bytes([d64 | 32]) + raw[:1024])
             elif 1 <= method <= 6:
                 legacy = (1 if flags & 2 else 0) | (2 if flags & 4 else 0)
                 counts["legacy"] += write("legacy", seed, bytes([method - 1, legacy]) + struct.pack("<I", usize) + raw)
