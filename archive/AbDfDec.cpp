@@ -145,8 +145,7 @@ static_assert(kFastMargin <= TAbDfInBitStream::kBufferSize);
 constexpr int kMaxLengths = 286 + 32;
 
 // Output of one step: four literals, or two literals and the longest Deflate
-// match. (A longer
-// Deflate64 match is checked against the event on its own.)
+// match. (A longer Deflate64 match is checked against the event on its own.)
 constexpr int32_t kMaxStepOut = 2 + 258;
 
 // ---------------------------------------------------------------------------
