@@ -227,7 +227,9 @@ public:
   void Clear() { FSize = 0; FPos = 0; }
 
   // Offered only at the end of the data, where nothing can be overwritten;
-  // the memory grows by doubling, as writes make it grow.
+  // the memory grows by doubling, as writes make it grow. Bytes that go
+  // through these and ReadView pass neither Write nor Read, so a subclass
+  // that watches those overrides these as well.
   uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) override;
   void CommitInPlace(int64_t Count) override;
   const uint8_t* ReadView(int64_t Count, int64_t& Got) override;
