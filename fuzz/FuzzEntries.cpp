@@ -28,6 +28,7 @@
 #include "archive/AbZipAes.h"
 #include "archive/AbZipTyp.h"
 #include "archive/AbZstd.h"
+#include "fuzz/UnlentMemoryStream.h"
 #include "rtl/Classes.h"
 
 namespace arvelofuzz {
@@ -188,19 +189,6 @@ void ZipArchiveEntry(const uint8_t* Data, size_t Size) {
 // the inflater's own buffers. Both must give the same bytes, check value,
 // input consumed and failure, and leave the earlier bytes alone.
 // ---------------------------------------------------------------------------
-
-// A memory stream that neither lends its memory nor shows it to a reader.
-struct TUnlentMemoryStream : rtl::TMemoryStream {
-  using rtl::TMemoryStream::TMemoryStream;
-  uint8_t* InPlaceRoom(int64_t, int64_t, int64_t& Room) override {
-    Room = 0;
-    return nullptr;
-  }
-  const uint8_t* ReadView(int64_t, int64_t& Got) override {
-    Got = 0;
-    return nullptr;
-  }
-};
 
 void InflateBothWays(const uint8_t* Data, size_t Size, const ab::TAbDeflateHelper& Options) {
   const std::string prior = "bytes held before";

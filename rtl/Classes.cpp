@@ -276,9 +276,10 @@ TMemoryStream::TMemoryStream(const std::string& Data) {
   FSize = static_cast<int64_t>(Data.size());
 }
 
-void TMemoryStream::Grow(int64_t Need, int64_t Keep) {
+void TMemoryStream::Grow(int64_t Need, int64_t Keep, bool Exact) {
   if (Need <= FCapacity) return;
-  int64_t capacity = std::max(Need, 2 * FCapacity);
+  int64_t capacity = Exact ? Need : std::max(Need, 2 * FCapacity);
+  // A size the address space cannot hold must not wrap into a small one.
   if (static_cast<uint64_t>(capacity) > SIZE_MAX) throw std::bad_alloc();
   std::unique_ptr<uint8_t[]> memory(new uint8_t[static_cast<size_t>(capacity)]);
   if (Keep > 0) std::memcpy(memory.get(), FMemory.get(), static_cast<size_t>(Keep));
@@ -321,12 +322,7 @@ void TMemoryStream::SetSize(int64_t NewSize) {
   NewSize = std::max<int64_t>(NewSize, 0);
   if (NewSize > FSize) {
     // Exact: a stream sized once to its final length wastes nothing.
-    if (NewSize > FCapacity) {
-      std::unique_ptr<uint8_t[]> memory(new uint8_t[static_cast<size_t>(NewSize)]);
-      if (FSize > 0) std::memcpy(memory.get(), FMemory.get(), static_cast<size_t>(FSize));
-      FMemory = std::move(memory);
-      FCapacity = NewSize;
-    }
+    Grow(NewSize, FSize, true);
     std::memset(FMemory.get() + FSize, 0, static_cast<size_t>(NewSize - FSize));
   }
   FSize = NewSize;

@@ -240,8 +240,9 @@ public:
   void SaveToFile(const std::string& FileName);
 
 private:
-  // Makes room for at least Need bytes, keeping the first Keep.
-  void Grow(int64_t Need, int64_t Keep);
+  // Makes room for at least Need bytes (exactly Need when Exact, else by
+  // doubling), keeping the first Keep.
+  void Grow(int64_t Need, int64_t Keep, bool Exact = false);
 
   // Bytes past FSize (up to FCapacity) are undefined, so growing the size
   // clears them first.

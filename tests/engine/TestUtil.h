@@ -16,7 +16,7 @@
 
 #include "PortableTestSys.h"
 #include "archive/AbUtils.h"
-#include "rtl/Classes.h"
+#include "fuzz/UnlentMemoryStream.h"
 
 namespace testutil {
 
@@ -87,19 +87,8 @@ inline std::string Quote(const std::string& s) {
 
 inline uint32_t Crc(const std::string& s) { return ab::Crc32OfString(s); }
 
-// A memory stream that keeps its memory to itself, so that producers and
-// consumers able to work in it take the ordinary ways of writing and reading.
-struct UnlentMemoryStream : rtl::TMemoryStream {
-  using rtl::TMemoryStream::TMemoryStream;
-  uint8_t* InPlaceRoom(int64_t, int64_t, int64_t& room) override {
-    room = 0;
-    return nullptr;
-  }
-  const uint8_t* ReadView(int64_t, int64_t& got) override {
-    got = 0;
-    return nullptr;
-  }
-};
+// A memory stream that keeps its memory to itself.
+using UnlentMemoryStream = arvelofuzz::TUnlentMemoryStream;
 
 // How often what occurs in text (not overlapping).
 inline size_t Occurrences(const std::string& text, const std::string& what) {
