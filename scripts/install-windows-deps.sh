@@ -53,23 +53,49 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The 32-bit Wine loader needs the i386 architecture, whose indexes may not be
-# reachable; without it the 32-bit programs are checked statically only and
-# the tests run on the 64-bit build (scripts/test-windows.sh decides). The
-# outcome is remembered in the cache (delete wine32-unavailable to retry).
-if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" &&
-   [ ! -e "$CACHE/wine32-unavailable" ]; then
+# The 32-bit Wine loader (wine32, from the i386 architecture) is installed
+# only where it runs. Some kernels cannot execute 32-bit programs; there an
+# installed wine32 is worse than none, since Debian's `wine` front script
+# then prefers it for every program (the scripts that start Windows programs
+# choose their loader themselves, scripts/wine-env.sh, but a user's `wine`
+# would not). So after installing it the loader is run once, and when it
+# cannot run, every i386 package this step installed is purged again and the
+# i386 architecture removed when nothing else uses it. The outcome is
+# remembered in the cache (delete wine32-unavailable to try again).
+wine32_installed() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; }
+i386_packages() { dpkg-query -W -f='${Status} ${binary:Package}\n' 2>/dev/null | awk '/ installed / && $4 ~ /:i386$/ { print $4 }' | sort; }
+wine32_unavailable() {  # wine32_unavailable REASON
   mkdir -p "$CACHE"
-  if { dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386; } &&
-     $SUDO apt-get update -qq 2>/dev/null &&
+  printf '%s: %s\n' "$(date -u +%FT%TZ)" "$1" > "$CACHE/wine32-unavailable"
+  echo "install-windows-deps: wine32: $1; 32-bit programs are checked statically"
+}
+if ! wine32_installed && [ ! -e "$CACHE/wine32-unavailable" ]; then
+  before=$(i386_packages)
+  added_arch=""
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386 && added_arch=1
+  fi
+  if $SUDO apt-get update -qq 2>/dev/null &&
      $SUDO apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null 2>&1; then
-    echo "install-windows-deps: wine32 installed"
+    probe=$(/usr/lib/wine/wine --version 2>&1) && probe_rc=0 || probe_rc=$?
+    if [ $probe_rc -eq 0 ]; then
+      echo "install-windows-deps: wine32: installed, and its loader runs ($probe)"
+    else
+      case "$probe" in
+        *"Exec format error"*) reason="installed, but the kernel cannot execute 32-bit programs (\"Exec format error\"), so it was removed again" ;;
+        *) reason="installed, but its loader does not run ($(printf '%s' "$probe" | head -1)), so it was removed again" ;;
+      esac
+      # What this step added, and nothing else.
+      mapfile -t added < <(comm -13 <(printf '%s\n' "$before") <(i386_packages))
+      [ ${#added[@]} -eq 0 ] || $SUDO apt-get purge -y -qq "${added[@]}" >/dev/null 2>&1 || true
+      wine32_unavailable "$reason"
+    fi
   else
-    echo "install-windows-deps: wine32 cannot be installed here; 32-bit programs are checked statically"
-    # Leave the machine's package lists as they were.
-    if ! dpkg -l | awk '$4=="i386"' | grep -q .; then $SUDO dpkg --remove-architecture i386 2>/dev/null || true; fi
+    wine32_unavailable "cannot be installed here (no i386 package index or packages)"
+  fi
+  if ! wine32_installed && [ -n "$added_arch" ] && [ -z "$(i386_packages)" ]; then
+    $SUDO dpkg --remove-architecture i386 2>/dev/null || true
     $SUDO apt-get update -qq 2>/dev/null || true
-    date > "$CACHE/wine32-unavailable"
   fi
 fi
 

@@ -23,9 +23,11 @@
 #             faces in build-win*/screenshots
 #
 # Wine runs with a fresh prefix under the build folder, no window system
-# and no debug output. The 64-bit build runs when wine64 is there, the
-# 32-bit build when the 32-bit loader (wine32) is; a build Wine cannot run
-# is checked statically only, and the summary says so.
+# and no debug output. Each program is started by the loader that matches it
+# (scripts/wine-env.sh), never by the front script's guess: the 64-bit build
+# runs when wine64 is there, the 32-bit build when a loader here can run
+# 32-bit programs; a build Wine cannot run is checked statically only, and
+# the summary says so and why.
 #
 #   test-windows.sh [STAGE ...]   (default: all)
 set -euo pipefail
@@ -46,21 +48,28 @@ NEEDS_LINUX_TOOLS+=":XzZstd.ItemsOfTheProgramsDecodeToTheirSources:DecoderMemory
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 unset DISPLAY WAYLAND_DISPLAY
+# shellcheck source=wine-env.sh
+. scripts/wine-env.sh
 
 summary=()
 note() { summary+=("$*"); echo "test-windows: $*"; }
 
 # ---- Wine -------------------------------------------------------------------
 # A build Wine can run: the 64-bit one when wine64 exists; the 32-bit one
-# only with the 32-bit loader.
+# when a loader here runs 32-bit programs.
 RUN_BITS=()
+declare -A WHY_NOT=()
 can_run() {  # can_run BITS
   local exe=build-win$1/bin/arvelo.exe out
-  [ -x "$exe" ] || return 1
+  [ -x "$exe" ] || { WHY_NOT[$1]="it was not built"; return 1; }
+  if [ "$1" = 32 ]; then
+    wine_choose_32 "$exe"
+    [ -n "$WINE32" ] || { WHY_NOT[$1]=$WINE32_WHY; return 1; }
+  fi
   # Wine may end with status 0 without starting a program it cannot load:
   # the version line tells that the program ran.
-  out=$(wine "$exe" --version 2>/dev/null) || return 1
-  [[ "$out" == arvelo\ * ]]
+  out=$(wine_exe "$exe" --version 2>/dev/null) || { WHY_NOT[$1]="Wine did not start it"; return 1; }
+  [[ "$out" == arvelo\ * ]] || { WHY_NOT[$1]="Wine started it but it printed no version line"; return 1; }
 }
 
 # map_cdrom LETTER FOLDER: FOLDER appears as drive LETTER: of the kind
@@ -72,27 +81,30 @@ map_cdrom() {
   mkdir -p "$dir/ebook"
   [ -f "$dir/ebook/ebookRun.qtx" ] || : > "$dir/ebook/ebookRun.qtx"
   ln -sfn "$dir" "$WINEPREFIX/dosdevices/$letter:"
-  wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d cdrom /f >/dev/null 2>&1
-  wineserver -k 2>/dev/null || true
-  wineserver -w
+  wine_tool reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d cdrom /f >/dev/null 2>&1
+  wine_server -k 2>/dev/null || true
+  wine_server -w
   export ARVELO_TEST_CDROM="${letter^^}:"
 }
 
 WINE_READY=""
+RAN=()
 start_wine() {
   [ -n "$WINE_READY" ] && return
   export WINEPREFIX=$ROOT/build-win64/wineprefix
   rm -rf "$WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
+  wine_prefix || exit 1
   map_cdrom "$CDROM_DRIVE" "$ROOT/build-win64/cdrom"
   for b in 64 32; do
     if can_run "$b"; then RUN_BITS+=("$b"); fi
   done
   [ ${#RUN_BITS[@]} -gt 0 ] || { echo "test-windows: Wine runs neither build" >&2; exit 1; }
-  for b in 32 64; do
-    [[ " ${RUN_BITS[*]} " == *" $b "* ]] || note "the $b-bit build is checked statically only (Wine cannot run it here)"
+  for b in 64 32; do
+    if [[ " ${RUN_BITS[*]} " == *" $b "* ]]; then
+      RAN+=("$b-bit under Wine")
+    else
+      RAN+=("$b-bit checked statically only: ${WHY_NOT[$b]}")
+    fi
   done
   WINE_READY=1
 }
@@ -122,7 +134,7 @@ stage_engine() {
     cmake --build "build-win$b" -j "$JOBS" --target engine_tests >/dev/null
     log=build-win$b/engine_tests.log
     local rc=0
-    (cd tests && wine "$ROOT/build-win$b/bin/engine_tests.exe" --gtest_brief=1 \
+    (cd tests && wine_exe "$ROOT/build-win$b/bin/engine_tests.exe" --gtest_brief=1 \
         --gtest_filter="-$NEEDS_LINUX_TOOLS") > "$log" 2>&1 || rc=$?
     sed -i 's/\r$//' "$log"  # the test program's lines end in CR LF
     grep -E "^\[  (FAILED|PASSED|SKIPPED) |tests? from .* ran" "$log" | sort -u | tail -20
@@ -231,11 +243,11 @@ stage_cli() {
       [ -f "$a.password" ] && pw=(-p "$(cat "$a.password")")
       mkdir -p "$lin/out" "$win/out"
       status_of "$lin/list.out" build/bin/arvelo list "$a"
-      status_of "$win/list.out" wine "build-win$b/bin/arvelo.exe" list "$a"
+      status_of "$win/list.out" wine_exe "build-win$b/bin/arvelo.exe" list "$a"
       status_of "$lin/test.out" build/bin/arvelo test "${pw[@]}" "$a"
-      status_of "$win/test.out" wine "build-win$b/bin/arvelo.exe" test "${pw[@]}" "$a"
+      status_of "$win/test.out" wine_exe "build-win$b/bin/arvelo.exe" test "${pw[@]}" "$a"
       status_of "$lin/extract.out" build/bin/arvelo extract -q "${pw[@]}" -d "$lin/out" "$a"
-      status_of "$win/extract.out" wine "build-win$b/bin/arvelo.exe" extract -q "${pw[@]}" -d "Z:$win/out" "$a"
+      status_of "$win/extract.out" wine_exe "build-win$b/bin/arvelo.exe" extract -q "${pw[@]}" -d "Z:$win/out" "$a"
       links_as_files "$lin/out"
       tree_listing "$lin/out" > "$lin/tree"
       tree_listing "$win/out" > "$win/tree"
@@ -262,7 +274,7 @@ stage_cli() {
     for cs in CP949 EUC-KR uhc; do
       for side in linux windows; do
         local prog=(build/bin/arvelo)
-        [ $side = windows ] && prog=(wine "build-win$b/bin/arvelo.exe")
+        [ $side = windows ] && prog=(wine_exe "build-win$b/bin/arvelo.exe")
         ARVELO_ANSI_CODEPAGE=1252 ARVELO_OEM_CODEPAGE=437 \
           status_of "$work/charset-$cs.$side" "${prog[@]}" list -1 -I "$cs" "$made/cp949-names.zip"
       done
@@ -294,6 +306,7 @@ for s in "${STAGES[@]}"; do
   echo "test-windows: stage $s"
   "stage_$s"
 done
-[ -n "$WINE_READY" ] && wineserver -k 2>/dev/null || true
+[ -n "$WINE_READY" ] && wine_server -k 2>/dev/null || true
 echo
 for line in "${summary[@]}"; do echo "  $line"; done
+[ ${#RAN[@]} -eq 0 ] || echo "test-windows: builds: $(IFS=';'; echo "${RAN[*]}" | sed 's/;/; /g')"

@@ -41,7 +41,11 @@ mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
 export WINEPREFIX=$WORK/prefix
-export WINEDEBUG=-all
+export WINEDEBUG=-all WINEARCH=win64
+# Each program with the loader that matches it; the prefix's tools with the
+# 64-bit one.
+# shellcheck source=../../scripts/wine-env.sh
+. "$(dirname "$0")/../../scripts/wine-env.sh"
 # No Mono or Gecko installers, and no menu entries on the host for the
 # shortcuts the launcher makes.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -82,18 +86,17 @@ writable_tree() {  # every file and folder has its owner's write bit
 # ---- a display for the whole session ---------------------------------------------
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3> "$WORK/display" 2> "$WORK/xvfb.log" &
 XVFB=$!
-trap 'wineserver -k 2>/dev/null; kill $XVFB 2>/dev/null' EXIT
+trap 'wine_server -k 2>/dev/null; kill $XVFB 2>/dev/null' EXIT
 for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$WORK/display")
 
 # ---- prefix: D: is a CD-ROM drive ---------------------------------------------
 MEDIUM=$WORK/medium
 DRIVE_C=$WINEPREFIX/drive_c
-wineboot -i >/dev/null 2>&1
-wineserver -w
+wine_prefix || exit 1
 ln -sfn "$MEDIUM" "$WINEPREFIX/dosdevices/d:"
-wine reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null 2>&1
-wineserver -w
+wine_tool reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null 2>&1
+wine_server -w
 
 # ---- the medium ------------------------------------------------------------------
 STAGE=$WORK/stage
@@ -112,7 +115,7 @@ cp "$BIN/launcher-test-helper.exe" "$MEDIUM/main.exe"
 chmod -R a-w "$MEDIUM"
 
 # One server for the rest: the shell-folder values set below stay in force.
-wineserver -p
+wine_server -p
 DESKTOP=$DRIVE_C/t-desktop
 PROGRAMS=$DRIVE_C/t-programs
 mkdir -p "$DESKTOP" "$PROGRAMS"
@@ -120,15 +123,15 @@ mkdir -p "$DESKTOP" "$PROGRAMS"
 # looks a folder up, so both say the same.
 EXPLORER='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer'
 for key in 'Shell Folders' 'User Shell Folders'; do
-  wine reg add "$EXPLORER\\$key" /v Desktop /d 'C:\t-desktop' /f >/dev/null 2>&1
-  wine reg add "$EXPLORER\\$key" /v Programs /d 'C:\t-programs' /f >/dev/null 2>&1
+  wine_tool reg add "$EXPLORER\\$key" /v Desktop /d 'C:\t-desktop' /f >/dev/null 2>&1
+  wine_tool reg add "$EXPLORER\\$key" /v Programs /d 'C:\t-programs' /f >/dev/null 2>&1
 done
 RECORD=$DRIVE_C/record.txt
-launcher() { (cd "$MEDIUM" && wine "$BIN/ebook-launcher.exe" "$@"); }
+launcher() { (cd "$MEDIUM" && wine_exe "$BIN/ebook-launcher.exe" "$@"); }
 
 # ---- run from the medium ------------------------------------------------------------
-TEMP_DIR=$(wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
-RUN_UNIX=$(winepath -u "$TEMP_DIR\\qtxEBookRun" 2>/dev/null)
+TEMP_DIR=$(wine_tool cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+RUN_UNIX=$(wine_tool winepath -u "$TEMP_DIR\\qtxEBookRun" 2>/dev/null)
 mkdir -p "$RUN_UNIX/old/deeper"
 echo stale > "$RUN_UNIX/old/deeper/stale.txt"
 chmod a-w "$RUN_UNIX/old/deeper/stale.txt"
@@ -165,7 +168,7 @@ check "what came from the read-only medium is writable" writable_tree "$INST"
 for where in "$DESKTOP" "$PROGRAMS"; do
   LINK=$where/'국어 학습지도서.lnk'
   rm -f "$DRIVE_C/link.txt"
-  wine "$BIN/launcher-test-helper.exe" --read-link "$(winepath -w "$LINK" 2>/dev/null)" 'C:\link.txt' >/dev/null 2>&1
+  wine_exe "$BIN/launcher-test-helper.exe" --read-link "$(wine_tool winepath -w "$LINK" 2>/dev/null)" 'C:\link.txt' >/dev/null 2>&1
   check "the shortcut in $(basename "$where") starts the installed program in its folder" \
     same_text 'C:\inst\국어\main.exe'$'\n''C:\inst\국어\'$'\n''국어' "$DRIVE_C/link.txt"
 done
@@ -181,12 +184,12 @@ check "its message names the cause" grep -q "The drive cannot be found" "$WORK/b
 # Copies of the medium in folders on C: (a memory stick, as far as the flows
 # are concerned): writable, so that whatever a flow wrongly wrote there would
 # show. On Windows the launcher's folder is the current folder.
-from() { local dir=$1; shift; (cd "$dir" && wine "$BIN/ebook-launcher.exe" "$@"); }
-LAUNCHER_W=$(winepath -w "$BIN/ebook-launcher.exe" 2>/dev/null)
+from() { local dir=$1; shift; (cd "$dir" && wine_exe "$BIN/ebook-launcher.exe" "$@"); }
+LAUNCHER_W=$(wine_tool winepath -w "$BIN/ebook-launcher.exe" 2>/dev/null)
 # with_temp DIR VALUE: --run from DIR with TEMP and TMP set to VALUE (unset
 # when empty) inside Windows: Wine gives a program started from Linux the
 # prefix's own TEMP and TMP, whatever the caller's are.
-with_temp() { (cd "$1" && wine cmd /c "set TEMP=$2& set TMP=$2& $LAUNCHER_W --run"); }
+with_temp() { (cd "$1" && wine_tool cmd /c "set TEMP=$2& set TMP=$2& $LAUNCHER_W --run"); }
 no_start() { sleep 1; [ ! -e "$RECORD" ]; }
 tree_of() { (cd "$1" && find . | LC_ALL=C sort); }
 links_in_prefix() { (cd "$DRIVE_C" && find . -iname '*.lnk' | LC_ALL=C sort); }
@@ -215,7 +218,7 @@ check "a relative TEMP: the viewer starts from the absolute run folder below the
 check "a relative TEMP: the payload is there" diff -r "$STAGE" "$STICK/rel/qtxEBookRun"
 # Neither TEMP nor TMP: the user's own local Temp folder, not the current
 # drive's root.
-LOCAL_TEMP=$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')\\Temp
+LOCAL_TEMP=$(wine_tool cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')\\Temp
 rm -f "$RECORD"
 with_temp "$STICK" '' 2> "$WORK/no-temp.err"
 check "without TEMP and TMP: --run starts the viewer" wait_for "$RECORD"
@@ -308,7 +311,7 @@ rm -f "$RECORD"
 from "$MEDIUM" --install 'C:inst-rel' --no-startmenu 2> "$WORK/drive-relative.err"
 check "a drive-relative target: --install exits 0" [ $? -eq 0 ]
 rm -f "$DRIVE_C/link.txt"
-wine "$BIN/launcher-test-helper.exe" --read-link 'C:\t-desktop\국어 학습지도서.lnk' 'C:\link.txt' >/dev/null 2>&1
+wine_exe "$BIN/launcher-test-helper.exe" --read-link 'C:\t-desktop\국어 학습지도서.lnk' 'C:\link.txt' >/dev/null 2>&1
 check "a drive-relative target: the shortcut starts the program in its absolute folder" \
   same_text 'C:\inst-rel\main.exe'$'\n''C:\inst-rel\'$'\n''국어' "$DRIVE_C/link.txt"
 check "... and the program starts there" wait_for "$RECORD"
@@ -322,20 +325,20 @@ check "a target below a file: --install exits 1" [ $? -eq 1 ]
 check "... and says why" grep -qF 'Cannot create the folder C:\afile\inst: Path not found.' "$WORK/afile.err"
 
 # ---- the window ------------------------------------------------------------------------
-wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '맑은 고딕' /d NanumGothic /f >/dev/null 2>&1
+wine_tool reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '맑은 고딕' /d NanumGothic /f >/dev/null 2>&1
 # The caption is drawn in the system's face, which has no Hangul: linked.
-wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ \
+wine_tool reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ \
   /d 'NanumGothic.ttf,NanumGothic' /f >/dev/null 2>&1
 mkdir -p "$3"
 # At 144 dpi first: the design's rectangles and fonts, scaled by one half.
 DPI_KEY='HKCU\Control Panel\Desktop'
-wine reg add "$DPI_KEY" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
-(cd "$WORK" && ARVELO_EXPECT_DPI=144 wine "$BIN/launcher_window_tests.exe" --gtest_brief=1 --gtest_filter='*CdFace*' \
+wine_tool reg add "$DPI_KEY" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+(cd "$WORK" && ARVELO_EXPECT_DPI=144 wine_exe "$BIN/launcher_window_tests.exe" --gtest_brief=1 --gtest_filter='*CdFace*' \
   > "$WORK/window-144.log" 2>&1)
 check "the window is laid out for 144 dpi" [ $? -eq 0 ]
 tr -d '\r' < "$WORK/window-144.log"
-wine reg delete "$DPI_KEY" /v LogPixels /f >/dev/null 2>&1
-(cd "$WORK" && ARVELO_EXPECT_DPI=96 wine "$BIN/launcher_window_tests.exe" --gtest_brief=1 > "$WORK/window.log" 2>&1)
+wine_tool reg delete "$DPI_KEY" /v LogPixels /f >/dev/null 2>&1
+(cd "$WORK" && ARVELO_EXPECT_DPI=96 wine_exe "$BIN/launcher_window_tests.exe" --gtest_brief=1 > "$WORK/window.log" 2>&1)
 check "the window tests pass" [ $? -eq 0 ]
 tr -d '\r' < "$WORK/window.log"
 check "the window tests leave a picture of each face" \
