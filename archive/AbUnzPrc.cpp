@@ -355,7 +355,9 @@ void DecodeCompressedItem(TAbZipItem& Item, uint16_t Method, int64_t Packed, rtl
 } // namespace
 
 void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InStream, rtl::TStream& OutStream) {
-  if (Item.UncompressedSize() == 0) return;
+  // An empty item needs no data, except that xz data is a whole stream even
+  // when it holds nothing: one missing or damaged is a damaged item.
+  if (Item.UncompressedSize() == 0 && Item.CompressionMethod() != cmXz) return;
   TAbUnzipOutputStream out(&OutStream);
   out.SetUncompressedSize(Item.UncompressedSize());
   out.OnProgress = Archive.OnProgress;
