@@ -474,27 +474,35 @@ void TAbArchive::CreateFolderPath(const std::string& Path) {
   }
 }
 
-namespace {
-
 // A stored name may not leave the base folder: no absolute name, no ".."
 // segment (with either separator). A NUL byte would cut the name short on its
-// way to the system, and an empty name names the base folder itself: neither
-// names a file. Where drives exist, a ":" would name a drive ("C:x" is
+// way to the system. Where drives exist, a ":" would name a drive ("C:x" is
 // relative to C:'s current folder) or a file's named stream, so it is refused
 // there; elsewhere it is an ordinary character.
-bool IsUnsafeStoredName(const std::string& name) {
-  if (name.empty() || name.find('\0') != std::string::npos) return true;
-  if (name[0] == '/' || name[0] == '\\') return true;
-  if (rtl::DriveLetters && name.find(':') != std::string::npos) return true;
+bool CleanStoredName(const std::string& Stored, std::string& Clean) {
+  Clean.clear();
+  if (Stored.empty() || Stored.find('\0') != std::string::npos) return false;
+  if (Stored[0] == '/' || Stored[0] == '\\') return false;
+  if (rtl::DriveLetters && Stored.find(':') != std::string::npos) return false;
   size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find_first_of("/\\", start);
-    if (end == std::string::npos) end = name.size();
-    if (end - start == 2 && name.compare(start, 2, "..") == 0) return true;
+  while (start <= Stored.size()) {
+    size_t end = Stored.find_first_of("/\\", start);
+    if (end == std::string::npos) end = Stored.size();
+    const size_t len = end - start;
+    if (len == 2 && Stored.compare(start, 2, "..") == 0) {
+      Clean.clear();
+      return false;
+    }
+    if (len > 1 || (len == 1 && Stored[start] != '.')) {
+      if (!Clean.empty()) Clean += rtl::PathDelim;
+      Clean.append(Stored, start, len);
+    }
     start = end + 1;
   }
-  return false;
+  return true;
 }
+
+namespace {
 
 // True when a folder between Base and the file Name (both native) is a
 // symbolic link already on disk: writing through it could leave Base.
@@ -534,16 +542,17 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
 
   const bool derived = NewName.empty();
   if (derived) {
-    std::string stored = Item->FileName();
-    if (IsUnsafeStoredName(stored)) {
-      // Reported like any failed item; nothing is created for it.
-      ReportItemFailure(Item, EAbUnsafeName(stored));
+    std::string clean;
+    // An empty name names no file: reported like any failed item, and
+    // nothing is created for it.
+    if (!CleanStoredName(Item->FileName(), clean) || (clean.empty() && !isDir)) {
+      ReportItemFailure(Item, EAbUnsafeName(Item->FileName()));
       return false;
     }
-    UseName = stored;
-    rtl::ToNativeSeparators(UseName);
-    if (isDir && !UseName.empty() && UseName.back() == rtl::PathDelim) UseName.pop_back();
-    if (!FExtractOptions.Has(eoRestorePath)) UseName = rtl::ExtractFileName(UseName);
+    // A folder item "./" (tar-made archives have one) is the base folder,
+    // which is there already: nothing to make, and nothing of it applied.
+    if (clean.empty()) return false;
+    UseName = FExtractOptions.Has(eoRestorePath) ? clean : rtl::ExtractFileName(clean);
   } else {
     UseName = NewName;
   }
@@ -575,8 +584,10 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
     }
   }
 
+  // Whatever is at the name counts, a link (even a dangling one) or a
+  // folder included: a caller that never overwrites keeps it.
   bool result = true;
-  if (!isDir && rtl::FileExists(UseName)) DoConfirmOverwrite(UseName, result);
+  if (!isDir && rtl::PathKindNoFollow(UseName) != rtl::TPathKind::pkMissing) DoConfirmOverwrite(UseName, result);
   return result;
 }
 

@@ -12,13 +12,14 @@
 //   the item hook   the bytes of one item, the file, its time and attributes.
 //
 // Names. A stored name is kept as decoded text (FileName, UTF-8, separators
-// as stored). The output name uses the platform's separator for both stored
-// separators ("/" and the "\" that DOS-era tools wrote). A stored name that
-// would leave the base folder (absolute, with a ".." segment, or on Windows
-// with a ":" that names a drive or a stream) is never
-// turned into an output name: it is reported as a failed item (EAbUnsafeName,
-// code 32) and skipped, and so is a name whose path below the base folder
-// runs through a symbolic link already on disk.
+// as stored). The output name is the name cleaned by CleanStoredName: the
+// platform's separator for both stored separators ("/" and the "\" that
+// DOS-era tools wrote), "." and empty segments folded away. A stored name
+// that would leave the base folder (absolute, with a ".." segment, or on
+// Windows with a ":" that names a drive or a stream) is never turned into an
+// output name: it is reported as a failed item (EAbUnsafeName, code 32) and
+// skipped, and so is a name whose path below the base folder runs through a
+// symbolic link already on disk.
 #pragma once
 
 #include <array>
@@ -81,6 +82,15 @@ using TAbRequestImageEvent = std::function<void(TObject* Sender, int ImageNumber
 // 0 when Total is 0 or less, 100 once Done reaches Total, else Done*100/Total
 // rounded down (64-bit arithmetic).
 uint8_t AbPercentage(int64_t Done, int64_t Total);
+
+// Where a stored name lands below the base folder, as the one form every
+// check and the output itself use: separators native, "." and empty
+// segments folded away (the system would fold them too, so a check that
+// counted them would look at another place than the one written). False
+// for a name that may not be placed at all: absolute, with a ".." segment
+// or a NUL byte, or with a ":" where drives exist. Clean is empty for a
+// name that is the base folder itself ("./").
+bool CleanStoredName(const std::string& Stored, std::string& Clean);
 
 // ---------------------------------------------------------------------------
 // TAbItemName: an item's name, held in the item itself up to 31 bytes

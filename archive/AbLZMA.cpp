@@ -109,7 +109,7 @@ void DecodeLzmaItem(rtl::TStream* Src, rtl::TStream* Des, int64_t UncompressedSi
   // larger than the item is never used: do not reserve it.
   if (sizeKnown && size < dict) dict = static_cast<uint32_t>(std::max<uint64_t>(size, kMinDictSize));
   // What is still needed must stay within the engine's decoder limit.
-  if (dict > AbDecoderMemoryLimit) throw EAbMemoryLimit(rtl::Format("LZMA dictionary of %u MiB", dict >> 20));
+  if (dict > AbDecoderMemoryLimit) throw EAbMemoryLimit(rtl::Format("LZMA dictionary of %u bytes", dict));
   opt.dict_size = dict;
   opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
   opt.ext_size_low = static_cast<uint32_t>(size);

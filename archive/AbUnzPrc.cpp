@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "archive/AbBzip2.h"
 #include "archive/AbDfBase.h"
@@ -354,7 +355,9 @@ void DecodeCompressedItem(TAbZipItem& Item, uint16_t Method, int64_t Packed, rtl
 } // namespace
 
 void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InStream, rtl::TStream& OutStream) {
-  if (Item.UncompressedSize() == 0) return;
+  // An empty item needs no data, except that xz data is a whole stream even
+  // when it holds nothing: one missing or damaged is a damaged item.
+  if (Item.UncompressedSize() == 0 && Item.CompressionMethod() != cmXz) return;
   TAbUnzipOutputStream out(&OutStream);
   out.SetUncompressedSize(Item.UncompressedSize());
   out.OnProgress = Archive.OnProgress;
@@ -454,11 +457,20 @@ bool LinkStaysInside(const std::string& Base, const std::string& LinkName, const
   if (Target.empty() || Target.find('\0') != std::string::npos || Target[0] == rtl::PathDelim) return false;
   const std::string base = rtl::IncludeTrailingPathDelimiter(Base);
   if (Base.empty() || LinkName.compare(0, base.size(), base) != 0) return false;
-  // How deep below Base the link's folder is.
-  size_t depth = 0;
-  for (size_t p = LinkName.find(rtl::PathDelim, base.size()); p != std::string::npos;
-       p = LinkName.find(rtl::PathDelim, p + 1))
-    ++depth;
+  // How deep below Base the link's folder is, counted as the system walks
+  // the name: "." and empty segments go nowhere, and a ".." (a name a
+  // handler gave) could undo a folder of Base itself.
+  size_t names = 0;
+  for (size_t start = base.size(); start <= LinkName.size();) {
+    size_t end = LinkName.find(rtl::PathDelim, start);
+    if (end == std::string::npos) end = LinkName.size();
+    const std::string_view part(LinkName.data() + start, end - start);
+    if (part == "..") return false;
+    if (!part.empty() && part != ".") ++names;
+    start = end + 1;
+  }
+  if (names == 0) return false;
+  size_t depth = names - 1;
   bool afterName = false;
   size_t start = 0;
   while (start <= Target.size()) {

@@ -115,9 +115,11 @@ void VerifyItem(TObject* Sender, TAbArchiveItem* Item);
 bool ItemModificationTime(const TAbZipItem& Item, rtl::TFileTime& Time);
 
 // A Unix symbolic-link entry, and whether its target, read from the folder
-// of LinkName, stays inside Base. Only leading ".." segments may climb (each
-// out of a real folder the link sits in); a ".." after a name could climb
-// out of a link and is refused, as are absolute, empty and NUL targets.
+// of LinkName, stays inside Base. LinkName is walked as the system walks it
+// ("." and empty segments go nowhere; one with ".." is refused). Only
+// leading ".." segments of the target may climb (each out of a real folder
+// the link sits in); a ".." after a name could climb out of a link and is
+// refused, as are absolute, empty and NUL targets.
 bool IsLinkItem(const TAbZipItem& Item);
 bool LinkStaysInside(const std::string& Base, const std::string& LinkName, const std::string& Target);
 

@@ -16,12 +16,22 @@ struct LzmaStreamEnd {
   void operator()(lzma_stream* s) const { lzma_end(s); }
 };
 
+// liblzma counts a block's whole decoder state against its limit: the
+// dictionary and, besides it, a few KiB for the LZMA2 coder and any filters
+// before it. The engine's limit is on the dictionary, so the cap handed to
+// liblzma leaves room for that state. No LZMA2 dictionary lies between
+// 256 MiB and 384 MiB, so the allowance admits no larger dictionary.
+constexpr uint64_t kStateAllowance = uint64_t{1} << 20;
+
 } // namespace
 
 void DecodeXzItem(rtl::TStream* Src, rtl::TStream* Des, int64_t UncompressedSize) {
   if (!Src || !Des) rtl::Assert("DecodeXzItem: missing stream");
   lzma_stream strm = LZMA_STREAM_INIT;
-  lzma_ret r = lzma_stream_decoder(&strm, static_cast<uint64_t>(AbDecoderMemoryLimit), 0);
+  // Concatenated: streams may follow one another, with stream padding
+  // between and after them, and whatever else follows the last is an error.
+  lzma_ret r = lzma_stream_decoder(&strm, static_cast<uint64_t>(AbDecoderMemoryLimit) + kStateAllowance,
+                                   LZMA_CONCATENATED);
   if (r != LZMA_OK) {
     lzma_end(&strm);
     RaiseLzmaResult(r);
@@ -39,11 +49,15 @@ void DecodeXzItem(rtl::TStream* Src, rtl::TStream* Des, int64_t UncompressedSize
                          OutAvail = strm.avail_out;
                          switch (r) {
                            case LZMA_STREAM_END: return true;
-                           case LZMA_OK:
-                           case LZMA_BUF_ERROR: return false;  // no progress: the loop judges
+                           case LZMA_OK: return false;
+                           // With all input given, no progress means the
+                           // stream was cut short (or is not there at all).
+                           case LZMA_BUF_ERROR:
+                             if (InputEnded) RaiseLzmaResult(r);
+                             return false;
                            case LZMA_MEMLIMIT_ERROR:
-                             throw EAbMemoryLimit(rtl::Format("xz stream needing %llu MiB",
-                                                              static_cast<unsigned long long>(lzma_memusage(&strm) >> 20)));
+                             throw EAbMemoryLimit(rtl::Format("xz stream needing %llu bytes",
+                                                              static_cast<unsigned long long>(lzma_memusage(&strm))));
                            default: RaiseLzmaResult(r);
                          }
                        });

@@ -1,12 +1,14 @@
-// AbXz: ZIP method 95, an xz stream.
+// AbXz: ZIP method 95, xz data.
 //
-// The item's data is a whole .xz stream (header, blocks, index, footer), so
-// liblzma's stream decoder reads it as it is, checks included. The decoder's
-// memory is capped at AbDecoderMemoryLimit through liblzma's own limit: a
-// stream whose filters need more is refused with EAbMemoryLimit before its
-// dictionary is reserved. The declared size is held to as described in
-// AbBoundedDecode; corrupt data raises EAbLZMAException with the LZMA
-// messages.
+// The item's data is one or more whole .xz streams (header, blocks, index,
+// footer), with stream padding between and after them, as the xz program
+// writes and reads them; liblzma's stream decoder reads them as they are,
+// checks included. Anything else after the last stream damages the item, and
+// so does data that holds no stream at all, even for an empty item. Memory:
+// a block whose dictionary is above AbDecoderMemoryLimit is refused with
+// EAbMemoryLimit, which names the bytes it would need, before its dictionary
+// is reserved. The declared size is held to as described in AbBoundedDecode;
+// corrupt or cut data raises EAbLZMAException with the LZMA messages.
 #pragma once
 
 #include <cstdint>

@@ -3,9 +3,9 @@
 // The item's data is one or more Zstandard frames (skippable frames
 // included), decoded by libzstd's streaming decoder. Its window is capped at
 // AbDecoderMemoryLimit: a frame that asks for a larger window is refused
-// with EAbMemoryLimit before it is reserved. The declared size is held to as
-// described in AbBoundedDecode; corrupt data raises EAbZstdException with
-// libzstd's own text.
+// with EAbMemoryLimit, which names that window in bytes, before it is
+// reserved. The declared size is held to as described in AbBoundedDecode;
+// corrupt data raises EAbZstdException with libzstd's own text.
 #pragma once
 
 #include <cstdint>

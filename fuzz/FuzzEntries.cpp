@@ -11,6 +11,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "archive/AbArcTyp.h"
 #include "archive/AbBrowse.h"
@@ -24,6 +26,7 @@
 #include "archive/AbUnzPrc.h"
 #include "archive/AbUtils.h"
 #include "archive/AbWavPack.h"
+#include "archive/AbXz.h"
 #include "archive/AbEndian.h"
 #include "archive/AbZipAes.h"
 #include "archive/AbZipTyp.h"
@@ -477,19 +480,82 @@ void AesEntry(const uint8_t* Data, size_t Size) {
 }
 
 // ---------------------------------------------------------------------------
-// zstd: a method-93 item. Input: 32-bit declared size (reduced below the
-// sink cap), then the item's data.
+// zstd and xz: a method-93 or method-95 item. Input: 32-bit declared size
+// (reduced below the sink cap), then the item's data.
 // ---------------------------------------------------------------------------
 
-void ZstdEntry(const uint8_t* Data, size_t Size) {
+void SelfEndingItemEntry(void (*Decode)(rtl::TStream*, rtl::TStream*, int64_t), const char* WrongSize,
+                         const uint8_t* Data, size_t Size) {
   TFuzzInput in(Data, Size);
   const int64_t size = in.U32() % static_cast<uint32_t>(kSinkCap);
   rtl::TBytesView src(in.Rest(), static_cast<int64_t>(in.RestSize()));
   int64_t budget = kSinkCap;
   TFuzzSink out(budget);
   Guard([&] {
-    ab::DecodeZstdItem(&src, &out, size);
-    Require(out.Size() == size, "an accepted Zstandard item is not its declared size");
+    Decode(&src, &out, size);
+    Require(out.Size() == size, WrongSize);
+  });
+}
+
+void ZstdEntry(const uint8_t* Data, size_t Size) {
+  SelfEndingItemEntry(ab::DecodeZstdItem, "an accepted Zstandard item is not its declared size", Data, Size);
+}
+
+void XzEntry(const uint8_t* Data, size_t Size) {
+  SelfEndingItemEntry(ab::DecodeXzItem, "an accepted xz item is not its declared size", Data, Size);
+}
+
+// ---------------------------------------------------------------------------
+// link_names: where a link entry lands and whether its target is let out.
+// Input: the stored name, a 0 byte, the link's target.
+//
+// A link the check lets through must, read step by step from the folder the
+// system puts it in, never climb above the base folder, whether the check
+// is given the engine's cleaned name or the name as stored.
+// ---------------------------------------------------------------------------
+
+// The segments the system walks for Name below the base ("." and empty
+// segments go nowhere, ".." goes back one), or false when it would leave
+// the base on the way.
+bool SystemWalk(const std::string& Name, std::vector<std::string>& Segments) {
+  size_t start = 0;
+  while (start <= Name.size()) {
+    size_t end = Name.find(rtl::PathDelim, start);
+    if (end == std::string::npos) end = Name.size();
+    const std::string part = Name.substr(start, end - start);
+    if (part == "..") {
+      if (Segments.empty()) return false;
+      Segments.pop_back();
+    } else if (!part.empty() && part != ".") {
+      Segments.push_back(part);
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+void LinkNamesEntry(const uint8_t* Data, size_t Size) {
+  const std::string all = Size ? std::string(reinterpret_cast<const char*>(Data), Size) : std::string();
+  const size_t cut = all.find('\0');
+  const std::string stored = all.substr(0, cut);
+  const std::string target = cut == std::string::npos ? std::string() : all.substr(cut + 1);
+  Guard([&] {
+    std::string clean;
+    if (!ab::CleanStoredName(stored, clean) || clean.empty()) return;
+    std::vector<std::string> segments;
+    Require(SystemWalk(clean, segments), "a cleaned name climbs");
+    std::string walked;
+    for (const auto& s : segments) walked += (walked.empty() ? "" : std::string(1, rtl::PathDelim)) + s;
+    Require(walked == clean, "a cleaned name still holds a segment the system would fold");
+    segments.pop_back();  // the link itself: its target is read from its folder
+    std::string native = stored;
+    rtl::ToNativeSeparators(native);
+    const std::string base = std::string(1, rtl::PathDelim) + "base", below = base + rtl::PathDelim;
+    for (const std::string& linkName : {below + clean, below + native}) {
+      if (!ab::LinkStaysInside(base, linkName, target)) continue;
+      std::vector<std::string> at = segments;
+      Require(SystemWalk(target, at), "a link let through climbs out of the base folder");
+    }
   });
 }
 
@@ -551,7 +617,8 @@ std::vector<TFuzzTarget>& Registry() {
       {"zip_archive", ZipArchiveEntry}, {"inflate", InflateEntry}, {"legacy", LegacyEntry},
       {"bzip2", Bzip2Entry},            {"lzma", LzmaEntry},       {"wavpack", WavPackEntry},
       {"ppmd", PpmdEntry},              {"decrypt", DecryptEntry},   {"masks", MasksEntry},
-      {"aes", AesEntry},                {"zstd", ZstdEntry},
+      {"aes", AesEntry},                {"zstd", ZstdEntry},       {"xz", XzEntry},
+      {"link_names", LinkNamesEntry},
   };
   return targets;
 }

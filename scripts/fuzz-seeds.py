@@ -15,7 +15,13 @@ Writes OUTDIR/<target>/<name> for every target of fuzz/FuzzEntries.cpp:
                and check value;
   aes          the stored bytes of WinZip AES items made by 7zz with the
                password "fuzz", behind key size, variant, method, size and CRC;
-  zstd         what the zstd program makes of small texts, behind the size;
+  zstd         what the zstd program makes of small texts, behind the size,
+               and frames whose windows are the decoder limit and one past it;
+  xz           what the xz program makes of small texts, behind the size:
+               streams one after another with padding, garbage after them,
+               an empty stream, a dictionary at the decoder limit;
+  link_names   link entries' names and targets: "./" and "//" in the name,
+               long runs of them, targets that stay inside and that leave;
   masks        name/mask pairs;
   ini          settings files in the encodings the launcher reads.
 
@@ -68,14 +74,16 @@ def wav(frames, channels=1, bits=16):
 
 
 def raw_zip(entries):
-    """A ZIP with items given as (name, method, data, crc, usize): data as stored."""
+    """A ZIP with items given as (name, method, data, crc, usize[, unix mode]):
+    data as stored."""
     out, central = bytearray(), bytearray()
-    for name, method, data, crc, usize in entries:
+    for name, method, data, crc, usize, *mode in entries:
+        mode = mode[0] if mode else 0o100644
         off = len(out)
         out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, 0x6000, 0x5021, crc, len(data), usize,
                            len(name), 0) + name + data
         central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x0314, 20, 0, method, 0x6000, 0x5021, crc,
-                               len(data), usize, len(name), 0, 0, 0, 0, 0o100644 << 16, off) + name
+                               len(data), usize, len(name), 0, 0, 0, 0, mode << 16, off) + name
     cd = len(out)
     out += central
     out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), cd, 0)
@@ -142,7 +150,38 @@ def made_archives(tmp):
                 packed = f.read()
             crc = zipfile.crc32(orig) & 0xFFFFFFFF
             out["wavpack%d.zip" % i] = raw_zip([(b"sound.wav", 97, packed, crc, len(orig))])
+    # Link entries whose names hold "./" and "//": some leave the target
+    # however they are spelled, some stay inside once the name is cleaned.
+    dots, ups = "./" * 30, "../" * 30
+    links = [("./k", "../outside"), ("a//k", "../../outside"), (dots + "k", ups + "etc"), ("a/./b//k", "../../in"),
+             ("./a/.//./k", ".//..//in")]
+    out["link-names.zip"] = raw_zip([(n.encode(), 0, t.encode(), zipfile.crc32(t.encode()), len(t), 0o120777)
+                                     for n, t in links])
+    for i, (data, content) in enumerate(xz_items()[:4]):
+        out["xz%d.zip" % i] = raw_zip([(b"x", 95, data, zipfile.crc32(content) & 0xFFFFFFFF, len(content))])
     return out
+
+
+def xz_items():
+    """(data, what it decodes to) of xz items: one stream, two with padding
+    between and after them, an empty stream, a 256 MiB dictionary, garbage
+    after a stream, no stream at all."""
+    if not have("xz"):
+        return []
+
+    def xz(data, *opts):
+        return subprocess.run(["xz", "-c"] + list(opts), input=data, stdout=subprocess.PIPE, check=True).stdout
+
+    one = xz(text(3000, 1))
+    two = xz(text(3000, 2)) + bytes(8) + xz(text(500, 8), "--check=sha256") + bytes(4)
+    empty = xz(b"")
+    big = bytearray(xz(text(3000, 4), "--lzma2=dict=1MiB"))
+    size = (big[12] + 1) * 4
+    at = big.find(b"\x21\x01", 12)
+    big[at + 2] = 32  # 256 MiB
+    big[12 + size - 4:12 + size] = struct.pack("<I", zipfile.crc32(bytes(big[12:12 + size - 4])))
+    return [(one, text(3000, 1)), (two, text(3000, 2) + text(500, 8)), (empty, b""), (bytes(big), text(3000, 4)),
+            (one + b"x", text(3000, 1)), (b"", b"")]
 
 
 def encrypted_items(archive):
@@ -227,7 +266,7 @@ def main():
         sys.exit(__doc__)
     outdir = sys.argv[1]
     targets = ["zip_archive", "inflate", "legacy", "bzip2", "lzma", "wavpack", "ppmd", "decrypt", "masks", "ini", "aes",
-               "zstd"]
+               "zstd", "xz", "link_names"]
     for t in targets:
         os.makedirs(os.path.join(outdir, t), exist_ok=True)
 
@@ -286,6 +325,22 @@ def main():
                                           (text(9000, 5), ["--no-check", "-5"]), (b"x", [])]):
             packed = subprocess.run(["zstd", "-q", "-c"] + opts, input=data, stdout=subprocess.PIPE, check=True).stdout
             counts["zstd"] += write("zstd", "zstd%d" % i, struct.pack("<I", len(data)) + packed)
+        # Windows at the limit (by descriptor) and one byte past it (by the
+        # content size of a single-segment frame).
+        data = text(3000, 6)
+        packed = subprocess.run(["zstd", "-q", "-c"], input=data, stdout=subprocess.PIPE, check=True).stdout
+        if packed[4] & 0xE3 == 0:
+            at_limit = packed[:5] + bytes([18 << 3]) + packed[6:]
+            past = packed[:4] + bytes([0xA0 | (packed[4] & 4)]) + struct.pack("<I", (256 << 20) + 1) + packed[6:]
+            counts["zstd"] += write("zstd", "zstd-window-256m", struct.pack("<I", len(data)) + at_limit)
+            counts["zstd"] += write("zstd", "zstd-window-past", struct.pack("<I", len(data)) + past)
+    for i, (data, content) in enumerate(xz_items()):
+        counts["xz"] += write("xz", "xz%d" % i, struct.pack("<I", len(content)) + data)
+    dots, ups = "./" * 30, "../" * 30
+    for i, (name, target) in enumerate([("./k", "../outside"), ("a//k", "../../outside"), (dots + "k", ups + "etc"),
+                                        ("a/./b//k", "../../in"), ("./a/.//./k", ".//..//in"), ("k", "a/../.."),
+                                        ("a" + "/" * 30 + "k", "../x"), ("./", "x")]):
+        counts["link_names"] += write("link_names", "link%d" % i, name.encode() + b"\0" + target.encode())
 
     masks = [b"readme.txt\0*.*", b"docs/readme.txt\0docs\\*.txt", b"a\\b\\c.txt\0c:\\a\\*\\?.txt",
              b"folder/\0folder", b"x.tar.gz\0*.gz;*.zip", b"abcabcabd\0*abc*abd", b"\0*", b"name\0",

@@ -306,7 +306,7 @@ int ExtractOrTest(const Options& opt) {
           name = renamed[0] == rtl::PathDelim ? renamed : prefix + renamed;
           writtenAs = Printable(renamed);
           ab::TAbArchive::CreateFolderPath(rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(name)));
-          if (!rtl::FileExists(name)) {
+          if (!rtl::PathExistsNoFollow(name)) {
             confirm = true, currentSkipped = false;
             return;
           }
@@ -362,9 +362,12 @@ int ExtractOrTest(const Options& opt) {
         unzipper.SetPassword(opt.password);
       // Freshening makes no folders; updating makes those it needs.
       if (extracting && opt.timeRule == TTimeRule::trFreshen && item.IsDirectory()) continue;
-      if (extracting && opt.timeRule != TTimeRule::trAll && !item.IsDirectory()) {
-        const std::string target = rtl::IncludeTrailingPathDelimiter(base) +
-                                   (opt.junkPaths ? rtl::ExtractFileName(item.DiskFileName()) : item.DiskFileName());
+      // Where the item lands: the engine's own cleaned form of its name.
+      std::string clean;
+      const bool placed = ab::CleanStoredName(item.FileName(), clean) && !clean.empty();
+      if (extracting && opt.timeRule != TTimeRule::trAll && !item.IsDirectory() && placed) {
+        const std::string target =
+            rtl::IncludeTrailingPathDelimiter(base) + (opt.junkPaths ? rtl::ExtractFileName(clean) : clean);
         const bool exists = rtl::FileExists(target);
         if (!exists && opt.timeRule == TTimeRule::trFreshen) continue;
         if (exists && DosStamp(item.LastModFileDate(), item.LastModFileTime()) <= FileDosStamp(target)) continue;
@@ -382,8 +385,8 @@ int ExtractOrTest(const Options& opt) {
       ++tally.processed;
       if (item.IsDirectory()) {
         rtl::TFileTime when;
-        if (extracting && !opt.junkPaths && ab::ItemModificationTime(item, when))
-          folderTimes.emplace_back(rtl::IncludeTrailingPathDelimiter(base) + item.DiskFileName(), when);
+        if (extracting && !opt.junkPaths && placed && ab::ItemModificationTime(item, when))
+          folderTimes.emplace_back(rtl::IncludeTrailingPathDelimiter(base) + clean, when);
         if (extracting && !opt.junkPaths && opt.quiet == 0) Out("   creating: " + current + "\n");
         continue;
       }

@@ -193,6 +193,49 @@ TEST_F(Cli, FolderTimesAsStoredAfterTheirContents) {
   }
 }
 
+// Never overwriting keeps whatever is at an item's name, links included,
+// whether they lead to a file, a folder or nowhere; overwriting replaces the
+// link itself and never writes through it.
+TEST_F(Cli, KeptNamesKeepTheirLinks) {
+  TempDir t;
+  const std::string out = t / "out", outside = t / "outside";
+  fs::create_directories(out + "/d");
+  fs::create_directories(outside);
+  testutil::WriteFile(outside + "/victim.txt", "precious");
+  const std::map<std::string, std::string> links = {
+      {"d/a.txt", "../nowhere/new"}, {"d/b.log", outside + "/victim.txt"}, {"top.txt", outside}};
+  auto plant = [&] {
+    for (const auto& [name, target] : links) {
+      fs::remove(out + "/" + name);
+      fs::create_symlink(target, out + "/" + name);
+    }
+  };
+  auto linksKept = [&] {
+    for (const auto& [name, target] : links)
+      if (!fs::is_symlink(out + "/" + name) || fs::read_symlink(out + "/" + name) != target) return false;
+    return true;
+  };
+  std::string log;
+  plant();
+  EXPECT_EQ(Sh(Bin() + " x -n -d " + Quote(out) + " " + Quote(Zip("tree.zip")), &log), 0) << log;
+  EXPECT_TRUE(linksKept()) << log;
+  EXPECT_EQ(testutil::ReadFile(out + "/d/sub/c.txt"), "charlie\n");
+  EXPECT_EQ(log.find("extracting: d/a.txt"), std::string::npos) << log;
+  // With nobody to ask: each kept and said so.
+  EXPECT_EQ(Sh(Bin() + " x -d " + Quote(out) + " " + Quote(Zip("tree.zip")) + " </dev/null", &log), 1) << log;
+  EXPECT_TRUE(linksKept()) << log;
+  for (const auto& l : links) EXPECT_NE(log.find(l.first + ": exists, not overwritten"), std::string::npos) << log;
+  EXPECT_NE(log.find("; 5 kept"), std::string::npos) << log;
+  EXPECT_FALSE(fs::exists(out + "/nowhere"));
+  EXPECT_EQ(Tree(outside), (std::map<std::string, std::string>{{"victim.txt", "precious"}}));
+  // -o: files in place of the links, nothing written through them.
+  EXPECT_EQ(Sh(Bin() + " x -o -d " + Quote(out) + " " + Quote(Zip("tree.zip")), &log), 0) << log;
+  EXPECT_EQ(testutil::ReadFile(out + "/d/a.txt"), "alpha\n");
+  EXPECT_FALSE(fs::is_symlink(out + "/top.txt"));
+  EXPECT_FALSE(fs::exists(out + "/nowhere"));
+  EXPECT_EQ(Tree(outside), (std::map<std::string, std::string>{{"victim.txt", "precious"}}));
+}
+
 TEST_F(Cli, StatusesLikeUnzip) {
   struct Case {
     const char* label;
@@ -245,6 +288,11 @@ TEST_F(Cli, OwnStatusesAndMessages) {
   climber.name = "../\x1b]0;owned\x07x", climber.data = "evil";
   hostile.Add(climber);
   testutil::WriteFile(t / "unsafe.zip", hostile.Build());
+  testutil::ZipWriter dotted;
+  testutil::ZipEntry link;
+  link.name = "./k", link.data = "../outside", link.versionMadeBy = 0x031E, link.externalAttributes = 0120777u << 16;
+  dotted.Add(link);
+  testutil::WriteFile(t / "dotlink.zip", dotted.Build());
   struct Case {
     const char* label;
     std::string args;
@@ -272,6 +320,8 @@ TEST_F(Cli, OwnStatusesAndMessages) {
       {"summary names failures", "t " + Quote(Zip("bad.zip")), 2, "4 files, 26 bytes; 1 failed: top.txt"},
       {"unsafe name refused, shown escaped", "x -d " + Quote(t / "out") + " " + Quote(t / "unsafe.zip"), 2,
        "arvelo: ../^[]0;owned^Gx: "},
+      {"link leaving through its own name refused", "x -d " + Quote(t / "out") + " " + Quote(t / "dotlink.zip"), 2,
+       "arvelo: ./k: Refused: name leaves the target folder: ./k -> ../outside"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

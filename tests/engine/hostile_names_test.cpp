@@ -176,6 +176,37 @@ TEST(HostileNames, LinkEntriesBecomeLinksOnlyWhenTheyStayInside) {
   EXPECT_EQ(testutil::ReadFile(y.base + "/after.txt"), "fine");
 }
 
+TEST(HostileNames, LinkNamesAreReadAsTheSystemReadsThem) {
+  // "." and empty segments in a link's own name go nowhere: its target is
+  // read from the folder the link really lands in, however the name is
+  // spelled, and a link that stays inside that way is still made.
+  std::string dots, ups;
+  for (int i = 0; i < 30; ++i) dots += "./", ups += "../";
+  const std::vector<std::pair<std::string, std::string>> leave = {
+      {"./k1", "../elsewhere"},          {"a//k2", "../../elsewhere"},       {dots + "k3", ups + "etc"},
+      {"./a/.//./k4", "../../elsewhere"}, {"a/./b//k5", "../../../x"},       {"a" + std::string(30, '/') + "k6", "../.."},
+      {"./k7", ".."},                    {"a//./b/.//k8", ".//..//..//..//x"}};
+  const std::vector<std::pair<std::string, std::string>> stay = {
+      {"./in1", "in.txt"},            {"a//in2", "../in.txt"},          {"././a//b/./in3", "../../in.txt"},
+      {dots + "a/" + dots + "in4", ".//..//in.txt"}, {"a/b//" + dots + "in5", "../../a/in2"}};
+  std::vector<ZipEntry> entries{Entry("in.txt", "inside", kUnixFile)};
+  for (const auto& [name, target] : leave) entries.push_back(Entry(name, target, kUnixLink));
+  for (const auto& [name, target] : stay) entries.push_back(Entry(name, target, kUnixLink));
+  Extraction x(entries);
+  EXPECT_EQ(x.loopError, "");
+  std::vector<std::string> failed = x.FailedNames(), want;
+  for (const auto& l : leave) want.push_back(l.first);
+  std::sort(failed.begin(), failed.end());
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(failed, want);
+  for (const auto& f : x.failures) EXPECT_EQ(f.second, 32) << f.first;
+  EXPECT_EQ(Listing(x.base), (std::set<std::string>{"in.txt", "in1", "a", "a/in2", "a/b", "a/b/in3", "a/in4", "a/b/in5"}));
+  for (const char* link : {"in1", "a/in2", "a/b/in3", "a/in4", "a/b/in5"})
+    EXPECT_EQ(testutil::ReadFile(x.base + "/" + link), "inside") << link;
+  EXPECT_EQ(Listing(x.root / "elsewhere"), std::set<std::string>{});
+  EXPECT_TRUE(LinksStayInside(x.root.Path(), x.base));
+}
+
 TEST(HostileNames, LinkArchivesOfZipRestoreTheirLinks) {
   // Real archives of links made with `zip -y`: one that stays inside and
   // one that leaves, in a folder and at the top.

@@ -111,36 +111,92 @@ TEST(XzZstd, DeclaredSizeIsHeldTo) {
   }
 }
 
-// Headers that ask for more memory than a decoder may take: an LZMA item
-// naming a 4 GiB dictionary with a declared size of 2 GiB, an xz block with
-// a 4 GiB dictionary, a Zstandard frame with a 1 GiB window. Each is refused
-// with the memory-limit failure before anything is reserved: the command
-// line runs with its address space capped at 512 MiB, where reserving the
-// window would have failed with a different error.
-TEST(DecoderMemory, WindowsAboveTheLimitAreRefused) {
+// An xz item is the whole of what the xz program reads: streams one after
+// another with stream padding, byte for byte what 7zz makes of it; anything
+// else after the last stream, and no stream at all, is damage.
+TEST(XzZstd, XzStreamsFollowOneAnotherAndNothingElse) {
+  const std::string a = testutil::SampleText(90000, 3), b = Random(7000);
+  const std::string one = Pack("xz -c", a), two = Pack("xz -c --check=sha256", b), pad(8, '\0');
+  const std::string empty = Pack("xz -c", "");
+  testutil::ZipWriter w;
+  w.Add(Item("two", 95, one + two, a + b));
+  w.Add(Item("padded", 95, one + pad + two + pad.substr(4), a + b));
+  TempDir dir;
+  testutil::WriteFile(dir / "x.zip", w.Build());
+  std::string log;
+  ASSERT_EQ(testutil::Run(testutil::ArveloBin() + " extract -q -d " + Quote(dir / "mine") + " " + Quote(dir / "x.zip"), &log), 0)
+      << log;
+  ASSERT_EQ(testutil::Run("7zz x -y -o" + Quote(dir / "theirs") + " " + Quote(dir / "x.zip"), &log), 0) << log;
+  for (const std::string name : {"two", "padded"}) {
+    const std::string mine = testutil::ReadFile(dir / ("mine/" + name));
+    EXPECT_TRUE(mine == testutil::ReadFile(dir / ("theirs/" + name))) << name;
+    EXPECT_EQ(mine.size(), a.size() + b.size()) << name;
+  }
+  // A stream that holds nothing is a whole stream, as the xz program reads it.
+  auto r = hostile::ExtractInMemory(OneItemZip(Item("nothing", 95, empty, "")));
+  ASSERT_EQ(r.items.size(), 1u) << r.loadError;
+  EXPECT_EQ(r.items[0].error, "");
+
+  const std::pair<const char*, std::string> damaged[] = {
+      {"garbage after the stream", one + "x"},       {"garbage after the padding", one + pad + "\1"},
+      {"padding not in fours", one + pad.substr(3)},  {"a second stream cut short", one + two.substr(0, 40)},
+      {"no stream", ""},                             {"an empty stream with garbage", empty + "junk"}};
+  for (const auto& [what, data] : damaged) {
+    const bool hasA = data.size() >= one.size();
+    auto r = hostile::ExtractInMemory(OneItemZip(Item("t", 95, data, hasA ? a : "")));
+    ASSERT_EQ(r.items.size(), 1u) << r.loadError;
+    EXPECT_NE(r.items[0].error, "") << what;
+  }
+}
+
+// Headers that claim memory up to the limit and past it: LZMA dictionaries
+// (with a declared size of 2 GiB, which caps the window at 2 GiB), xz
+// dictionaries (LZMA2 names none between 256 and 384 MiB, nor
+// any of 256 MiB + 1), Zstandard windows by descriptor and, for 256 MiB + 1,
+// by a single-segment frame's content size. Exactly 256 MiB is taken by
+// every decoder; anything more is refused with the memory-limit failure,
+// which names the exact figure (for xz, the bytes its decoder would need),
+// before anything is reserved: the command line runs with its address space
+// capped at 768 MiB, where reserving 1 GiB or more would have failed with a
+// different error.
+TEST(DecoderMemory, ClaimsUpToTheLimitAreTakenAndNoMore) {
   const std::string text = testutil::SampleText(50000, 9);
+  constexpr uint32_t kLimit = 256u << 20;
   testutil::ZipWriter w;
 
   const hostile::MethodArchive* lzma = nullptr;
   for (const auto& m : hostile::EveryMethod())
     if (m.method == "lzma") lzma = &m;
   ASSERT_NE(lzma, nullptr);
-  std::string lzmaItem = ziptest::ReadEntries(lzma->zip).at(0).data;
-  hostile::Set32(lzmaItem, 5, 0xFFFFFFFFu);  // version, property size, lc/lp/pb, dictionary
-  w.Add(Item("lzma", 14, lzmaItem, lzma->content, int64_t{1} << 31));
+  for (const auto& [name, dict] : {std::pair<const char*, uint32_t>{"lzma-256M", kLimit}, {"lzma-256M+1", kLimit + 1},
+                                   {"lzma-4G", 0xFFFFFFFFu}}) {
+    std::string item = ziptest::ReadEntries(lzma->zip).at(0).data;
+    hostile::Set32(item, 5, dict);  // version, property size, lc/lp/pb, dictionary
+    w.Add(Item(name, 14, item, lzma->content, int64_t{1} << 31));
+  }
 
-  std::string xz = Pack("xz -c --lzma2=dict=1MiB", text);
+  const std::string xz = Pack("xz -c --lzma2=dict=1MiB", text);
   const size_t header = 12, headerSize = (static_cast<uint8_t>(xz[header]) + 1) * 4u;
   const size_t filter = xz.find(std::string("\x21\x01", 2), header);
   ASSERT_LT(filter, header + headerSize);
-  xz[filter + 2] = 40;  // the largest dictionary code: 4 GiB - 1
-  hostile::Set32(xz, header + headerSize - 4, testutil::Crc(xz.substr(header, headerSize - 4)));
-  w.Add(Item("xz", 95, xz, text));
+  for (const auto& [name, code] : {std::pair<const char*, char>{"xz-256M", 32}, {"xz-384M", 33}, {"xz-4G", 40}}) {
+    std::string item = xz;
+    item[filter + 2] = code;  // (2 or 3) << (code / 2 + 11)
+    hostile::Set32(item, header + headerSize - 4, testutil::Crc(item.substr(header, headerSize - 4)));
+    w.Add(Item(name, 95, item, text));
+  }
 
-  std::string zst = Pack("zstd -q -c", text);
-  ASSERT_EQ(static_cast<uint8_t>(zst[4]) & 0x20, 0) << "a frame with a window descriptor";
-  zst[5] = static_cast<char>((30 - 10) << 3);  // 2^30
-  w.Add(Item("zstd", 93, zst, text));
+  const std::string zst = Pack("zstd -q -c", text);
+  ASSERT_EQ(static_cast<uint8_t>(zst[4]) & 0xE3, 0) << "a frame with a window descriptor and no size or dictionary";
+  std::string at256 = zst, at1G = zst;
+  at256[5] = static_cast<char>((28 - 10) << 3);
+  at1G[5] = static_cast<char>((30 - 10) << 3);
+  // Single segment, a 4-byte content size, the checksum flag kept.
+  std::string past = zst.substr(0, 4) + static_cast<char>(0xA0 | (zst[4] & 0x04)) + std::string(4, '\0') + zst.substr(6);
+  hostile::Set32(past, 5, kLimit + 1);
+  w.Add(Item("zstd-256M", 93, at256, text));
+  w.Add(Item("zstd-256M+1", 93, past, text));
+  w.Add(Item("zstd-1G", 93, at1G, text));
 
   TempDir dir;
   testutil::WriteFile(dir / "x.zip", w.Build());
@@ -148,12 +204,26 @@ TEST(DecoderMemory, WindowsAboveTheLimitAreRefused) {
 #if defined(__SANITIZE_ADDRESS__)
   const std::string cap;  // the sanitizer's own reservations need the space
 #else
-  const std::string cap = "ulimit -v 524288 && ";
+  const std::string cap = "ulimit -v 786432 && ";
 #endif
   EXPECT_EQ(testutil::Run(cap + testutil::ArveloBin() + " test " + Quote(dir / "x.zip"), &out), 2);
-  for (const char* what : {"lzma: Item needs more memory than a decoder may take (256 MiB): LZMA dictionary of 2048 MiB",
-                           "xz: Item needs more memory than a decoder may take (256 MiB): xz",
-                           "zstd: Item needs more memory than a decoder may take (256 MiB): Zstandard window"})
+  const std::string refused = ": Item needs more memory than a decoder may take (256 MiB): ";
+  for (const std::string what :
+       {"lzma-256M+1" + refused + "LZMA dictionary of 268435457 bytes", "lzma-4G" + refused + "LZMA dictionary of 2147483648 bytes",
+        "zstd-256M+1" + refused + "Zstandard window of 268435457 bytes",
+        "zstd-1G" + refused + "Zstandard window of 1073741824 bytes", std::string("xz-256M  OK\n"),
+        std::string("zstd-256M  OK\n")})
     EXPECT_NE(out.find(what), std::string::npos) << what << "\n" << out;
-  EXPECT_EQ(out.find("  OK\n"), std::string::npos) << out;
+  for (const auto& [name, dict] : {std::pair<std::string, uint64_t>{"xz-384M", 3u << 27}, {"xz-4G", 0xFFFFFFFFu}}) {
+    const std::string says = name + refused + "xz stream needing ";
+    const size_t at = out.find(says);
+    ASSERT_NE(at, std::string::npos) << out;
+    size_t digits = 0;
+    const uint64_t need = std::stoull(out.substr(at + says.size()), &digits);
+    EXPECT_EQ(out.compare(at + says.size() + digits, 7, " bytes\n"), 0) << out;
+    EXPECT_TRUE(need > dict && need < dict + (1 << 20)) << need;
+  }
+  // Taken, decoded as far as the data goes, and failed for being short.
+  EXPECT_NE(out.find("lzma-256M: "), std::string::npos) << out;
+  EXPECT_EQ(out.find("lzma-256M" + refused), std::string::npos) << out;
 }
