@@ -49,8 +49,8 @@ done
 export DEBIAN_FRONTEND=noninteractive
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-windows-deps: installing ${missing[*]}"
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The 32-bit Wine loader (wine32, from the i386 architecture) is installed
@@ -75,8 +75,8 @@ if ! wine32_installed && [ ! -e "$CACHE/wine32-unavailable" ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386 && added_arch=1
   fi
-  if $SUDO apt-get update -qq 2>/dev/null &&
-     $SUDO apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null 2>&1; then
+  if $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq 2>/dev/null &&
+     $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends wine32:i386 >/dev/null 2>&1; then
     probe=$(/usr/lib/wine/wine --version 2>&1) && probe_rc=0 || probe_rc=$?
     if [ $probe_rc -eq 0 ]; then
       echo "install-windows-deps: wine32: installed, and its loader runs ($probe)"
@@ -85,9 +85,18 @@ if ! wine32_installed && [ ! -e "$CACHE/wine32-unavailable" ]; then
         *"Exec format error"*) reason="installed, but the kernel cannot execute 32-bit programs (\"Exec format error\"), so it was removed again" ;;
         *) reason="installed, but its loader does not run ($(printf '%s' "$probe" | head -1)), so it was removed again" ;;
       esac
-      # What this step added, and nothing else.
+      # What this step added, and nothing else. Every name in the list is an
+      # i386 copy, but apt counts a few of them (libc6:i386 and its kin) as
+      # essential, hence --allow-remove-essential: the machine's own
+      # architecture is not touched.
       mapfile -t added < <(comm -13 <(printf '%s\n' "$before") <(i386_packages))
-      [ ${#added[@]} -eq 0 ] || $SUDO apt-get purge -y -qq "${added[@]}" >/dev/null 2>&1 || true
+      purge_log=$CACHE/wine32-purge.log
+      mkdir -p "$CACHE"
+      [ ${#added[@]} -eq 0 ] ||
+        $SUDO apt-get -o DPkg::Lock::Timeout=600 purge -y -qq --allow-remove-essential "${added[@]}" > "$purge_log" 2>&1 || true
+      if wine32_installed; then
+        reason="${reason%, so it was removed again}, and removing it again failed ($(tail -1 "$purge_log")); the test scripts choose their loaders, but a plain \`wine\` here fails"
+      fi
       wine32_unavailable "$reason"
     fi
   else
@@ -95,7 +104,7 @@ if ! wine32_installed && [ ! -e "$CACHE/wine32-unavailable" ]; then
   fi
   if ! wine32_installed && [ -n "$added_arch" ] && [ -z "$(i386_packages)" ]; then
     $SUDO dpkg --remove-architecture i386 2>/dev/null || true
-    $SUDO apt-get update -qq 2>/dev/null || true
+    $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq 2>/dev/null || true
   fi
 fi
 
