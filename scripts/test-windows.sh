@@ -44,7 +44,7 @@ NEEDS_LINUX_TOOLS="Bzip2.*:Lzma.DamagedInputNeverCrashes:Lzma.EndMarkerAndSizeRu
 NEEDS_LINUX_TOOLS+=":Lzma.PythonArchiveWithEndMarkers:Lzma.ShortWriteAndMessages:Lzma.TruncatedDataGivesShortOutput"
 NEEDS_LINUX_TOOLS+=":Recognition.TarGzipBzip2:ZipCrypto.*:RealArchives.*:MalformedArchives.ListCleanlyOrFailCleanly"
 NEEDS_LINUX_TOOLS+=":AesInterop.ForeignArchive:AesItems.*:SevenZip/AesArchives.*:XzZstd.DeclaredSizeIsHeldTo"
-NEEDS_LINUX_TOOLS+=":XzZstd.ItemsOfTheProgramsDecodeToTheirSources:DecoderMemory.WindowsAboveTheLimitAreRefused"
+NEEDS_LINUX_TOOLS+=":XzZstd.ItemsOfTheProgramsDecodeToTheirSources:DecoderMemory.ClaimsUpToTheLimitAreTakenAndNoMore:XzZstd.XzStreamsFollowOneAnotherAndNothingElse"
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 unset DISPLAY WAYLAND_DISPLAY
