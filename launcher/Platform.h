@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "rtl/Drives.h"
+
 namespace launcher {
 
 // ---------------------------------------------------------------------------
@@ -37,6 +39,16 @@ public:
 // ---------------------------------------------------------------------------
 
 enum class TDriveKind { dkOther, dkRemovable, dkOptical };
+
+// The launcher's three kinds from the system's drive type: a RAM disk, a
+// network share, a fixed disk or an unknown drive is "other".
+inline TDriveKind DriveKindOf(rtl::TDriveType Type) {
+  switch (Type) {
+    case rtl::TDriveType::CDROM: return TDriveKind::dkOptical;
+    case rtl::TDriveType::Removable: return TDriveKind::dkRemovable;
+    default: return TDriveKind::dkOther;
+  }
+}
 
 class IMedium {
 public:

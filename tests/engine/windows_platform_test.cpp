@@ -32,8 +32,6 @@ using testutil::ZipWriter;
 
 namespace {
 
-constexpr int kUnsafeNameCode = 32;
-
 struct Extraction {
   explicit Extraction(const ZipWriter& w, const std::string& out) {
     testutil::WriteFile(dir / "a.zip", w.Build());
@@ -64,7 +62,7 @@ TEST(WindowsNames, DrivesAndStreamsInStoredNamesAreRefused) {
   Extraction x(w, root / "out");
   x.u.ExtractFiles("*.*");
   ASSERT_EQ(x.failed.size(), 2u);
-  for (auto& [name, code] : x.failed) EXPECT_EQ(code, kUnsafeNameCode) << name;
+  for (auto& [name, code] : x.failed) EXPECT_EQ(code, erUnsafeName) << name;
   EXPECT_EQ(testutil::ReadFile(root / "out/notes.txt"), "the file itself");
   EXPECT_EQ(testutil::ReadFile(root / "out/dos/style/name.txt"), "backslashes");
   // Nothing went to a stream of the file or to the drive's current folder.
