@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "archive/AbDfBase.h"
@@ -70,65 +71,91 @@ bool IsTarHeader(const uint8_t* Block, int64_t Size) {
   return stored == sum;
 }
 
-TAbArchiveType DetectTar(rtl::TStream& Stream) {
+namespace {
+
+// The frame of a content check: the stream goes back where it was, and a
+// read error means "not this kind".
+template <class TCheck>
+TAbArchiveType Checked(rtl::TStream& Stream, TCheck&& Check) {
   rtl::TStreamPositionKeeper keep(Stream);
   try {
-    uint8_t block[Ab_TarBlockSize];
-    return IsTarHeader(block, Stream.ReadUpTo(block, Ab_TarBlockSize)) ? atTar : atUnknown;
+    return Check();
   } catch (const rtl::EReadError&) {
     return atUnknown;
   }
+}
+
+struct TBzEnd {
+  void operator()(bz_stream* bz) const { BZ2_bzDecompressEnd(bz); }
+};
+
+// The first bytes of a bzip2 stream's data, or fewer when the stream ends
+// before them; Complete tells whether it ended properly.
+std::string Bzip2Peek(rtl::TStream& Stream, size_t MaxBytes, bool& Complete) {
+  bz_stream bz{};
+  Complete = false;
+  if (BZ2_bzDecompressInit(&bz, 0, 0) != BZ_OK) return {};
+  std::unique_ptr<bz_stream, TBzEnd> end(&bz);
+  std::vector<char> in(4096);
+  std::string out(MaxBytes, '\0');
+  bz.next_out = out.data();
+  bz.avail_out = static_cast<unsigned>(MaxBytes);
+  int rc = BZ_OK;
+  while (bz.avail_out > 0 && rc == BZ_OK) {
+    if (bz.avail_in == 0) {
+      int64_t n = Stream.ReadUpTo(in.data(), static_cast<int64_t>(in.size()));
+      if (n <= 0) break;
+      bz.next_in = in.data();
+      bz.avail_in = static_cast<unsigned>(n);
+    }
+    rc = BZ2_bzDecompress(&bz);
+  }
+  Complete = rc == BZ_STREAM_END;
+  out.resize(MaxBytes - bz.avail_out);
+  return out;
+}
+
+bool StartsWithTarHeader(const std::string& Data) {
+  return IsTarHeader(reinterpret_cast<const uint8_t*>(Data.data()), static_cast<int64_t>(Data.size()));
+}
+
+// A bzip2 stream's data goes this far before it must hold a tar header.
+constexpr size_t kBzip2Probe = 1024;
+
+} // namespace
+
+TAbArchiveType DetectTar(rtl::TStream& Stream) {
+  return Checked(Stream, [&] {
+    uint8_t block[Ab_TarBlockSize];
+    return IsTarHeader(block, Stream.ReadUpTo(block, Ab_TarBlockSize)) ? atTar : atUnknown;
+  });
 }
 
 TAbArchiveType DetectGzip(rtl::TStream& Stream) {
-  rtl::TStreamPositionKeeper keep(Stream);
-  try {
+  return Checked(Stream, [&] {
     uint8_t head[Ab_GzipHeaderSize];
     Stream.Seek(0, soBeginning);
     if (Stream.ReadUpTo(head, Ab_GzipHeaderSize) < Ab_GzipHeaderSize || !IsGzipHeader(head)) return atUnknown;
-    std::string first = GzipPeek(Stream, Ab_TarBlockSize);
-    return IsTarHeader(reinterpret_cast<const uint8_t*>(first.data()), static_cast<int64_t>(first.size()))
-               ? atGzippedTar
-               : atGzip;
-  } catch (const rtl::EReadError&) {
-    return atUnknown;
-  }
+    return StartsWithTarHeader(GzipPeek(Stream, Ab_TarBlockSize)) ? atGzippedTar : atGzip;
+  });
 }
 
 TAbArchiveType DetectBzip2(rtl::TStream& Stream) {
-  rtl::TStreamPositionKeeper keep(Stream);
-  try {
+  return Checked(Stream, [&] {
     uint8_t head[Ab_Bzip2HeaderSize];
     Stream.Seek(0, soBeginning);
     if (Stream.ReadUpTo(head, Ab_Bzip2HeaderSize) < Ab_Bzip2HeaderSize || std::memcmp(head, Ab_Bzip2StreamMagic, 3) != 0 ||
         head[3] < '1' || head[3] > '9' || std::memcmp(head + 4, Ab_Bzip2BlockMagic, 6) != 0)
       return atUnknown;
-    // Exactly 1024 bytes of decompressed data, or it is not usable.
+    // Exactly kBzip2Probe bytes of data, or it is not usable.
     Stream.Seek(0, soBeginning);
-    bz_stream bz{};
-    if (BZ2_bzDecompressInit(&bz, 0, 0) != BZ_OK) return atUnknown;
-    std::vector<char> in(4096), out(1024);
-    bz.next_out = out.data();
-    bz.avail_out = 1024;
-    int rc = BZ_OK;
-    while (bz.avail_out > 0 && rc == BZ_OK) {
-      if (bz.avail_in == 0) {
-        int64_t n = Stream.ReadUpTo(in.data(), static_cast<int64_t>(in.size()));
-        if (n <= 0) break;
-        bz.next_in = in.data();
-        bz.avail_in = static_cast<unsigned>(n);
-      }
-      rc = BZ2_bzDecompress(&bz);
-    }
-    bool full = bz.avail_out == 0;
-    BZ2_bzDecompressEnd(&bz);
-    // A complete stream shorter than 1024 bytes is still bzip2 (too short
-    // for a tar inside); only data that breaks off early is not.
-    if (!full) return rc == BZ_STREAM_END ? atBzip2 : atUnknown;
-    return IsTarHeader(reinterpret_cast<const uint8_t*>(out.data()), 1024) ? atBzippedTar : atBzip2;
-  } catch (const rtl::EReadError&) {
-    return atUnknown;
-  }
+    bool complete = false;
+    const std::string first = Bzip2Peek(Stream, kBzip2Probe, complete);
+    // A complete stream shorter than that is still bzip2 (too short for a
+    // tar inside); only data that breaks off early is not.
+    if (first.size() < kBzip2Probe) return complete ? atBzip2 : atUnknown;
+    return StartsWithTarHeader(first) ? atBzippedTar : atBzip2;
+  });
 }
 
 // ===========================================================================

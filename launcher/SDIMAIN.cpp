@@ -2,7 +2,6 @@
 #include "launcher/SDIMAIN.h"
 
 #include "archive/AbUnzper.h"
-#include "launcher/IniFile.h"
 #include "launcher/Parameters.h"
 #include "launcher/Shortcuts.h"
 #include "rtl/FileSys.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "TestUtil.h"
-#include "launcher/Medium.h"
+#include "launcher/MediumPosix.h"
 #include "rtl/DrivesPosix.h"
 
 using launcher::TDriveKind;

@@ -1,5 +1,5 @@
-// Medium: the environment's override and the system's answer.
-#include "launcher/Medium.h"
+// MediumPosix: the environment's override and the system's answer.
+#include "launcher/MediumPosix.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,5 +1,5 @@
-// FileOps: POSIX file and folder calls.
-#include "launcher/FileOps.h"
+// FileOpsPosix: POSIX file and folder calls.
+#include "launcher/FileOpsPosix.h"
 
 #include <cerrno>
 #include <climits>

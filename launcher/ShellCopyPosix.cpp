@@ -1,5 +1,5 @@
-// ShellCopy: wildcard matching and the recursive copy.
-#include "launcher/ShellCopy.h"
+// ShellCopyPosix: wildcard matching and the recursive copy.
+#include "launcher/ShellCopyPosix.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-// FileOps: the file and folder calls of the launcher's flows, POSIX edition.
+// FileOpsPosix: the file and folder calls of the launcher's flows, POSIX edition.
 //
 // The run-from-medium flow empties a fixed folder under the user's temporary
 // folder before it extracts into it. That folder sits in a place every local

@@ -1,21 +1,22 @@
-// PosixPlatform: the launcher's services on a Linux desktop.
+// PlatformPosix: the launcher's services on a Linux desktop.
 //
-// Most services have their own unit (IniFile, Medium, ProgramStart,
-// ShellCopy, Shortcuts); this one holds the user's folders and puts the set
-// together.
+// Most services have their own unit (IniFilePosix, MediumPosix,
+// ProgramStartPosix, ShellCopyPosix, DesktopEntryPosix, FileOpsPosix); this
+// one holds the user's folders and puts the set together.
 #include <climits>
 #include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "launcher/FileOps.h"
-#include "launcher/IniFile.h"
-#include "launcher/Medium.h"
-#include "launcher/Platform.h"
-#include "launcher/ProgramStart.h"
-#include "launcher/ShellCopy.h"
-#include "launcher/Shortcuts.h"
+#include "launcher/PlatformPosix.h"
+
+#include "launcher/DesktopEntryPosix.h"
+#include "launcher/FileOpsPosix.h"
+#include "launcher/IniFilePosix.h"
+#include "launcher/MediumPosix.h"
+#include "launcher/ProgramStartPosix.h"
+#include "launcher/ShellCopyPosix.h"
 #include "rtl/FileSys.h"
 #include "rtl/SysUtils.h"
 

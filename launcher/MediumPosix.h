@@ -1,4 +1,4 @@
-// Medium: what kind of medium the launcher runs from, on Linux.
+// MediumPosix: what kind of medium the launcher runs from, on Linux.
 //
 // The launcher words its notice and its run button after the medium: a CD or
 // DVD (told apart by the volume's size), a removable drive, or anything else,

@@ -1,4 +1,4 @@
-// WinPlatform: settings, medium, folders, program start, copy and shortcuts
+// PlatformWindows: settings, medium, folders, program start, copy and shortcuts
 // through the Windows API.
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -13,8 +13,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "launcher/WinPlatform.h"
-#include "launcher/ShellCopy.h"
+#include "launcher/PlatformWindows.h"
 #include "rtl/Drives.h"
 #include "rtl/FileSys.h"
 #include "rtl/SysUtils.h"
@@ -55,7 +54,6 @@ std::string SystemMessage(DWORD Code) {
   return rtl::NarrowText(Text);
 }
 
-// The root folder "X:\" of the drive letter Folder starts with.
 // A list of one path for the shell's file operation: ended by two NULs.
 std::wstring ShellPathList(const std::string& Path) { return rtl::WideText(Path) + std::wstring(2, L'\0'); }
 
@@ -156,7 +154,7 @@ private:
 // ===========================================================================
 
 // The shell's own results that only it gives (the shared ones are in
-// ShellCopy.h), as its documentation numbers them.
+// Platform.h), as its documentation numbers them.
 constexpr int32_t kCopyManySourcesOneDest = 0x72;
 constexpr int32_t kCopyOperationCancelled = 0x75;
 constexpr int32_t kCopySourceAccessDenied = 0x78;
