@@ -427,7 +427,9 @@ bool TAbDfDecoder::CarefulSymbol(const TAbDfBlockCodes& aCodes) {
   return false;
 }
 
-// The inner loop. True: end of block; false: the buffered input ran low.
+// The inner loop. It says why it stopped: the end of the block, the
+// buffered input running low (the careful gear takes over), the window's
+// next event coming near (an unchecked run), or that event handled.
 //
 // The loop advances one step at a time: up to four literals, or up to two
 // literals and then a length/distance pair. Two limits are checked once per
