@@ -393,14 +393,9 @@ public:
     return Attr != INVALID_FILE_ATTRIBUTES && !(Attr & FILE_ATTRIBUTE_DIRECTORY);
   }
 
-  // Absolute only with a drive and its root ("C:\\", "C:/") or as a network
-  // or device path ("\\\\server\\share"): "C:name" counts from drive C's
-  // current folder and "\\name" from the current drive, both relative.
-  bool IsAbsolutePath(const std::string& Path) override {
-    const auto Sep = [](char C) { return C == '\\' || C == '/'; };
-    if (Path.size() > 1 && Sep(Path[0]) && Sep(Path[1])) return true;
-    return Path.size() > 2 && IsDriveLetter(static_cast<wchar_t>(Path[0])) && Path[1] == ':' && Sep(Path[2]);
-  }
+  // Absolute only with a drive and its root or as a network or device
+  // path: "C:name" and "\\name" are relative (rtl::IsFullPath).
+  bool IsAbsolutePath(const std::string& Path) override { return rtl::IsFullPath(Path); }
 
   std::string ExpandFileName(const std::string& Path) override {
     return IsAbsolutePath(Path) ? Path : rtl::NarrowText(FullPath(rtl::WideText(Path)));

@@ -11,6 +11,13 @@ bool IsAbsolutePath(const std::string& Name) {
   return DriveLetters && Name.size() >= 2 && Name[1] == ':' && std::isalpha(static_cast<unsigned char>(Name[0]));
 }
 
+bool IsFullPath(const std::string& Name) {
+  if (!DriveLetters) return IsAbsolutePath(Name);
+  if (Name.size() > 1 && IsPathDelimiter(Name[0]) && IsPathDelimiter(Name[1])) return true;
+  return Name.size() > 2 && std::isalpha(static_cast<unsigned char>(Name[0])) && Name[1] == ':' &&
+         IsPathDelimiter(Name[2]);
+}
+
 std::string ExtractFilePath(const std::string& Name) {
   size_t p = Name.find_last_of(PathBreaks);
   return p == std::string::npos ? std::string() : Name.substr(0, p + 1);

@@ -116,6 +116,11 @@ uint32_t NewFileMode();
 // Whether a name is absolute: "/x" here, "C:\x", "\x" or "\\server\x" on
 // Windows.
 bool IsAbsolutePath(const std::string& Name);
+// Whether a name depends on no current folder at all: "/x" here; "C:\x" and
+// "\\server\x" on Windows, where "\x" counts from the current drive and
+// "C:x" from drive C's current folder. Where a relative name is joined to a
+// folder of one's own, this is the test.
+bool IsFullPath(const std::string& Name);
 
 // Both stored separators, "/" and the "\\" of DOS-era tools, as PathDelim.
 inline void ToNativeSeparators(std::string& Name) {

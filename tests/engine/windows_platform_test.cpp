@@ -70,6 +70,22 @@ TEST(WindowsNames, DrivesAndStreamsInStoredNamesAreRefused) {
   EXPECT_FALSE(rtl::FileExists("C:evil.txt"));
 }
 
+// A name on the current drive or on a drive's current folder is absolute to
+// the engine (never put below its base folder) but not full: the launcher
+// joins whatever is not full to its own folder.
+TEST(WindowsNames, FullPathsNeedADriveRootOrAServer) {
+  for (const char* n : {"C:\\x", "c:/x", "\\\\server\\share\\x", "//server/share"}) {
+    EXPECT_TRUE(rtl::IsFullPath(n)) << n;
+    EXPECT_TRUE(rtl::IsAbsolutePath(n)) << n;
+  }
+  for (const char* n : {"\\x", "/x", "C:x"}) {
+    EXPECT_FALSE(rtl::IsFullPath(n)) << n;
+    EXPECT_TRUE(rtl::IsAbsolutePath(n)) << n;
+  }
+  EXPECT_FALSE(rtl::IsFullPath("x\\y"));
+  EXPECT_FALSE(rtl::IsAbsolutePath("x\\y"));
+}
+
 TEST(WindowsFiles, HiddenAndSystemFilesAreReplacedOnASecondRun) {
   TempDir root;
   ZipEntry hidden{"hidden.txt", "hidden"};
