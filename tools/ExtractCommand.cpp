@@ -120,15 +120,14 @@ private:
 };
 
 // Item data straight to stdout (arvelo print). A refused write fails the
-// item; a full disk behind stdout is told apart by the system's error.
+// item with the system's error in the exception, as a file's stream does,
+// so that a full disk behind stdout is told apart.
 class TStdoutStream : public rtl::TStream {
 public:
   int64_t Read(void*, int64_t) override { throw rtl::EReadError(); }
   int64_t Write(const void* Buffer, int64_t Count) override {
-    if (!Out(std::string_view(static_cast<const char*>(Buffer), static_cast<size_t>(Count)))) {
-      FErrno = rtl::LastOSError();
-      throw rtl::EWriteError();
-    }
+    if (!Out(std::string_view(static_cast<const char*>(Buffer), static_cast<size_t>(Count))))
+      throw rtl::EInOutError(rtl::kStreamWriteErrorText, rtl::LastOSError());
     FPos += Count;
     return Count;
   }
@@ -136,11 +135,9 @@ public:
     if (Origin == rtl::soCurrent && Offset == 0) return FPos;
     throw rtl::EWriteError("stdout cannot seek");
   }
-  int LastErrno() const { return FErrno; }
 
 private:
   int64_t FPos = 0;
-  int FErrno = 0;
 };
 
 // A DOS date and time as one comparable number.
@@ -356,10 +353,7 @@ bool TExtractSession::Rename(std::string& Name, const std::string& Renamed) {
 TFailure TExtractSession::Classify(const ab::TAbItemFailure& Failure, std::string& Message) const {
   if (term::Interrupted()) return TFailure::fInterrupted;
   if (Failure.ErrorClass != ab::ecArvelo) {
-    // Data to stdout fails inside this tool's own stream, which keeps the
-    // system's reason.
-    const int err = FPrinting && Failure.ErrorClass != ab::ecInOutError ? FStdout.LastErrno() : Failure.OSError;
-    if (!rtl::IsDiskFullError(err)) return TFailure::fError;
+    if (!rtl::IsDiskFullError(Failure.OSError)) return TFailure::fError;
     Message = "disk full";
     return TFailure::fDiskFull;
   }
