@@ -5,6 +5,7 @@
 #include "archive/AbExcept.h"
 #include "archive/AbUtils.h"
 #include "rtl/FileSys.h"
+#include "rtl/Masks.h"
 #include "rtl/Text.h"
 
 namespace ab {
@@ -73,30 +74,12 @@ bool SelectsEverything(const std::string& FileMask) {
 
 } // namespace
 
-// Wildcard match with "*" (any run, also empty) and "?" (one character).
-// The greedy form with one back-tracking point gives the same answers as
-// trying every split recursively, in linear space and without the
-// exponential worst case of the recursive form.
+// "*" and "?" (rtl/Masks.h), with the DOS rules around them: an empty name
+// matches only an empty pattern, "*" and "*.*" every other name.
 bool MatchPattern(const std::string& Source, const std::string& Pattern) {
   if (Source.empty()) return Pattern.empty();
   if (Pattern == "*.*" || Pattern == "*") return true;
-  size_t s = 0, p = 0, starP = std::string::npos, starS = 0;
-  while (s < Source.size()) {
-    if (p < Pattern.size() && Pattern[p] == '*') {
-      starP = p++;
-      starS = s;
-    } else if (p < Pattern.size() && (Pattern[p] == '?' || Pattern[p] == Source[s])) {
-      ++p;
-      ++s;
-    } else if (starP != std::string::npos) {
-      p = starP + 1;
-      s = ++starS;
-    } else {
-      return false;
-    }
-  }
-  while (p < Pattern.size() && Pattern[p] == '*') ++p;
-  return p == Pattern.size();
+  return rtl::MatchWildcard(Source, Pattern);
 }
 
 bool MatchFileMask(const std::string& Name, const std::string& Mask) {
@@ -450,29 +433,40 @@ void TAbArchive::ClassifyException(const std::exception& E, TAbErrorClass& Error
   }
 }
 
+TAbItemFailure TAbArchive::ClassifyFailure(const std::exception& E) {
+  // The system's last error first, before anything else can change it: a
+  // stream that failed on a full disk says so only there.
+  TAbItemFailure f;
+  f.OSError = rtl::LastOSError();
+  ClassifyException(E, f.ErrorClass, f.ErrorCode);
+  if (f.ErrorClass == ecInOutError) f.OSError = f.ErrorCode;
+  f.Message = E.what();
+  return f;
+}
+
 void TAbArchive::SetFolderTimeLater(const std::string& Folder, const rtl::TFileTime& Time) {
-  if (FFolderCacheOn)
+  if (FDeferFolderTimes)
     FPendingFolderTimes.emplace_back(Folder, Time);
   else
     rtl::FileSetTime(Folder, Time);
 }
 
-void TAbArchive::CreateFolderPath(const std::string& Path) {
-  if (Path.empty() || rtl::DirectoryExists(Path)) return;
-  // Each prefix ending before a separator, then the whole path.
-  for (size_t p = Path.find(rtl::PathDelim, 1);; p = Path.find(rtl::PathDelim, p + 1)) {
-    std::string prefix = p == std::string::npos ? Path : Path.substr(0, p);
-    if (!prefix.empty() && !rtl::DirectoryExists(prefix)) {
-      if (!rtl::CreateDir(prefix)) {
-        // The creation's own error, kept across the look that follows (it
-        // may have lost a race to another creator, which is no failure).
-        const int Err = rtl::LastOSError();
-        if (!rtl::DirectoryExists(prefix)) rtl::RaiseOSError(Err, "Unable to create directory \"" + prefix + "\"");
-      }
-    }
-    if (p == std::string::npos) break;
-  }
+TAbArchive::TFolderTimesLater::TFolderTimesLater(TAbArchive& Archive)
+    : FArchive(Archive), FOuter(!Archive.FDeferFolderTimes) {
+  if (!FOuter) return;
+  FArchive.FPendingFolderTimes.clear();
+  FArchive.FDeferFolderTimes = true;
 }
+
+TAbArchive::TFolderTimesLater::~TFolderTimesLater() {
+  if (!FOuter) return;
+  FArchive.FDeferFolderTimes = false;
+  auto& pending = FArchive.FPendingFolderTimes;
+  for (auto it = pending.rbegin(); it != pending.rend(); ++it) rtl::FileSetTime(it->first, it->second);
+  pending.clear();
+}
+
+void TAbArchive::CreateFolderPath(const std::string& Path) { rtl::ForceDirectories(Path); }
 
 // A stored name may not leave the base folder: no absolute name, no ".."
 // segment (with either separator). A NUL byte would cut the name short on its
@@ -609,11 +603,14 @@ void TAbArchive::ExtractAt(int Index, const std::string& NewName) {
 }
 
 void TAbArchive::ReportItemFailure(TAbArchiveItem* Item, const std::exception& E) {
-  TAbErrorClass ec;
-  int code;
-  ClassifyException(E, ec, code);
-  FLastFailureMessage = E.what();
-  DoProcessItemFailure(Item, ptExtract, ec, code);
+  const TAbItemFailure failure = ClassifyFailure(E);
+  // Visible to the handler for this one call, also when it throws.
+  FCurrentFailure = &failure;
+  struct Scope {
+    const TAbItemFailure*& at;
+    ~Scope() { at = nullptr; }
+  } scope{FCurrentFailure};
+  DoProcessItemFailure(Item, ptExtract, failure.ErrorClass, failure.ErrorCode);
 }
 
 void TAbArchive::TestAt(int Index) {
@@ -648,19 +645,16 @@ void TAbArchive::WalkItems(const std::function<bool(TAbArchiveItem*)>& Selected,
     TAbArchive& a;
     explicit FolderCacheScope(TAbArchive& archive) : a(archive) {
       a.FVerifiedFolders.clear();
-      a.FPendingFolderTimes.clear();
       a.FFolderCacheOn = true;
     }
-    // Folder times last, also when the walk ends early: nothing writes
-    // into the folders after this.
     ~FolderCacheScope() {
       a.FFolderCacheOn = false;
       a.FVerifiedFolders.clear();
-      for (auto it = a.FPendingFolderTimes.rbegin(); it != a.FPendingFolderTimes.rend(); ++it)
-        rtl::FileSetTime(it->first, it->second);
-      a.FPendingFolderTimes.clear();
     }
   } folderCache(*this);
+  // Declared after the cache, so ended first: nothing writes into the
+  // folders after this.
+  TFolderTimesLater folderTimes(*this);
   const int n = Count();
   bool abort = false;
   for (int i = 0; i < n; ++i) {

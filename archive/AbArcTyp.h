@@ -63,6 +63,17 @@ enum TAbErrorClass : uint8_t { ecArvelo, ecInOutError, ecFilerError, ecFileCreat
 class TAbArchive;
 class TAbArchiveItem;
 
+// One item's failure as the extraction loop caught it: what
+// OnProcessItemFailure is given (class and code), with the exception's text
+// and the operating system's error beside it for handlers that show or weigh
+// more than the code.
+struct TAbItemFailure {
+  TAbErrorClass ErrorClass = ecOther;
+  int ErrorCode = 0;        // a TAbErrorCode for ecArvelo, the OS code for ecInOutError, else 0
+  std::string Message;
+  int OSError = 0;          // the OS code of an EInOutError, else the system's last error when caught
+};
+
 // ---------------------------------------------------------------------------
 // Events
 // ---------------------------------------------------------------------------
@@ -368,10 +379,9 @@ public:
   void SetTempDirectory(const std::string& V) { FTempDir = V; }
   TStream* Stream() const { return FStream; }
   TAbArchiveItem* CurrentItem() const { return FCurrentItem; }
-  // The text of the last failure reported through OnProcessItemFailure, for
-  // callers that show more than the error class and code.
-  const std::string& LastFailureMessage() const { return FLastFailureMessage; }
-  void SetLastFailureMessage(const std::string& V) { FLastFailureMessage = V; }
+  // The failure being reported: set only while OnProcessItemFailure runs,
+  // null at any other time.
+  const TAbItemFailure* CurrentFailure() const { return FCurrentFailure; }
 
   // ---- events
   TAbArchiveItemFailureEvent OnProcessItemFailure;
@@ -405,13 +415,28 @@ public:
 
   // Failure classification of the extraction loop.
   static void ClassifyException(const std::exception& E, TAbErrorClass& ErrorClass, int& ErrorCode);
+  // The same with the text and the OS error: the whole failure.
+  static TAbItemFailure ClassifyFailure(const std::exception& E);
   // Creates Path and every missing folder above it; EInOutError on failure,
   // with the reason of the folder that could not be made.
   static void CreateFolderPath(const std::string& Path);
-  // A folder item's time: set at once outside the selection loop, and in the
-  // loop once every item has been written (writing into a folder moves its
-  // time).
+  // A folder item's time: set at once, or, while a TFolderTimesLater lives,
+  // when it ends (writing into a folder moves its time).
   void SetFolderTimeLater(const std::string& Folder, const rtl::TFileTime& Time);
+  // Held around a run of items (the selection loop, a caller's own loop):
+  // folder times wait until it ends, then are set inner folders first, also
+  // when the run ends early. An inner one inside another does nothing.
+  class TFolderTimesLater {
+  public:
+    explicit TFolderTimesLater(TAbArchive& Archive);
+    ~TFolderTimesLater();
+    TFolderTimesLater(const TFolderTimesLater&) = delete;
+    TFolderTimesLater& operator=(const TFolderTimesLater&) = delete;
+
+  private:
+    TAbArchive& FArchive;
+    bool FOuter;
+  };
 
 protected:
   virtual void ExtractItemAt(int Index, const std::string& UseName) = 0;
@@ -450,12 +475,14 @@ protected:
   bool FSpanned = false;
   TAbStoreOptions FStoreOptions;
   std::string FTempDir;
-  std::string FLastFailureMessage;
+  const TAbItemFailure* FCurrentFailure = nullptr;
   // While the selection loop extracts: the folders below the base folder
   // already found to be real folders (not links), so that the items after
   // the first in a folder do not examine the same path again.
   bool FFolderCacheOn = false;
   std::unordered_set<std::string> FVerifiedFolders;
+  // Folder times waiting for the end of a TFolderTimesLater.
+  bool FDeferFolderTimes = false;
   std::vector<std::pair<std::string, rtl::TFileTime>> FPendingFolderTimes;
 
 private:

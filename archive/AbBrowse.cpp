@@ -1,9 +1,6 @@
 #include "archive/AbBrowse.h"
 
-#include <bzlib.h>
-
 #include <cstring>
-#include <vector>
 
 #include "archive/AbEndian.h"
 #include "archive/AbExcept.h"
@@ -18,143 +15,106 @@ namespace ab {
 // Content checks
 // ===========================================================================
 
+TAbArchiveType DetectCab(rtl::TStream& Stream) {
+  // No cabinet library here: recognise the cabinet header itself ("MSCF",
+  // four reserved zero bytes, and a cabinet size that is not larger than
+  // the file), so that a cabinet is told apart and then refused.
+  rtl::TStreamPositionKeeper keep(Stream);
+  uint8_t head[12];
+  Stream.Seek(0, soBeginning);
+  if (Stream.ReadUpTo(head, 12) < 12 || std::memcmp(head, "MSCF", 4) != 0) return atUnknown;
+  const uint32_t reserved = AbGetLE32(head + 4), size = AbGetLE32(head + 8);
+  if (reserved != 0 || size > static_cast<uint64_t>(Stream.Size())) return atUnknown;
+  return atCab;
+}
+
+// ===========================================================================
+// The format list
+// ===========================================================================
+
 namespace {
 
-// Restores a stream's position when a check is done.
-class PositionKeeper {
-public:
-  explicit PositionKeeper(rtl::TStream& s) : FStream(s), FPos(s.Position()) {}
-  ~PositionKeeper() { FStream.Seek(FPos, soBeginning); }
+template <class TArchive>
+std::unique_ptr<TArchive> Open(const std::string& FileName, rtl::TStream* S) {
+  return S ? std::make_unique<TArchive>(S, "") : std::make_unique<TArchive>(FileName, rtl::fmOpenRead | rtl::fmShareDenyNone);
+}
 
-private:
-  rtl::TStream& FStream;
-  int64_t FPos;
+std::unique_ptr<TAbArchive> CreateZip(TAbArchiveType, const std::string& FileName, rtl::TStream* S) {
+  return Open<TAbZipArchive>(FileName, S);
+}
+
+std::unique_ptr<TAbArchive> CreateTar(TAbArchiveType, const std::string& FileName, rtl::TStream* S) {
+  return Open<TAbTarArchive>(FileName, S);
+}
+
+std::unique_ptr<TAbArchive> CreateGzip(TAbArchiveType Kind, const std::string& FileName, rtl::TStream* S) {
+  auto a = Open<TAbGzipArchive>(FileName, S);
+  a->SetIsGzippedTar(Kind == atGzippedTar);
+  return a;
+}
+
+std::unique_ptr<TAbArchive> CreateBzip2(TAbArchiveType Kind, const std::string& FileName, rtl::TStream* S) {
+  auto a = Open<TAbBzip2Archive>(FileName, S);
+  a->SetIsBzippedTar(Kind == atBzippedTar);
+  return a;
+}
+
+struct TAbExtension {
+  const char* Text;  // upper case, dot included
+  TAbArchiveType Kind;
 };
 
-int64_t ReadSome(rtl::TStream& s, void* buf, int64_t n) {
-  int64_t got = 0;
-  while (got < n) {
-    int64_t r = s.Read(static_cast<uint8_t*>(buf) + got, n - got);
-    if (r <= 0) break;
-    got += r;
+// One row per archive format, in the order the content checks run. A row's
+// check answers one of its kinds or atUnknown; an extension names a kind
+// and, when asserted or found, only its own row's check runs. A format
+// without an archive object (cabinet: no cabinet library here) is told
+// apart and then refused.
+struct TAbArchiveFormat {
+  TAbArchiveType Kinds[2];
+  TAbExtension Extensions[2];
+  TAbArchiveType (*Check)(rtl::TStream& Stream);
+  std::unique_ptr<TAbArchive> (*Create)(TAbArchiveType Kind, const std::string& FileName, rtl::TStream* S);
+};
+
+const TAbArchiveFormat kFormats[] = {
+    {{atSelfExtZip}, {{".EXE", atSelfExtZip}}, DetectSelfExtractingZip, CreateZip},
+    {{atZip, atSpannedZip}, {{".ZIP", atZip}, {".JAR", atZip}}, DetectZip, CreateZip},
+    {{atTar}, {{".TAR", atTar}}, DetectTar, CreateTar},
+    {{atGzip, atGzippedTar}, {{".GZ", atGzip}, {".TGZ", atGzippedTar}}, DetectGzip, CreateGzip},
+    {{atBzip2, atBzippedTar}, {{".BZ2", atBzip2}, {".TBZ", atBzippedTar}}, DetectBzip2, CreateBzip2},
+    {{atCab}, {{".CAB", atCab}}, DetectCab, nullptr},
+};
+
+// The row whose extensions name Kind (Named) or whose check answers it.
+const TAbArchiveFormat* FindFormat(TAbArchiveType Kind, bool Named) {
+  if (Kind == atUnknown) return nullptr;
+  for (const TAbArchiveFormat& f : kFormats) {
+    if (Named) {
+      for (const TAbExtension& e : f.Extensions)
+        if (e.Text && e.Kind == Kind) return &f;
+    } else if (f.Kinds[0] == Kind || f.Kinds[1] == Kind) {
+      return &f;
+    }
   }
-  return got;
+  return nullptr;
 }
 
 TAbArchiveType KindFromExtension(const std::string& FileName) {
   size_t slash = FileName.find_last_of("/\\:");
   size_t dot = FileName.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return atUnknown;
-  std::string ext = rtl::AsciiUpper(FileName.substr(dot));
-  if (ext == ".ZIP" || ext == ".JAR") return atZip;
-  if (ext == ".EXE") return atSelfExtZip;
-  if (ext == ".TAR") return atTar;
-  if (ext == ".GZ") return atGzip;
-  if (ext == ".TGZ") return atGzippedTar;
-  if (ext == ".CAB") return atCab;
-  if (ext == ".BZ2") return atBzip2;
-  if (ext == ".TBZ") return atBzippedTar;
+  const std::string ext = rtl::AsciiUpper(FileName.substr(dot));
+  for (const TAbArchiveFormat& f : kFormats)
+    for (const TAbExtension& e : f.Extensions)
+      if (e.Text && ext == e.Text) return e.Kind;
   return atUnknown;
 }
 
 } // namespace
 
-bool IsTarHeader(const uint8_t* Block, int64_t Size) {
-  if (Size < 512) return false;
-  // The checksum field (offset 148, 8 bytes, octal) sums the header's bytes
-  // with the field itself taken as blanks.
-  uint32_t sum = 0;
-  for (int i = 0; i < 512; ++i) sum += (i >= 148 && i < 156) ? ' ' : Block[i];
-  const uint8_t* f = Block + 148;
-  int i = 0;
-  while (i < 8 && f[i] == ' ') ++i;
-  if (i == 8 || f[i] < '0' || f[i] > '7') return false;
-  uint32_t stored = 0;
-  for (; i < 8 && f[i] >= '0' && f[i] <= '7'; ++i) stored = stored * 8 + (f[i] - '0');
-  for (; i < 8; ++i)
-    if (f[i] != ' ' && f[i] != 0) return false;
-  return stored == sum;
-}
-
-TAbArchiveType DetectTar(rtl::TStream& Stream) {
-  PositionKeeper keep(Stream);
-  try {
-    uint8_t block[512];
-    return IsTarHeader(block, ReadSome(Stream, block, 512)) ? atTar : atUnknown;
-  } catch (const rtl::EReadError&) {
-    return atUnknown;
-  }
-}
-
-TAbArchiveType DetectGzip(rtl::TStream& Stream) {
-  PositionKeeper keep(Stream);
-  try {
-    uint8_t head[10];
-    Stream.Seek(0, soBeginning);
-    if (ReadSome(Stream, head, 10) < 10 || head[0] != 0x1F || head[1] != 0x8B || head[2] != 8) return atUnknown;
-    std::string first = GzipPeek(Stream, 512);
-    return IsTarHeader(reinterpret_cast<const uint8_t*>(first.data()), static_cast<int64_t>(first.size()))
-               ? atGzippedTar
-               : atGzip;
-  } catch (const rtl::EReadError&) {
-    return atUnknown;
-  }
-}
-
-TAbArchiveType DetectBzip2(rtl::TStream& Stream) {
-  PositionKeeper keep(Stream);
-  try {
-    uint8_t head[10];
-    Stream.Seek(0, soBeginning);
-    if (ReadSome(Stream, head, 10) < 10 || std::memcmp(head, "BZh", 3) != 0 || head[3] < '1' || head[3] > '9' ||
-        std::memcmp(head + 4, "1AY&SY", 6) != 0)
-      return atUnknown;
-    // Exactly 1024 bytes of decompressed data, or it is not usable.
-    Stream.Seek(0, soBeginning);
-    bz_stream bz{};
-    if (BZ2_bzDecompressInit(&bz, 0, 0) != BZ_OK) return atUnknown;
-    std::vector<char> in(4096), out(1024);
-    bz.next_out = out.data();
-    bz.avail_out = 1024;
-    int rc = BZ_OK;
-    while (bz.avail_out > 0 && rc == BZ_OK) {
-      if (bz.avail_in == 0) {
-        int64_t n = ReadSome(Stream, in.data(), static_cast<int64_t>(in.size()));
-        if (n <= 0) break;
-        bz.next_in = in.data();
-        bz.avail_in = static_cast<unsigned>(n);
-      }
-      rc = BZ2_bzDecompress(&bz);
-    }
-    bool full = bz.avail_out == 0;
-    BZ2_bzDecompressEnd(&bz);
-    // A complete stream shorter than 1024 bytes is still bzip2 (too short
-    // for a tar inside); only data that breaks off early is not.
-    if (!full) return rc == BZ_STREAM_END ? atBzip2 : atUnknown;
-    return IsTarHeader(reinterpret_cast<const uint8_t*>(out.data()), 1024) ? atBzippedTar : atBzip2;
-  } catch (const rtl::EReadError&) {
-    return atUnknown;
-  }
-}
-
-TAbArchiveType DetectCab(rtl::TStream& Stream) {
-  // No cabinet library here: recognise the cabinet header itself ("MSCF",
-  // four reserved zero bytes, and a cabinet size that is not larger than
-  // the file), so that a cabinet is told apart and then refused.
-  PositionKeeper keep(Stream);
-  uint8_t head[12];
-  Stream.Seek(0, soBeginning);
-  if (ReadSome(Stream, head, 12) < 12 || std::memcmp(head, "MSCF", 4) != 0) return atUnknown;
-  const uint32_t reserved = AbGetLE32(head + 4), size = AbGetLE32(head + 8);
-  if (reserved != 0 || size > static_cast<uint64_t>(Stream.Size())) return atUnknown;
-  return atCab;
-}
-
 TAbArchiveType DetectStreamKind(rtl::TStream& Stream) {
-  using Check = TAbArchiveType (*)(rtl::TStream&);
-  static const Check kChecks[] = {DetectSelfExtractingZip, DetectZip, DetectTar, DetectGzip, DetectBzip2, DetectCab};
-  for (Check c : kChecks) {
-    TAbArchiveType k = c(Stream);
+  for (const TAbArchiveFormat& f : kFormats) {
+    TAbArchiveType k = f.Check(Stream);
     if (k != atUnknown) return k;
   }
   return atUnknown;
@@ -165,18 +125,10 @@ TAbArchiveType DetectArchiveKind(const std::string& FileName, TAbArchiveType Ass
   if (kind == atUnknown) kind = KindFromExtension(FileName);
   if (!rtl::FileExists(FileName) || rtl::FileSizeOf(FileName) <= 0) return kind;
   rtl::TFileStream fs(FileName, rtl::fmOpenRead | rtl::fmShareDenyNone);
-  switch (kind) {
-    case atUnknown: return DetectStreamKind(fs);
-    case atZip: return DetectZip(fs);
-    case atSelfExtZip: return DetectSelfExtractingZip(fs);
-    case atTar: return DetectTar(fs);
-    case atGzip:
-    case atGzippedTar: return DetectGzip(fs);
-    case atCab: return DetectCab(fs);
-    case atBzip2:
-    case atBzippedTar: return DetectBzip2(fs);
-    default: return kind;
-  }
+  if (kind == atUnknown) return DetectStreamKind(fs);
+  // A kind no extension names (a spanned set) is taken as it is.
+  const TAbArchiveFormat* format = FindFormat(kind, true);
+  return format ? format->Check(fs) : kind;
 }
 
 // ===========================================================================
@@ -312,28 +264,9 @@ void TAbBaseBrowser::SetStream(rtl::TStream* S) {
 
 std::unique_ptr<TAbArchive> TAbBaseBrowser::CreateArchive(TAbArchiveType Kind, const std::string& FileName,
                                                           rtl::TStream* S) {
-  const uint16_t mode = rtl::fmOpenRead | rtl::fmShareDenyNone;
-  switch (Kind) {
-    case atZip:
-    case atSpannedZip:
-    case atSelfExtZip:
-      return S ? std::make_unique<TAbZipArchive>(S, "") : std::make_unique<TAbZipArchive>(FileName, mode);
-    case atTar:
-      return S ? std::make_unique<TAbTarArchive>(S, "") : std::make_unique<TAbTarArchive>(FileName, mode);
-    case atGzip:
-    case atGzippedTar: {
-      auto a = S ? std::make_unique<TAbGzipArchive>(S, "") : std::make_unique<TAbGzipArchive>(FileName, mode);
-      a->SetIsGzippedTar(Kind == atGzippedTar);
-      return a;
-    }
-    case atBzip2:
-    case atBzippedTar: {
-      auto a = S ? std::make_unique<TAbBzip2Archive>(S, "") : std::make_unique<TAbBzip2Archive>(FileName, mode);
-      a->SetIsBzippedTar(Kind == atBzippedTar);
-      return a;
-    }
-    default: throw EAbUnhandledType();
-  }
+  const TAbArchiveFormat* format = FindFormat(Kind, false);
+  if (!format || !format->Create) throw EAbUnhandledType();
+  return format->Create(Kind, FileName, S);
 }
 
 // ---- notifiers

@@ -11,7 +11,9 @@
 // Kind detection: the file name's extension first; an unknown extension
 // runs the content checks in a fixed order (self-extracting ZIP, ZIP, tar,
 // gzip, bzip2, cabinet); a known extension runs only its own check, so a
-// ".zip" that is no ZIP is atUnknown. There is no cabinet library on this
+// ".zip" that is no ZIP is atUnknown. Extensions, checks, their order and
+// the archive object of each kind are one table, the format list in
+// AbBrowse.cpp. There is no cabinet library on this
 // platform: the cabinet check looks for the cabinet signature itself, and a
 // cabinet then fails the open as an unhandled type.
 #pragma once
@@ -28,13 +30,9 @@ class TAbBaseComponent : public TObject {};
 
 TAbArchiveType DetectArchiveKind(const std::string& FileName, TAbArchiveType Asserted = atUnknown);
 TAbArchiveType DetectStreamKind(rtl::TStream& Stream);
-// Individual content checks; each leaves the stream where it found it.
-TAbArchiveType DetectTar(rtl::TStream& Stream);
-TAbArchiveType DetectGzip(rtl::TStream& Stream);
-TAbArchiveType DetectBzip2(rtl::TStream& Stream);
+// The cabinet check; the other formats' checks live with their archives
+// (DetectZip, DetectTar, ...). Each leaves the stream where it found it.
 TAbArchiveType DetectCab(rtl::TStream& Stream);
-// Whether a 512-byte block is a tar header with a valid checksum.
-bool IsTarHeader(const uint8_t* Block, int64_t Size);
 
 class TAbBaseBrowser : public TAbBaseComponent {
 public:
@@ -94,6 +92,8 @@ public:
   TAbArchiveItemConfirmEvent OnConfirmProcessItem;
   TAbArchiveEvent OnLoad;
   TAbArchiveItemFailureEvent OnProcessItemFailure;
+  // The whole failure while an OnProcessItemFailure handler runs, else null.
+  const TAbItemFailure* CurrentFailure() const { return FArchive ? FArchive->CurrentFailure() : nullptr; }
   const TAbRequestImageEvent& OnRequestImage() const { return FOnRequestImage; }
   virtual void SetOnRequestImage(TAbRequestImageEvent V);
 

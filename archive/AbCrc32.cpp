@@ -20,6 +20,7 @@
 #include <array>
 #include <cstring>
 
+#include "archive/AbEndian.h"
 #include "archive/AbUtils.h"
 
 #if defined(__x86_64__)
@@ -140,10 +141,7 @@ AB_CLMUL uint32_t CrcClmul(uint32_t crc, const uint8_t* p, int64_t n) {
   return CrcFinish(x0, x1, x2, x3, p, n);
 }
 
-bool HaveClmul() {
-  static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-  return have;
-}
+bool HaveClmul() { return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1"); }
 
 // The same folding four 128-bit lanes at a time with VPCLMULQDQ on 512-bit
 // registers: four such registers cover 256 bytes, each lane folded forward
@@ -197,11 +195,27 @@ AB_VPCLMUL uint32_t CrcVpclmul(uint32_t crc, const uint8_t* p, int64_t n) {
 }
 
 bool HaveVpclmul() {
-  static const bool have = HaveClmul() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq");
-  return have;
+  return HaveClmul() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq");
+}
+
+// Whole 16-byte groups, at least 64 bytes: 512-bit lanes where there are
+// enough bytes for them.
+uint32_t CrcFoldWide(uint32_t crc, const uint8_t* p, int64_t n) {
+  return n >= 256 ? CrcVpclmul(crc, p, n) : CrcClmul(crc, p, n);
 }
 
 #endif
+
+// The folding routine this processor has, or none: whole 16-byte groups,
+// at least 64 bytes.
+using TCrcFold = uint32_t (*)(uint32_t crc, const uint8_t* p, int64_t n);
+
+TCrcFold ChooseFold() {
+#if AB_HAVE_CLMUL
+  if (HaveClmul()) return HaveVpclmul() ? CrcFoldWide : CrcClmul;
+#endif
+  return nullptr;
+}
 
 } // namespace
 
@@ -213,14 +227,14 @@ void UpdateCrc32(uint32_t& CurCrc, const void* Buffer, int64_t BufSize) {
   if (BufSize <= 0) return;
   auto* p = static_cast<const uint8_t*>(Buffer);
   uint32_t crc = CurCrc;
-#if AB_HAVE_CLMUL
-  if (BufSize >= 64 && HaveClmul()) {
+  // Chosen once, at the first call.
+  static const TCrcFold fold = ChooseFold();
+  if (BufSize >= 64 && fold) {
     int64_t whole = BufSize & ~int64_t{15};
-    crc = whole >= 256 && HaveVpclmul() ? CrcVpclmul(crc, p, whole) : CrcClmul(crc, p, whole);
+    crc = fold(crc, p, whole);
     p += whole;
     BufSize -= whole;
   }
-#endif
   CurCrc = CrcSlice16(crc, p, BufSize);
 }
 

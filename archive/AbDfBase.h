@@ -4,8 +4,10 @@
 //
 // The options object is plain data. The inflater copies it on entry and only
 // writes the two result sizes back, so a caller may reuse one object for many
-// inflations. The compressor-tuning properties live here as well because the
-// compressor shares the object; inflation ignores them.
+// inflations. It also carries a compressor's tuning (ample, chain and lazy
+// lengths, window size, preset letter), kept with their rules for callers
+// that set them; nothing in this engine compresses with it, and inflation
+// ignores them.
 //
 // Exceptions come in two layers. The inflater's own routines raise
 // EAbInternalInflateError with a short cause text that names the routine;

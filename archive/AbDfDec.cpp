@@ -81,7 +81,6 @@ constexpr const char* kDistTooFar = "distance reaches before the start of the ou
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define AB_HAVE_BMI2 1
-const bool kHasBmi2 = __builtin_cpu_supports("bmi2");
 #else
 #define AB_HAVE_BMI2 0
 #endif
@@ -93,7 +92,7 @@ const bool kHasBmi2 = __builtin_cpu_supports("bmi2");
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
-  return v;  // little-endian hosts only, as everywhere in the engine
+  return v;  // little-endian hosts only (AbEndian.h)
 }
 
 inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
@@ -283,12 +282,16 @@ private:
   template <bool D64, bool Checked, bool Bmi2> TFastStop FastLoopBody(const TAbDfBlockCodes& aCodes);
   template <bool D64, bool Checked> TFastStop FastLoop(const TAbDfBlockCodes& aCodes);
   template <bool D64, bool Checked> TFastStop FastLoopBmi2(const TAbDfBlockCodes& aCodes);
+  // The fast loop built for this processor, chosen at the first run.
   template <bool D64, bool Checked> TFastStop FastRun(const TAbDfBlockCodes& aCodes) {
+    using TLoop = TFastStop (TAbDfDecoder::*)(const TAbDfBlockCodes&);
 #if AB_HAVE_BMI2
-    return kHasBmi2 ? FastLoopBmi2<D64, Checked>(aCodes) : FastLoop<D64, Checked>(aCodes);
+    static const TLoop loop =
+        __builtin_cpu_supports("bmi2") ? &TAbDfDecoder::FastLoopBmi2<D64, Checked> : &TAbDfDecoder::FastLoop<D64, Checked>;
 #else
-    return FastLoop<D64, Checked>(aCodes);
+    static const TLoop loop = &TAbDfDecoder::FastLoop<D64, Checked>;
 #endif
+    return (this->*loop)(aCodes);
   }
   template <bool D64> bool CarefulSymbol(const TAbDfBlockCodes& aCodes);
 
@@ -424,7 +427,9 @@ bool TAbDfDecoder::CarefulSymbol(const TAbDfBlockCodes& aCodes) {
   return false;
 }
 
-// The inner loop. True: end of block; false: the buffered input ran low.
+// The inner loop. It says why it stopped: the end of the block, the
+// buffered input running low (the careful gear takes over), the window's
+// next event coming near (an unchecked run), or that event handled.
 //
 // The loop advances one step at a time: up to four literals, or up to two
 // literals and then a length/distance pair. Two limits are checked once per

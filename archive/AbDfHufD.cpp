@@ -232,6 +232,73 @@ inline uint32_t EntryOf(const uint32_t* aParts, int aSym, int aLen) {
   return aParts[aSym] + (len << 8) + len;
 }
 
+// The root by doubling: once the codes of length l are in the first 2^l
+// slots, the filled part is copied behind itself, which gives every code
+// so far its repeat at the next bit. Every slot is so written by a
+// contiguous copy instead of a strided store per repeat. Slots that no
+// short code covers start as no-symbol entries and are repeated as such:
+// they are unused patterns, or prefixes of long codes whose subtable
+// pointer is written afterwards.
+template <int R, int Symbols>
+inline void FillRoot(uint32_t* t, const uint32_t* parts, const uint8_t* aLengths, int aCount, const int* count,
+                     const uint16_t* codes) {
+  int first[R + 2] = {};
+  for (int l = 1; l <= R; ++l) first[l + 1] = first[l] + count[l];
+  uint16_t byLength[Symbols];
+  int fill[R + 1];
+  std::copy(first, first + R + 1, fill);
+  for (int s = 0; s < aCount; ++s)
+    if (aLengths[s] && aLengths[s] <= R) byLength[fill[aLengths[s]]++] = static_cast<uint16_t>(s);
+  t[0] = t[1] = dfe::kBad;
+  for (int l = 1; l <= R; ++l) {
+    for (int i = first[l]; i < first[l + 1]; ++i) {
+      const int sym = byLength[i];
+      t[Reverse(codes[sym], l)] = EntryOf(parts, sym, l);
+    }
+    if (l < R) std::memcpy(t + (1u << l), t, sizeof(uint32_t) << l);
+  }
+}
+
+// Codes longer than the root share subtables by their first R bits; each
+// subtable is as wide as the longest code that uses it. Their prefixes all
+// lie in [pFirst, 2^R). Only the subtables of an incomplete code need the
+// no-symbol entry first; a complete code writes each of their slots itself.
+template <int R, int Symbols, int MaxLen>
+inline bool FillSubtables(TAbDfFastTable<R, Symbols, MaxLen>& aTable, const uint32_t* parts, const uint8_t* aLengths,
+                          int aCount, const uint16_t* codes, uint32_t pFirst, bool complete) {
+  constexpr uint32_t kRootSize = 1u << R;
+  uint32_t* t = aTable.Entries;
+  uint8_t subBits[kRootSize];
+  uint16_t subOffset[kRootSize];
+  std::fill(subBits + pFirst, subBits + kRootSize, uint8_t{0});
+  for (int s = 0; s < aCount; ++s) {
+    int l = aLengths[s];
+    if (l <= R) continue;
+    uint32_t p = codes[s] >> (l - R);
+    subBits[p] = std::max<uint8_t>(subBits[p], static_cast<uint8_t>(l - R));
+  }
+  uint32_t offset = kRootSize;
+  for (uint32_t p = pFirst; p < kRootSize; ++p) {
+    if (!subBits[p]) continue;
+    // Cannot happen by the bound on kSize; kept so that a mistake there
+    // could never write past the table.
+    if (offset + (1u << subBits[p]) > static_cast<uint32_t>(aTable.kSize)) return false;
+    t[Reverse(p, R)] = dfe::kSubTable | (offset << 16) | subBits[p];
+    subOffset[p] = static_cast<uint16_t>(offset);
+    if (!complete) std::fill(t + offset, t + offset + (1u << subBits[p]), dfe::kBad);
+    offset += 1u << subBits[p];
+  }
+  for (int s = 0; s < aCount; ++s) {
+    int l = aLengths[s];
+    if (l <= R) continue;
+    uint32_t p = codes[s] >> (l - R);
+    uint32_t r = Reverse(codes[s] & ((1u << (l - R)) - 1), l - R);
+    uint32_t e = EntryOf(parts, s, l);
+    for (uint32_t k = r; k < (1u << subBits[p]); k += 1u << (l - R)) t[subOffset[p] + k] = e;
+  }
+  return true;
+}
+
 } // namespace
 
 template <int RootBits, int Symbols, int MaxLen>
@@ -239,7 +306,6 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
                     TAbDfTableKind aKind) {
   constexpr int R = RootBits;
   constexpr uint32_t kRootSize = 1u << R;
-  uint32_t* t = aTable.Entries;
   const uint32_t* parts = PartsFor(aKind);
   int count[16] = {};
   int maxLen = 0;
@@ -252,8 +318,6 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
   uint32_t next[16];
   if (!FirstCodes(count, maxLen, next)) return false;
   aTable.MaxCodeLen = maxLen;
-  // Only the subtables of an incomplete code need the no-symbol entry
-  // first; a complete code writes each of their slots itself.
   uint32_t space = 0;
   for (int l = 1; l <= MaxLen; ++l) space += static_cast<uint32_t>(count[l]) << (MaxLen - l);
   const bool complete = space == (1u << MaxLen);
@@ -265,66 +329,9 @@ bool BuildFastTable(TAbDfFastTable<RootBits, Symbols, MaxLen>& aTable, const uin
   for (int s = 0; s < aCount; ++s)
     if (aLengths[s]) codes[s] = static_cast<uint16_t>(next[aLengths[s]]++);
 
-  // The root by doubling: once the codes of length l are in the first 2^l
-  // slots, the filled part is copied behind itself, which gives every code
-  // so far its repeat at the next bit. Every slot is so written by a
-  // contiguous copy instead of a strided store per repeat. Slots that no
-  // short code covers start as no-symbol entries and are repeated as such:
-  // they are unused patterns, or prefixes of long codes whose subtable
-  // pointer is written below.
-  {
-    int first[R + 2] = {};
-    for (int l = 1; l <= R; ++l) first[l + 1] = first[l] + count[l];
-    uint16_t byLength[Symbols];
-    int fill[R + 1];
-    std::copy(first, first + R + 1, fill);
-    for (int s = 0; s < aCount; ++s)
-      if (aLengths[s] && aLengths[s] <= R) byLength[fill[aLengths[s]]++] = static_cast<uint16_t>(s);
-    t[0] = t[1] = dfe::kBad;
-    for (int l = 1; l <= R; ++l) {
-      for (int i = first[l]; i < first[l + 1]; ++i) {
-        const int sym = byLength[i];
-        t[Reverse(codes[sym], l)] = EntryOf(parts, sym, l);
-      }
-      if (l < R) std::memcpy(t + (1u << l), t, sizeof(uint32_t) << l);
-    }
-  }
-
+  FillRoot<R, Symbols>(aTable.Entries, parts, aLengths, aCount, count, codes);
   if constexpr (MaxLen > R) {
-    if (maxLen > R) {
-      // Codes longer than the root share subtables by their first R bits;
-      // each subtable is as wide as the longest code that uses it. Their
-      // prefixes all lie in [pFirst, kRootSize).
-      const uint32_t pFirst = firstLongPrefix;
-      uint8_t subBits[kRootSize];
-      uint16_t subOffset[kRootSize];
-      std::fill(subBits + pFirst, subBits + kRootSize, uint8_t{0});
-      for (int s = 0; s < aCount; ++s) {
-        int l = aLengths[s];
-        if (l <= R) continue;
-        uint32_t p = codes[s] >> (l - R);
-        subBits[p] = std::max<uint8_t>(subBits[p], static_cast<uint8_t>(l - R));
-      }
-      uint32_t offset = kRootSize;
-      for (uint32_t p = pFirst; p < kRootSize; ++p) {
-        if (!subBits[p]) continue;
-        // Cannot happen by the bound on kSize; kept so that a mistake there
-        // could never write past the table.
-        if (offset + (1u << subBits[p]) > static_cast<uint32_t>(aTable.kSize)) return false;
-        t[Reverse(p, R)] = dfe::kSubTable | (offset << 16) | subBits[p];
-        subOffset[p] = static_cast<uint16_t>(offset);
-        if (!complete) std::fill(t + offset, t + offset + (1u << subBits[p]), dfe::kBad);
-        offset += 1u << subBits[p];
-      }
-      for (int s = 0; s < aCount; ++s) {
-        int l = aLengths[s];
-        if (l <= R) continue;
-        uint32_t p = codes[s] >> (l - R);
-        uint32_t r = Reverse(codes[s] & ((1u << (l - R)) - 1), l - R);
-        uint32_t e = EntryOf(parts, s, l);
-        for (uint32_t k = r; k < (1u << subBits[p]); k += 1u << (l - R)) t[subOffset[p] + k] = e;
-      }
-    }
+    if (maxLen > R) return FillSubtables(aTable, parts, aLengths, aCount, codes, firstLongPrefix, complete);
   }
   return true;
 }

@@ -9,8 +9,15 @@
 // host byte order, and GCC and Clang fold the pattern into one load.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+
+// The word-at-a-time readers (the inflater's and the legacy methods' bit
+// buffers, the CRC-32 slices) load several bytes at once in host order and
+// take them least significant first: they need a little-endian host, as
+// every system the programs are built for is. The helpers below do not.
+static_assert(std::endian::native == std::endian::little, "the engine's word loads need a little-endian host");
 
 inline uint16_t AbGetLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t AbGetLE32(const uint8_t* p) {

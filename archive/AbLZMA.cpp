@@ -19,10 +19,18 @@ enum : int {
   kOk = 0,
   kErrData = 1,
   kErrMem = 2,
+  kErrCrc = 3,
   kErrUnsupported = 4,
   kErrParam = 5,
+  kErrInputEof = 6,
+  kErrOutputEof = 7,
+  kErrRead = 8,
   kErrWrite = 9,
+  kErrProgress = 10,
   kErrFail = 11,
+  kErrThread = 12,
+  kErrArchive = 16,
+  kErrNoArchive = 17,
 };
 
 // Input and output are staged 64 KiB at a time.
@@ -60,39 +68,35 @@ void RaiseLzmaResult(int LzmaRet) { RaiseLzma(MapLzmaRet(static_cast<lzma_ret>(L
 
 std::string LzmaErrorMessage(int Result) {
   switch (Result) {
-    case 1: return "LZMA Data Error.";
-    case 2: return "LZMA Memory Error.";
-    case 3: return "LZMA CRC Error.";
-    case 4: return "LZMA \"Unsupported\" Error.";
-    case 5: return "LZMA Parameter Error.";
-    case 6: return "LZMA Input EOF Error.";
-    case 7: return "LZMA Output EOF Error.";
-    case 8: return "LZMA Read Error.";
-    case 9: return "LZMA Write Error.";
-    case 10: return "LZMA Progress Error.";
-    case 11: return "LZMA \"Fail\" Error.";
-    case 12: return "LZMA Thread Error.";
-    case 16: return "LZMA Archive Error.";
-    case 17: return "LZMA \"No Archive\" Error.";
+    case kErrData: return "LZMA Data Error.";
+    case kErrMem: return "LZMA Memory Error.";
+    case kErrCrc: return "LZMA CRC Error.";
+    case kErrUnsupported: return "LZMA \"Unsupported\" Error.";
+    case kErrParam: return "LZMA Parameter Error.";
+    case kErrInputEof: return "LZMA Input EOF Error.";
+    case kErrOutputEof: return "LZMA Output EOF Error.";
+    case kErrRead: return "LZMA Read Error.";
+    case kErrWrite: return "LZMA Write Error.";
+    case kErrProgress: return "LZMA Progress Error.";
+    case kErrFail: return "LZMA \"Fail\" Error.";
+    case kErrThread: return "LZMA Thread Error.";
+    case kErrArchive: return "LZMA Archive Error.";
+    case kErrNoArchive: return "LZMA \"No Archive\" Error.";
     default: return rtl::Format("Unknown LZMA error (%d)", Result);
   }
 }
 
-void DecodeLzmaItem(rtl::TStream* Src, rtl::TStream* Des, int64_t UncompressedSize) {
-  if (!Src || !Des) rtl::Assert("DecodeLzmaItem: missing stream");
+namespace {
 
-  // ---- the item's own header ----------------------------------------------
+// The decoder's options from the item's own header (version, properties
+// size, the five property bytes) and its declared size.
+lzma_options_lzma ReadLzmaOptions(rtl::TStream& Src, bool SizeKnown, uint64_t Size) {
   uint8_t header[4];
-  Src->ReadBuffer(header, 4);
+  Src.ReadBuffer(header, 4);
   size_t propSize = AbGetLE16(header + 2);
   std::vector<uint8_t> props(propSize);
-  if (propSize) Src->ReadBuffer(props.data(), static_cast<int64_t>(propSize));
+  if (propSize) Src.ReadBuffer(props.data(), static_cast<int64_t>(propSize));
   if (propSize < 5 || props[0] >= kMaxLcLpPb) RaiseLzma(kErrUnsupported);
-
-  // ---- decoder set-up -------------------------------------------------------
-  // -1 is the one value that means "size unknown"; it is also liblzma's.
-  const bool sizeKnown = UncompressedSize != -1;
-  const uint64_t size = static_cast<uint64_t>(UncompressedSize);
 
   lzma_options_lzma opt{};
   unsigned d = props[0];
@@ -107,13 +111,25 @@ void DecodeLzmaItem(rtl::TStream* Src, rtl::TStream* Des, int64_t UncompressedSi
   uint32_t dict = std::max(AbGetLE32(props.data() + 1), kMinDictSize);
   // No match can reach back past the first byte of the item, so a window
   // larger than the item is never used: do not reserve it.
-  if (sizeKnown && size < dict) dict = static_cast<uint32_t>(std::max<uint64_t>(size, kMinDictSize));
+  if (SizeKnown && Size < dict) dict = static_cast<uint32_t>(std::max<uint64_t>(Size, kMinDictSize));
   // What is still needed must stay within the engine's decoder limit.
   if (dict > AbDecoderMemoryLimit) throw EAbMemoryLimit(rtl::Format("LZMA dictionary of %u bytes", dict));
   opt.dict_size = dict;
   opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-  opt.ext_size_low = static_cast<uint32_t>(size);
-  opt.ext_size_high = static_cast<uint32_t>(size >> 32);
+  opt.ext_size_low = static_cast<uint32_t>(Size);
+  opt.ext_size_high = static_cast<uint32_t>(Size >> 32);
+  return opt;
+}
+
+} // namespace
+
+void DecodeLzmaItem(rtl::TStream* Src, rtl::TStream* Des, int64_t UncompressedSize) {
+  if (!Src || !Des) rtl::Assert("DecodeLzmaItem: missing stream");
+
+  // -1 is the one value that means "size unknown"; it is also liblzma's.
+  const bool sizeKnown = UncompressedSize != -1;
+  const uint64_t size = static_cast<uint64_t>(UncompressedSize);
+  lzma_options_lzma opt = ReadLzmaOptions(*Src, sizeKnown, size);
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
 
   lzma_stream strm = LZMA_STREAM_INIT;

@@ -15,6 +15,51 @@
 
 namespace ab {
 
+// ---------------------------------------------------------------------------
+// Tar, gzip and bzip2 layout
+// ---------------------------------------------------------------------------
+
+// A tar member is a 512-byte header block, its data rounded up to whole
+// blocks; numbers are octal text.
+constexpr int Ab_TarBlockSize = 512;
+constexpr int Ab_TarNameOffset = 0, Ab_TarNameSize = 100;
+constexpr int Ab_TarSizeOffset = 124, Ab_TarMTimeOffset = 136, Ab_TarNumberSize = 12;
+constexpr int Ab_TarChecksumOffset = 148, Ab_TarChecksumSize = 8;
+constexpr int Ab_TarTypeOffset = 156;
+constexpr int Ab_TarMagicOffset = 257;  // "ustar": the name has a prefix
+constexpr int Ab_TarPrefixOffset = 345, Ab_TarPrefixSize = 155;
+constexpr char Ab_TarTypeFolder = '5';
+constexpr char Ab_TarTypeLongName = 'L';  // GNU: the data is the next member's name
+constexpr const char* Ab_TarUstarMagic = "ustar";
+
+// A gzip member's fixed header: two id bytes, the method, flags, the Unix
+// time; the optional parts follow in flag order. The trailer holds the
+// CRC-32 and the size modulo 2^32.
+constexpr int Ab_GzipHeaderSize = 10;
+constexpr uint8_t Ab_GzipId1 = 0x1F, Ab_GzipId2 = 0x8B, Ab_GzipMethodDeflate = 8;
+constexpr int Ab_GzipFlagsOffset = 3, Ab_GzipMTimeOffset = 4;
+constexpr uint8_t Ab_GzipFlagHeaderCRC = 0x02, Ab_GzipFlagExtra = 0x04, Ab_GzipFlagName = 0x08,
+                  Ab_GzipFlagComment = 0x10;
+constexpr int Ab_GzipTrailerSize = 8;
+
+// A bzip2 stream: "BZh", the block size digit '1' to '9', then the first
+// block's magic.
+constexpr const char* Ab_Bzip2StreamMagic = "BZh";
+constexpr const char* Ab_Bzip2BlockMagic = "1AY&SY";
+constexpr int Ab_Bzip2HeaderSize = 10;
+
+// Whether Head (Ab_GzipHeaderSize bytes) starts a deflated gzip member.
+bool IsGzipHeader(const uint8_t* Head);
+// Whether a 512-byte block is a tar header with a valid checksum.
+bool IsTarHeader(const uint8_t* Block, int64_t Size);
+
+// The content checks of kind detection; each leaves the stream where it
+// found it. A gzip or bzip2 file whose first data is a tar header is the
+// "...ped tar" kind.
+TAbArchiveType DetectTar(rtl::TStream& Stream);
+TAbArchiveType DetectGzip(rtl::TStream& Stream);
+TAbArchiveType DetectBzip2(rtl::TStream& Stream);
+
 class TAbTarItem : public TAbArchiveItem {
 public:
   bool IsDirectory() const override { return FIsDirectory; }

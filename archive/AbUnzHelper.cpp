@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/AbEndian.h"
 #include "archive/AbExcept.h"
 #include "archive/AbSWStm.h"
 #include "rtl/SysUtils.h"

@@ -193,16 +193,7 @@ void SeekToLocalHeader(TAbZipArchive& Archive, const TAbZipItem& Item) {
   if (Archive.Stream()->Seek(at, soBeginning) != at) throw EAbZipInvalid();
 }
 
-bool IsSupportedMethod(uint16_t Method) {
-  switch (Method) {
-    case cmStored: case cmShrunk: case cmReduced1: case cmReduced2: case cmReduced3: case cmReduced4:
-    case cmImploded: case cmDeflated: case cmEnhancedDeflated: case cmBzip2: case cmLZMA: case cmWavPack:
-    case cmPPMd: case cmZstd: case cmXz:
-      return true;
-    default:
-      return false;
-  }
-}
+bool IsSupportedMethod(uint16_t Method) { return FindZipMethod(Method) != nullptr; }
 
 } // namespace
 
@@ -306,53 +297,69 @@ void CopyStored(rtl::TStream& In, rtl::TStream& Out, int64_t Size) {
   }
 }
 
-// Methods other than stored, by the method number (an AES item's real
-// method); Packed is the size of the compressed data.
-void DecodeCompressedItem(TAbZipItem& Item, uint16_t Method, int64_t Packed, rtl::TStream& In,
-                          TAbUnzipOutputStream& Out) {
-  switch (Method) {
-    case cmShrunk:
-    case cmReduced1:
-    case cmReduced2:
-    case cmReduced3:
-    case cmReduced4:
-    case cmImploded: {
-      TAbUnzipHelper helper(&In, &Out, Item.DictionarySize(), static_cast<uint32_t>(Item.UncompressedSize()),
-                            Item.CompressionMethod(), Item.ShannonFanoTreeCount());
-      helper.Execute();
-      return;
-    }
-    case cmDeflated:
-    case cmEnhancedDeflated: {
-      TAbDeflateHelper helper;
-      helper.SetStreamSize(Packed);
-      if (Method == cmEnhancedDeflated) helper.SetOptions(helper.Options() | dfc_UseDeflate64);
-      // The inflater folds each 32 KiB piece into its CRC-32 just before the
-      // piece reaches Out, while it is in cache; Out need not do it again.
-      // Inflate returns normally only when every byte it produced passed
-      // through Out unchanged (Out raises when it must cut the output), and
-      // neither of its quiet stops can happen here: no partial size, no
-      // progress handler.
-      Out.SetDecoderComputesCRC();
-      Out.SetCRC32(Inflate(&In, &Out, &helper));
-      return;
-    }
-    case cmBzip2: {
-      // Exactly the declared size; a stream that ends early is a read error.
-      TBZDecompressionStream bz(&In);
-      CopyStored(bz, Out, Item.UncompressedSize());
-      return;
-    }
-    case cmLZMA: DecodeLzmaItem(&In, &Out, Item.UncompressedSize()); return;
-    case cmWavPack: DecodeWavPackItem(&In, &Out); return;
-    case cmPPMd: DecodePpmdItem(&In, &Out); return;
-    case cmXz: DecodeXzItem(&In, &Out, Item.UncompressedSize()); return;
-    case cmZstd: DecodeZstdItem(&In, &Out, Item.UncompressedSize()); return;
-    default: throw EAbZipInvalidMethod();
-  }
+void DecodeStored(const TAbDecodeCall& C) { CopyStored(C.In, C.Out, C.Item.UncompressedSize()); }
+
+// Shrink, reduce and implode.
+void DecodeLegacy(const TAbDecodeCall& C) {
+  TAbUnzipHelper helper(&C.In, &C.Out, C.Item.DictionarySize(), static_cast<uint32_t>(C.Item.UncompressedSize()),
+                        static_cast<uint8_t>(C.Method), C.Item.ShannonFanoTreeCount());
+  helper.Execute();
 }
 
+// Deflate and Deflate64.
+void DecodeDeflated(const TAbDecodeCall& C) {
+  TAbDeflateHelper helper;
+  helper.SetStreamSize(C.Packed);
+  if (C.Method == cmEnhancedDeflated) helper.SetOptions(helper.Options() | dfc_UseDeflate64);
+  // The inflater folds each 32 KiB piece into its CRC-32 just before the
+  // piece reaches Out, while it is in cache; Out need not do it again.
+  // Inflate returns normally only when every byte it produced passed
+  // through Out unchanged (Out raises when it must cut the output), and
+  // neither of its quiet stops can happen here: no partial size, no
+  // progress handler.
+  C.Out.SetDecoderComputesCRC();
+  C.Out.SetCRC32(Inflate(&C.In, &C.Out, &helper));
+}
+
+void DecodeBzip2(const TAbDecodeCall& C) {
+  // Exactly the declared size; a stream that ends early is a read error.
+  TBZDecompressionStream bz(&C.In);
+  CopyStored(bz, C.Out, C.Item.UncompressedSize());
+}
+
+void DecodeLzma(const TAbDecodeCall& C) { DecodeLzmaItem(&C.In, &C.Out, C.Item.UncompressedSize()); }
+void DecodeWavPack(const TAbDecodeCall& C) { DecodeWavPackItem(&C.In, &C.Out); }
+void DecodePpmd(const TAbDecodeCall& C) { DecodePpmdItem(&C.In, &C.Out); }
+void DecodeXz(const TAbDecodeCall& C) { DecodeXzItem(&C.In, &C.Out, C.Item.UncompressedSize()); }
+void DecodeZstd(const TAbDecodeCall& C) { DecodeZstdItem(&C.In, &C.Out, C.Item.UncompressedSize()); }
+
+// The method list. Names are those listings show (unzip's, where it has
+// one); implode and deflate add their options to theirs when listed.
+constexpr TAbZipMethod kZipMethods[] = {
+    {cmStored, "Stored", DecodeStored, dmFixed},
+    {cmShrunk, "Shrunk", DecodeLegacy, dmFixed},
+    {cmReduced1, "Reduce1", DecodeLegacy, dmFixed},
+    {cmReduced2, "Reduce2", DecodeLegacy, dmFixed},
+    {cmReduced3, "Reduce3", DecodeLegacy, dmFixed},
+    {cmReduced4, "Reduce4", DecodeLegacy, dmFixed},
+    {cmImploded, "Impl", DecodeLegacy, dmFixed},
+    {cmDeflated, "Defl", DecodeDeflated, dmFixed},
+    {cmEnhancedDeflated, "Def64", DecodeDeflated, dmFixed},
+    {cmBzip2, "BZip2", DecodeBzip2, dmFixed},
+    {cmLZMA, "LZMA", DecodeLzma, dmFromHeader},
+    {cmZstd, "Zstd", DecodeZstd, dmFromHeader},
+    {cmXz, "XZ", DecodeXz, dmFromHeader},
+    {cmWavPack, "WavPack", DecodeWavPack, dmFixed},
+    {cmPPMd, "PPMd", DecodePpmd, dmFromHeader},
+};
+
 } // namespace
+
+const TAbZipMethod* FindZipMethod(uint16_t Number) {
+  for (const TAbZipMethod& m : kZipMethods)
+    if (m.Number == Number) return &m;
+  return nullptr;
+}
 
 void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InStream, rtl::TStream& OutStream) {
   // An empty item needs no data, except that xz data is a whole stream even
@@ -369,10 +376,9 @@ void DecodeItemData(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& InSt
   if (aes && !GetZipAesInfo(Item, aesInfo)) throw EAbZipInvalidMethod();
   const uint16_t method = aes ? aesInfo.Method : Item.CompressionMethod();
   try {
-    switch (method) {
-      case cmStored: CopyStored(InStream, out, Item.UncompressedSize()); break;
-      default: DecodeCompressedItem(Item, method, aes ? aes->Size() : Item.CompressedSize(), InStream, out); break;
-    }
+    const TAbZipMethod* decoder = FindZipMethod(method);
+    if (!decoder) throw EAbZipInvalidMethod();
+    decoder->Decode(TAbDecodeCall{Item, method, aes ? aes->Size() : Item.CompressedSize(), InStream, out});
   } catch (const EAbUserAbort&) {
     throw;
   } catch (...) {

@@ -84,6 +84,37 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// The method list: one row per compression method the pipeline decodes
+// ---------------------------------------------------------------------------
+
+class TAbUnzipOutputStream;
+
+// What a decoder is given: the item, the method it is decoded by (an AES
+// item's real one), the size of the stored data, and both stages.
+struct TAbDecodeCall {
+  TAbZipItem& Item;
+  uint16_t Method;
+  int64_t Packed;
+  rtl::TStream& In;
+  TAbUnzipOutputStream& Out;
+};
+
+// How much memory a decoder takes: a fixed amount its format sets (a few
+// MiB at most), or as much as the item's own header asks for, which is held
+// to AbDecoderMemoryLimit before anything is reserved.
+enum TAbDecoderMemory : uint8_t { dmFixed, dmFromHeader };
+
+struct TAbZipMethod {
+  uint16_t Number;           // TAbZipCompressionMethod
+  const char* Name;          // as listings show it
+  void (*Decode)(const TAbDecodeCall& Call);
+  TAbDecoderMemory Memory;
+};
+
+// The row of a method number; null for a method this engine does not decode.
+const TAbZipMethod* FindZipMethod(uint16_t Number);
+
+// ---------------------------------------------------------------------------
 // Pipeline steps
 // ---------------------------------------------------------------------------
 

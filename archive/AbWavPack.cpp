@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/AbEndian.h"
+
 namespace ab {
 
 namespace {
@@ -122,33 +124,67 @@ int64_t RiffFileSize(const std::string& Header) {
   return static_cast<int64_t>(n) + 8;
 }
 
+// The library's reader over the item's stream, with the wrapper kept.
+std::unique_ptr<WavpackContext, WavpackCloser> OpenWavPack(TWavPackReader& Reader) {
+  // The library keeps a pointer to the table for as long as the context
+  // lives; one table serves every item.
+  static WavpackStreamReader64 table = [] {
+    WavpackStreamReader64 t{};
+    t.read_bytes = ReadBytes;
+    t.write_bytes = WriteBytes;
+    t.get_pos = GetPos;
+    t.set_pos_abs = SetPosAbs;
+    t.set_pos_rel = SetPosRel;
+    t.push_back_byte = PushBackByte;
+    t.get_length = GetLength;
+    t.can_seek = CanSeek;
+    // truncate_here and close stay empty: the item's stream is only read
+    // here and belongs to the caller.
+    return t;
+  }();
+  char error[80] = {};
+  std::unique_ptr<WavpackContext, WavpackCloser> ctx(
+      WavpackOpenFileInputEx64(&table, &Reader, nullptr, error, OPEN_WRAPPER, 0));
+  if (!ctx) {
+    error[sizeof error - 1] = '\0';
+    throw rtl::Exception(std::string("WavPack decompression failed: ") + error);
+  }
+  return ctx;
+}
+
+// N samples as WAV stores them: 8-bit unsigned, wider little-endian signed.
+void PackSamples(const int32_t* S, size_t N, int BytesPerSample, uint8_t* O) {
+  switch (BytesPerSample) {
+    case 1:
+      for (size_t i = 0; i < N; ++i) O[i] = static_cast<uint8_t>(S[i] + 128);
+      break;
+    case 2:
+      for (size_t i = 0; i < N; ++i, O += 2) {
+        O[0] = static_cast<uint8_t>(S[i]);
+        O[1] = static_cast<uint8_t>(S[i] >> 8);
+      }
+      break;
+    case 3:
+      for (size_t i = 0; i < N; ++i, O += 3) {
+        O[0] = static_cast<uint8_t>(S[i]);
+        O[1] = static_cast<uint8_t>(S[i] >> 8);
+        O[2] = static_cast<uint8_t>(S[i] >> 16);
+      }
+      break;
+    default:
+      for (size_t i = 0; i < N; ++i, O += 4) AbPutLE32(O, static_cast<uint32_t>(S[i]));
+      break;
+  }
+}
+
 } // namespace
 
 void DecodeWavPackItem(rtl::TStream* Src, rtl::TStream* Des) {
   if (!Src || !Des) rtl::Assert("DecodeWavPackItem: missing stream");
 
-  WavpackStreamReader64 table{};
-  table.read_bytes = ReadBytes;
-  table.write_bytes = WriteBytes;
-  table.get_pos = GetPos;
-  table.set_pos_abs = SetPosAbs;
-  table.set_pos_rel = SetPosRel;
-  table.push_back_byte = PushBackByte;
-  table.get_length = GetLength;
-  table.can_seek = CanSeek;
-  // truncate_here and close stay empty: the item's stream is only read here
-  // and belongs to the caller.
-
   TWavPackReader reader;
   reader.FStream = Src;
-
-  char error[80] = {};
-  std::unique_ptr<WavpackContext, WavpackCloser> ctx(
-      WavpackOpenFileInputEx64(&table, &reader, nullptr, error, OPEN_WRAPPER, 0));
-  if (!ctx) {
-    error[sizeof error - 1] = '\0';
-    throw rtl::Exception(std::string("WavPack decompression failed: ") + error);
-  }
+  std::unique_ptr<WavpackContext, WavpackCloser> ctx = OpenWavPack(reader);
 
   std::string header;
   TakeWrapper(ctx.get(), header);
@@ -172,36 +208,7 @@ void DecodeWavPackItem(rtl::TStream* Src, rtl::TStream* Des) {
     uint32_t want = static_cast<uint32_t>(std::min<size_t>(framesPerCall, (kOutBufSize - used) / frameBytes));
     uint32_t got = WavpackUnpackSamples(ctx.get(), samples.data(), want);
     if (got > want) got = want;  // never trust a count past what was asked
-    const int32_t* s = samples.data();
-    uint8_t* o = out.get() + used;
-    size_t n = static_cast<size_t>(got) * static_cast<size_t>(channels);
-    switch (bps) {
-      case 1:
-        for (size_t i = 0; i < n; ++i) o[i] = static_cast<uint8_t>(s[i] + 128);
-        break;
-      case 2:
-        for (size_t i = 0; i < n; ++i, o += 2) {
-          o[0] = static_cast<uint8_t>(s[i]);
-          o[1] = static_cast<uint8_t>(s[i] >> 8);
-        }
-        break;
-      case 3:
-        for (size_t i = 0; i < n; ++i, o += 3) {
-          o[0] = static_cast<uint8_t>(s[i]);
-          o[1] = static_cast<uint8_t>(s[i] >> 8);
-          o[2] = static_cast<uint8_t>(s[i] >> 16);
-        }
-        break;
-      default:
-        for (size_t i = 0; i < n; ++i, o += 4) {
-          uint32_t v = static_cast<uint32_t>(s[i]);
-          o[0] = static_cast<uint8_t>(v);
-          o[1] = static_cast<uint8_t>(v >> 8);
-          o[2] = static_cast<uint8_t>(v >> 16);
-          o[3] = static_cast<uint8_t>(v >> 24);
-        }
-        break;
-    }
+    PackSamples(samples.data(), static_cast<size_t>(got) * static_cast<size_t>(channels), bps, out.get() + used);
     used += static_cast<size_t>(got) * frameBytes;
     audioBytes += static_cast<uint64_t>(got) * frameBytes;
     if (got == 0 || kOutBufSize - used < frameBytes) {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "fuzz/FuzzEntries.h"
-#include "launcher/IniFile.h"
+#include "launcher/IniFilePosix.h"
 
 namespace {
 

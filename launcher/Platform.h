@@ -5,8 +5,8 @@
 // launcher lives and where the user's folders are, how the settings file is
 // read, what kind of medium the launcher runs from, how a program or a
 // document is started, how files are copied with the user watching, and how a
-// menu or desktop entry is saved. There is one implementation now, for POSIX
-// desktops (Linux); a Windows build adds its own without touching the window.
+// menu or desktop entry is saved. Each system has its implementation
+// (PlatformPosix.cpp, PlatformWindows.cpp); the window does not change.
 //
 // Tests build the window on the real implementation and substitute only what
 // a build machine cannot have (an optical drive) through the same seams.
@@ -17,11 +17,18 @@
 #include <string>
 #include <vector>
 
+#include "rtl/Drives.h"
+
 namespace launcher {
 
 // ---------------------------------------------------------------------------
 // Settings file
 // ---------------------------------------------------------------------------
+
+// The code page of the media this launcher ships on: their settings files
+// and the payload's old names were written on Korean Windows, whatever the
+// locale of the machine that reads them.
+inline constexpr int kMediumCodePage = 949;
 
 class ISettingsFile {
 public:
@@ -37,6 +44,16 @@ public:
 // ---------------------------------------------------------------------------
 
 enum class TDriveKind { dkOther, dkRemovable, dkOptical };
+
+// The launcher's three kinds from the system's drive type: a RAM disk, a
+// network share, a fixed disk or an unknown drive is "other".
+inline TDriveKind DriveKindOf(rtl::TDriveType Type) {
+  switch (Type) {
+    case rtl::TDriveType::CDROM: return TDriveKind::dkOptical;
+    case rtl::TDriveType::Removable: return TDriveKind::dkRemovable;
+    default: return TDriveKind::dkOther;
+  }
+}
 
 class IMedium {
 public:
@@ -113,6 +130,13 @@ public:
   virtual void ShowError(const std::string& Text) = 0;
   virtual void End() = 0;
 };
+
+// Result codes besides 0 (success) and the errno of a failed system call;
+// the values are the ones the Windows shell uses for the same outcomes.
+inline constexpr int32_t kCopyCancelled = 1223;       // the user cancelled
+inline constexpr int32_t kCopySameFile = 0x71;        // source and destination are one file
+inline constexpr int32_t kCopyDestInsideSource = 0x76; // destination lies inside a copied folder
+inline constexpr int32_t kCopyNoSource = 0x402;       // the source folder cannot be read
 
 class IFileCopier {
 public:
@@ -198,9 +222,5 @@ struct TLauncherPlatform {
   std::unique_ptr<IShortcutWriter> Shortcuts;
   std::unique_ptr<IFileSystem> Files;
 };
-
-// The POSIX implementation of every service. AppFolder is the folder of the
-// running executable unless AppFolderOverride is given.
-TLauncherPlatform MakePosixPlatform(const std::string& AppFolderOverride = {});
 
 } // namespace launcher

@@ -2,7 +2,6 @@
 #include "launcher/SDIMAIN.h"
 
 #include "archive/AbUnzper.h"
-#include "launcher/IniFile.h"
 #include "launcher/Parameters.h"
 #include "launcher/Shortcuts.h"
 #include "rtl/FileSys.h"
@@ -100,8 +99,8 @@ TSDIAppForm::TSDIAppForm(ILauncherView& View, TLauncherPlatform& Platform)
                                              ab::TAbErrorClass, int) {
     if (FItemFailures++ > 0) return;
     FFirstFailure = Item ? Item->FileName() : std::string();
-    if (const ab::TAbArchive* A = AbUnZipper1->Archive(); A && !A->LastFailureMessage().empty())
-      FFirstFailure += (FFirstFailure.empty() ? "" : ": ") + A->LastFailureMessage();
+    if (const ab::TAbItemFailure* F = AbUnZipper1->CurrentFailure(); F && !F->Message.empty())
+      FFirstFailure += (FFirstFailure.empty() ? "" : ": ") + F->Message;
   };
   FormCreate();
 }

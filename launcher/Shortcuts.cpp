@@ -5,22 +5,14 @@
 
 namespace launcher {
 
-namespace {
-
-// The characters that end a folder part of a path here: both separators and
-// the drive colon where paths are written the Windows way.
-const char* FolderEnds() { return rtl::PathDelim == '/' ? "/" : "\\/:"; }
-
-} // namespace
-
 std::string ShortcutFileName(const std::string& LinkName, const std::string& Ext) {
-  const size_t P = LinkName.find_last_of(std::string(".") + FolderEnds());
+  const size_t P = LinkName.find_last_of(std::string(".") + rtl::PathBreaks);
   if (P != std::string::npos && LinkName[P] == '.') return LinkName.substr(0, P) + Ext;
   return LinkName + Ext;
 }
 
 bool IsPlainFileName(const std::string& FileName) {
-  return FileName != "." && FileName != ".." && FileName.find_first_of(FolderEnds()) == std::string::npos;
+  return FileName != "." && FileName != ".." && FileName.find_first_of(rtl::PathBreaks) == std::string::npos;
 }
 
 void CreateShortcut(IUserFolders& Folders, IShortcutWriter& Writer, const std::string& Target,
@@ -37,7 +29,7 @@ void CreateShortcut(IUserFolders& Folders, IShortcutWriter& Writer, const std::s
   const std::string Path =
       !Folder.empty() && Kind != lkGivenFolder ? L + Sep + Folder + Sep + FileName : L + Sep + FileName;
   if (Link.WorkDir.empty()) {
-    const size_t Slash = Target.find_last_of(FolderEnds());
+    const size_t Slash = Target.find_last_of(rtl::PathBreaks);
     Link.WorkDir = Slash == std::string::npos ? std::string() : Target.substr(0, Slash + 1);
   }
   Writer.Save(Link, Path, Kind);

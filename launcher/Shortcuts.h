@@ -9,12 +9,8 @@
 // fails (a missing sub-folder, a read-only desktop) goes unreported, so that
 // an installation never stops over a shortcut.
 //
-// On a freedesktop system a shortcut is a ".desktop" file: Name, Comment,
-// Exec, Path. The desktop's folder is the XDG user folder DESKTOP (from
-// user-dirs.dirs, ~/Desktop by default), the programs folder (and the start
-// menu's) is $XDG_DATA_HOME/applications; quick launch and send-to have no
-// counterpart and give no folder. An entry on the desktop is made
-// executable, which is what file managers ask before they start one.
+// Each system saves shortcuts its own way (IShortcutWriter): a shell link
+// on Windows, a freedesktop entry elsewhere (DesktopEntryPosix.h).
 #pragma once
 
 #include <string>
@@ -42,18 +38,5 @@ void CreateShortcut(IUserFolders& Folders, IShortcutWriter& Writer, const std::s
 
 // The menu's programs folder, or empty.
 std::string ProgramsFolder(IUserFolders& Folders);
-
-// The desktop-entry form of a shortcut, ready to save (exposed for tests).
-std::string DesktopEntryText(const TShortcut& Link, const std::string& Name);
-
-class TDesktopEntryWriter : public IShortcutWriter {
-public:
-  std::string Extension() override { return ".desktop"; }
-  void Save(const TShortcut& Link, const std::string& LinkPath, uint8_t Kind) override;
-};
-
-// The XDG user folder named Name ("DESKTOP", ...) from user-dirs.dirs under
-// $XDG_CONFIG_HOME (default ~/.config), or Fallback below the home folder.
-std::string XdgUserDir(const std::string& Home, const std::string& Name, const std::string& Fallback);
 
 } // namespace launcher

@@ -30,6 +30,16 @@ void TStream::ReadBuffer(void* Buffer, int64_t Count) {
   }
 }
 
+int64_t TStream::ReadUpTo(void* Buffer, int64_t Count) {
+  int64_t got = 0;
+  while (got < Count) {
+    const int64_t n = Read(static_cast<uint8_t*>(Buffer) + got, Count - got);
+    if (n <= 0) break;
+    got += n;
+  }
+  return got;
+}
+
 void TStream::WriteBuffer(const void* Buffer, int64_t Count) {
   auto* p = static_cast<const uint8_t*>(Buffer);
   while (Count > 0) {

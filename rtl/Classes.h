@@ -72,6 +72,8 @@ public:
 
   // Read or write exactly Count bytes, or raise EReadError / EWriteError.
   void ReadBuffer(void* Buffer, int64_t Count);
+  // Reads until Count bytes or the end; returns how many were read.
+  int64_t ReadUpTo(void* Buffer, int64_t Count);
   void WriteBuffer(const void* Buffer, int64_t Count);
   // Copies Count bytes from Source (all of it from position 0 when Count is 0).
   int64_t CopyFrom(TStream& Source, int64_t Count);
@@ -95,6 +97,20 @@ public:
   // The memory stays valid until the stream is next written or resized. A
   // stream without such memory gives nullptr, and the consumer reads.
   virtual const uint8_t* ReadView(int64_t Count, int64_t& Got);
+};
+
+// Puts a stream back where it was when this goes out of scope: for a look
+// ahead that must leave the stream as it found it.
+class TStreamPositionKeeper {
+public:
+  explicit TStreamPositionKeeper(TStream& S) : FStream(S), FPos(S.Position()) {}
+  ~TStreamPositionKeeper() { FStream.Seek(FPos, soBeginning); }
+  TStreamPositionKeeper(const TStreamPositionKeeper&) = delete;
+  TStreamPositionKeeper& operator=(const TStreamPositionKeeper&) = delete;
+
+private:
+  TStream& FStream;
+  int64_t FPos;
 };
 
 // ---------------------------------------------------------------------------

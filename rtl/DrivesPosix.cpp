@@ -1,10 +1,13 @@
-#include "rtl/Drives.h"
+#include "rtl/DrivesPosix.h"
 
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 
-#include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -15,104 +18,152 @@ namespace rtl {
 
 namespace {
 
-// Mount points in mountinfo escape blanks and the like as \ooo.
-std::string Unescape(const std::string& s) {
+// mountinfo writes blanks, tabs, newlines and backslashes in paths as octal
+// escapes (\040 and so on); anything else after a backslash is kept as it is.
+std::string Unescape(const std::string& S) {
   std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && isdigit(static_cast<unsigned char>(s[i + 1]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8));
-      i += 3;
-    } else {
-      out += s[i];
+  for (size_t i = 0; i < S.size(); ++i) {
+    if (S[i] == '\\' && i + 3 < S.size()) {
+      const std::string oct = S.substr(i + 1, 3);
+      if (oct.find_first_not_of("01234567") == std::string::npos) {
+        out.push_back(static_cast<char>(std::strtol(oct.c_str(), nullptr, 8)));
+        i += 3;
+        continue;
+      }
     }
+    out.push_back(S[i]);
   }
   return out;
 }
 
-std::string RealPath(const std::string& path) {
-  // The path may not exist yet (a file about to be made): resolve the
-  // nearest existing folder above it.
-  std::string p = ExpandFileName(path);
+bool Contains(const std::string& MountPoint, const std::string& Path) {
+  if (MountPoint == "/") return !Path.empty() && Path[0] == '/';
+  return Path.compare(0, MountPoint.size(), MountPoint) == 0 &&
+         (Path.size() == MountPoint.size() || Path[MountPoint.size()] == '/');
+}
+
+// One mountinfo line: id parent major:minor root mountpoint options
+// [optional...] - fstype source superoptions. False for a line that is not.
+bool ParseLine(const std::string& Line, TMountEntry& E) {
+  std::istringstream in(Line);
+  std::vector<std::string> w;
+  for (std::string t; in >> t;) w.push_back(t);
+  size_t dash = 0;
+  for (size_t i = 6; i < w.size(); ++i)
+    if (w[i] == "-") {
+      dash = i;
+      break;
+    }
+  if (w.size() < 6 || dash == 0 || dash + 2 >= w.size()) return false;
+  if (std::sscanf(w[2].c_str(), "%u:%u", &E.Major, &E.Minor) != 2) return false;
+  E.MountPoint = Unescape(w[4]);
+  E.FsType = w[dash + 1];
+  E.Source = Unescape(w[dash + 2]);
+  return true;
+}
+
+// The path's real location; a path that does not exist yet (a file about to
+// be made) is placed by the nearest existing folder above it.
+std::string RealPath(const std::string& Path) {
+  std::string p = ExpandFileName(Path);
   for (;;) {
     char buf[PATH_MAX];
     if (realpath(p.c_str(), buf)) return buf;
-    size_t slash = p.find_last_of('/');
+    const size_t slash = p.find_last_of('/');
     if (slash == std::string::npos || slash == 0) return "/";
     p = p.substr(0, slash);
   }
 }
 
-bool ReadFlag(const std::string& file) {
-  std::ifstream f(file);
-  int v = 0;
-  return f && (f >> v) && v == 1;
+std::string ReadFirstLine(const std::string& Path) {
+  std::ifstream in(Path);
+  std::string s;
+  std::getline(in, s);
+  return s;
 }
+
+bool Exists(const std::string& Path) {
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) == 0;
+}
+
+bool IsRemoteFileSystem(const std::string& Type) {
+  for (const char* t : {"nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs", "9p"})
+    if (Type == t) return true;
+  return false;
+}
+
+// SCSI CD-ROM drives (sr0, sr1, ...) have this block major everywhere.
+constexpr unsigned kScsiCdromMajor = 11;
+// The SCSI peripheral type of a CD/DVD drive as sysfs reports it.
+constexpr const char* kScsiTypeRom = "5";
 
 } // namespace
 
-bool FindMount(const std::string& Path, TMountInfo& Info, const std::string& MountInfoFile) {
-  std::ifstream f(MountInfoFile);
-  if (!f) return false;
-  const std::string real = RealPath(Path);
-  bool found = false;
-  size_t best = 0;
+std::optional<TMountEntry> FindMount(const std::string& MountInfo, const std::string& Path) {
+  std::optional<TMountEntry> best;
+  std::istringstream in(MountInfo);
   std::string line;
-  while (std::getline(f, line)) {
-    std::istringstream in(line);
-    std::string id, parent, majmin, root, mountPoint, field;
-    if (!(in >> id >> parent >> majmin >> root >> mountPoint)) continue;
-    while (in >> field && field != "-") {
-    }
-    std::string fsType, source;
-    in >> fsType >> source;
-    mountPoint = Unescape(mountPoint);
-    bool prefix = mountPoint == "/" ||
-                  (real.compare(0, mountPoint.size(), mountPoint) == 0 &&
-                   (real.size() == mountPoint.size() || real[mountPoint.size()] == '/'));
-    if (!prefix || (found && mountPoint.size() < best)) continue;
-    found = true;
-    best = mountPoint.size();
-    Info.mountPoint = mountPoint;
-    Info.fsType = fsType;
-    Info.source = Unescape(source);
-    size_t colon = majmin.find(':');
-    Info.major = static_cast<unsigned>(std::strtoul(majmin.c_str(), nullptr, 10));
-    Info.minor = colon == std::string::npos ? 0 : static_cast<unsigned>(std::strtoul(majmin.c_str() + colon + 1, nullptr, 10));
+  while (std::getline(in, line)) {
+    TMountEntry e;
+    if (!ParseLine(line, e) || !Contains(e.MountPoint, Path)) continue;
+    if (!best || e.MountPoint.size() >= best->MountPoint.size()) best = e;
   }
-  return found;
+  return best;
 }
 
-TDriveType DriveTypeOf(const std::string& Path) {
-  TMountInfo m;
-  if (!FindMount(Path, m)) return TDriveType::Unknown;
-  if (m.fsType == "iso9660" || m.fsType == "udf") return TDriveType::CDROM;
-  if (m.fsType == "nfs" || m.fsType == "nfs4" || m.fsType == "cifs" || m.fsType == "smb3" || m.fsType == "smbfs" ||
-      m.fsType == "fuse.sshfs" || m.fsType == "9p")
-    return TDriveType::Remote;
-  if (m.fsType == "tmpfs" || m.fsType == "ramfs") return TDriveType::RamDisk;
-  // The block device behind the mount, or the disk a partition belongs to.
-  char buf[PATH_MAX];
-  std::string sys = "/sys/dev/block/" + std::to_string(m.major) + ":" + std::to_string(m.minor);
-  if (realpath(sys.c_str(), buf)) {
-    std::string dev = buf;
-    std::string name = ExtractFileName(dev);
-    if (name.rfind("sr", 0) == 0) return TDriveType::CDROM;
-    if (ReadFlag(dev + "/removable")) return TDriveType::Removable;
-    if (ReadFlag(ExtractFilePath(dev) + "removable")) return TDriveType::Removable;
+TDriveType ClassifyMount(const TMountEntry& Mount, const std::string& SysRoot) {
+  if (Mount.FsType == "iso9660" || Mount.FsType == "udf") return TDriveType::CDROM;
+  if (IsRemoteFileSystem(Mount.FsType)) return TDriveType::Remote;
+  if (Mount.FsType == "tmpfs" || Mount.FsType == "ramfs") return TDriveType::RamDisk;
+
+  unsigned major = Mount.Major, minor = Mount.Minor;
+  if (major == 0 && Mount.Source.rfind("/dev/", 0) == 0) {
+    struct stat st {};
+    if (::stat(Mount.Source.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
+      major = ::major(st.st_rdev);
+      minor = ::minor(st.st_rdev);
+    }
   }
+  if (major == 0) return TDriveType::Fixed;
+  if (major == kScsiCdromMajor) return TDriveType::CDROM;
+
+  const std::string link = SysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+  char real[PATH_MAX];
+  if (!::realpath(link.c_str(), real)) return TDriveType::Fixed;
+  std::string disk = real;
+  // A partition's removable flag lives on the disk it belongs to.
+  if (Exists(disk + "/partition")) disk = disk.substr(0, disk.rfind('/'));
+  const std::string name = disk.substr(disk.rfind('/') + 1);
+  if (name.rfind("sr", 0) == 0 || ReadFirstLine(disk + "/device/type") == kScsiTypeRom) return TDriveType::CDROM;
+  if (ReadFirstLine(disk + "/removable") == "1") return TDriveType::Removable;
   return TDriveType::Fixed;
 }
 
+TDriveType DriveTypeOf(const std::string& Path, const std::string& MountInfoFile, const std::string& SysRoot) {
+  std::ifstream in(MountInfoFile);
+  if (!in) return TDriveType::Unknown;
+  std::stringstream text;
+  text << in.rdbuf();
+  const auto mount = FindMount(text.str(), RealPath(Path));
+  return mount ? ClassifyMount(*mount, SysRoot) : TDriveType::Unknown;
+}
+
+TDriveType DriveTypeOf(const std::string& Path) { return DriveTypeOf(Path, "/proc/self/mountinfo", "/sys"); }
+
 int64_t VolumeTotalBytes(const std::string& Path) {
-  struct statvfs st{};
-  if (statvfs(Path.c_str(), &st) != 0) return -1;
-  return static_cast<int64_t>(st.f_blocks) * static_cast<int64_t>(st.f_frsize);
+  struct statvfs v {};
+  if (::statvfs(Path.c_str(), &v) != 0) return -1;
+  const unsigned long long unit = v.f_frsize ? v.f_frsize : v.f_bsize;
+  const unsigned long long blocks = v.f_blocks;
+  if (unit != 0 && blocks > static_cast<unsigned long long>(INT64_MAX) / unit) return -1;
+  return static_cast<int64_t>(blocks * unit);
 }
 
 bool VolumeIsReadable(const std::string& Path) {
-  struct statvfs st{};
-  std::string dir = ExtractFilePath(ExpandFileName(Path));
-  return statvfs(dir.empty() ? "." : dir.c_str(), &st) == 0;
+  struct statvfs v {};
+  const std::string dir = ExtractFilePath(ExpandFileName(Path));
+  return statvfs(dir.empty() ? "." : dir.c_str(), &v) == 0;
 }
 
 } // namespace rtl

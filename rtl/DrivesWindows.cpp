@@ -47,23 +47,6 @@ std::wstring VolumeRoot(const std::string& Path) {
 
 } // namespace
 
-bool FindMount(const std::string& Path, TMountInfo& Info, const std::string&) {
-  TQuietErrors quiet;
-  std::wstring root = VolumeRoot(Path);
-  if (root.empty()) return false;
-  Info.mountPoint = NarrowText(root);
-  wchar_t fs[MAX_PATH + 1] = {};
-  DWORD serial = 0;
-  Info.fsType = GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, fs, MAX_PATH + 1)
-                    ? NarrowText(fs, wcslen(fs))
-                    : "";
-  wchar_t volume[MAX_PATH + 1] = {};
-  Info.source = GetVolumeNameForVolumeMountPointW(root.c_str(), volume, MAX_PATH + 1) ? NarrowText(volume, wcslen(volume))
-                                                                                     : Info.mountPoint;
-  Info.major = Info.minor = 0;
-  return true;
-}
-
 TDriveType DriveTypeOf(const std::string& Path) {
   TQuietErrors quiet;
   std::wstring root = VolumeRoot(Path);

@@ -8,7 +8,8 @@
 // IncludeTrailingPathDelimiter adds one), so that algorithms written for
 // that runtime read the same on both systems.
 //
-// FileSysPosix.cpp and FileSysWindows.cpp implement this header.
+// FileSysPosix.cpp and FileSysWindows.cpp implement this header; the path
+// helpers, the same on both, are FilePaths.cpp.
 #pragma once
 
 #include <cstdint>
@@ -23,10 +24,16 @@ constexpr char PathDelim = '\\';
 // Drive letters and ":" (a drive, or a named stream of a file) mean
 // something in a name.
 constexpr bool DriveLetters = true;
+// What ends a path's folder part: either separator, and a drive's ":".
+constexpr const char* PathBreaks = "\\/:";
 #else
 constexpr char PathDelim = '/';
 constexpr bool DriveLetters = false;
+constexpr const char* PathBreaks = "/";
 #endif
+
+// A separator of folders: "\" and "/" on Windows, "/" elsewhere.
+constexpr bool IsPathDelimiter(char c) { return c == '/' || (DriveLetters && c == '\\'); }
 
 // An open file of the system: a file descriptor, or a Windows HANDLE.
 using THandle = intptr_t;
@@ -109,6 +116,11 @@ uint32_t NewFileMode();
 // Whether a name is absolute: "/x" here, "C:\x", "\x" or "\\server\x" on
 // Windows.
 bool IsAbsolutePath(const std::string& Name);
+// Whether a name depends on no current folder at all: "/x" here; "C:\x" and
+// "\\server\x" on Windows, where "\x" counts from the current drive and
+// "C:x" from drive C's current folder. Where a relative name is joined to a
+// folder of one's own, this is the test.
+bool IsFullPath(const std::string& Name);
 
 // Both stored separators, "/" and the "\\" of DOS-era tools, as PathDelim.
 inline void ToNativeSeparators(std::string& Name) {
@@ -122,8 +134,24 @@ std::string ExtractFileExt(const std::string& Name);   // with the dot, or empty
 std::string IncludeTrailingPathDelimiter(const std::string& S);
 std::string ExcludeTrailingPathDelimiter(const std::string& S);
 
-// Temporary folder for a test or a run: TEMP, else TMPDIR, else /tmp (on
-// Windows the system's temporary folder).
+// Creates Path and every missing folder above it, parents first; a drive
+// root and a \\server\share are never created. Private folders are the
+// user's alone (POSIX mode 0700; on Windows a new folder takes its parent's
+// protection, which for the user's own folders is already so). Raises
+// EInOutError with the system's reason, naming the folder that could not be
+// made.
+void ForceDirectories(const std::string& Path, bool Private = false);
+
+// The user's own folder for temporary files, never one that every local
+// user shares by default (a fixed name there would let one user's files
+// block or expose another's). POSIX: TEMP, else TMPDIR, else the user's
+// cache folder ($XDG_CACHE_HOME when absolute, else ~/.cache), made private
+// when missing. Windows: TEMP, else TMP, else the Temp folder in the user's
+// local application data, made when missing; empty when there is none. The
+// environment's value is given as it stands (it may be relative).
 std::string TempDirectory();
+// The user's home folder: HOME, else the user database's, else "/" (POSIX);
+// USERPROFILE on Windows, empty without it.
+std::string HomeDirectory();
 
 } // namespace rtl

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -378,40 +379,39 @@ bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode
   return ::fchmod(Fd(Handle), mode) == 0;
 }
 
-bool IsAbsolutePath(const std::string& Name) { return !Name.empty() && Name[0] == '/'; }
-
-std::string ExtractFilePath(const std::string& Name) {
-  size_t p = Name.rfind(PathDelim);
-  return p == std::string::npos ? std::string() : Name.substr(0, p + 1);
+void ForceDirectories(const std::string& Path, bool Private) {
+  if (Path.empty() || DirectoryExists(Path)) return;
+  const mode_t mode = Private ? 0700 : 0777;
+  // Each prefix ending before a separator, then the whole path.
+  for (size_t p = Path.find('/', 1);; p = Path.find('/', p + 1)) {
+    const std::string prefix = p == std::string::npos ? Path : Path.substr(0, p);
+    if (!DirectoryExists(prefix) && ::mkdir(prefix.c_str(), mode) != 0) {
+      // The creation's own error, kept across the look that follows (it
+      // may have lost a race to another creator, which is no failure).
+      const int err = errno;
+      if (!DirectoryExists(prefix)) RaiseOSError(err, "Unable to create directory \"" + prefix + "\"");
+    }
+    if (p == std::string::npos) break;
+  }
 }
 
-std::string ExtractFileName(const std::string& Name) {
-  size_t p = Name.rfind(PathDelim);
-  return p == std::string::npos ? Name : Name.substr(p + 1);
-}
-
-std::string ExtractFileExt(const std::string& Name) {
-  size_t p = Name.find_last_of("./");
-  if (p == std::string::npos || Name[p] != '.') return "";
-  return Name.substr(p);
-}
-
-std::string IncludeTrailingPathDelimiter(const std::string& S) {
-  if (!S.empty() && S.back() == PathDelim) return S;
-  return S + PathDelim;
-}
-
-std::string ExcludeTrailingPathDelimiter(const std::string& S) {
-  if (S.size() > 1 && S.back() == PathDelim) return S.substr(0, S.size() - 1);
-  return S;
+std::string HomeDirectory() {
+  if (const char* h = std::getenv("HOME"); h && *h) return h;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/";
 }
 
 std::string TempDirectory() {
-  for (const char* v : {"TEMP", "TMPDIR"}) {
-    const char* s = std::getenv(v);
-    if (s && *s) return s;
+  for (const char* v : {"TEMP", "TMPDIR"})
+    if (const char* t = std::getenv(v); t && *t) return t;
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const std::string folder = cache && *cache == '/' ? std::string(cache) : HomeDirectory() + "/.cache";
+  try {
+    ForceDirectories(folder, true);
+  } catch (const EInOutError&) {
+    // Whoever uses the folder meets the reason.
   }
-  return "/tmp";
+  return folder;
 }
 
 } // namespace rtl

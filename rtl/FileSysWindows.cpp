@@ -27,6 +27,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shlobj.h>
 #undef DeleteFile
 
 #include <algorithm>
@@ -92,8 +93,6 @@ HANDLE OpenForAttributes(const std::string& Name) {
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 } // namespace
 
@@ -421,51 +420,53 @@ bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode
 // A new file may be read and written by everyone who may see it.
 uint32_t NewFileMode() { return 0666; }
 
-// ---------------------------------------------------------------------------
-// Path helpers: "\" and "/" separate, "C:" ends a drive.
-// ---------------------------------------------------------------------------
-
-bool IsAbsolutePath(const std::string& Name) {
-  if (!Name.empty() && IsSeparator(Name[0])) return true;
-  return Name.size() >= 2 && Name[1] == ':' && std::isalpha(static_cast<unsigned char>(Name[0]));
+void ForceDirectories(const std::string& Path, bool) {
+  if (Path.empty() || DirectoryExists(Path)) return;
+  const std::string full = ExpandFileName(Path);
+  // The root: "C:\", or "\\server\share\" whose share is the root.
+  size_t start = 3;
+  if (full.size() >= 2 && IsPathDelimiter(full[0]) && IsPathDelimiter(full[1])) {
+    const size_t server = full.find_first_of("\\/", 2);
+    start = server == std::string::npos ? full.size() : full.find_first_of("\\/", server + 1);
+    if (start == std::string::npos) start = full.size();
+  }
+  for (size_t p = full.find_first_of("\\/", start);; p = full.find_first_of("\\/", p + 1)) {
+    const std::string prefix = p == std::string::npos ? full : full.substr(0, p);
+    if (!prefix.empty() && !DirectoryExists(prefix) && !CreateDir(prefix)) {
+      // The creation's own error, kept across the look that follows (it
+      // may have lost a race to another creator, which is no failure).
+      const int err = LastOSError();
+      if (!DirectoryExists(prefix)) RaiseOSError(err, "Unable to create directory \"" + prefix + "\"");
+    }
+    if (p == std::string::npos) break;
+  }
 }
 
-std::string ExtractFilePath(const std::string& Name) {
-  size_t p = Name.find_last_of("\\/:");
-  return p == std::string::npos ? std::string() : Name.substr(0, p + 1);
+namespace {
+
+std::string EnvironmentValue(const wchar_t* Name) {
+  const DWORD n = GetEnvironmentVariableW(Name, nullptr, 0);
+  if (n == 0) return {};
+  std::wstring w(n, L'\0');
+  const DWORD got = GetEnvironmentVariableW(Name, w.data(), n);
+  w.resize(got < n ? got : 0);
+  return NarrowText(w);
 }
 
-std::string ExtractFileName(const std::string& Name) {
-  size_t p = Name.find_last_of("\\/:");
-  return p == std::string::npos ? Name : Name.substr(p + 1);
-}
+} // namespace
 
-std::string ExtractFileExt(const std::string& Name) {
-  size_t p = Name.find_last_of(".\\/:");
-  if (p == std::string::npos || Name[p] != '.') return "";
-  return Name.substr(p);
-}
-
-std::string IncludeTrailingPathDelimiter(const std::string& S) {
-  if (!S.empty() && IsSeparator(S.back())) return S;
-  return S + PathDelim;
-}
-
-std::string ExcludeTrailingPathDelimiter(const std::string& S) {
-  if (S.size() > 1 && IsSeparator(S.back())) return S.substr(0, S.size() - 1);
-  return S;
-}
+std::string HomeDirectory() { return EnvironmentValue(L"USERPROFILE"); }
 
 std::string TempDirectory() {
-  for (const wchar_t* v : {L"TEMP", L"TMP"}) {
-    wchar_t buf[32768];
-    DWORD n = GetEnvironmentVariableW(v, buf, 32768);
-    if (n > 0 && n < 32768) return NarrowText(buf, n);
-  }
-  wchar_t buf[MAX_PATH + 1];
-  DWORD n = GetTempPathW(MAX_PATH + 1, buf);
-  if (n == 0) return "C:\\Windows\\Temp";
-  return ExcludeTrailingPathDelimiter(NarrowText(buf, n));
+  // As the system's own programs look.
+  for (const wchar_t* name : {L"TEMP", L"TMP"})
+    if (std::string t = EnvironmentValue(name); !t.empty()) return t;
+  wchar_t local[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, local)))
+    return {};
+  const std::wstring folder = std::wstring(local) + L"\\Temp";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return NarrowText(folder);
 }
 
 } // namespace rtl

@@ -46,9 +46,12 @@ public:
   EReadError() : EFilerError("Stream read error") {}
   explicit EReadError(std::string m) : EFilerError(std::move(m)) {}
 };
+// The text of a stream's refused write, also where the system's error is
+// carried with it (an EInOutError).
+inline constexpr const char* kStreamWriteErrorText = "Stream write error";
 class EWriteError : public EFilerError {
 public:
-  EWriteError() : EFilerError("Stream write error") {}
+  EWriteError() : EFilerError(kStreamWriteErrorText) {}
   explicit EWriteError(std::string m) : EFilerError(std::move(m)) {}
 };
 class EFOpenError : public EStreamError { using EStreamError::EStreamError; };

@@ -3,9 +3,10 @@
 // tool decides what to select (unzip's patterns), what to do about files
 // already on disk, and how each outcome counts in the exit status.
 //
-// The engine reports through its events: a failed item (error class and
-// code), a password it needs, a file it is about to overwrite, and item
-// progress. Each failure is classified once (TFailure) and the exit status
+// The engine reports through its events: a failed item (the whole failure:
+// class, code, text, system error), a password it needs, a file it is about
+// to overwrite, and item progress. Each failure is classified once, by its
+// code (TFailure), and the exit status
 // is derived from the counts at the end, with unzip's order of precedence:
 // an interrupt, a full disk, an error in the archive, then "nothing could be
 // processed" for wrong passwords or unsupported methods, unmatched patterns,
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,13 +37,6 @@
 namespace arvelo {
 
 namespace {
-
-// The engine's error codes this tool tells apart.
-const int kBadCrc = ab::EAbZipBadCRC().ErrorCode;
-const int kUnsupportedMethod = ab::EAbZipInvalidMethod().ErrorCode;
-const int kNewerVersion = ab::EAbZipVersion().ErrorCode;
-const int kWrongPassword = ab::EAbZipInvalidPassword().ErrorCode;
-const int kUserAbort = ab::EAbUserAbort().ErrorCode;
 
 // How many failed names the summary line lists before it cuts the list.
 constexpr size_t kSummaryNames = 10;
@@ -125,15 +120,14 @@ private:
 };
 
 // Item data straight to stdout (arvelo print). A refused write fails the
-// item; a full disk behind stdout is told apart by the system's error.
+// item with the system's error in the exception, as a file's stream does,
+// so that a full disk behind stdout is told apart.
 class TStdoutStream : public rtl::TStream {
 public:
   int64_t Read(void*, int64_t) override { throw rtl::EReadError(); }
   int64_t Write(const void* Buffer, int64_t Count) override {
-    if (!Out(std::string_view(static_cast<const char*>(Buffer), static_cast<size_t>(Count)))) {
-      FErrno = rtl::LastOSError();
-      throw rtl::EWriteError();
-    }
+    if (!Out(std::string_view(static_cast<const char*>(Buffer), static_cast<size_t>(Count))))
+      throw rtl::EInOutError(rtl::kStreamWriteErrorText, rtl::LastOSError());
     FPos += Count;
     return Count;
   }
@@ -141,11 +135,9 @@ public:
     if (Origin == rtl::soCurrent && Offset == 0) return FPos;
     throw rtl::EWriteError("stdout cannot seek");
   }
-  int LastErrno() const { return FErrno; }
 
 private:
   int64_t FPos = 0;
-  int FErrno = 0;
 };
 
 // A DOS date and time as one comparable number.
@@ -190,239 +182,320 @@ bool AskForDisk(const std::string& text) {
   return Ask(text + " (Enter when ready, q to cancel): ", true, line) && line != "q" && line != "Q";
 }
 
-} // namespace
+// One run of extract, test or print: the options, the engine, the selection,
+// the counts, and the state of the item in hand, which the engine's events
+// fill in while the item is processed.
+class TExtractSession {
+public:
+  explicit TExtractSession(const Options& Opt)
+      : FOpt(Opt), FExtracting(Opt.command == TCommand::cmExtract), FPrinting(Opt.command == TCommand::cmPrint) {}
+  int Run();
 
-int ExtractOrTest(const Options& opt) {
-  const bool extracting = opt.command == TCommand::cmExtract;
-  const bool printing = opt.command == TCommand::cmPrint;
-  const char* const verb = extracting ? " extracting: " : printing ? "" : "    testing: ";
-  term::InstallInterruptHandlers(esInterrupted);
+private:
+  // What the engine's events tell about the item in hand.
+  struct TItemState {
+    std::string shown;      // its name as shown
+    std::string writtenAs;  // the name a rename answer gave it
+    bool failed = false, wrongPassword = false, declined = false, kept = false, skipped = false;
+  };
 
-  ab::TAbUnZipper unzipper;
-  unzipper.SetExtractOptions(opt.junkPaths ? ab::TAbExtractOptions{ab::eoCreateDirs}
-                                           : ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath});
+  bool SetUp();
+  int Select();
+  void InstallEvents();
+  void AskPassword(std::string& Password);
+  void ConfirmOverwrite(std::string& Name, bool& Confirm);
+  bool Rename(std::string& Name, const std::string& Renamed);
+  TFailure Classify(const ab::TAbItemFailure& Failure, std::string& Message) const;
+  void ItemFailed(const ab::TAbItemFailure& Failure);
+  bool SkippedByTime(const ab::TAbZipItem& Item) const;
+  void ProcessItem(int Index);
+  void CountItem(const ab::TAbZipItem& Item);
+  void ProcessSelection();
+  void Summary() const;
+
+  const Options& FOpt;
+  const bool FExtracting, FPrinting;
+  ab::TAbUnZipper FUnzipper;
+  ab::TAbZipArchive* FZip = nullptr;
+  std::string FBase;
+  std::vector<int> FChosen;
+  int64_t FTotalBytes = 0;
+  bool FUnmatched = false;
+  TTally FTally;
+  TStdoutStream FStdout;
+  std::unique_ptr<TProgressLine> FProgress;
+  TItemState FItem;
+  bool FReplaceAll = false, FReplaceNone = false;
+};
+
+// The engine's options, the output folder (made when missing) and the
+// questions for the disks of a spanned set.
+bool TExtractSession::SetUp() {
+  FUnzipper.SetExtractOptions(FOpt.junkPaths ? ab::TAbExtractOptions{ab::eoCreateDirs}
+                                             : ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath});
   // As typed: the engine tries the code-page forms itself.
-  if (opt.havePassword) unzipper.SetPassword(opt.password);
-  std::string base;
+  if (FOpt.havePassword) FUnzipper.SetPassword(FOpt.password);
   try {
-    if (extracting) {
-      base = opt.directory.empty() ? rtl::GetCurrentDir() : rtl::ExpandFileName(opt.directory);
-      ab::TAbArchive::CreateFolderPath(base);
+    if (FExtracting) {
+      FBase = FOpt.directory.empty() ? rtl::GetCurrentDir() : rtl::ExpandFileName(FOpt.directory);
+      rtl::ForceDirectories(FBase);
     }
-    unzipper.SetBaseDirectory(base);
+    FUnzipper.SetBaseDirectory(FBase);
   } catch (const std::exception& e) {
-    Err("arvelo: " + Printable(opt.directory) + ": " + Printable(e.what()) + "\n");
-    return esArchiveError;
+    Err("arvelo: " + Printable(FOpt.directory) + ": " + Printable(e.what()) + "\n");
+    return false;
   }
-  unzipper.SetOnRequestLastDisk(
+  FUnzipper.SetOnRequestLastDisk(
       [](rtl::TObject*, bool& abort) { abort = !AskForDisk("Insert the last disk in the spanned disk set"); });
-  unzipper.SetOnRequestNthDisk([](rtl::TObject*, uint8_t disk, bool& abort) {
+  FUnzipper.SetOnRequestNthDisk([](rtl::TObject*, uint8_t disk, bool& abort) {
     abort = !AskForDisk(rtl::Format("Insert disk number %d of the spanned disk set", disk));
   });
-  if (int status = OpenArchive(opt, unzipper)) return status;
-  ab::TAbZipArchive& zip = *unzipper.ZipArchive();
+  return true;
+}
 
-  // The selection first (in memory), so that progress can count bytes.
-  TItemSelection selection(opt);
-  std::vector<int> chosen;
-  int64_t totalBytes = 0;
-  for (int i = 0; i < zip.Count(); ++i) {
-    ab::TAbZipItem& item = *zip.GetItem(i);
+// The selection first (in memory), so that progress can count bytes.
+// esSuccess to go on, otherwise the status to end with.
+int TExtractSession::Select() {
+  TItemSelection selection(FOpt);
+  for (int i = 0; i < FZip->Count(); ++i) {
+    ab::TAbZipItem& item = *FZip->GetItem(i);
     if (!selection.Selects(item.FileName())) continue;
-    if (printing && item.IsDirectory()) continue;
-    chosen.push_back(i);
-    totalBytes += item.UncompressedSize();
+    if (FPrinting && item.IsDirectory()) continue;
+    FChosen.push_back(i);
+    FTotalBytes += item.UncompressedSize();
   }
-  const bool unmatched = selection.ReportUnmatched();
-  if (zip.Count() == 0) {
-    Err("arvelo: " + Printable(opt.archive) + ": the archive holds no items\n");
+  FUnmatched = selection.ReportUnmatched();
+  if (FZip->Count() == 0) {
+    Err("arvelo: " + Printable(FOpt.archive) + ": the archive holds no items\n");
     return esWarning;
   }
-  if (chosen.empty() && !unmatched) {
-    Err("arvelo: " + Printable(opt.archive) + ": no files selected\n");
+  if (FChosen.empty() && !FUnmatched) {
+    Err("arvelo: " + Printable(FOpt.archive) + ": no files selected\n");
     return esNoMatch;
   }
+  return esSuccess;
+}
 
-  EnableStatus(!printing && opt.quiet < 2);
-  TProgressLine progress(totalBytes);
-  TTally tally;
-  TStdoutStream stdoutStream;
-  std::string current;                     // shown name of the item in hand
-  std::string writtenAs;                   // the name a rename answer gave it
-  bool currentFailed = false, currentWrong = false, currentDeclined = false, currentKept = false, currentSkipped = false;
-  bool replaceAll = false, replaceNone = false;
-  // Folders extracted, with their stored times: set once everything is
-  // written, as writing into a folder moves its time.
-  std::vector<std::pair<std::string, rtl::TFileTime>> folderTimes;
-
-  unzipper.OnArchiveItemProgress = [&](rtl::TObject*, ab::TAbArchiveItem*, uint8_t pct, bool& abort) {
-    progress.ItemPercent(pct);
+void TExtractSession::InstallEvents() {
+  FUnzipper.OnArchiveItemProgress = [this](rtl::TObject*, ab::TAbArchiveItem*, uint8_t pct, bool& abort) {
+    FProgress->ItemPercent(pct);
     abort = term::Interrupted();
   };
-  unzipper.OnNeedPassword = [&](rtl::TObject*, std::string& pw) {
-    // What is proposed is the password that was just refused, if any. The
-    // question says so; the item's failure, should it come to that, is
-    // reported once, by the failure event.
-    const bool refused = !pw.empty();
-    if (refused) currentWrong = true;
-    pw.clear();
-    // A password given with -P is the answer for every item: a script that
-    // gives one is never stopped by a question, as with unzip.
-    if (opt.havePassword) {
-      currentWrong = true;
-      return;
-    }
-    if (term::Interrupted()) return;
-    std::string answer, prompt = "[";
-    prompt.append(Printable(opt.archive)).append("] ").append(current);
-    prompt.append(refused ? " incorrect password; password again: " : " password: ");
-    if (Ask(prompt, false, answer) && !answer.empty())
-      pw = answer;
-    else
-      currentDeclined = true;
-  };
-  unzipper.OnConfirmOverwrite = [&](std::string& name, bool& confirm) {
-    confirm = true;
-    if (opt.overwrite == TOverwrite::owAlways || replaceAll) return;
-    confirm = false;
-    currentSkipped = true;
-    if (opt.overwrite == TOverwrite::owNever || replaceNone) return;
-    const std::string prefix = rtl::IncludeTrailingPathDelimiter(base);
-    for (;;) {
-      std::string shown = Printable(name.compare(0, prefix.size(), prefix) == 0 ? name.substr(prefix.size()) : name);
-      std::string renamed;
-      TAnswer a = term::IsTerminal(term::TChannel::chIn) ? AskReplace(shown, renamed) : TAnswer::aNoTerminal;
-      switch (a) {
-        case TAnswer::aYes: confirm = true, currentSkipped = false; return;
-        case TAnswer::aAll: confirm = replaceAll = true, currentSkipped = false; return;
-        case TAnswer::aNone: replaceNone = true; return;
-        case TAnswer::aNo: return;
-        case TAnswer::aNoTerminal:
-          if (term::Interrupted()) return;
-          Err("arvelo: " + shown + ": exists, not overwritten (no terminal to ask; -o overwrites, -n keeps)\n");
-          currentKept = true;
-          return;
-        case TAnswer::aRename:
-          name = renamed[0] == rtl::PathDelim ? renamed : prefix + renamed;
-          writtenAs = Printable(renamed);
-          ab::TAbArchive::CreateFolderPath(rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(name)));
-          if (!rtl::PathExistsNoFollow(name)) {
-            confirm = true, currentSkipped = false;
-            return;
-          }
-          break;  // that one exists too: ask about it
-      }
-    }
-  };
-  unzipper.OnProcessItemFailure = [&](rtl::TObject*, ab::TAbArchiveItem*, ab::TAbProcessType, ab::TAbErrorClass ec,
-                                      int code) {
-    const int err = ec == ab::ecInOutError ? code : printing ? stdoutStream.LastErrno() : rtl::LastOSError();
-    currentFailed = true;
-    TFailure kind = TFailure::fError;
-    std::string msg = zip.LastFailureMessage();
-    if (term::Interrupted()) {
-      kind = TFailure::fInterrupted;
-    } else if (ec != ab::ecArvelo && rtl::IsDiskFullError(err)) {
-      kind = TFailure::fDiskFull;
-      msg = "disk full";
-    } else if (ec == ab::ecArvelo && (code == kUnsupportedMethod || code == kNewerVersion)) {
-      kind = TFailure::fUnsupported;
-    } else if (ec == ab::ecArvelo && (code == kWrongPassword || code == kUserAbort) && currentDeclined && !currentWrong) {
-      kind = TFailure::fNoPassword;
-      msg = "skipped, no password given (-P PASSWORD gives one)";
-    } else if (ec == ab::ecArvelo && (code == kWrongPassword || (code == kUserAbort && currentWrong))) {
-      kind = TFailure::fWrongPassword;
-      msg = "skipped, incorrect password";
-    } else if (extracting && ec == ab::ecArvelo && code == kBadCrc) {
-      msg += " (damaged file kept)";
-    }
-    switch (kind) {
-      case TFailure::fUnsupported: ++tally.unsupported; break;
-      case TFailure::fNoPassword: ++tally.noPassword; break;
-      case TFailure::fWrongPassword: ++tally.wrongPassword; break;
-      case TFailure::fError: ++tally.errors; break;
-      case TFailure::fDiskFull: ++tally.diskFull; break;
-      case TFailure::fInterrupted: tally.interrupted = true; return;
-    }
-    tally.failedNames.push_back(current);
-    Err("arvelo: " + current + ": " + Printable(msg) + "\n");  // messages may quote the name
-  };
+  FUnzipper.OnNeedPassword = [this](rtl::TObject*, std::string& pw) { AskPassword(pw); };
+  FUnzipper.OnConfirmOverwrite = [this](std::string& name, bool& confirm) { ConfirmOverwrite(name, confirm); };
+  FUnzipper.OnProcessItemFailure = [this](rtl::TObject*, ab::TAbArchiveItem*, ab::TAbProcessType, ab::TAbErrorClass,
+                                          int) { ItemFailed(*FUnzipper.CurrentFailure()); };
+}
 
-  if (!printing && opt.quiet == 0) Out("Archive:  " + Printable(opt.archive) + "\n");
+void TExtractSession::AskPassword(std::string& Password) {
+  // What is proposed is the password that was just refused, if any. The
+  // question says so; the item's failure, should it come to that, is
+  // reported once, by the failure event.
+  const bool refused = !Password.empty();
+  if (refused) FItem.wrongPassword = true;
+  Password.clear();
+  // A password given with -P is the answer for every item: a script that
+  // gives one is never stopped by a question, as with unzip.
+  if (FOpt.havePassword) {
+    FItem.wrongPassword = true;
+    return;
+  }
+  if (term::Interrupted()) return;
+  std::string answer, prompt = "[";
+  prompt.append(Printable(FOpt.archive)).append("] ").append(FItem.shown);
+  prompt.append(refused ? " incorrect password; password again: " : " password: ");
+  if (Ask(prompt, false, answer) && !answer.empty())
+    Password = answer;
+  else
+    FItem.declined = true;
+}
+
+void TExtractSession::ConfirmOverwrite(std::string& Name, bool& Confirm) {
+  Confirm = true;
+  if (FOpt.overwrite == TOverwrite::owAlways || FReplaceAll) return;
+  Confirm = false;
+  FItem.skipped = true;
+  if (FOpt.overwrite == TOverwrite::owNever || FReplaceNone) return;
+  const std::string prefix = rtl::IncludeTrailingPathDelimiter(FBase);
+  for (;;) {
+    std::string shown = Printable(Name.compare(0, prefix.size(), prefix) == 0 ? Name.substr(prefix.size()) : Name);
+    std::string renamed;
+    switch (term::IsTerminal(term::TChannel::chIn) ? AskReplace(shown, renamed) : TAnswer::aNoTerminal) {
+      case TAnswer::aAll: FReplaceAll = true; [[fallthrough]];
+      case TAnswer::aYes: Confirm = true, FItem.skipped = false; return;
+      case TAnswer::aNone: FReplaceNone = true; return;
+      case TAnswer::aNo: return;
+      case TAnswer::aNoTerminal:
+        if (term::Interrupted()) return;
+        Err("arvelo: " + shown + ": exists, not overwritten (no terminal to ask; -o overwrites, -n keeps)\n");
+        FItem.kept = true;
+        return;
+      case TAnswer::aRename:
+        if (Rename(Name, renamed)) {
+          Confirm = true, FItem.skipped = false;
+          return;
+        }
+        break;  // that one exists too: ask about it
+    }
+  }
+}
+
+// Points Name at the answer (below the base folder unless absolute) and
+// makes its folder; true when no file has that name yet.
+bool TExtractSession::Rename(std::string& Name, const std::string& Renamed) {
+  Name = Renamed[0] == rtl::PathDelim ? Renamed : rtl::IncludeTrailingPathDelimiter(FBase) + Renamed;
+  FItem.writtenAs = Printable(Renamed);
+  rtl::ForceDirectories(rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(Name)));
+  return !rtl::PathExistsNoFollow(Name);
+}
+
+// What a failed item counts as, and the message that tells it.
+TFailure TExtractSession::Classify(const ab::TAbItemFailure& Failure, std::string& Message) const {
+  if (term::Interrupted()) return TFailure::fInterrupted;
+  if (Failure.ErrorClass != ab::ecArvelo) {
+    if (!rtl::IsDiskFullError(Failure.OSError)) return TFailure::fError;
+    Message = "disk full";
+    return TFailure::fDiskFull;
+  }
+  switch (Failure.ErrorCode) {
+    case ab::erZipInvalidMethod:
+    case ab::erZipVersion:
+      return TFailure::fUnsupported;
+    case ab::erZipInvalidPassword:
+    case ab::erUserAbort:
+      // An abort here is the engine giving up on an unanswered question.
+      if (FItem.declined && !FItem.wrongPassword) {
+        Message = "skipped, no password given (-P PASSWORD gives one)";
+        return TFailure::fNoPassword;
+      }
+      if (Failure.ErrorCode == ab::erUserAbort && !FItem.wrongPassword) return TFailure::fError;
+      Message = "skipped, incorrect password";
+      return TFailure::fWrongPassword;
+    case ab::erZipBadCRC:
+      if (FExtracting) Message += " (damaged file kept)";
+      return TFailure::fError;
+    default:
+      return TFailure::fError;
+  }
+}
+
+void TExtractSession::ItemFailed(const ab::TAbItemFailure& Failure) {
+  FItem.failed = true;
+  std::string message = Failure.Message;
+  switch (Classify(Failure, message)) {
+    case TFailure::fUnsupported: ++FTally.unsupported; break;
+    case TFailure::fNoPassword: ++FTally.noPassword; break;
+    case TFailure::fWrongPassword: ++FTally.wrongPassword; break;
+    case TFailure::fError: ++FTally.errors; break;
+    case TFailure::fDiskFull: ++FTally.diskFull; break;
+    case TFailure::fInterrupted: FTally.interrupted = true; return;
+  }
+  FTally.failedNames.push_back(FItem.shown);
+  Err("arvelo: " + FItem.shown + ": " + Printable(message) + "\n");  // messages may quote the name
+}
+
+// Freshening makes no folders and writes only over older files; updating
+// also writes files not on disk yet.
+bool TExtractSession::SkippedByTime(const ab::TAbZipItem& Item) const {
+  if (!FExtracting || FOpt.timeRule == TTimeRule::trAll) return false;
+  if (Item.IsDirectory()) return FOpt.timeRule == TTimeRule::trFreshen;
+  // Where the item lands: the engine's own cleaned form of its name. A name
+  // the engine refuses is left to it, to be reported as it fails.
+  std::string clean;
+  if (!ab::CleanStoredName(Item.FileName(), clean) || clean.empty()) return false;
+  const std::string target =
+      rtl::IncludeTrailingPathDelimiter(FBase) + (FOpt.junkPaths ? rtl::ExtractFileName(clean) : clean);
+  if (!rtl::FileExists(target)) return FOpt.timeRule == TTimeRule::trFreshen;
+  return DosStamp(Item.LastModFileDate(), Item.LastModFileTime()) <= FileDosStamp(target);
+}
+
+void TExtractSession::ProcessItem(int Index) {
+  ab::TAbZipItem& item = *FZip->GetItem(Index);
+  FItem = TItemState();
+  FItem.shown = ShownName(item);
+  // -P stands for every item: an item whose password prompt went
+  // unanswered does not leave the next one without it.
+  if (FOpt.havePassword && FZip->Password().empty()) FUnzipper.SetPassword(FOpt.password);
+  if (SkippedByTime(item)) return;
+  FProgress->StartItem(FItem.shown, item.UncompressedSize());
+  if (FExtracting)
+    FZip->ExtractAt(Index, "");
+  else if (FPrinting)
+    FZip->ExtractToStream(item.FileName(), &FStdout);
+  else
+    FZip->TestAt(Index);
+  FProgress->EndItem();
+  CountItem(item);
+}
+
+void TExtractSession::CountItem(const ab::TAbZipItem& Item) {
+  if (FItem.kept) ++FTally.kept;
+  if (FItem.failed || FItem.kept || FItem.skipped) return;
+  ++FTally.processed;
+  if (Item.IsDirectory()) {
+    if (FExtracting && !FOpt.junkPaths && FOpt.quiet == 0) Out("   creating: " + FItem.shown + "\n");
+    return;
+  }
+  ++FTally.done;
+  FTally.bytes += Item.UncompressedSize();
+  if (FOpt.quiet != 0 || FPrinting) return;
+  const char* const verb = FExtracting ? " extracting: " : "    testing: ";
+  Out(std::string(verb) + (FItem.writtenAs.empty() ? FItem.shown : FItem.writtenAs) + (FExtracting ? "\n" : "  OK\n"));
+}
+
+void TExtractSession::ProcessSelection() {
   try {
-    for (int index : chosen) {
+    ab::TAbArchive::TFolderTimesLater folderTimes(*FZip);
+    for (int index : FChosen) {
       if (term::Interrupted()) break;
-      ab::TAbZipItem& item = *zip.GetItem(index);
-      current = ShownName(item);
-      currentFailed = currentWrong = currentDeclined = currentKept = currentSkipped = false;
-      writtenAs.clear();
-      // -P stands for every item: an item whose password prompt went
-      // unanswered does not leave the next one without it.
-      if (opt.havePassword && zip.Password().empty())
-        unzipper.SetPassword(opt.password);
-      // Freshening makes no folders; updating makes those it needs.
-      if (extracting && opt.timeRule == TTimeRule::trFreshen && item.IsDirectory()) continue;
-      // Where the item lands: the engine's own cleaned form of its name.
-      std::string clean;
-      const bool placed = ab::CleanStoredName(item.FileName(), clean) && !clean.empty();
-      if (extracting && opt.timeRule != TTimeRule::trAll && !item.IsDirectory() && placed) {
-        const std::string target =
-            rtl::IncludeTrailingPathDelimiter(base) + (opt.junkPaths ? rtl::ExtractFileName(clean) : clean);
-        const bool exists = rtl::FileExists(target);
-        if (!exists && opt.timeRule == TTimeRule::trFreshen) continue;
-        if (exists && DosStamp(item.LastModFileDate(), item.LastModFileTime()) <= FileDosStamp(target)) continue;
-      }
-      progress.StartItem(current, item.UncompressedSize());
-      if (extracting)
-        zip.ExtractAt(index, "");
-      else if (printing)
-        zip.ExtractToStream(item.FileName(), &stdoutStream);
-      else
-        zip.TestAt(index);
-      progress.EndItem();
-      if (currentKept) ++tally.kept;
-      if (currentFailed || currentKept || currentSkipped) continue;
-      ++tally.processed;
-      if (item.IsDirectory()) {
-        rtl::TFileTime when;
-        if (extracting && !opt.junkPaths && placed && ab::ItemModificationTime(item, when))
-          folderTimes.emplace_back(rtl::IncludeTrailingPathDelimiter(base) + clean, when);
-        if (extracting && !opt.junkPaths && opt.quiet == 0) Out("   creating: " + current + "\n");
-        continue;
-      }
-      ++tally.done;
-      tally.bytes += item.UncompressedSize();
-      if (opt.quiet == 0 && !printing)
-        Out(std::string(verb) + (writtenAs.empty() ? current : writtenAs) + (extracting ? "\n" : "  OK\n"));
+      ProcessItem(index);
     }
   } catch (const std::exception& e) {
     // The archive itself failed (a lost volume, an abort the engine could
     // not confine to the item).
     HideStatus();
     if (!term::Interrupted()) {
-      Err("arvelo: " + Printable(opt.archive) + ": " + Printable(e.what()) + "\n");
-      ++tally.errors;
+      Err("arvelo: " + Printable(FOpt.archive) + ": " + Printable(e.what()) + "\n");
+      ++FTally.errors;
     }
   }
-  // Inner folders first, so that setting one cannot move its parent's.
-  for (auto it = folderTimes.rbegin(); it != folderTimes.rend(); ++it) rtl::FileSetTime(it->first, it->second);
+}
+
+void TExtractSession::Summary() const {
+  std::string line = std::to_string(FTally.done) + (FTally.done == 1 ? " file, " : " files, ") +
+                     std::to_string(FTally.bytes) + (FTally.bytes == 1 ? " byte" : " bytes");
+  if (FTally.Failed()) {
+    line += "; " + std::to_string(FTally.Failed()) + " failed: ";
+    for (size_t i = 0; i < FTally.failedNames.size() && i < kSummaryNames; ++i)
+      line += (i ? ", " : "") + FTally.failedNames[i];
+    if (FTally.failedNames.size() > kSummaryNames) line += ", ...";
+  }
+  if (FTally.kept) line += "; " + std::to_string(FTally.kept) + " kept";
+  Out(line + "\n");
+}
+
+int TExtractSession::Run() {
+  term::InstallInterruptHandlers(esInterrupted);
+  if (!SetUp()) return esArchiveError;
+  if (int status = OpenArchive(FOpt, FUnzipper)) return status;
+  FZip = FUnzipper.ZipArchive();
+  if (int status = Select()) return status;
+  EnableStatus(!FPrinting && FOpt.quiet < 2);
+  FProgress = std::make_unique<TProgressLine>(FTotalBytes);
+  InstallEvents();
+  if (!FPrinting && FOpt.quiet == 0) Out("Archive:  " + Printable(FOpt.archive) + "\n");
+  ProcessSelection();
   HideStatus();
   if (term::Interrupted()) {
     Err("arvelo: interrupted\n");
-    tally.interrupted = true;
+    FTally.interrupted = true;
   }
-  if (!printing && opt.quiet < 2) {
-    std::string line = std::to_string(tally.done) + (tally.done == 1 ? " file, " : " files, ") +
-                       std::to_string(tally.bytes) + (tally.bytes == 1 ? " byte" : " bytes");
-    if (tally.Failed()) {
-      line += "; " + std::to_string(tally.Failed()) + " failed: ";
-      for (size_t i = 0; i < tally.failedNames.size() && i < kSummaryNames; ++i) line += (i ? ", " : "") + tally.failedNames[i];
-      if (tally.failedNames.size() > kSummaryNames) line += ", ...";
-    }
-    if (tally.kept) line += "; " + std::to_string(tally.kept) + " kept";
-    Out(line + "\n");
-  }
-  return tally.Status(unmatched);
+  if (!FPrinting && FOpt.quiet < 2) Summary();
+  return FTally.Status(FUnmatched);
 }
+
+} // namespace
+
+int ExtractOrTest(const Options& opt) { return TExtractSession(opt).Run(); }
 
 } // namespace arvelo

@@ -35,12 +35,6 @@ constexpr int64_t kTraditionalHeaderSize = 12;
 
 std::string MethodName(int method, const ab::TAbZipItem& item) {
   switch (method) {
-    case ab::cmStored: return "Stored";
-    case ab::cmShrunk: return "Shrunk";
-    case ab::cmReduced1: return "Reduce1";
-    case ab::cmReduced2: return "Reduce2";
-    case ab::cmReduced3: return "Reduce3";
-    case ab::cmReduced4: return "Reduce4";
     case ab::cmImploded: return item.DictionarySize() == ab::ds8K ? "Impl:8K" : "Impl:4K";
     case ab::cmDeflated: {
       // Read from the flag bits: the header of a WinZip AES item names
@@ -49,14 +43,10 @@ std::string MethodName(int method, const ab::TAbZipItem& item) {
       static_assert(sizeof opt / sizeof opt[0] == ab::Ab_ZipFlagDeflateOptionMask + 1);
       return opt[(item.GeneralPurposeBitFlag() >> ab::Ab_ZipFlagDeflateOptionShift) & ab::Ab_ZipFlagDeflateOptionMask];
     }
-    case ab::cmEnhancedDeflated: return "Def64";
-    case ab::cmBzip2: return "BZip2";
-    case ab::cmLZMA: return "LZMA";
-    case ab::cmZstd: return "Zstd";
-    case ab::cmXz: return "XZ";
-    case ab::cmWavPack: return "WavPack";
-    case ab::cmPPMd: return "PPMd";
-    default: return "Unk:" + std::to_string(method);
+    default: {
+      const ab::TAbZipMethod* known = ab::FindZipMethod(static_cast<uint16_t>(method));
+      return known ? known->Name : "Unk:" + std::to_string(method);
+    }
   }
 }
 

@@ -17,6 +17,7 @@
 #include "archive/AbZipConst.h"
 #include "archive/AbZipTyp.h"
 #include "rtl/FileSys.h"
+#include "rtl/Masks.h"
 #include "rtl/Text.h"
 #include "tools/ArveloCommands.h"
 #include "tools/Console.h"
@@ -66,42 +67,32 @@ bool MatchSet(const std::string& p, size_t& pi, char c, bool IgnoreCase, bool& m
   return true;
 }
 
-bool Match(const std::string& s, size_t si, const std::string& p, size_t pi, bool IgnoreCase, int depth) {
-  // Each "*" tries every tail; consecutive stars are one, so the recursion
-  // is bounded by the pattern's star count.
-  if (depth > 64) return false;
-  while (pi < p.size()) {
-    const char pc = p[pi];
-    if (pc == '*') {
-      while (pi < p.size() && p[pi] == '*') ++pi;
-      if (pi == p.size()) return true;
-      for (size_t k = si; k <= s.size(); ++k)
-        if (Match(s, k, p, pi, IgnoreCase, depth + 1)) return true;
-      return false;
-    }
-    if (si >= s.size()) return false;
-    if (pc == '?') {
-      si += CharLength(s, si);
-      ++pi;
-      continue;
-    }
-    if (pc == '[') {
-      bool matched = false;
-      size_t next = pi;
-      if (MatchSet(p, next, s[si], IgnoreCase, matched)) {
-        if (!matched) return false;
-        pi = next;
-        ++si;
-        continue;
-      }
-    }
-    char lit = pc;
-    if (pc == '\\' && pi + 1 < p.size()) lit = p[++pi];
-    if (Fold(lit, IgnoreCase) != Fold(s[si], IgnoreCase)) return false;
+// One element of an unzip pattern other than "*": "?" (one character), a
+// set, an escaped or a plain character.
+bool MatchElement(const std::string& s, size_t& si, const std::string& p, size_t& pi, bool IgnoreCase) {
+  const char pc = p[pi];
+  if (pc == '?') {
+    si += CharLength(s, si);
     ++pi;
-    ++si;
+    return true;
   }
-  return si == s.size();
+  if (pc == '[') {
+    bool matched = false;
+    size_t next = pi;
+    if (MatchSet(p, next, s[si], IgnoreCase, matched)) {
+      if (!matched) return false;
+      pi = next;
+      ++si;
+      return true;
+    }
+  }
+  size_t at = pi;
+  char lit = pc;
+  if (pc == '\\' && at + 1 < p.size()) lit = p[++at];
+  if (Fold(lit, IgnoreCase) != Fold(s[si], IgnoreCase)) return false;
+  pi = at + 1;
+  ++si;
+  return true;
 }
 
 // Stored names may use "\" (DOS tools); patterns are written with "/".
@@ -148,7 +139,9 @@ bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
 } // namespace
 
 bool MatchUnzipPattern(const std::string& Name, const std::string& Pattern, bool IgnoreCase) {
-  return Match(Name, 0, Pattern, 0, IgnoreCase, 0);
+  return rtl::MatchWildcard(Name, Pattern, '*', [&](size_t& si, size_t& pi) {
+    return MatchElement(Name, si, Pattern, pi, IgnoreCase);
+  });
 }
 
 TItemSelection::TItemSelection(const Options& Opt)

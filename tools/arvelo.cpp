@@ -109,109 +109,140 @@ bool ParseCommand(const std::string& word, arvelo::TCommand& into) {
   return true;
 }
 
-} // namespace
+// The arguments after the command, into Options: options, bundled or not,
+// and the archive with its patterns.
+class TArgumentParser {
+public:
+  TArgumentParser(const std::vector<std::string>& Args, arvelo::Options& Opt)
+      : FArgs(Args), FOpt(Opt), FExtract(Opt.command == arvelo::TCommand::cmExtract),
+        FList(Opt.command == arvelo::TCommand::cmList) {}
 
-int arvelo::Main(int argc, char** argv) {
-  using namespace arvelo;
+  // esSuccess, or the status of a bad command line (already reported).
+  int Parse() {
+    bool optionsEnd = false;
+    for (FArg = 1; FArg < FArgs.size(); ++FArg) {
+      const std::string& a = FArgs[FArg];
+      if (optionsEnd || a.size() < 2 || a[0] != '-') {
+        FPositional.push_back(a);
+        continue;
+      }
+      if (a == "--") {
+        optionsEnd = true;
+        continue;
+      }
+      if (a[1] == '-') return BadCommandLine("unknown option: " + arvelo::Printable(a));
+      // Letter by letter; a value taken ends the bundle (Value moves FLetter
+      // past it), also when it came from the arguments after this one.
+      for (FLetter = 1; FLetter < a.size(); ++FLetter)
+        if (int bad = Option(a[FLetter])) return bad;
+    }
+    if (FPositional.empty()) return BadCommandLine("no archive given");
+    if (FOpt.havePassword && FOpt.password.empty()) return BadCommandLine("the password is empty");
+    FOpt.archive = ArchiveName(FPositional[0]);
+    FOpt.patterns.assign(FPositional.begin() + 1, FPositional.end());
+    return arvelo::esSuccess;
+  }
 
-  std::vector<std::string> args(argv + 1, argv + argc);
+private:
+  // One option letter; its value, if it takes one, is the rest of the
+  // argument or the next one.
+  int Option(char c) {
+    using namespace arvelo;
+    const std::string name = std::string("-") + c;
+    switch (c) {
+      case 'q': ++FOpt.quiet; return 0;
+      case 'C': FOpt.ignoreCase = true; return 0;
+      case 'v': FOpt.listStyle = TListStyle::lsVerbose; return OnlyFor(FList, "list", name);
+      case '1': FOpt.listStyle = TListStyle::lsNamesOnly; return OnlyFor(FList, "list", name);
+      case 'z': FOpt.listStyle = TListStyle::lsCommentOnly; return OnlyFor(FList, "list", name);
+      case 'o': FOpt.overwrite = TOverwrite::owAlways; return OnlyFor(FExtract, "extract", name);
+      case 'n': FOpt.overwrite = TOverwrite::owNever; return OnlyFor(FExtract, "extract", name);
+      case 'j': FOpt.junkPaths = true; return OnlyFor(FExtract, "extract", name);
+      case 'f': FOpt.timeRule = TTimeRule::trFreshen; return OnlyFor(FExtract, "extract", name);
+      case 'u': FOpt.timeRule = TTimeRule::trUpdate; return OnlyFor(FExtract, "extract", name);
+      case 'd':
+        if (int bad = OnlyFor(FExtract, "extract", name)) return bad;
+        return Value(FOpt.directory) ? 0 : BadCommandLine("option -d needs a folder");
+      case 'p':
+      case 'P':
+        if (!Value(FOpt.password)) return BadCommandLine("option " + name + " needs a password");
+        FOpt.havePassword = true;
+        return 0;
+      case 'O': return Value(FOpt.dosCharset) ? 0 : BadCommandLine("option -O needs a charset");
+      case 'I': return Value(FOpt.unixCharset) ? 0 : BadCommandLine("option -I needs a charset");
+      case 'x': return Exclusions();
+      default: return BadCommandLine("unknown option: " + Printable(name));
+    }
+  }
+
+  // The option's value: the rest of this argument or the next one.
+  bool Value(std::string& into) {
+    const std::string& a = FArgs[FArg];
+    if (FLetter + 1 < a.size()) {
+      into = a.substr(FLetter + 1);
+    } else if (FArg + 1 < FArgs.size()) {
+      into = FArgs[FArg + 1];
+      ++FArg;
+    } else {
+      return false;
+    }
+    FLetter = a.size();
+    return true;
+  }
+
+  int OnlyFor(bool applies, const char* command, const std::string& name) {
+    return applies ? 0 : BadCommandLine("option " + name + " applies only to " + command);
+  }
+
+  // -x: its value, and once the archive is named every argument up to the
+  // next option.
+  int Exclusions() {
+    std::string first;
+    if (!Value(first)) return BadCommandLine("option -x needs a pattern");
+    FOpt.exclusions.push_back(first);
+    if (FPositional.empty()) return 0;
+    while (FArg + 1 < FArgs.size() && (FArgs[FArg + 1].empty() || FArgs[FArg + 1][0] != '-'))
+      FOpt.exclusions.push_back(FArgs[++FArg]);
+    return 0;
+  }
+
+  const std::vector<std::string>& FArgs;
+  arvelo::Options& FOpt;
+  const bool FExtract, FList;
+  std::vector<std::string> FPositional;
+  size_t FArg = 0, FLetter = 0;
+};
+
+// --help and --version, wherever they stand before "--"; -1 when neither.
+int InfoRequest(const std::vector<std::string>& args) {
   for (const auto& a : args) {
     if (a == "--") break;
     if (a == "-h" || a == "--help") {
-      Out(kHelp);
-      return esSuccess;
+      arvelo::Out(kHelp);
+      return arvelo::esSuccess;
     }
     if (a == "--version") {
-      Out(std::string("arvelo ") + kToolVersion + " (engine " + ab::TAbUnZipper().Version() + ")\n");
-      return esSuccess;
+      arvelo::Out(std::string("arvelo ") + kToolVersion + " (engine " + ab::TAbUnZipper().Version() + ")\n");
+      return arvelo::esSuccess;
     }
   }
+  return -1;
+}
+
+} // namespace
+
+int arvelo::Main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (int status = InfoRequest(args); status >= 0) return status;
   const size_t at = CommandIndex(args);
   if (at >= args.size()) return BadCommandLine("no command given");
   const auto command = args.begin() + static_cast<std::ptrdiff_t>(at);
   std::rotate(args.begin(), command, command + 1);  // first, the rest in their order
   Options opt;
   if (!ParseCommand(args[0], opt.command)) return BadCommandLine("unknown command: " + Printable(args[0]));
-  const bool extract = opt.command == TCommand::cmExtract, list = opt.command == TCommand::cmList;
-
-  std::vector<std::string> positional;
-  bool optionsEnd = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (optionsEnd || a.size() < 2 || a[0] != '-') {
-      positional.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsEnd = true;
-      continue;
-    }
-    if (a[1] == '-') return BadCommandLine("unknown option: " + Printable(a));
-    for (size_t k = 1; k < a.size(); ++k) {
-      const char c = a[k];
-      const std::string name = std::string("-") + c;
-      // The option's value: the rest of this argument or the next one.
-      auto value = [&](std::string& into) {
-        if (k + 1 < a.size()) {
-          into = a.substr(k + 1);
-        } else if (i + 1 < args.size()) {
-          into = args[++i];
-        } else {
-          return false;
-        }
-        k = a.size();
-        return true;
-      };
-      auto onlyFor = [&](bool applies, const char* command) {
-        return applies ? 0 : BadCommandLine("option " + name + " applies only to " + command);
-      };
-      int bad = 0;
-      switch (c) {
-        case 'q': ++opt.quiet; break;
-        case 'C': opt.ignoreCase = true; break;
-        case 'v': bad = onlyFor(list, "list"); opt.listStyle = TListStyle::lsVerbose; break;
-        case '1': bad = onlyFor(list, "list"); opt.listStyle = TListStyle::lsNamesOnly; break;
-        case 'z': bad = onlyFor(list, "list"); opt.listStyle = TListStyle::lsCommentOnly; break;
-        case 'o': bad = onlyFor(extract, "extract"); opt.overwrite = TOverwrite::owAlways; break;
-        case 'n': bad = onlyFor(extract, "extract"); opt.overwrite = TOverwrite::owNever; break;
-        case 'j': bad = onlyFor(extract, "extract"); opt.junkPaths = true; break;
-        case 'f': bad = onlyFor(extract, "extract"); opt.timeRule = TTimeRule::trFreshen; break;
-        case 'u': bad = onlyFor(extract, "extract"); opt.timeRule = TTimeRule::trUpdate; break;
-        case 'd':
-          if ((bad = onlyFor(extract, "extract"))) break;
-          if (!value(opt.directory)) return BadCommandLine("option -d needs a folder");
-          break;
-        case 'p':
-        case 'P':
-          if (!value(opt.password)) return BadCommandLine("option " + name + " needs a password");
-          opt.havePassword = true;
-          break;
-        case 'O':
-          if (!value(opt.dosCharset)) return BadCommandLine("option -O needs a charset");
-          break;
-        case 'I':
-          if (!value(opt.unixCharset)) return BadCommandLine("option -I needs a charset");
-          break;
-        case 'x': {
-          std::string first;
-          if (!value(first)) return BadCommandLine("option -x needs a pattern");
-          opt.exclusions.push_back(first);
-          if (positional.empty()) break;
-          while (i + 1 < args.size() && (args[i + 1].empty() || args[i + 1][0] != '-'))
-            opt.exclusions.push_back(args[++i]);
-          break;
-        }
-        default: return BadCommandLine("unknown option: " + Printable(name));
-      }
-      if (bad) return bad;
-    }
-  }
-  if (positional.empty()) return BadCommandLine("no archive given");
-  if (opt.havePassword && opt.password.empty()) return BadCommandLine("the password is empty");
-  opt.archive = ArchiveName(positional[0]);
-  opt.patterns.assign(positional.begin() + 1, positional.end());
+  if (int bad = TArgumentParser(args, opt).Parse()) return bad;
   try {
-    return list ? List(opt) : ExtractOrTest(opt);
+    return opt.command == TCommand::cmList ? List(opt) : ExtractOrTest(opt);
   } catch (const std::exception& e) {
     // Nothing the commands expect gets here; the screen is left clean all
     // the same.

@@ -196,12 +196,21 @@ TEST(ExtractionLoop, BadItemAmongGoodOnesIsReportedOnce) {
   MemArchive a(w.Build());
   a.zip->SetBaseDirectory(dir.Path());
   std::vector<std::pair<int, int>> failures;
+  std::string message;
   a.zip->OnProcessItemFailure = [&](rtl::TObject*, TAbArchiveItem*, TAbProcessType, TAbErrorClass ec, int code) {
     failures.push_back({ec, code});
+    // The whole failure is at hand while the handler runs, and only then.
+    const TAbItemFailure* f = a.zip->CurrentFailure();
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->ErrorClass, ec);
+    EXPECT_EQ(f->ErrorCode, code);
+    message = f->Message;
   };
   a.zip->ExtractFiles("*.*");
   ASSERT_EQ(failures.size(), 1u);
-  EXPECT_EQ(failures[0], std::make_pair(int(ecArvelo), 19));
+  EXPECT_EQ(failures[0], std::make_pair(int(ecArvelo), int(erZipBadCRC)));
+  EXPECT_EQ(message, "Failed CRC Check");
+  EXPECT_EQ(a.zip->CurrentFailure(), nullptr);
   EXPECT_TRUE(rtl::FileExists(dir / "good1.txt"));
   EXPECT_TRUE(rtl::FileExists(dir / "good2.txt"));
   EXPECT_TRUE(rtl::FileExists(dir / "bad.txt"));  // a handler was assigned: the damaged file is kept
@@ -262,7 +271,7 @@ TEST(UnsafeNames, AreFailedItemsAndNothingIsWrittenOutside) {
   std::vector<std::string> failed;
   a.zip->OnProcessItemFailure = [&](rtl::TObject*, TAbArchiveItem* item, TAbProcessType, TAbErrorClass ec, int code) {
     EXPECT_EQ(ec, ecArvelo);
-    EXPECT_EQ(code, 32);
+    EXPECT_EQ(code, erUnsafeName);
     failed.push_back(item->FileName());
   };
   a.zip->ExtractFiles("*.*");
@@ -293,7 +302,7 @@ TEST(UnsafeNames, EveryItemThroughALinkIsRefusedAndEachWalkLooksAgain) {
   a.zip->SetExtractOptions({eoCreateDirs, eoRestorePath});
   std::vector<std::string> failed;
   a.zip->OnProcessItemFailure = [&](rtl::TObject*, TAbArchiveItem* item, TAbProcessType, TAbErrorClass, int code) {
-    EXPECT_EQ(code, 32);
+    EXPECT_EQ(code, erUnsafeName);
     failed.push_back(item->FileName());
   };
   a.zip->ExtractFiles("*.*");

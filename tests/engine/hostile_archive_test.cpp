@@ -12,6 +12,7 @@
 #include "HostileZip.h"
 #include "archive/AbBrowse.h"
 #include "archive/AbLZMA.h"
+#include "archive/AbTarTyp.h"
 #include "archive/AbUnzper.h"
 #include "rtl/FileSys.h"
 
@@ -33,7 +34,7 @@ std::string Describe(const MethodArchive& m, uint32_t declared, const ItemResult
 // True while the method is one the engine cannot decode yet (PPMd until its
 // decoder is in): its lies are then refused as an unsupported method, which
 // is clean but says nothing about the decoder.
-bool Undecodable(const ItemResult& r) { return r.code == 2; }
+bool Undecodable(const ItemResult& r) { return r.code == ab::erZipInvalidMethod; }
 
 } // namespace
 
@@ -122,7 +123,7 @@ TEST(SizeLies, CompressedSizeTooSmallOrTooLarge) {
     SetBoth(large, l, 0, kCdCompressed, kLhCompressed, csize + 4096);
     r = ExtractInMemory(large);
     ASSERT_EQ(r.items.size(), 1u);
-    EXPECT_EQ(r.items[0].code, 24) << r.items[0].error;
+    EXPECT_EQ(r.items[0].code, ab::erZipInvalid) << r.items[0].error;
     EXPECT_EQ(r.items[0].output, "");
   }
 }
@@ -148,7 +149,7 @@ TEST(SizeLies, Zip64SizesNoItemCanHave) {
   for (auto [usize, csize] : {std::pair<uint64_t, uint64_t>{~0ull, 10}, {10, ~0ull}, {1ull << 63, 10}}) {
     MemoryExtraction r = ExtractInMemory(zip64(usize, csize));
     ASSERT_EQ(r.items.size(), 1u) << r.loadError;
-    EXPECT_EQ(r.items[0].code, 24) << r.items[0].error;
+    EXPECT_EQ(r.items[0].code, ab::erZipInvalid) << r.items[0].error;
     EXPECT_EQ(r.items[0].output, "");
   }
   // A terabyte declared over ten bytes of data: a short item.
@@ -180,9 +181,12 @@ std::string ThreeStored(const std::string& aPrefix = "", const std::string& aSuf
   return w.Build();
 }
 
+constexpr int kGood = 0, kBad = ab::erZipInvalid;
+
+// Each item's code, kGood for an item that came out.
 std::vector<int> Codes(const MemoryExtraction& r) {
   std::vector<int> c;
-  for (const auto& i : r.items) c.push_back(i.error.empty() ? 0 : i.code);
+  for (const auto& i : r.items) c.push_back(i.error.empty() ? kGood : i.code);
   return c;
 }
 
@@ -193,11 +197,11 @@ TEST(Overlaps, EntriesSharingOneLocalHeaderAllFail) {
   Layout l(zip);
   Set32(zip, l.central[2] + kCdLocalOffset, static_cast<uint32_t>(l.local[0]));
   MemoryExtraction r = ExtractInMemory(zip);
-  EXPECT_EQ(Codes(r), (std::vector<int>{24, 0, 24}));
+  EXPECT_EQ(Codes(r), (std::vector<int>{kBad, kGood, kBad}));
   EXPECT_EQ(r.items[1].output, testutil::SampleText(300, 'b'));
   // Every entry at the same header: the quadratic bomb's shape.
   for (size_t i = 1; i < 3; ++i) Set32(zip, l.central[i] + kCdLocalOffset, static_cast<uint32_t>(l.local[0]));
-  EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{24, 24, 24}));
+  EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{kBad, kBad, kBad}));
 }
 
 TEST(Overlaps, SameChecksBehindBytesTheOffsetsDoNotCount) {
@@ -206,14 +210,14 @@ TEST(Overlaps, SameChecksBehindBytesTheOffsetsDoNotCount) {
   const std::string prefix = "MZ" + std::string(777, 'p');
   const std::string good = ThreeStored();
   MemoryExtraction clean = ExtractInMemory(prefix + good);
-  EXPECT_EQ(Codes(clean), (std::vector<int>{0, 0, 0})) << clean.loadError;
+  EXPECT_EQ(Codes(clean), (std::vector<int>{kGood, kGood, kGood})) << clean.loadError;
   Layout l(good);
   std::string shared = good;
   Set32(shared, l.central[2] + kCdLocalOffset, static_cast<uint32_t>(l.local[0]));
-  EXPECT_EQ(Codes(ExtractInMemory(prefix + shared)), (std::vector<int>{24, 0, 24}));
+  EXPECT_EQ(Codes(ExtractInMemory(prefix + shared)), (std::vector<int>{kBad, kGood, kBad}));
   std::string inDirectory = good;
   Set32(inDirectory, l.central[1] + kCdLocalOffset, Get32(good, l.endRecord + 16));
-  EXPECT_EQ(Codes(ExtractInMemory(prefix + inDirectory)), (std::vector<int>{0, 24, 0}));
+  EXPECT_EQ(Codes(ExtractInMemory(prefix + inDirectory)), (std::vector<int>{kGood, kBad, kGood}));
 }
 
 TEST(Overlaps, DataRunningOverTheNextHeaderFails) {
@@ -226,7 +230,7 @@ TEST(Overlaps, DataRunningOverTheNextHeaderFails) {
   SetBoth(zip, l, 0, kCdCompressed, kLhCompressed, span);
   SetBoth(zip, l, 0, kCdUncompressed, kLhUncompressed, span);
   SetBoth(zip, l, 0, kCdCrc, kLhCrc, testutil::Crc(zip.substr(l.local[0] + 35, span)));
-  EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{24, 24, 0}));
+  EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{kBad, kBad, kGood}));
 }
 
 TEST(Overlaps, LocalHeadersWhereNoneCanBe) {
@@ -240,14 +244,14 @@ TEST(Overlaps, LocalHeadersWhereNoneCanBe) {
     std::string zip = good;
     Set32(zip, l.central[1] + kCdLocalOffset, offset);
     MemoryExtraction r = ExtractInMemory(zip);
-    EXPECT_EQ(Codes(r), (std::vector<int>{0, 24, 0}));
+    EXPECT_EQ(Codes(r), (std::vector<int>{kGood, kBad, kGood}));
     EXPECT_EQ(r.items[1].output, "");
   }
   // In the middle of data: no header there, and b's claimed 300 bytes from
   // there would run over c's header, so c is refused as well.
   std::string zip = good;
   Set32(zip, l.central[1] + kCdLocalOffset, static_cast<uint32_t>(l.local[1] + 40));
-  EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{0, 24, 24}));
+  EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{kGood, kBad, kBad}));
 }
 
 TEST(Overlaps, WellFormedHeadersInsideOtherDataOrTheComment) {
@@ -264,13 +268,13 @@ TEST(Overlaps, WellFormedHeadersInsideOtherDataOrTheComment) {
   const uint32_t inner = static_cast<uint32_t>(l.local[0] + 30 + 5 + 4 + 300);
   ASSERT_EQ(zip.compare(inner, b.size(), b), 0);
   Set32(zip, l.central[1] + kCdLocalOffset, inner);
-  EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{24, 24, 0}));
+  EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{kBad, kBad, kGood}));
 
   // In the archive comment, after the central directory.
   zip = ThreeStored("", "", b);
   Layout c(zip);
   Set32(zip, c.central[1] + kCdLocalOffset, static_cast<uint32_t>(c.endRecord + 22));
-  EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{0, 24, 0}));
+  EXPECT_EQ(Codes(ExtractInMemory(zip)), (std::vector<int>{kGood, kBad, kGood}));
 }
 
 TEST(Overlaps, RealArchivesAreUntouchedByTheChecks) {
@@ -282,7 +286,7 @@ TEST(Overlaps, RealArchivesAreUntouchedByTheChecks) {
     MemoryExtraction r = ExtractInMemory(testutil::ReadFile(testutil::DataDir() + "/" + name));
     ASSERT_EQ(r.loadError, "");
     ASSERT_FALSE(r.items.empty());
-    for (const auto& i : r.items) EXPECT_NE(i.code, 24) << i.error;
+    for (const auto& i : r.items) EXPECT_NE(i.code, ab::erZipInvalid) << i.error;
   }
 }
 

@@ -114,7 +114,7 @@ TEST(HostileNames, EverySpellingOfUpAndAbsoluteIsRefused) {
   std::vector<std::string> want = unsafe;
   std::sort(want.begin(), want.end());
   EXPECT_EQ(failed, want);
-  for (const auto& f : x.failures) EXPECT_EQ(f.second, 32) << f.first;
+  for (const auto& f : x.failures) EXPECT_EQ(f.second, erUnsafeName) << f.first;
   // Outside the target only what the test made; inside only the safe names.
   EXPECT_EQ(Listing(x.root.Path()), (std::set<std::string>{"a.zip", "base", "elsewhere", "base/C:", "base/C:/c1.txt",
                                                              "base/c:", "base/c:/c2.txt", "base/...", "base/....",
@@ -160,7 +160,7 @@ TEST(HostileNames, LinkEntriesBecomeLinksOnlyWhenTheyStayInside) {
   std::vector<std::string> failed = x.FailedNames();
   std::sort(failed.begin(), failed.end());
   EXPECT_EQ(failed, (std::vector<std::string>{"abs", "dir/out2", "empty", "in1/y.txt", "nul", "out1", "sneaky"}));
-  for (const auto& f : x.failures) EXPECT_EQ(f.second, 32) << f.first;
+  for (const auto& f : x.failures) EXPECT_EQ(f.second, erUnsafeName) << f.first;
   EXPECT_EQ(fs::read_symlink(x.base + "/in1"), "dir");
   EXPECT_EQ(testutil::ReadFile(x.base + "/dir/in2"), "content");  // through the link, as a reader would
   EXPECT_EQ(Listing(x.base), (std::set<std::string>{"dir", "dir/file.txt", "dir/in2", "in1", "after.txt"}));
@@ -257,7 +257,7 @@ TEST(HostileNames, LinksAlreadyOnDiskAreNeverFollowed) {
     EXPECT_EQ(testutil::ReadFile(x.base + "/" + name), text);
   }
   // Folders on the way and a folder item's own name: refused as unsafe names.
-  EXPECT_EQ(x.failures, (std::vector<std::pair<std::string, int>>{{"d/x.txt", 32}, {"deep/er/l/x.txt", 32}, {"dirlink/", 32}}));
+  EXPECT_EQ(x.failures, (std::vector<std::pair<std::string, int>>{{"d/x.txt", erUnsafeName}, {"deep/er/l/x.txt", erUnsafeName}, {"dirlink/", erUnsafeName}}));
 }
 
 TEST(HostileNames, NamesThatNameNoFileAreReported) {
@@ -266,7 +266,7 @@ TEST(HostileNames, NamesThatNameNoFileAreReported) {
   // and the items around them are written.
   Extraction x({Entry(std::string("safe\0evil", 9), "cut short?"), Entry("", "nameless"), Entry("ok.txt", "fine")});
   ASSERT_EQ(x.failures.size(), 2u);
-  EXPECT_EQ(x.failures[0], (std::pair<std::string, int>{std::string("safe\0evil", 9), 32}));
-  EXPECT_EQ(x.failures[1], (std::pair<std::string, int>{"", 32}));
+  EXPECT_EQ(x.failures[0], (std::pair<std::string, int>{std::string("safe\0evil", 9), erUnsafeName}));
+  EXPECT_EQ(x.failures[1], (std::pair<std::string, int>{"", erUnsafeName}));
   EXPECT_EQ(Listing(x.base), std::set<std::string>{"ok.txt"});
 }

@@ -84,7 +84,7 @@ std::string CorruptReason(Fn fn) {
   try {
     fn();
   } catch (const EAbCorruptData& e) {
-    EXPECT_EQ(e.ErrorCode, 31);
+    EXPECT_EQ(e.ErrorCode, erCorruptData);
     return e.Message();
   }
   return "(no failure)";

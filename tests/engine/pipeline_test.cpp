@@ -88,7 +88,7 @@ TEST(Pipeline, VersionNeededLowByteDecides) {
   Fixture f(w);
   f.u.ExtractFiles("*.*");
   ASSERT_EQ(f.failures.size(), 1u);
-  EXPECT_EQ(f.failures[0].second, 1);  // EAbZipVersion
+  EXPECT_EQ(f.failures[0].second, erZipVersion);
   EXPECT_TRUE(rtl::FileExists(f.dir / "out/v63.txt"));
   EXPECT_TRUE(rtl::FileExists(f.dir / "out/host.txt"));
   EXPECT_FALSE(rtl::FileExists(f.dir / "out/v64.txt"));
@@ -107,7 +107,7 @@ TEST(Pipeline, UnknownMethodsFailButEmptyItemsDoNot) {
   Fixture f(w);
   f.u.ExtractFiles("*.*");
   EXPECT_EQ(f.failures.size(), 4u);
-  for (auto& [ec, code] : f.failures) EXPECT_EQ(code, 2);
+  for (auto& [ec, code] : f.failures) EXPECT_EQ(code, erZipInvalidMethod);
   EXPECT_TRUE(rtl::FileExists(f.dir / "out/empty-m7"));
   EXPECT_FALSE(rtl::FileExists(f.dir / "out/m7"));
 }
@@ -161,7 +161,7 @@ TEST(Passwords, RetriesWithAPresetWrongPassword) {
   f.u.SetPassword("wrong");
   f.u.ExtractFiles("*.*");
   ASSERT_EQ(f.failures.size(), 1u);
-  EXPECT_EQ(f.failures[0].second, 4);  // invalid password after 1 + 3 attempts
+  EXPECT_EQ(f.failures[0].second, erZipInvalidPassword);  // invalid password after 1 + 3 attempts
   EXPECT_FALSE(rtl::FileExists(f.dir / "out/s.txt"));
 
   int asked = 0;
@@ -188,16 +188,16 @@ TEST(Passwords, RetriesZeroAndEmptyAnswers) {
   f.u.SetPassword("wrong");
   f.u.ExtractFiles("*.*");
   EXPECT_EQ(asked, 0);  // one attempt, no request
-  EXPECT_EQ(f.failures.back().second, 4);
+  EXPECT_EQ(f.failures.back().second, erZipInvalidPassword);
 
   f.u.SetPasswordRetries(3);
   f.u.ExtractFiles("*.*");  // wrong preset, empty answer: the user gave up
-  EXPECT_EQ(f.failures.back().second, 9);
+  EXPECT_EQ(f.failures.back().second, erUserAbort);
   EXPECT_EQ(f.u.Status(), asIdle);
 
   f.u.SetPassword("");
   f.u.ExtractFiles("*.*");  // nothing to try at all: invalid password, not an abort
-  EXPECT_EQ(f.failures.back().second, 4);
+  EXPECT_EQ(f.failures.back().second, erZipInvalidPassword);
   EXPECT_FALSE(rtl::FileExists(f.dir / "out/s.txt"));
 }
 
@@ -255,7 +255,7 @@ TEST(OutputStage, AbortFromProgressDeletesThePartialFileAndInvalidates) {
   f.u.OnArchiveItemProgress = [](rtl::TObject*, TAbArchiveItem*, uint8_t p, bool& abort) { abort = p >= 50; };
   EXPECT_THROW(f.u.ExtractFiles("*.*"), EAbNoArchive);  // the next item meets the invalid archive
   ASSERT_EQ(f.failures.size(), 1u);
-  EXPECT_EQ(f.failures[0].second, 9);
+  EXPECT_EQ(f.failures[0].second, erUserAbort);
   EXPECT_EQ(f.u.Status(), asInvalid);
   EXPECT_FALSE(rtl::FileExists(f.dir / "out/big.bin"));
 }

@@ -32,8 +32,6 @@ using testutil::ZipWriter;
 
 namespace {
 
-constexpr int kUnsafeNameCode = 32;
-
 struct Extraction {
   explicit Extraction(const ZipWriter& w, const std::string& out) {
     testutil::WriteFile(dir / "a.zip", w.Build());
@@ -64,12 +62,28 @@ TEST(WindowsNames, DrivesAndStreamsInStoredNamesAreRefused) {
   Extraction x(w, root / "out");
   x.u.ExtractFiles("*.*");
   ASSERT_EQ(x.failed.size(), 2u);
-  for (auto& [name, code] : x.failed) EXPECT_EQ(code, kUnsafeNameCode) << name;
+  for (auto& [name, code] : x.failed) EXPECT_EQ(code, erUnsafeName) << name;
   EXPECT_EQ(testutil::ReadFile(root / "out/notes.txt"), "the file itself");
   EXPECT_EQ(testutil::ReadFile(root / "out/dos/style/name.txt"), "backslashes");
   // Nothing went to a stream of the file or to the drive's current folder.
   EXPECT_EQ(Attributes(root / "out/notes.txt:hidden"), INVALID_FILE_ATTRIBUTES);
   EXPECT_FALSE(rtl::FileExists("C:evil.txt"));
+}
+
+// A name on the current drive or on a drive's current folder is absolute to
+// the engine (never put below its base folder) but not full: the launcher
+// joins whatever is not full to its own folder.
+TEST(WindowsNames, FullPathsNeedADriveRootOrAServer) {
+  for (const char* n : {"C:\\x", "c:/x", "\\\\server\\share\\x", "//server/share"}) {
+    EXPECT_TRUE(rtl::IsFullPath(n)) << n;
+    EXPECT_TRUE(rtl::IsAbsolutePath(n)) << n;
+  }
+  for (const char* n : {"\\x", "/x", "C:x"}) {
+    EXPECT_FALSE(rtl::IsFullPath(n)) << n;
+    EXPECT_TRUE(rtl::IsAbsolutePath(n)) << n;
+  }
+  EXPECT_FALSE(rtl::IsFullPath("x\\y"));
+  EXPECT_FALSE(rtl::IsAbsolutePath("x\\y"));
 }
 
 TEST(WindowsFiles, HiddenAndSystemFilesAreReplacedOnASecondRun) {

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "TestUtil.h"
-#include "launcher/Platform.h"
-#include "launcher/QtWindow.h"
+#include "launcher/PlatformPosix.h"
+#include "launcher/WindowQt.h"
 
 namespace testutil {
 

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "TestUtil.h"
-#include "launcher/ShellCopy.h"
+#include "launcher/ShellCopyPosix.h"
 
 using launcher::MatchesMask;
 using launcher::TReplaceAnswer;

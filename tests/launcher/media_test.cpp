@@ -12,7 +12,7 @@
 #include <QTest>
 
 #include "MediumFixture.h"
-#include "launcher/FileOps.h"
+#include "launcher/FileOpsPosix.h"
 
 namespace fs = std::filesystem;
 using testutil::Exists;

@@ -6,12 +6,14 @@
 #include <filesystem>
 
 #include "TestUtil.h"
-#include "launcher/Medium.h"
+#include "launcher/MediumPosix.h"
+#include "rtl/DrivesPosix.h"
 
-using launcher::ClassifyMount;
-using launcher::FindMount;
 using launcher::TDriveKind;
-using launcher::TMountEntry;
+using rtl::ClassifyMount;
+using rtl::FindMount;
+using rtl::TDriveType;
+using rtl::TMountEntry;
 using testutil::TEnv;
 using testutil::TSandbox;
 using testutil::WriteFile;
@@ -71,15 +73,18 @@ TEST(Medium, FourKindsFromTheDevice) {
   WriteFile(Sys + "/devices/usb3/block/sdd/removable", "0\n");
 
   auto Kind = [&](const char* Path) { return ClassifyMount(*FindMount(kMountInfo, Path), Sys); };
-  EXPECT_EQ(Kind("/media/user/My Disc"), TDriveKind::dkOptical);  // by its file system
-  EXPECT_EQ(Kind("/media/user/DVD/ebook"), TDriveKind::dkOptical);  // by its drive
-  EXPECT_EQ(ClassifyMount(TMountEntry{8, 17, "/m", "vfat", "/dev/sdb1"}, Sys), TDriveKind::dkRemovable);
-  EXPECT_EQ(Kind("/home"), TDriveKind::dkOther);
-  EXPECT_EQ(Kind("/media/user/USBHDD"), TDriveKind::dkOther);
-  EXPECT_EQ(Kind("/mnt/net/share"), TDriveKind::dkOther);
-  EXPECT_EQ(ClassifyMount(TMountEntry{11, 0, "/cd", "ext2", "/dev/sr0"}, Sys), TDriveKind::dkOptical);
-  // A device sysfs does not know is "other", not a failure.
-  EXPECT_EQ(ClassifyMount(TMountEntry{8, 99, "/x", "ext4", "/dev/sdz"}, Sys), TDriveKind::dkOther);
+  EXPECT_EQ(Kind("/media/user/My Disc"), TDriveType::CDROM);  // by its file system
+  EXPECT_EQ(Kind("/media/user/DVD/ebook"), TDriveType::CDROM);  // by its drive
+  EXPECT_EQ(ClassifyMount(TMountEntry{8, 17, "/m", "vfat", "/dev/sdb1"}, Sys), TDriveType::Removable);
+  EXPECT_EQ(Kind("/home"), TDriveType::Fixed);
+  EXPECT_EQ(Kind("/media/user/USBHDD"), TDriveType::Fixed);
+  EXPECT_EQ(Kind("/mnt/net/share"), TDriveType::Remote);
+  EXPECT_EQ(ClassifyMount(TMountEntry{11, 0, "/cd", "ext2", "/dev/sr0"}, Sys), TDriveType::CDROM);
+  // A device sysfs does not know is fixed, not a failure.
+  EXPECT_EQ(ClassifyMount(TMountEntry{8, 99, "/x", "ext4", "/dev/sdz"}, Sys), TDriveType::Fixed);
+  // The launcher's three kinds.
+  EXPECT_EQ(launcher::DriveKindOf(TDriveType::Remote), TDriveKind::dkOther);
+  EXPECT_EQ(launcher::DriveKindOf(TDriveType::CDROM), TDriveKind::dkOptical);
 }
 
 TEST(Medium, ServiceReadsMountinfoAndTheEnvironmentOverridesIt) {

@@ -11,7 +11,8 @@
 
 #include "MediumFixture.h"
 #include "archive/AbMeter.h"
-#include "launcher/FileOps.h"
+#include "launcher/FileOpsPosix.h"
+#include "launcher/PlatformPosix.h"
 
 namespace fs = std::filesystem;
 using launcher::TSDIAppForm;

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include "TestUtil.h"
-#include "launcher/IniFile.h"
+#include "launcher/IniFilePosix.h"
 
 using launcher::ReadProfileString;
 using testutil::TEnv;

@@ -5,7 +5,8 @@
 #include <sys/stat.h>
 
 #include "TestUtil.h"
-#include "launcher/Platform.h"
+#include "launcher/DesktopEntryPosix.h"
+#include "launcher/PlatformPosix.h"
 #include "launcher/Shortcuts.h"
 
 using launcher::CreateShortcut;

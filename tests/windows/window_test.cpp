@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "launcher/FormDesign.h"
-#include "launcher/WinPlatform.h"
+#include "launcher/PlatformWindows.h"
+#include "launcher/WindowWin32.h"
 #include "rtl/WinText.h"
-#include "launcher/WinWindow.h"
 
 namespace {
 

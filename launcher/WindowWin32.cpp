@@ -1,14 +1,14 @@
-// WinWindow: the window, its panels and meters, and the message loop.
+// WindowWin32: the window, its panels and meters, and the message loop.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
 #include <windows.h>
 #include <commctrl.h>
 
-#include "launcher/WinWindow.h"
+#include "launcher/WindowWin32.h"
 
 #include "archive/AbMeterModel.h"
-#include "launcher/WinPlatform.h"
+#include "launcher/PlatformWindows.h"
 #include "rtl/WinText.h"
 #include "rtl/SysUtils.h"
 

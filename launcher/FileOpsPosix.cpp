@@ -1,5 +1,5 @@
-// FileOps: POSIX file and folder calls.
-#include "launcher/FileOps.h"
+// FileOpsPosix: POSIX file and folder calls.
+#include "launcher/FileOpsPosix.h"
 
 #include <cerrno>
 #include <climits>
@@ -109,10 +109,11 @@ void ForceDirectories(const std::string& Path) {
     if (End - Start > kMaxNameLength) throw rtl::Exception("The specified path is too long");
     Start = End + 1;
   }
-  // Parents first, each creation failure left for the caller to meet.
-  for (size_t Pos = Path.find('/', 1); Pos != std::string::npos; Pos = Path.find('/', Pos + 1))
-    ::mkdir(Path.substr(0, Pos).c_str(), 0777);
-  ::mkdir(Path.c_str(), 0777);
+  try {
+    rtl::ForceDirectories(Path);
+  } catch (const rtl::EInOutError&) {
+    // Left for the caller to meet.
+  }
 }
 
 std::string CheckPrivateFolder(const std::string& Path) {

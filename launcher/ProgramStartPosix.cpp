@@ -1,5 +1,5 @@
-// ProgramStart: detached program start and the desktop opener.
-#include "launcher/ProgramStart.h"
+// ProgramStartPosix: detached program start and the desktop opener.
+#include "launcher/ProgramStartPosix.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-// FileOps: the file and folder calls of the launcher's flows, POSIX edition.
+// FileOpsPosix: the file and folder calls of the launcher's flows, POSIX edition.
 //
 // The run-from-medium flow empties a fixed folder under the user's temporary
 // folder before it extracts into it. That folder sits in a place every local
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "launcher/Platform.h"
+#include "rtl/FileSys.h"
 
 namespace launcher {
 
@@ -45,7 +46,7 @@ std::string CheckPrivateFolder(const std::string& Path);
 class TPosixFileSystem : public IFileSystem {
 public:
   bool FileExists(const std::string& Path) override { return launcher::FileExists(Path); }
-  bool IsAbsolutePath(const std::string& Path) override { return !Path.empty() && Path[0] == '/'; }
+  bool IsAbsolutePath(const std::string& Path) override { return rtl::IsFullPath(Path); }
   std::string ExpandFileName(const std::string& Path) override;
   bool IsSameOrInside(const std::string& Path, const std::string& Folder) override;
   void DeleteTree(const std::string& Path) override { launcher::DeleteTree(Path); }

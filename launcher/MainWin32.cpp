@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "launcher/CommandLine.h"
-#include "launcher/WinPlatform.h"
+#include "launcher/PlatformWindows.h"
+#include "launcher/WindowWin32.h"
 #include "rtl/WinText.h"
-#include "launcher/WinWindow.h"
 
 namespace {
 

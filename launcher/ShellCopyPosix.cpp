@@ -1,5 +1,5 @@
-// ShellCopy: wildcard matching and the recursive copy.
-#include "launcher/ShellCopy.h"
+// ShellCopyPosix: wildcard matching and the recursive copy.
+#include "launcher/ShellCopyPosix.h"
 
 #include <QList>
 #include <QString>
@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "rtl/Masks.h"
+
 namespace launcher {
 
 // ===========================================================================
@@ -25,36 +27,14 @@ static std::u32string Folded(const std::string& S) {
   return std::u32string(U.begin(), U.end());
 }
 
-// "*" any run, "?" any one character; iterative with one backtrack point,
-// which is enough for "*" and keeps the cost linear in practice.
-static bool Glob(const std::u32string& N, const std::u32string& M) {
-  size_t n = 0, m = 0, StarM = std::u32string::npos, StarN = 0;
-  while (n < N.size()) {
-    if (m < M.size() && (M[m] == U'?' || M[m] == N[n])) {
-      ++n;
-      ++m;
-    } else if (m < M.size() && M[m] == U'*') {
-      StarM = m++;
-      StarN = n;
-    } else if (StarM != std::u32string::npos) {
-      m = StarM + 1;
-      n = ++StarN;
-    } else {
-      return false;
-    }
-  }
-  while (m < M.size() && M[m] == U'*') ++m;
-  return m == M.size();
-}
-
 bool MatchesMask(const std::string& Name, const std::string& Mask) {
   if (Mask == "*" || Mask == "*.*") return true;
   const std::u32string N = Folded(Name), M = Folded(Mask);
-  if (Glob(N, M)) return true;
+  if (rtl::MatchWildcard(N, M)) return true;
   // A trailing ".*" or "." also stands for "no extension at all".
   if (N.find(U'.') == std::u32string::npos) {
-    if (M.size() >= 2 && M.compare(M.size() - 2, 2, U".*") == 0) return Glob(N, M.substr(0, M.size() - 2));
-    if (!M.empty() && M.back() == U'.') return Glob(N, M.substr(0, M.size() - 1));
+    if (M.size() >= 2 && M.compare(M.size() - 2, 2, U".*") == 0) return rtl::MatchWildcard(N, M.substr(0, M.size() - 2));
+    if (!M.empty() && M.back() == U'.') return rtl::MatchWildcard(N, M.substr(0, M.size() - 1));
   }
   return false;
 }

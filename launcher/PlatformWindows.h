@@ -1,4 +1,4 @@
-// WinPlatform: the launcher's services on Windows.
+// PlatformWindows: the launcher's services on Windows.
 //
 // Each service is the system's own: the profile-string reader for the
 // settings, the drive type and the volume's total size of the launcher's

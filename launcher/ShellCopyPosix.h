@@ -1,4 +1,4 @@
-// ShellCopy: the installation's copy of the medium, POSIX edition.
+// ShellCopyPosix: the installation's copy of the medium on POSIX systems.
 //
 // Installing copies "every file and folder at the medium's root" into the
 // chosen folder with the user watching: a progress window that can cancel, a
@@ -23,13 +23,6 @@
 #include "launcher/Platform.h"
 
 namespace launcher {
-
-// Result codes besides 0 (success) and the errno of a failed system call;
-// the values are the ones the Windows shell uses for the same outcomes.
-inline constexpr int32_t kCopyCancelled = 1223;       // the user cancelled
-inline constexpr int32_t kCopySameFile = 0x71;        // source and destination are one file
-inline constexpr int32_t kCopyDestInsideSource = 0x76; // destination lies inside a copied folder
-inline constexpr int32_t kCopyNoSource = 0x402;       // the source folder cannot be read
 
 // Windows wildcard matching of one name against one mask, in any letter case.
 bool MatchesMask(const std::string& Name, const std::string& Mask);

@@ -1,4 +1,4 @@
-// WinPlatform: settings, medium, folders, program start, copy and shortcuts
+// PlatformWindows: settings, medium, folders, program start, copy and shortcuts
 // through the Windows API.
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -13,8 +13,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "launcher/WinPlatform.h"
-#include "launcher/ShellCopy.h"
+#include "launcher/PlatformWindows.h"
+#include "rtl/Drives.h"
+#include "rtl/FileSys.h"
 #include "rtl/SysUtils.h"
 #include "rtl/WinText.h"
 
@@ -53,12 +54,6 @@ std::string SystemMessage(DWORD Code) {
   return rtl::NarrowText(Text);
 }
 
-// The root folder "X:\" of the drive letter Folder starts with.
-std::wstring DriveRoot(const std::string& Folder) {
-  const std::wstring W = rtl::WideText(Folder);
-  return std::wstring(1, W.empty() ? L'\0' : W[0]) + L":\\";
-}
-
 // A list of one path for the shell's file operation: ended by two NULs.
 std::wstring ShellPathList(const std::string& Path) { return rtl::WideText(Path) + std::wstring(2, L'\0'); }
 
@@ -85,20 +80,12 @@ public:
 // Medium
 // ===========================================================================
 
+// The volume that holds the folder (rtl/Drives.h): a drive letter's, or
+// that of a volume mounted in a folder.
 class TWinMedium : public IMedium {
 public:
-  int64_t VolumeSize(const std::string& Folder) override {
-    ULARGE_INTEGER Total{};
-    if (!::GetDiskFreeSpaceExW(DriveRoot(Folder).c_str(), nullptr, &Total, nullptr)) return -1;
-    return static_cast<int64_t>(Total.QuadPart);
-  }
-  TDriveKind DriveKind(const std::string& Folder) override {
-    switch (::GetDriveTypeW(DriveRoot(Folder).c_str())) {
-      case DRIVE_REMOVABLE: return TDriveKind::dkRemovable;
-      case DRIVE_CDROM: return TDriveKind::dkOptical;
-      default: return TDriveKind::dkOther;
-    }
-  }
+  int64_t VolumeSize(const std::string& Folder) override { return rtl::VolumeTotalBytes(Folder); }
+  TDriveKind DriveKind(const std::string& Folder) override { return DriveKindOf(rtl::DriveTypeOf(Folder)); }
 };
 
 // ===========================================================================
@@ -110,15 +97,6 @@ const char* const kShellFolders = "\\Shell Folders";
 const char* const kGrpConvMapGroups = "Software\\MicroSoft\\Windows\\CurrentVersion\\GrpConv\\MapGroups";
 const char* const kProgramsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
-std::string EnvironmentValue(const wchar_t* Name) {
-  const DWORD N = ::GetEnvironmentVariableW(Name, nullptr, 0);
-  if (N == 0) return {};
-  std::wstring W(N, L'\0');
-  const DWORD Got = ::GetEnvironmentVariableW(Name, W.data(), N);
-  W.resize(Got < N ? Got : 0);
-  return rtl::NarrowText(W);
-}
-
 class TWinUserFolders : public IUserFolders {
 public:
   std::string AppFolder() override {
@@ -128,19 +106,7 @@ public:
     W.resize(Got < N ? Got : 0);
     return rtl::NarrowText(W);
   }
-  // TEMP, else TMP, as the system's own programs look; without either the
-  // user's local application data folder's Temp, never a folder the users
-  // of the machine share (the system folder, a drive's root).
-  std::string TempFolder() override {
-    for (const wchar_t* Name : {L"TEMP", L"TMP"})
-      if (std::string T = EnvironmentValue(Name); !T.empty()) return T;
-    wchar_t Local[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, Local)))
-      return {};
-    const std::wstring Folder = std::wstring(Local) + L"\\Temp";
-    ::CreateDirectoryW(Folder.c_str(), nullptr);
-    return rtl::NarrowText(Folder);
-  }
+  std::string TempFolder() override { return rtl::TempDirectory(); }
   // The default installation folder lies on drive C, whoever the user is
   // ("C:\ebook\" and the title's folder).
   std::string HomeFolder() override { return "C:"; }
@@ -187,23 +153,36 @@ private:
 // Copy
 // ===========================================================================
 
+// The shell's own results that only it gives (the shared ones are in
+// Platform.h), as its documentation numbers them.
+constexpr int32_t kCopyManySourcesOneDest = 0x72;
+constexpr int32_t kCopyOperationCancelled = 0x75;
+constexpr int32_t kCopySourceAccessDenied = 0x78;
+constexpr int32_t kCopyPathTooDeep = 0x79;
+constexpr int32_t kCopyInvalidFiles = 0x7C;
+constexpr int32_t kCopyFolderDestIsFile = 0x7E;
+constexpr int32_t kCopyFileDestIsFolder = 0x80;
+constexpr int32_t kCopyFileNameTooLong = 0x81;
+constexpr int32_t kCopyDestIsCdrom = 0x82, kCopyDestIsDvd = 0x83, kCopyDestIsCdRecorder = 0x84;
+constexpr int32_t kCopyFileTooLarge = 0x85;
+
 // The text of a result of the shell's file operation: its own codes in the
 // range it keeps for them (they take precedence over the system error codes
 // of the same values), else a system error code.
 std::string ShellCopyMessage(int Code) {
   switch (Code) {
     case kCopySameFile: return "source and destination are the same file";
-    case 0x72: return "several sources for one destination";
-    case 0x75: case kCopyCancelled: return "cancelled";
+    case kCopyManySourcesOneDest: return "several sources for one destination";
+    case kCopyOperationCancelled: case kCopyCancelled: return "cancelled";
     case kCopyDestInsideSource: return "the destination lies inside the source folder";
-    case 0x78: return "the source cannot be read (access denied)";
-    case 0x79: return "the path is too deep";
-    case 0x7C: return "a source or destination name is not valid";
-    case 0x7E: return "the destination is a file where a folder is copied";
-    case 0x80: return "the destination is a folder where a file is copied";
-    case 0x81: return "a name is too long";
-    case 0x82: case 0x83: case 0x84: return "the destination is a read-only disc";
-    case 0x85: return "a file is too large for the destination's file system";
+    case kCopySourceAccessDenied: return "the source cannot be read (access denied)";
+    case kCopyPathTooDeep: return "the path is too deep";
+    case kCopyInvalidFiles: return "a source or destination name is not valid";
+    case kCopyFolderDestIsFile: return "the destination is a file where a folder is copied";
+    case kCopyFileDestIsFolder: return "the destination is a folder where a file is copied";
+    case kCopyFileNameTooLong: return "a name is too long";
+    case kCopyDestIsCdrom: case kCopyDestIsDvd: case kCopyDestIsCdRecorder: return "the destination is a read-only disc";
+    case kCopyFileTooLarge: return "a file is too large for the destination's file system";
     case kCopyNoSource: return "an unknown error, mostly a source or destination path that is not valid";
     default: return SystemMessage(static_cast<DWORD>(Code));
   }
@@ -414,14 +393,9 @@ public:
     return Attr != INVALID_FILE_ATTRIBUTES && !(Attr & FILE_ATTRIBUTE_DIRECTORY);
   }
 
-  // Absolute only with a drive and its root ("C:\\", "C:/") or as a network
-  // or device path ("\\\\server\\share"): "C:name" counts from drive C's
-  // current folder and "\\name" from the current drive, both relative.
-  bool IsAbsolutePath(const std::string& Path) override {
-    const auto Sep = [](char C) { return C == '\\' || C == '/'; };
-    if (Path.size() > 1 && Sep(Path[0]) && Sep(Path[1])) return true;
-    return Path.size() > 2 && IsDriveLetter(static_cast<wchar_t>(Path[0])) && Path[1] == ':' && Sep(Path[2]);
-  }
+  // Absolute only with a drive and its root or as a network or device
+  // path: "C:name" and "\\name" are relative (rtl::IsFullPath).
+  bool IsAbsolutePath(const std::string& Path) override { return rtl::IsFullPath(Path); }
 
   std::string ExpandFileName(const std::string& Path) override {
     return IsAbsolutePath(Path) ? Path : rtl::NarrowText(FullPath(rtl::WideText(Path)));
@@ -467,18 +441,11 @@ public:
     if (Full.size() > 1 && Full[1] == L':' &&
         ::GetDriveTypeW((Full.substr(0, 2) + L"\\").c_str()) == DRIVE_NO_ROOT_DIR)
       throw rtl::Exception("The drive cannot be found");
-    // Every folder below the root, parents first; a failure is left for the
-    // copy to meet.
-    size_t Start = 3;
-    if (Full.rfind(L"\\\\", 0) == 0) {
-      // \\server\share: the share is the root.
-      const size_t Server = Full.find(L'\\', 2);
-      Start = Server == std::wstring::npos ? Full.size() : Full.find(L'\\', Server + 1);
-      if (Start == std::wstring::npos) Start = Full.size();
+    try {
+      rtl::ForceDirectories(rtl::NarrowText(Full));
+    } catch (const rtl::EInOutError&) {
+      // Left for the copy to meet.
     }
-    for (size_t Pos = Full.find(L'\\', Start); Pos != std::wstring::npos; Pos = Full.find(L'\\', Pos + 1))
-      ::CreateDirectoryW(Full.substr(0, Pos).c_str(), nullptr);
-    ::CreateDirectoryW(Full.c_str(), nullptr);
   }
 };
 

@@ -1,4 +1,4 @@
-// WinWindow: the launcher's window as a native Win32 window.
+// WindowWin32: the launcher's window as a native Win32 window.
 //
 // A fixed tool window (small caption, close box only) whose client area is
 // the design's 532 x 191 pixels at 96 dpi, scaled to the system's dpi (the

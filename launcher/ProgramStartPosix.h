@@ -1,4 +1,4 @@
-// ProgramStart: starting a program or opening a document, POSIX edition.
+// ProgramStartPosix: starting a program or opening a document, POSIX edition.
 //
 // The launcher hands over to the e-book's own program and then ends, so the
 // started program must not depend on the launcher in any way: it runs in a

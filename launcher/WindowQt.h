@@ -1,4 +1,4 @@
-// QtWindow: the launcher's window on Qt.
+// WindowQt: the launcher's window on Qt.
 //
 // The window is built from the design table (FormDesign) control by control
 // and is nothing but a view: it hands every click and the close box to the

@@ -1,22 +1,24 @@
-// PosixPlatform: the launcher's services on a Linux desktop.
+// PlatformPosix: the launcher's services on a Linux desktop.
 //
-// Most services have their own unit (IniFile, Medium, ProgramStart,
-// ShellCopy, Shortcuts); this one holds the user's folders and puts the set
-// together.
+// Most services have their own unit (IniFilePosix, MediumPosix,
+// ProgramStartPosix, ShellCopyPosix, DesktopEntryPosix, FileOpsPosix); this
+// one holds the user's folders and puts the set together.
 #include <climits>
 #include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "launcher/FileOps.h"
-#include "launcher/IniFile.h"
-#include "launcher/Medium.h"
-#include "launcher/Platform.h"
-#include "launcher/ProgramStart.h"
-#include "launcher/ShellCopy.h"
-#include "launcher/Shortcuts.h"
+#include "launcher/PlatformPosix.h"
+
+#include "launcher/DesktopEntryPosix.h"
+#include "launcher/FileOpsPosix.h"
+#include "launcher/IniFilePosix.h"
+#include "launcher/MediumPosix.h"
+#include "launcher/ProgramStartPosix.h"
+#include "launcher/ShellCopyPosix.h"
 #include "rtl/FileSys.h"
+#include "rtl/SysUtils.h"
 
 namespace launcher {
 
@@ -29,14 +31,6 @@ public:
     return ReadProfileString(Path, Section, Key, Default);
   }
 };
-
-// Creates Path and its parents with private permissions, as the XDG rules
-// ask of folders a program makes under the user's data home.
-void MakePrivatePath(const std::string& Path) {
-  for (size_t Pos = Path.find('/', 1); Pos != std::string::npos; Pos = Path.find('/', Pos + 1))
-    ::mkdir(Path.substr(0, Pos).c_str(), 0700);
-  ::mkdir(Path.c_str(), 0700);
-}
 
 class TPosixUserFolders : public IUserFolders {
 public:
@@ -54,23 +48,9 @@ public:
     return Slash == 0 ? "/" : Exe.substr(0, Slash);
   }
 
-  std::string TempFolder() override {
-    for (const char* V : {"TEMP", "TMPDIR"})
-      if (const char* T = std::getenv(V); T && *T) return T;
-    // Without either the folder is the user's own cache, never /tmp: a
-    // fixed name in a folder every user shares would let one user's run
-    // folder block every other's and leave the decrypted e-book there.
-    const char* Cache = std::getenv("XDG_CACHE_HOME");
-    const std::string Folder = Cache && *Cache == '/' ? std::string(Cache) : HomeFolder() + "/.cache";
-    MakePrivatePath(Folder);
-    return Folder;
-  }
+  std::string TempFolder() override { return rtl::TempDirectory(); }
 
-  std::string HomeFolder() override {
-    if (const char* H = std::getenv("HOME"); H && *H) return H;
-    if (const passwd* P = ::getpwuid(::getuid()); P && P->pw_dir) return P->pw_dir;
-    return "/";
-  }
+  std::string HomeFolder() override { return rtl::HomeDirectory(); }
 
   std::string LocationFolder(uint8_t Kind) override {
     switch (Kind) {
@@ -84,7 +64,12 @@ public:
     const char* Data = std::getenv("XDG_DATA_HOME");
     const std::string Folder = (Data && *Data == '/' ? std::string(Data) : HomeFolder() + "/.local/share") + "/applications";
     // A fresh account has no such folder yet; menus pick it up once made.
-    MakePrivatePath(Folder);
+    // Private, as the XDG rules ask of folders made under the data home.
+    try {
+      rtl::ForceDirectories(Folder, true);
+    } catch (const rtl::EInOutError&) {
+      // Saving the shortcut meets the reason.
+    }
     return Folder;
   }
 

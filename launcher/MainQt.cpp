@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "launcher/CommandLine.h"
-#include "launcher/Platform.h"
-#include "launcher/QtWindow.h"
+#include "launcher/PlatformPosix.h"
+#include "launcher/WindowQt.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> Args(argv + 1, argv + argc);

@@ -1,5 +1,5 @@
-// QtWindow: the window built from its design, and the dialogs it shows.
-#include "launcher/QtWindow.h"
+// WindowQt: the window built from its design, and the dialogs it shows.
+#include "launcher/WindowQt.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
-// DesktopEntry: shortcuts as freedesktop desktop entries, and the XDG
+// DesktopEntryPosix: shortcuts as freedesktop desktop entries, and the XDG
 // user folders they are saved in.
-#include "launcher/Shortcuts.h"
+#include "launcher/DesktopEntryPosix.h"
 
 #include <cstdlib>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-// IniFile: reads one value from a profile-format settings file.
+// IniFilePosix: reads one value from a profile-format settings file.
 //
 // The medium's config.ini is written by whoever prepares the disc, with
 // whatever editor they had: UTF-8 with or without a byte-order mark, UTF-16
@@ -13,6 +13,8 @@
 
 #include <optional>
 #include <string>
+
+#include "launcher/Platform.h"
 
 namespace launcher {
 
@@ -34,10 +36,6 @@ std::u16string DecodeProfileText(const std::string& Bytes, int AnsiCodePage);
 std::optional<std::u16string> FindProfileValue(const std::u16string& Text, const std::u16string& Section,
                                                const std::u16string& Key);
 
-// The code page of the media this launcher ships on: their settings files
-// and the payload's old names were written on Korean Windows, whatever the
-// locale of the machine that reads them.
-inline constexpr int kMediumCodePage = 949;
 
 // The whole read: file at Path, result in UTF-8; a file without a mark that
 // is not UTF-8 is read in the medium's code page.

@@ -1,5 +1,5 @@
-// IniFile: decoding and searching of the settings file.
-#include "launcher/IniFile.h"
+// IniFilePosix: decoding and searching of the settings file.
+#include "launcher/IniFilePosix.h"
 
 #include <QString>
 
