@@ -114,6 +114,8 @@ TSettings CheckSettings(const TMediumSource& M, const std::string& Where, TFindi
   }
   if (std::string p = TitleProblem(shown(linux, 0)); !p.empty())
     AddProblem(F, at, p, "the shortcuts cannot be made as named");
+  else
+    WarnShortcutName(shown(linux, 0), at, F);
   if (std::string p = TargetProblem(shown(linux, 2)); !p.empty())
     AddProblem(F, at, p, "installation to the offered folder fails");
   if (std::string p = ExeProblem(shown(linux, 1)); !p.empty())

@@ -119,6 +119,13 @@ std::string ShortcutName(const std::string& Title) {
   return Title + ".lnk";
 }
 
+void WarnShortcutName(const std::string& Title, const std::string& Where, TFindings& F) {
+  const std::string link = ShortcutName(Title);
+  if (link != Title + ".lnk")
+    AddWarning(F, Where, "the title has a dot: the shortcuts are named \"" + link + "\"",
+               "the part after the last dot is not shown under the icons");
+}
+
 std::string TitleProblem(const std::string& Title) {
   if (Title.empty()) return "the title is empty, so the shortcuts would have no name";
   if (std::string p = ValueProblem(Title); !p.empty()) return "the title: " + p;

@@ -76,6 +76,8 @@ std::string TargetProblem(const std::string& Target);
 std::string ExeProblem(const std::string& Exe);
 // The file name the shortcuts get from the title (its extension replaced).
 std::string ShortcutName(const std::string& Title);
+// A warning when the shortcuts' name loses part of the title.
+void WarnShortcutName(const std::string& Title, const std::string& Where, TFindings& F);
 
 // The default installation folder for a target, as the window shows it.
 inline std::string InstallFolder(const std::string& Target) { return kInstallRoot + Target; }
