@@ -386,7 +386,6 @@ int Make(const std::vector<std::string>& Args) {
     Complain("ebook-medium: nothing written");
     return kExitProblems;
   }
-  WarnShortcutName(o.Title, "--title", f);
   if (o.Cp949)
     AddWarning(f, "--cp949", "config.ini is written in the Korean code page",
                "Windows in any other language shows the settings garbled; use it only where an old reader needs it");

@@ -122,7 +122,7 @@ std::string ShortcutName(const std::string& Title) {
 void WarnShortcutName(const std::string& Title, const std::string& Where, TFindings& F) {
   const std::string link = ShortcutName(Title);
   if (link != Title + ".lnk")
-    AddWarning(F, Where, "the title has a dot: the shortcuts are named \"" + link + "\"",
+    AddWarning(F, Where, "the title has a dot: the shortcuts are named \"" + link.substr(0, link.size() - 4) + "\"",
                "the part after the last dot is not shown under the icons");
 }
 
