@@ -216,8 +216,13 @@ std::string VolumeLabel(const std::string& Title) {
 int WriteImage(const std::string& Medium, const std::string& Iso, const std::string& Title) {
   const std::string xorriso = FindProgram("xorriso");
   if (xorriso.empty()) {
+#ifdef _WIN32
+    Complain("ebook-medium: disc images are made on Linux (with xorriso); the medium folder " + Medium +
+             " is complete: burn it as it is or make its image there");
+#else
     Complain("ebook-medium: --iso needs xorriso (on Debian: apt-get install xorriso), which is not on the PATH;"
              " the medium folder " + Medium + " is complete");
+#endif
     return kExitProblems;
   }
   const std::string partial = Iso + ".partial";
