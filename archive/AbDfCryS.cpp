@@ -54,19 +54,21 @@ void DecipherRun(uint32_t (&aKeys)[3], uint8_t* p, int64_t n) {
   aKeys[2] = k2;
 }
 
+void SeedKeys(uint32_t (&aKeys)[3], const std::string& aPassphrase) {
+  uint32_t k0 = kKey0, k1 = kKey1, k2 = kKey2;
+  for (char ch : aPassphrase) UpdateKeys(k0, k1, k2, static_cast<uint8_t>(ch));
+  aKeys[0] = k0;
+  aKeys[1] = k1;
+  aKeys[2] = k2;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
 // TAbZipDecryptEngine
 // ---------------------------------------------------------------------------
 
-void TAbZipDecryptEngine::InitKeys(const std::string& aPassphrase) {
-  uint32_t k0 = kKey0, k1 = kKey1, k2 = kKey2;
-  for (char ch : aPassphrase) UpdateKeys(k0, k1, k2, static_cast<uint8_t>(ch));
-  FState[0] = k0;
-  FState[1] = k1;
-  FState[2] = k2;
-}
+void TAbZipDecryptEngine::InitKeys(const std::string& aPassphrase) { SeedKeys(FState, aPassphrase); }
 
 bool TAbZipDecryptEngine::VerifyHeader(const TAbZipEncryptHeader& aHeader, const std::string& aPassphrase,
                                        int32_t aCheckValue) {
@@ -82,6 +84,29 @@ void TAbZipDecryptEngine::DecodeBuffer(void* aBuffer, int32_t aCount) {
   if (!FReady) rtl::Assert("TAbZipDecryptEngine.Decode: must successfully call VerifyHeader first");
   if (aCount <= 0) return;
   DecipherRun(FState, static_cast<uint8_t*>(aBuffer), aCount);
+}
+
+// ---------------------------------------------------------------------------
+// TAbZipEncryptEngine
+// ---------------------------------------------------------------------------
+
+TAbZipEncryptEngine::TAbZipEncryptEngine(const std::string& aPassphrase) {
+  if (aPassphrase.empty()) rtl::Assert("TAbZipEncryptEngine: need a passphrase");
+  SeedKeys(FState, aPassphrase);
+}
+
+void TAbZipEncryptEngine::EncodeBuffer(void* aBuffer, int64_t aCount) {
+  uint32_t k0 = FState[0], k1 = FState[1], k2 = FState[2];
+  auto* p = static_cast<uint8_t*>(aBuffer);
+  for (int64_t i = 0; i < aCount; ++i) {
+    const uint32_t t = (k2 & 0xFFFF) | 2;
+    const uint8_t plain = p[i];
+    p[i] = static_cast<uint8_t>(plain ^ ((t * (t ^ 1)) >> 8));
+    UpdateKeys(k0, k1, k2, plain);
+  }
+  FState[0] = k0;
+  FState[1] = k1;
+  FState[2] = k2;
 }
 
 // ---------------------------------------------------------------------------

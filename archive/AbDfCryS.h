@@ -1,4 +1,4 @@
-// AbDfCryS: the traditional PKWARE ZIP cipher, for reading.
+// AbDfCryS: the traditional PKWARE ZIP cipher.
 //
 // An encrypted entry starts with a 12-byte header; header and data are
 // enciphered with one running keystream that the password seeds. The header's
@@ -42,6 +42,17 @@ private:
   void InitKeys(const std::string& aPassphrase);
 
   bool FReady = false;
+  uint32_t FState[3] = {0, 0, 0};
+};
+
+// The writing side of the same cipher: the keys seeded from the password,
+// then every byte of the encryption header and the data enciphered in order.
+class TAbZipEncryptEngine {
+public:
+  explicit TAbZipEncryptEngine(const std::string& aPassphrase);
+  void EncodeBuffer(void* aBuffer, int64_t aCount);
+
+private:
   uint32_t FState[3] = {0, 0, 0};
 };
 

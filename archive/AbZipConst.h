@@ -112,3 +112,24 @@ constexpr uint8_t hsVFAT = 14;
 constexpr uint8_t Ab_ZipHighestVersionNeeded = 63;
 
 } // namespace ab
+
+namespace ab {
+
+// ---------------------------------------------------------------------------
+// Written by the ZIP writer only
+// ---------------------------------------------------------------------------
+
+// Extended timestamp: a flags byte (bit 0: modification time present) and
+// the modification time as signed 32-bit seconds since 1970 UTC.
+constexpr uint16_t Ab_ExtendedTimestampSubfieldID = 0x5455;
+constexpr uint8_t Ab_ExtendedTimestampHasModTime = 0x01;
+
+// "Version needed to extract": folders, Deflate and the traditional cipher
+// need 2.0; Zip64 records need 4.5.
+constexpr uint16_t Ab_ZipVersionDefault = 20;
+constexpr uint16_t Ab_ZipVersionZip64 = 45;
+
+// The Zip64 end record's fixed part after its size field.
+constexpr int Ab_Zip64EndCentralDirectoryRest = Ab_Zip64EndCentralDirectorySize - 12;
+
+} // namespace ab

@@ -13,6 +13,8 @@ const TFormDesign kFormDesign{
 
 const TMeterDesign kMeterDesign{0x000080, true};
 
+const char* const kUnZipperPassword = "3716%^&*";
+
 namespace {
 using K = TControlKind;
 // Column order: Id, Name, Kind, Parent, Bounds, Text, BigFont, Visible,

@@ -90,6 +90,10 @@ struct TMeterDesign {
   bool Horizontal;
 };
 
+// The unzipper component's password, as the design sets it: the payload's
+// entries are encrypted under it. The publisher's kit packs payloads with it.
+extern const char* const kUnZipperPassword;
+
 extern const TFormDesign kFormDesign;
 extern const std::array<TControlDesign, ciControlCount> kControlDesign;
 extern const TMeterDesign kMeterDesign;

@@ -34,9 +34,7 @@ const char* const kDefaultTitle = "학습지도서";
 const char* const kDefaultExe = "main.exe";
 const char* const kDefaultTarget = "학습지도서";
 
-// The payload and its password (the archive's entries are encrypted with the
-// traditional ZIP scheme under it), the viewer inside it, and the folders.
-const char* const kPassword = "3716%^&*";
+// The payload, the viewer inside it, and the folders.
 const char* const kEbookFolder = "ebook";
 const char* const kPayloadName = "ebookRun.qtx";
 const char* const kViewerName = "ebook.exe";
@@ -89,7 +87,7 @@ TSDIAppForm::TSDIAppForm(ILauncherView& View, TLauncherPlatform& Platform)
   AbUnZipper1->SetArchiveProgressMeter(&FView.Meter(ciAbMeter2));
   AbUnZipper1->SetItemProgressMeter(&FView.Meter(ciAbMeter1));
   AbUnZipper1->SetExtractOptions(ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath});
-  AbUnZipper1->SetPassword(kPassword);
+  AbUnZipper1->SetPassword(kUnZipperPassword);
   // The payload's names that are neither UTF-8 nor marked are Korean, unless
   // the machine's locale names a legacy code page of its own.
   rtl::SetFallbackCodePages(kMediumCodePage, kMediumCodePage);

@@ -10,6 +10,7 @@ PACKAGES=(
   libbz2-dev liblzma-dev libwavpack-dev zlib1g-dev libdeflate-dev libzstd-dev libgcrypt20-dev
   qt6-base-dev fonts-nanum
   zip unzip 7zip wavpack libarchive-tools python3 xz-utils zstd util-linux
+  xorriso
 )
 
 missing=()

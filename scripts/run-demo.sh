@@ -3,12 +3,13 @@
 #
 #   bash scripts/run-demo.sh BUILD_DIR
 #
-# The medium (BUILD_DIR/demo-medium) is laid out as a real e-book disc: the
-# launcher at the root beside a Korean config.ini, the payload
-# ebook/ebookRun.qtx (a ZIP archive encrypted with the launcher's password,
-# holding the viewer ebook.exe and a few files), and the e-book's index page
-# ebook/Documents/index.html. The demo viewer is a shell script that opens
-# the index page with the desktop's opener.
+# The medium (BUILD_DIR/demo-medium) is made by ebook-medium from a content
+# folder and a payload folder, as a publisher would: the launcher at the root
+# beside a Korean config.ini, the payload ebook/ebookRun.qtx (a ZIP archive
+# encrypted with the launcher's password, holding the viewer ebook.exe and a
+# few files), and the e-book's index page ebook/Documents/index.html. The
+# demo viewer is a shell script that opens the index page with the desktop's
+# opener.
 #
 # The medium is presented as a CD (EBOOK_LAUNCHER_MEDIUM=optical:700000000)
 # unless EBOOK_LAUNCHER_MEDIUM is already set. Without a display the launcher
@@ -19,19 +20,23 @@ set -euo pipefail
 BUILD="${1:-build}"
 BUILD="$(cd "$BUILD" && pwd)"
 LAUNCHER="$BUILD/bin/ebook-launcher"
-[ -x "$LAUNCHER" ] || { echo "run-demo: $LAUNCHER is missing; build first" >&2; exit 1; }
-command -v zip >/dev/null || { echo "run-demo: zip is missing (bash scripts/install-deps.sh)" >&2; exit 1; }
+KIT="$BUILD/bin/ebook-medium"
+for p in "$LAUNCHER" "$KIT"; do
+  [ -x "$p" ] || { echo "run-demo: $p is missing; build first" >&2; exit 1; }
+done
 
 MEDIUM="$BUILD/demo-medium"
 rm -rf "$MEDIUM"
-mkdir -p "$MEDIUM/ebook/Documents"
-cp "$LAUNCHER" "$MEDIUM/ebook-launcher"
 
-# Settings: UTF-8 with a byte-order mark, as a Korean editor saves it.
-printf '\xEF\xBB\xBF[Settings]\r\ntitle=아르벨로 국어 학습지도서\r\nexe=ebook/ebook.exe\r\ntarget=아르벨로 국어\r\n' \
-  > "$MEDIUM/config.ini"
+# The publisher's two folders: what goes on the medium's root (with the
+# e-book's index page), and the payload (with the viewer at its root).
+STAGE="$(mktemp -d)"
+trap 'rm -rf "$STAGE"' EXIT
+CONTENT="$STAGE/content"
+PAYLOAD="$STAGE/payload"
+mkdir -p "$CONTENT/ebook/Documents" "$PAYLOAD/resources/images"
 
-cat > "$MEDIUM/ebook/Documents/index.html" <<'HTML'
+cat > "$CONTENT/ebook/Documents/index.html" <<'HTML'
 <!DOCTYPE html>
 <html lang="ko">
 <head><meta charset="utf-8"><title>아르벨로 국어 학습지도서</title></head>
@@ -43,10 +48,7 @@ cat > "$MEDIUM/ebook/Documents/index.html" <<'HTML'
 </html>
 HTML
 
-# The payload's content, staged and packed with the launcher's password.
-STAGE="$(mktemp -d)"
-trap 'rm -rf "$STAGE"' EXIT
-cat > "$STAGE/ebook.exe" <<'VIEWER'
+cat > "$PAYLOAD/ebook.exe" <<'VIEWER'
 #!/bin/sh
 # Demo e-book viewer: $1 is the index page, $2 the settings file.
 echo "ebook.exe: index page $1"
@@ -56,11 +58,14 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && command -v xdg-open >/dev/null 2
 fi
 echo "ebook.exe: no desktop here; open the index page in a browser."
 VIEWER
-chmod 755 "$STAGE/ebook.exe"
-mkdir -p "$STAGE/resources/images"
-printf '아르벨로 전자책 뷰어 (데모)\n' > "$STAGE/resources/readme.txt"
-head -c 200000 /dev/urandom > "$STAGE/resources/images/cover.bin"
-(cd "$STAGE" && zip -q -r -P '3716%^&*' "$MEDIUM/ebook/ebookRun.qtx" ebook.exe resources)
+chmod 755 "$PAYLOAD/ebook.exe"
+printf '아르벨로 전자책 뷰어 (데모)\n' > "$PAYLOAD/resources/readme.txt"
+head -c 200000 /dev/urandom > "$PAYLOAD/resources/images/cover.bin"
+
+# ebook-medium writes config.ini (UTF-16LE), packs and encrypts the payload
+# with the launcher's password, copies the launcher in, and checks the result.
+"$KIT" make --title "아르벨로 국어 학습지도서" --exe ebook/ebook.exe --target "아르벨로 국어" \
+  --content "$CONTENT" --payload "$PAYLOAD" --out "$MEDIUM" --launcher "$LAUNCHER"
 
 export EBOOK_LAUNCHER_MEDIUM="${EBOOK_LAUNCHER_MEDIUM:-optical:700000000}"
 echo "run-demo: medium $MEDIUM ($EBOOK_LAUNCHER_MEDIUM)"
