@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Windows launcher under Wine: its two flows end to end, then its window.
 #
-#   launcher-wine.sh BIN_DIR WORK_DIR SCREENSHOT_DIR
+#   launcher-wine.sh BIN_DIR WORK_DIR SCREENSHOT_DIR [WINDOWS_VERSION]
 #
+# WINDOWS_VERSION is the version Wine reports (win7, win10, ...; Wine's
+# default when not given).
 # BIN_DIR holds ebook-launcher.exe, launcher-test-helper.exe and
 # launcher_window_tests.exe (a 64-bit or 32-bit build, whichever this Wine
 # runs). WORK_DIR is made anew: a fresh
@@ -96,7 +98,14 @@ DRIVE_C=$WINEPREFIX/drive_c
 wine_prefix || exit 1
 ln -sfn "$MEDIUM" "$WINEPREFIX/dosdevices/d:"
 wine_tool reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null 2>&1
+WINDOWS_VERSION=${4:-}
+[ -n "$WINDOWS_VERSION" ] && wine_tool reg add 'HKCU\Software\Wine' /v Version /d "$WINDOWS_VERSION" /f >/dev/null 2>&1
 wine_server -w
+
+case "$WINDOWS_VERSION" in
+  win7) check "Wine says Windows 7 (6.1)" bash -c "'$WINE64' cmd /c ver 2>/dev/null | grep -q 'Windows 6\.1\.'" ;;
+  win10) check "Wine says Windows 10" bash -c "'$WINE64' cmd /c ver 2>/dev/null | grep -q 'Windows 10\.0\.'" ;;
+esac
 
 # ---- the medium ------------------------------------------------------------------
 STAGE=$WORK/stage
