@@ -308,12 +308,18 @@ stage_cli() {
 }
 
 # ---- 32-bit code under user-mode emulation ---------------------------------
-# Engine tests left out of the i686 run: those that cap the address space
-# with setrlimit, which the emulator ignores (the 2 GiB space it is given
-# stands in for them), and the slowest property and fuzz-replay suites, whose
-# width-independent logic the 64-bit build covers (emulation is 10 to 20 times
-# slower than the machine).
-I686_LEFT_OUT="Ppmd.MemoryThatCannotBeHadIsRefused"
+# Engine tests left out of the i686 run, each for what the emulation cannot
+# give rather than for what the 32-bit code does:
+# - one that caps the address space with setrlimit, which the emulator
+#   ignores (the 2 GiB space it is given stands in for it);
+# - one that starts arvelo itself for every decoder's limit: an emulator
+#   inside the emulator cannot reserve a second 2 GiB space;
+# - the writer's random trees, whose check reads files dated past 2038
+#   through std::filesystem: Debian's i386 libstdc++ was built with 32-bit
+#   times, so its stat fails there (the program's own calls use 64-bit
+#   times, and the arvelo comparisons below cover them).
+I686_LEFT_OUT="Ppmd.MemoryThatCannotBeHadIsRefused:DecoderMemory.ClaimsUpToTheLimitAreTakenAndNoMore"
+I686_LEFT_OUT+=":ZipWriter.RandomTreesReadBackByTheEngineAndByZipfile"
 
 # compare_arvelo WORK NAME -- ARGS...: the 32-bit program's standard output,
 # exit code and extracted tree (-d WORK/NAME.*/out where asked) against the
@@ -334,7 +340,7 @@ compare_arvelo() {
       rc=1
     fi
   done
-  diff -r "$work/$name.linux/out" "$work/$name.i686/out" >/dev/null ||
+  diff -r --no-dereference "$work/$name.linux/out" "$work/$name.i686/out" >/dev/null ||
     { echo "test-windows: i686 $name: extracted bytes differ" >&2; rc=1; }
   rm -rf "$work/$name.linux/out" "$work/$name.i686/out"
   return $rc
