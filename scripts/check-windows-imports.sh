@@ -8,7 +8,7 @@ set -euo pipefail
 BITS=$1; shift
 # ws2_32 (Windows Sockets, part of every Windows since NT 4) comes with
 # libgpg-error's stream layer, which libgcrypt links.
-SYSTEM_DLLS="kernel32 user32 gdi32 comctl32 comdlg32 shell32 ole32 oleaut32 advapi32 shlwapi msvcrt ws2_32"
+SYSTEM_DLLS="kernel32 user32 gdi32 comctl32 comdlg32 shell32 ole32 oleaut32 advapi32 shlwapi msvcrt ws2_32 bcrypt"
 if [ "$BITS" = 32 ]; then
   FORMAT="PE32 executable"; MACHINE="Intel 80386"; OBJDUMP=i686-w64-mingw32-objdump
 else
