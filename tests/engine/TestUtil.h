@@ -49,15 +49,20 @@ private:
   std::string FPath;
 };
 
+// The tests hold paths as UTF-8, as the engine does. A narrow std::string
+// becomes a path in the ANSI code page on Windows, so names with Korean or
+// accented letters go through this.
+inline fs::path Utf8Path(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
+
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(Utf8Path(path), std::ios::binary);
   if (!f) throw std::runtime_error("cannot open " + path);
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 inline void WriteFile(const std::string& path, const std::string& data) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream f(path, std::ios::binary);
+  fs::create_directories(Utf8Path(path).parent_path());
+  std::ofstream f(Utf8Path(path), std::ios::binary);
   f.write(data.data(), static_cast<std::streamsize>(data.size()));
 }
 

@@ -91,7 +91,7 @@ void Write(const TTree& t, const std::string& zip, const std::string& password, 
 
 // Unzips with the launcher's component settings; returns the failures.
 int ExtractAll(const std::string& zip, const std::string& password, const std::string& target) {
-  fs::create_directories(target);
+  fs::create_directories(testutil::Utf8Path(target));
   TAbUnZipper u;
   u.SetExtractOptions({eoCreateDirs, eoRestorePath});
   if (!password.empty()) u.SetPassword(password);
@@ -172,7 +172,7 @@ TEST(ZipWriter, RandomTreesReadBackByTheEngineAndByZipfile) {
     ASSERT_EQ(ExtractAll(zip, password, dir / "out"), 0);
     for (const auto& [name, f] : t.files) {
       const std::string path = dir / ("out/" + name);
-      ASSERT_TRUE(fs::is_regular_file(path)) << name;
+      ASSERT_TRUE(fs::is_regular_file(testutil::Utf8Path(path))) << name;
       EXPECT_EQ(testutil::ReadFile(path), f.data) << name;
 #ifndef _WIN32
       struct stat st{};
@@ -183,7 +183,7 @@ TEST(ZipWriter, RandomTreesReadBackByTheEngineAndByZipfile) {
       EXPECT_EQ(st.st_mtime, f.time <= INT32_MAX ? f.time : f.time & ~int64_t{1}) << name;
 #endif
     }
-    for (const std::string& d : t.folders) EXPECT_TRUE(fs::is_directory(dir / ("out/" + d))) << d;
+    for (const std::string& d : t.folders) EXPECT_TRUE(fs::is_directory(testutil::Utf8Path(dir / ("out/" + d)))) << d;
 
 #ifndef _WIN32
     if (Have("python3")) { EXPECT_EQ(PythonListing(zip, password), ExpectedListing(t)); }
