@@ -12,7 +12,11 @@ std::string ShortcutFileName(const std::string& LinkName, const std::string& Ext
 }
 
 bool IsPlainFileName(const std::string& FileName) {
-  return FileName != "." && FileName != ".." && FileName.find_first_of(rtl::PathBreaks) == std::string::npos;
+  // Both separators count everywhere: the titles come from media made for
+  // Windows, where "\\" separates folders, and a name Windows refuses is not
+  // saved elsewhere either.
+  return FileName != "." && FileName != ".." && FileName.find_first_of(rtl::PathBreaks) == std::string::npos &&
+         FileName.find_first_of("\\/") == std::string::npos;
 }
 
 void CreateShortcut(IUserFolders& Folders, IShortcutWriter& Writer, const std::string& Target,

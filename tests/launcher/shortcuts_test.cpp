@@ -91,6 +91,8 @@ TEST_F(Shortcuts, EachKindSavesWhereItBelongs) {
   fs::create_directories(Home + "/바탕화면/a");
   EXPECT_EQ(Make(Target, "a/b", launcher::lkDesktop), "untouched");
   EXPECT_EQ(Make(Target, "../../escape", launcher::lkDesktop), "untouched");
+  EXPECT_EQ(Make(Target, "a\\b", launcher::lkDesktop), "untouched");
+  EXPECT_FALSE(Exists(Home + "/바탕화면/a\\b.desktop"));
   EXPECT_FALSE(Exists(Home + "/바탕화면/a/b.desktop"));
   EXPECT_FALSE(Exists(Box / "escape.desktop"));
   EXPECT_TRUE(launcher::IsPlainFileName("..desktop"));
