@@ -58,21 +58,35 @@ size_t LastDelim(const std::string& Path) {
   return rtl::PathDelim == '/' ? Path.rfind('/') : Path.find_last_of("\\/");
 }
 
+// A path from the settings file as this system writes it. The media are
+// made for Windows, so their stored paths separate folders with "\"; where
+// the separator is "/", each "\" is one (no file name on a Windows medium
+// can hold a "\"). Elsewhere the path stays as stored.
+std::string StoredPath(std::string Path) {
+  if (rtl::PathDelim == '/')
+    for (char& C : Path)
+      if (C == '\\') C = '/';
+  return Path;
+}
+
 } // namespace
 
 // ===========================================================================
 // Program start
 // ===========================================================================
 
-void LaunchProgram(TLauncherPlatform& Platform, const std::string& Path, const std::string& Parameters) {
+void LaunchProgram(TLauncherPlatform& Platform, const std::string& Path, const std::string& Parameters,
+                   const std::string& StandIn) {
   std::string Folder;
   if (const size_t Delim = LastDelim(Path); Delim != std::string::npos) Folder = Path.substr(0, Delim);
   if (!Platform.Files->IsAbsolutePath(Path)) {
     // A relative program is the launcher's own business: it starts from the
     // launcher's folder, and the caller's parameters do not apply to it.
-    Platform.Starter->OpenShown(Join(AppDir, Path), {}, Join(AppDir, Folder), IProgramStarter::TShowState::ssNormal);
+    Platform.Starter->OpenShown(Join(AppDir, Path), {}, Join(AppDir, Folder), IProgramStarter::TShowState::ssNormal,
+                                StandIn);
   } else {
-    Platform.Starter->OpenShown(Path, SplitParameters(Parameters), Folder, IProgramStarter::TShowState::ssMaximized);
+    Platform.Starter->OpenShown(Path, SplitParameters(Parameters), Folder, IProgramStarter::TShowState::ssMaximized,
+                                StandIn);
   }
 }
 
@@ -160,8 +174,8 @@ void TSDIAppForm::FormCreate() {
 
   const std::string Ini = Join(AppDir, kSettingsName);
   LaunchConfig.title = FPlatform.Settings->ReadString(Ini, kSection, "title", kDefaultTitle);
-  LaunchConfig.exe = FPlatform.Settings->ReadString(Ini, kSection, "exe", kDefaultExe);
-  LaunchConfig.target = FPlatform.Settings->ReadString(Ini, kSection, "target", kDefaultTarget);
+  LaunchConfig.exe = StoredPath(FPlatform.Settings->ReadString(Ini, kSection, "exe", kDefaultExe));
+  LaunchConfig.target = StoredPath(FPlatform.Settings->ReadString(Ini, kSection, "target", kDefaultTarget));
 
   FView.SetCaption(LaunchConfig.title);
   // The target is appended as it stands, leading separator and all.
@@ -263,9 +277,9 @@ void TSDIAppForm::Button2Click() {
   const std::string Viewer = Join(RunFolder, kViewerName);
   RequireProgram(Viewer);
 
-  const std::string Parameters = "\"" + Join(Join(Join(AppDir, kEbookFolder), kIndexPage), kIndexName) + "\" \"" +
-                                 Join(AppDir, kSettingsName) + "\"";
-  LaunchProgram(FPlatform, Viewer, Parameters);
+  const std::string Index = Join(Join(Join(AppDir, kEbookFolder), kIndexPage), kIndexName);
+  const std::string Parameters = "\"" + Index + "\" \"" + Join(AppDir, kSettingsName) + "\"";
+  LaunchProgram(FPlatform, Viewer, Parameters, Index);
   Terminate();
 }
 
@@ -347,7 +361,8 @@ void TSDIAppForm::btnCopyStartClick() {
   }
   FView.ProcessMessages();
 
-  LaunchProgram(FPlatform, Target, "");
+  // The index page came along with the medium's e-book folder.
+  LaunchProgram(FPlatform, Target, "", Join(Join(Join(Dir, kEbookFolder), kIndexPage), kIndexName));
   Terminate();
 }
 
