@@ -168,6 +168,9 @@ struct TShortcut {
   std::string Arguments;
   std::string Description;
   std::string WorkDir;
+  // The document Target exists to show, opened instead where Target cannot
+  // run (as for IProgramStarter::OpenShown); may be empty.
+  std::string StandIn;
 };
 
 class IShortcutWriter {

@@ -90,6 +90,24 @@ std::string FindOnPath(const std::string& Program) {
   return {};
 }
 
+bool IsWindowsProgram(const std::string& Path) {
+  std::string FirstLine;
+  return KindOf(Path, FirstLine) == TFileKind::fkWindows;
+}
+
+std::string WineLoader() {
+  // A user who keeps Wine elsewhere says so the way Wine's own tools read it.
+  if (const char* Named = std::getenv("WINE"); Named && *Named) {
+    const std::string W = Named;
+    if (W.find('/') != std::string::npos) return IsExecutableFile(W) ? W : std::string();
+    return FindOnPath(W);
+  }
+  // A system with the 64-bit loader alone has no "wine" front.
+  for (const char* Name : {"wine", "wine64"})
+    if (std::string W = FindOnPath(Name); !W.empty()) return W;
+  return {};
+}
+
 static std::string ErrorText(int Code) { return std::strerror(Code); }
 
 // Everything the child needs is prepared before fork: after it only
@@ -155,7 +173,7 @@ void TPosixProgramStarter::OpenShown(const std::string& File, const std::vector<
   if (Kind == TFileKind::fkWindows) {
     // Checked before the exec bit: a Windows program may carry one (a
     // medium's files often do) and still not run here by itself.
-    if (const std::string Wine = FindOnPath("wine"); !Wine.empty()) {
+    if (const std::string Wine = WineLoader(); !Wine.empty()) {
       std::vector<std::string> WineArgs{Path};
       WineArgs.insert(WineArgs.end(), Args.begin(), Args.end());
       Spawn(Wine, false, WineArgs, WorkDir);

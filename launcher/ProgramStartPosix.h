@@ -7,8 +7,8 @@
 // with no file descriptor of the launcher but the standard ones.
 //
 // What starts depends on what the file is, not on its name:
-// - a Windows program (a PE image) starts through Wine, with the same
-//   arguments, when Wine is installed; without Wine the document it exists
+// - a Windows program (a PE image) starts through Wine (WineLoader), with
+//   the same arguments, when Wine is installed; without Wine the document it exists
 //   to show (the caller's stand-in) goes to the desktop's opener, xdg-open;
 // - an executable file starts directly;
 // - a script without permission to run starts through the interpreter its
@@ -37,5 +37,14 @@ public:
 // The full path of Program found on the PATH as the shell would find it, or
 // empty.
 std::string FindOnPath(const std::string& Program);
+
+// True when the file is a Windows program: a DOS stub whose header points at
+// a "PE\0\0" signature.
+bool IsWindowsProgram(const std::string& Path);
+
+// The Wine loader that starts Windows programs here: the program the WINE
+// variable names when it is set, else "wine", else "wine64" on the PATH;
+// empty when there is none.
+std::string WineLoader();
 
 } // namespace launcher

@@ -39,7 +39,7 @@ const char* const kEbookFolder = "ebook";
 const char* const kPayloadName = "ebookRun.qtx";
 const char* const kViewerName = "ebook.exe";
 const char* const kRunFolderName = "qtxEBookRun";
-const char* const kIndexPage = "Documents";
+const char* const kDocumentsFolder = "Documents";
 const char* const kIndexName = "index.html";
 const char* const kSettingsName = "config.ini";
 const char* const kDefaultRoot = "ebook";
@@ -51,6 +51,12 @@ constexpr int kMargin = 8;
 std::string Join(const std::string& A, const std::string& B) { return A + rtl::PathDelim + B; }
 
 std::string PayloadPath() { return Join(Join(AppDir, kEbookFolder), kPayloadName); }
+
+// The e-book's index page in a medium's or an installation's folder Root:
+// the document the viewer shows, and what opens where the viewer cannot run.
+std::string IndexPageUnder(const std::string& Root) {
+  return Join(Join(Join(Root, kEbookFolder), kDocumentsFolder), kIndexName);
+}
 
 // Position of the last separator of Path, either kind on systems that have
 // two, or npos.
@@ -277,7 +283,7 @@ void TSDIAppForm::Button2Click() {
   const std::string Viewer = Join(RunFolder, kViewerName);
   RequireProgram(Viewer);
 
-  const std::string Index = Join(Join(Join(AppDir, kEbookFolder), kIndexPage), kIndexName);
+  const std::string Index = IndexPageUnder(AppDir);
   const std::string Parameters = "\"" + Index + "\" \"" + Join(AppDir, kSettingsName) + "\"";
   LaunchProgram(FPlatform, Viewer, Parameters, Index);
   Terminate();
@@ -287,7 +293,7 @@ void TSDIAppForm::Button2Click() {
 // Installation
 // ===========================================================================
 
-void TSDIAppForm::MakeShortcuts(const std::string& Target) {
+void TSDIAppForm::MakeShortcuts(const std::string& Target, const std::string& StandIn) {
   const bool Desktop = FView.Checked(ciChkDesktop), Menu = FView.Checked(ciChkStartmenu);
   if (!Desktop && !Menu) return;
   // The title names the shortcut files; one that would put them elsewhere
@@ -300,11 +306,11 @@ void TSDIAppForm::MakeShortcuts(const std::string& Target) {
   std::string LinkPath;
   if (Desktop)
     CreateShortcut(*FPlatform.Folders, *FPlatform.Shortcuts, Target, LaunchConfig.title, lkDesktop, "", "", "",
-                   LaunchConfig.target, LinkPath);
+                   LaunchConfig.target, LinkPath, StandIn);
   if (Menu) {
     const std::string Programs = ProgramsFolder(*FPlatform.Folders);
     CreateShortcut(*FPlatform.Folders, *FPlatform.Shortcuts, Target, LaunchConfig.title, lkGivenFolder, Programs,
-                   "", "", LaunchConfig.target, LinkPath);
+                   "", "", LaunchConfig.target, LinkPath, StandIn);
   }
 }
 
@@ -352,7 +358,7 @@ void TSDIAppForm::btnCopyStartClick() {
 
   const std::string Target = Join(Dir, LaunchConfig.exe);
   RequireProgram(Target);
-  MakeShortcuts(Target);
+  MakeShortcuts(Target, IndexPageUnder(Dir));
 
   CopySource = Source + "*.ini";
   {
@@ -362,7 +368,7 @@ void TSDIAppForm::btnCopyStartClick() {
   FView.ProcessMessages();
 
   // The index page came along with the medium's e-book folder.
-  LaunchProgram(FPlatform, Target, "", Join(Join(Join(Dir, kEbookFolder), kIndexPage), kIndexName));
+  LaunchProgram(FPlatform, Target, "", IndexPageUnder(Dir));
   Terminate();
 }
 

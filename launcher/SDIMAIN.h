@@ -119,8 +119,9 @@ private:
   // Raises, naming the payload and its failures, unless Program exists: a
   // flow never makes shortcuts to, or starts, a program that is not there.
   void RequireProgram(const std::string& Program);
-  // The desktop and menu shortcuts the boxes ask for, to Target.
-  void MakeShortcuts(const std::string& Target);
+  // The desktop and menu shortcuts the boxes ask for, to Target; StandIn
+  // is the document they open where Target cannot run (TShortcut).
+  void MakeShortcuts(const std::string& Target, const std::string& StandIn);
 
   ILauncherView& FView;
   TLauncherPlatform& FPlatform;

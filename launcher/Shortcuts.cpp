@@ -21,8 +21,9 @@ bool IsPlainFileName(const std::string& FileName) {
 
 void CreateShortcut(IUserFolders& Folders, IShortcutWriter& Writer, const std::string& Target,
                     const std::string& LinkName, uint8_t Kind, const std::string& Folder, const std::string& WorkDir,
-                    const std::string& Arguments, const std::string& Description, std::string& LinkPath) {
-  TShortcut Link{Target, Arguments, Description, WorkDir};
+                    const std::string& Arguments, const std::string& Description, std::string& LinkPath,
+                    const std::string& StandIn) {
+  TShortcut Link{Target, Arguments, Description, WorkDir, StandIn};
   const std::string FileName = ShortcutFileName(LinkName, Writer.Extension());
   if (!IsPlainFileName(FileName)) return;
   const std::string L = Kind == lkGivenFolder ? Folder : Folders.LocationFolder(Kind);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "MediumFixture.h"
+#include "launcher/DesktopEntryPosix.h"
 #include "launcher/ProgramStartPosix.h"
 #include "rtl/SysUtils.h"
 
@@ -124,6 +125,32 @@ TEST_F(WindowsMedia, InstallsWithBackslashPathsAndStartsTheProgramThroughWine) {
   F->Dispatch(&TSDIAppForm::btnCopyStartClick);
   EXPECT_TRUE(Errors.empty()) << Errors.front();
   EXPECT_EQ(Started(), (std::vector<std::string>{Dir2 + "/ebook", Dir2 + "/ebook/Documents/index.html"}));
+}
+
+// A shortcut starts what the launcher would start: the Windows program
+// through the Wine loader found now (WINE first, then wine, then wine64), and
+// its index page where there is none, even when the program carries an exec
+// bit.
+TEST_F(WindowsMedia, ShortcutsToAWindowsProgramGoThroughWineOrToItsIndexPage) {
+  const std::string Prog = Box / "inst/ebook/ebook.exe", Page = Box / "inst/ebook/Documents/index.html";
+  WriteFile(Prog, PeImage());
+  ::chmod(Prog.c_str(), 0755);
+  const auto ExecOf = [&] {
+    const std::string T = launcher::DesktopEntryText({Prog, "--page 3", "", "", Page}, "N");
+    const size_t At = T.find("Exec=");
+    return T.substr(At + 5, T.find('\n', At) - At - 5);
+  };
+  TEnv Path("PATH", Bin), NoWine("WINE", std::nullopt);
+  EXPECT_EQ(ExecOf(), "xdg-open " + Page);
+  WriteFile(Bin + "/wine64", "#!/bin/sh\n");
+  ::chmod((Bin + "/wine64").c_str(), 0755);
+  EXPECT_EQ(ExecOf(), Bin + "/wine64 " + Prog + " --page 3");
+  InstallWine();
+  EXPECT_EQ(ExecOf(), Bin + "/wine " + Prog + " --page 3");
+  TEnv Named("WINE", "wine64");
+  EXPECT_EQ(ExecOf(), Bin + "/wine64 " + Prog + " --page 3");
+  TEnv Missing("WINE", Box / "nowhere/wine");
+  EXPECT_EQ(ExecOf(), "xdg-open " + Page);
 }
 
 TEST_F(WindowsMedia, AWindowsViewerRunsThroughWineOrItsIndexPageOpens) {
