@@ -339,6 +339,8 @@ wine_tool reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '맑은 고딕' /d 
 wine_tool reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ \
   /d 'NanumGothic.ttf,NanumGothic' /f >/dev/null 2>&1
 mkdir -p "$3"
+SHOTS=$(cd "$3" && pwd)
+export ARVELO_SCREENSHOT_DIR="Z:$SHOTS"
 # At 144 dpi first: the design's rectangles and fonts, scaled by one half.
 DPI_KEY='HKCU\Control Panel\Desktop'
 wine_tool reg add "$DPI_KEY" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
@@ -351,7 +353,7 @@ wine_tool reg delete "$DPI_KEY" /v LogPixels /f >/dev/null 2>&1
 check "the window tests pass" [ $? -eq 0 ]
 tr -d '\r' < "$WORK/window.log"
 check "the window tests leave a picture of each face" \
-  bash -c "cd '$3' && ls windows-face-cd.png windows-face-removable.png windows-face-other.png \
+  bash -c "cd '$SHOTS' && ls windows-face-cd.png windows-face-removable.png windows-face-other.png \
            windows-face-install.png windows-face-run.png >/dev/null"
 
 echo "$PASSED passed, $FAILED failed"
