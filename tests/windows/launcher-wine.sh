@@ -5,6 +5,8 @@
 #
 # WINDOWS_VERSION is the version Wine reports (win7, win10, ...; Wine's
 # default when not given).
+# LINUX_LAUNCHER, when set, names the Linux launcher, which then plays a
+# copy of the medium with the helper as its Windows viewer.
 # BIN_DIR holds ebook-launcher.exe, launcher-test-helper.exe and
 # launcher_window_tests.exe (a 64-bit or 32-bit build, whichever this Wine
 # runs). WORK_DIR is made anew: a fresh
@@ -332,6 +334,44 @@ echo file > "$DRIVE_C/afile"
 from "$MEDIUM" --install 'C:\afile\inst' 2> "$WORK/afile.err"
 check "a target below a file: --install exits 1" [ $? -eq 1 ]
 check "... and says why" grep -qF 'Cannot create the folder C:\afile\inst: Path not found.' "$WORK/afile.err"
+
+# ---- the medium on Linux ---------------------------------------------------------
+# The Linux launcher (LINUX_LAUNCHER, when given) on a medium laid out for
+# Windows: UTF-16LE settings whose exe has a "\\", and a real Windows viewer,
+# which it starts through Wine (WINE names the loader) with the same
+# arguments, in both flows.
+if [ -n "${LINUX_LAUNCHER:-}" ] && [ -x "$LINUX_LAUNCHER" ]; then
+  LM=$WORK/linux-medium
+  cp -r "$MEDIUM" "$LM"
+  chmod -R u+w "$LM"
+  mkdir -p "$LM/bin"
+  mv "$LM/main.exe" "$LM/bin/main.exe"
+  printf '\xff\xfe' > "$LM/config.ini"
+  printf '[Settings]\r\ntitle=리눅스 학습지도서\r\nexe=bin\\main.exe\r\ntarget=국어\r\n' | iconv -f UTF-8 -t UTF-16LE >> "$LM/config.ini"
+  cp "$LINUX_LAUNCHER" "$LM/ebook-launcher"
+  linux_launcher() {
+    (cd / && WINE=$WINE64 TEMP=$WORK/linux-temp QT_QPA_PLATFORM=offscreen EBOOK_LAUNCHER_MEDIUM=optical:700000000 \
+      "$LM/ebook-launcher" "$@")
+  }
+  mkdir -p "$WORK/linux-temp" "$HOME/Desktop"
+  rm -f "$RECORD"
+  linux_launcher --run 2> "$WORK/linux-run.err"
+  check "on Linux: --run exits 0" [ $? -eq 0 ]
+  check "on Linux: the Windows viewer starts through Wine in the run folder with the index page and the settings" \
+    bash -c "wait_for() { for _ in \$(seq 200); do [ -e \"\$1\" ] && return 0; sleep 0.1; done; return 1; }
+             wait_for '$RECORD' && tr -d '\r' < '$RECORD' | sed -n 1p | grep -q 'linux-temp.qtxEBookRun\$' &&
+             tr -d '\r' < '$RECORD' | grep -qx '$LM/ebook/Documents/index.html' &&
+             tr -d '\r' < '$RECORD' | grep -qx '$LM/config.ini'"
+  rm -f "$RECORD"
+  linux_launcher --install "$WORK/linux-inst" 2> "$WORK/linux-install.err"
+  check "on Linux: --install with exe=bin\\main.exe exits 0" [ $? -eq 0 ]
+  check "on Linux: the installed Windows program starts through Wine in its folder" \
+    bash -c "for _ in \$(seq 200); do [ -e '$RECORD' ] && break; sleep 0.1; done
+             tr -d '\r' < '$RECORD' | sed -n 1p | grep -q 'linux-inst.bin\$'"
+  check "on Linux: its desktop entry starts it through Wine" \
+    grep -qxF "Exec=$WINE64 $WORK/linux-inst/bin/main.exe" "$HOME/Desktop/리눅스 학습지도서.desktop"
+  rm -f "$RECORD"
+fi
 
 # ---- the window ------------------------------------------------------------------------
 wine_tool reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '맑은 고딕' /d NanumGothic /f >/dev/null 2>&1

@@ -226,7 +226,9 @@ TEST_F(WinWindowTest, CdFaceMatchesTheDesignControlByControl) {
   auto F = Make(TDriveKind::dkOptical, 700000000);
   const HWND Wnd = static_cast<HWND>(F->Handle());
   // The dpi the run was set up for, when it says.
-  if (const char* Dpi = std::getenv("ARVELO_EXPECT_DPI")) EXPECT_EQ(F->Dpi(), std::atoi(Dpi));
+  if (const char* Dpi = std::getenv("ARVELO_EXPECT_DPI")) {
+    EXPECT_EQ(F->Dpi(), std::atoi(Dpi));
+  }
 
   // A fixed tool window with a close box only, client area as designed.
   const LONG Style = ::GetWindowLongW(Wnd, GWL_STYLE), Ex = ::GetWindowLongW(Wnd, GWL_EXSTYLE);
