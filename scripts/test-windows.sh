@@ -406,17 +406,20 @@ stage_launcher() {
   # Windows viewer through Wine.
   local linux="$PWD/build/bin/ebook-launcher" on_linux="played by the Linux launcher through Wine"
   [ -x "$linux" ] || { linux=""; on_linux="(the Linux launcher is not built: make build)"; }
+  # So does the medium the Linux ebook-medium makes, from its disc image.
+  local kit="$PWD/build/bin/ebook-medium" from_image="; a medium ebook-medium made, from its disc image's files"
+  [ -x "$kit" ] || { kit=""; from_image=" (ebook-medium is not built: make build)"; }
   local b
   for b in "${RUN_BITS[@]}"; do
     cmake --build "build-win$b" -j "$JOBS" --target ebook-launcher launcher_window_tests launcher-test-helper >/dev/null
     # Under the oldest and a current Windows the programs are made for.
     local v
     for v in win7 win10; do
-      LINUX_LAUNCHER=$linux bash tests/windows/launcher-wine.sh "build-win$b/bin" "build-win$b/wine-launcher-$v" \
+      LINUX_LAUNCHER=$linux EBOOK_MEDIUM=$kit bash tests/windows/launcher-wine.sh "build-win$b/bin" "build-win$b/wine-launcher-$v" \
         "build-win$b/screenshots-$v" "$v" ||
         { echo "test-windows: launcher tests ($b-bit, Wine as $v) failed" >&2; return 1; }
     done
-    note "launcher ($b-bit): flows from a CD-ROM drive, their refusals and the window passed under Wine as Windows 7 and as Windows 10; the same medium with a Windows viewer $on_linux; pictures in build-win$b/screenshots-win*"
+    note "launcher ($b-bit): flows from a CD-ROM drive, their refusals and the window passed under Wine as Windows 7 and as Windows 10; the same medium with a Windows viewer $on_linux$from_image; pictures in build-win$b/screenshots-win*"
   done
 }
 

@@ -6,7 +6,9 @@
 # WINDOWS_VERSION is the version Wine reports (win7, win10, ...; Wine's
 # default when not given).
 # LINUX_LAUNCHER, when set, names the Linux launcher, which then plays a
-# copy of the medium with the helper as its Windows viewer.
+# copy of the medium with the helper as its Windows viewer; EBOOK_MEDIUM,
+# when set, names the Linux ebook-medium, whose medium is then played from
+# its disc image's files (see the last section).
 # BIN_DIR holds ebook-launcher.exe, launcher-test-helper.exe and
 # launcher_window_tests.exe (a 64-bit or 32-bit build, whichever this Wine
 # runs). WORK_DIR is made anew: a fresh
@@ -337,7 +339,7 @@ check "... and says why" grep -qF 'Cannot create the folder C:\afile\inst: Path 
 
 # ---- the medium on Linux ---------------------------------------------------------
 # The Linux launcher (LINUX_LAUNCHER, when given) on a medium laid out for
-# Windows: UTF-16LE settings whose exe has a "\\", and a real Windows viewer,
+# Windows: UTF-16LE settings whose exe has a "\", and a real Windows viewer,
 # which it starts through Wine (WINE names the loader) with the same
 # arguments, in both flows.
 if [ -n "${LINUX_LAUNCHER:-}" ] && [ -x "$LINUX_LAUNCHER" ]; then
@@ -357,17 +359,18 @@ if [ -n "${LINUX_LAUNCHER:-}" ] && [ -x "$LINUX_LAUNCHER" ]; then
   rm -f "$RECORD"
   linux_launcher --run 2> "$WORK/linux-run.err"
   check "on Linux: --run exits 0" [ $? -eq 0 ]
+  linux_viewer_started() {
+    wait_for "$RECORD" && tr -d '\r' < "$RECORD" | sed -n 1p | grep -q 'linux-temp.qtxEBookRun$' &&
+      tr -d '\r' < "$RECORD" | grep -qxF "$LM/ebook/Documents/index.html" &&
+      tr -d '\r' < "$RECORD" | grep -qxF "$LM/config.ini"
+  }
   check "on Linux: the Windows viewer starts through Wine in the run folder with the index page and the settings" \
-    bash -c "wait_for() { for _ in \$(seq 200); do [ -e \"\$1\" ] && return 0; sleep 0.1; done; return 1; }
-             wait_for '$RECORD' && tr -d '\r' < '$RECORD' | sed -n 1p | grep -q 'linux-temp.qtxEBookRun\$' &&
-             tr -d '\r' < '$RECORD' | grep -qx '$LM/ebook/Documents/index.html' &&
-             tr -d '\r' < '$RECORD' | grep -qx '$LM/config.ini'"
+    linux_viewer_started
   rm -f "$RECORD"
   linux_launcher --install "$WORK/linux-inst" 2> "$WORK/linux-install.err"
   check "on Linux: --install with exe=bin\\main.exe exits 0" [ $? -eq 0 ]
-  check "on Linux: the installed Windows program starts through Wine in its folder" \
-    bash -c "for _ in \$(seq 200); do [ -e '$RECORD' ] && break; sleep 0.1; done
-             tr -d '\r' < '$RECORD' | sed -n 1p | grep -q 'linux-inst.bin\$'"
+  linux_installed_started() { wait_for "$RECORD" && tr -d '\r' < "$RECORD" | sed -n 1p | grep -q 'linux-inst.bin$'; }
+  check "on Linux: the installed Windows program starts through Wine in its folder" linux_installed_started
   check "on Linux: its desktop entry starts it through Wine" \
     grep -qxF "Exec=$WINE64 $WORK/linux-inst/bin/main.exe" "$HOME/Desktop/리눅스 학습지도서.desktop"
   rm -f "$RECORD"
@@ -395,6 +398,56 @@ tr -d '\r' < "$WORK/window.log"
 check "the window tests leave a picture of each face" \
   bash -c "cd '$SHOTS' && ls windows-face-cd.png windows-face-removable.png windows-face-other.png \
            windows-face-install.png windows-face-run.png >/dev/null"
+
+# ---- a medium made by ebook-medium, played from its disc image ------------------
+# EBOOK_MEDIUM, when set, names the Linux ebook-medium: it makes a medium
+# with Korean names and its image, the image's files (as xorriso reads them
+# back) go on the CD-ROM drive, and both flows and the window play from it.
+if [ -n "${EBOOK_MEDIUM:-}" ] && [ -x "$EBOOK_MEDIUM" ] && command -v xorriso >/dev/null; then
+  KIT=$WORK/kit
+  KIT_TITLE="도구로 만든 국어"
+  mkdir -p "$KIT/content/ebook/Documents" "$KIT/content/자료" "$KIT/payload/쪽"
+  printf '<html><body>목차</body></html>\n' > "$KIT/content/ebook/Documents/index.html"
+  printf '부록\r\n' > "$KIT/content/자료/부록.txt"
+  cp "$BIN/launcher-test-helper.exe" "$KIT/payload/ebook.exe"
+  printf '1쪽\r\n' > "$KIT/payload/쪽/1.txt"
+  "$EBOOK_MEDIUM" make --title "$KIT_TITLE" --exe ebook/ebook.exe --target 도구국어 \
+    --content "$KIT/content" --payload "$KIT/payload" --out "$KIT/medium" --iso "$KIT/medium.iso" \
+    --launcher "$BIN/ebook-launcher.exe" > "$KIT/make.log" 2>&1
+  check "ebook-medium makes a medium and its image" [ $? -eq 0 ]
+  xorriso -osirrox on -indev "$KIT/medium.iso" -extract / "$KIT/disc" > "$KIT/xorriso.log" 2>&1
+  check "... whose files come out of the image under their Korean names" \
+    bash -c "cmp '$KIT/content/자료/부록.txt' '$KIT/disc/자료/부록.txt' && cmp '$KIT/medium/config.ini' '$KIT/disc/config.ini'"
+  chmod -R a-w "$KIT/disc"
+  ln -sfn "$KIT/disc" "$WINEPREFIX/dosdevices/d:"
+  rm -f "$RECORD"
+  from "$KIT/disc" --run 2> "$KIT/run.err"
+  check "from the image's CD: --run exits 0" [ $? -eq 0 ]
+  kit_viewer_started() {
+    wait_for "$RECORD" && [ "$(tr -d '\r' < "$RECORD" | tail -2)" = 'D:\\ebook\Documents\index.html'$'\n''D:\\config.ini' ]
+  }
+  check "... and the viewer starts with the index page and the settings from D:" kit_viewer_started
+  rm -f "$RECORD"
+  from "$KIT/disc" --install 'C:\kit' 2> "$KIT/install.err"
+  check "from the image's CD: --install exits 0" [ $? -eq 0 ]
+  check "... the payload's Korean names come out" bash -c "cmp '$KIT/payload/쪽/1.txt' '$DRIVE_C/kit/ebook/쪽/1.txt'"
+  check "... the desktop shortcut bears the title" test -e "$DESKTOP/$KIT_TITLE.lnk"
+  check "... and the installed viewer starts" wait_for "$RECORD"
+  # The window's caption is the title the UTF-16LE settings hold.
+  (cd "$KIT/disc" && wine_exe "$BIN/ebook-launcher.exe" > /dev/null 2>&1) &
+  WINDOW=$!
+  shown=""
+  for _ in $(seq 150); do
+    for id in $(xwininfo -root -children 2>/dev/null | awk '/^ +0x/ {print $1}'); do
+      LANG=C.UTF-8 xprop -id "$id" _NET_WM_NAME 2>/dev/null | grep -qF "\"$KIT_TITLE\"" && shown=1
+    done
+    [ -z "$shown" ] || break
+    sleep 0.2
+  done
+  check "from the image's CD: the window shows the title" [ -n "$shown" ]
+  wine_server -k 2>/dev/null
+  wait "$WINDOW"
+fi
 
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]
