@@ -8,7 +8,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 
-.PHONY: all deps configure build run test bench fuzz clean windows test-windows
+.PHONY: all deps configure build run test bench fuzz clean windows test-windows linux-launcher
 
 all: build
 
@@ -26,6 +26,12 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@bash scripts/test-linux-launcher.sh $(BUILD)
+
+# The Linux launcher as it ships on a medium, with the libraries it loads, in
+# $(BUILD)/linux-launcher.
+linux-launcher: build
+	@bash scripts/linux-launcher.sh $(BUILD)
 
 bench: deps
 	@cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DARVELO_BENCH=ON -DARVELO_TESTS=OFF >/dev/null

@@ -124,9 +124,11 @@ void TAbDfOutputWindow::Regrow() {
   uint8_t* lent = FStream->InPlaceRoom(FCurrent - FStart, NeededRoom(), room);
   if (lent == nullptr || room < NeededRoom())
     rtl::Assert("TAbDfOutputWindow.Regrow: the destination withdrew its in-place memory");
-  const std::ptrdiff_t delta = lent - FStart;
-  FOrigin += delta;
-  FCurrent += delta;
+  // Moved by their distances from the start: the distance between two
+  // separate blocks may not fit a ptrdiff_t in a 32-bit program whose
+  // address space goes past 2 GiB.
+  FOrigin = lent + (FOrigin - FStart);
+  FCurrent = lent + (FCurrent - FStart);
   FStart = lent;
   FBufEnd = lent + room;
 }

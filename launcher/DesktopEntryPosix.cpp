@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "launcher/Parameters.h"
+#include "launcher/ProgramStartPosix.h"
 
 namespace launcher {
 
@@ -70,13 +71,29 @@ static std::string ExecArgument(const std::string& A) {
 }
 
 std::string DesktopEntryText(const TShortcut& Link, const std::string& Name) {
-  // A target that is not a program here (a document, a Windows program) is
-  // handed to the desktop's opener, as the launcher itself does.
+  // The entry starts what the launcher itself would start (ProgramStartPosix):
+  // a Windows program through Wine when it is installed, else the document
+  // it exists to show; a program directly; anything else through the
+  // desktop's opener.
   struct stat St {};
   const bool Executable = ::stat(Link.Target.c_str(), &St) == 0 && S_ISREG(St.st_mode) &&
                           ::access(Link.Target.c_str(), X_OK) == 0;
-  std::string Exec = Executable ? ExecArgument(Link.Target) : "xdg-open " + ExecArgument(Link.Target);
-  if (Executable)
+  std::string Exec;
+  bool TakesArguments = true;
+  if (IsWindowsProgram(Link.Target)) {
+    if (const std::string Wine = WineLoader(); !Wine.empty()) {
+      Exec = ExecArgument(Wine) + " " + ExecArgument(Link.Target);
+    } else {
+      Exec = "xdg-open " + ExecArgument(Link.StandIn.empty() ? Link.Target : Link.StandIn);
+      TakesArguments = false;
+    }
+  } else if (Executable) {
+    Exec = ExecArgument(Link.Target);
+  } else {
+    Exec = "xdg-open " + ExecArgument(Link.Target);
+    TakesArguments = false;
+  }
+  if (TakesArguments)
     for (const auto& A : SplitParameters(Link.Arguments)) Exec += " " + ExecArgument(A);
   std::string T = "[Desktop Entry]\n";
   T += "Type=Application\n";

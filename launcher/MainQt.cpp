@@ -1,6 +1,7 @@
 // ebook-launcher: the program entry. Without arguments the window; with
 // --run or --install one flow without a window (CommandLine.h).
 #include <QApplication>
+#include <QFileInfo>
 #include <QStyleFactory>
 
 #include <cstdlib>
@@ -27,6 +28,11 @@ int main(int argc, char** argv) {
     std::cerr << "ebook-launcher: no display for the window; --run and --install DIR work without one\n";
     return 1;
   }
+  // A medium carries the toolkit's plugins in linux/plugins beside the
+  // program (its libraries in linux/lib, found through the program's search
+  // path); they come before the system's.
+  const QString Plugins = QString::fromStdString(Platform.Folders->AppFolder()) + "/linux/plugins";
+  if (QFileInfo(Plugins).isDir()) QCoreApplication::addLibraryPath(Plugins);
   QApplication App(argc, argv);
   App.setApplicationName("ebook-launcher");
   // The look: the toolkit's own cross-desktop style stands in for the

@@ -98,16 +98,23 @@ class IProgramStarter {
 public:
   virtual ~IProgramStarter() = default;
   // Starts File with Args in WorkDir (an executable program) or opens it with
-  // the desktop's handler for its type (anything else). Does not wait and
-  // reports nothing: the caller never examines the outcome.
+  // the desktop's handler for its type (anything else). Does not wait for
+  // the program and never examines its outcome. Where the system can tell
+  // beforehand that the program cannot start (POSIX: a program without
+  // permission to run that cannot be given it, a Windows program with
+  // neither Wine nor an opener), it raises rtl::Exception saying why.
   virtual void Open(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir) = 0;
   // The same, asking for the program's window to be shown as it is or
   // maximised. Where a started program's window state cannot be asked for
-  // (a POSIX desktop), this is Open.
+  // (a POSIX desktop), this is Open. StandIn, when not empty, is the
+  // document the program exists to show: where the program cannot run on
+  // this system at all (a Windows program on a desktop without Wine), that
+  // document goes to the desktop's opener instead.
   enum class TShowState { ssNormal, ssMaximized };
   virtual void OpenShown(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir,
-                         TShowState Show) {
+                         TShowState Show, const std::string& StandIn) {
     (void)Show;
+    (void)StandIn;
     Open(File, Args, WorkDir);
   }
 };
@@ -161,6 +168,9 @@ struct TShortcut {
   std::string Arguments;
   std::string Description;
   std::string WorkDir;
+  // The document Target exists to show, opened instead where Target cannot
+  // run (as for IProgramStarter::OpenShown); may be empty.
+  std::string StandIn;
 };
 
 class IShortcutWriter {

@@ -131,10 +131,11 @@ class TWinProgramStarter : public IProgramStarter {
 public:
   explicit TWinProgramStarter(std::function<void*()> Owner) : FOwner(std::move(Owner)) {}
   void Open(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir) override {
-    OpenShown(File, Args, WorkDir, TShowState::ssNormal);
+    OpenShown(File, Args, WorkDir, TShowState::ssNormal, "");
   }
+  // Every program the launcher starts runs here, so nothing stands in.
   void OpenShown(const std::string& File, const std::vector<std::string>& Args, const std::string& WorkDir,
-                 TShowState Show) override {
+                 TShowState Show, const std::string&) override {
     // Arguments come back together the way the system splits them again.
     std::string Parameters;
     for (const auto& A : Args) {

@@ -39,7 +39,7 @@ const char* const kEbookFolder = "ebook";
 const char* const kPayloadName = "ebookRun.qtx";
 const char* const kViewerName = "ebook.exe";
 const char* const kRunFolderName = "qtxEBookRun";
-const char* const kIndexPage = "Documents";
+const char* const kDocumentsFolder = "Documents";
 const char* const kIndexName = "index.html";
 const char* const kSettingsName = "config.ini";
 const char* const kDefaultRoot = "ebook";
@@ -52,10 +52,27 @@ std::string Join(const std::string& A, const std::string& B) { return A + rtl::P
 
 std::string PayloadPath() { return Join(Join(AppDir, kEbookFolder), kPayloadName); }
 
+// The e-book's index page in a medium's or an installation's folder Root:
+// the document the viewer shows, and what opens where the viewer cannot run.
+std::string IndexPageUnder(const std::string& Root) {
+  return Join(Join(Join(Root, kEbookFolder), kDocumentsFolder), kIndexName);
+}
+
 // Position of the last separator of Path, either kind on systems that have
 // two, or npos.
 size_t LastDelim(const std::string& Path) {
   return rtl::PathDelim == '/' ? Path.rfind('/') : Path.find_last_of("\\/");
+}
+
+// A path from the settings file as this system writes it. The media are
+// made for Windows, so their stored paths separate folders with "\"; where
+// the separator is "/", each "\" is one (no file name on a Windows medium
+// can hold a "\"). Elsewhere the path stays as stored.
+std::string StoredPath(std::string Path) {
+  if (rtl::PathDelim == '/')
+    for (char& C : Path)
+      if (C == '\\') C = '/';
+  return Path;
 }
 
 } // namespace
@@ -64,15 +81,18 @@ size_t LastDelim(const std::string& Path) {
 // Program start
 // ===========================================================================
 
-void LaunchProgram(TLauncherPlatform& Platform, const std::string& Path, const std::string& Parameters) {
+void LaunchProgram(TLauncherPlatform& Platform, const std::string& Path, const std::string& Parameters,
+                   const std::string& StandIn) {
   std::string Folder;
   if (const size_t Delim = LastDelim(Path); Delim != std::string::npos) Folder = Path.substr(0, Delim);
   if (!Platform.Files->IsAbsolutePath(Path)) {
     // A relative program is the launcher's own business: it starts from the
     // launcher's folder, and the caller's parameters do not apply to it.
-    Platform.Starter->OpenShown(Join(AppDir, Path), {}, Join(AppDir, Folder), IProgramStarter::TShowState::ssNormal);
+    Platform.Starter->OpenShown(Join(AppDir, Path), {}, Join(AppDir, Folder), IProgramStarter::TShowState::ssNormal,
+                                StandIn);
   } else {
-    Platform.Starter->OpenShown(Path, SplitParameters(Parameters), Folder, IProgramStarter::TShowState::ssMaximized);
+    Platform.Starter->OpenShown(Path, SplitParameters(Parameters), Folder, IProgramStarter::TShowState::ssMaximized,
+                                StandIn);
   }
 }
 
@@ -160,8 +180,8 @@ void TSDIAppForm::FormCreate() {
 
   const std::string Ini = Join(AppDir, kSettingsName);
   LaunchConfig.title = FPlatform.Settings->ReadString(Ini, kSection, "title", kDefaultTitle);
-  LaunchConfig.exe = FPlatform.Settings->ReadString(Ini, kSection, "exe", kDefaultExe);
-  LaunchConfig.target = FPlatform.Settings->ReadString(Ini, kSection, "target", kDefaultTarget);
+  LaunchConfig.exe = StoredPath(FPlatform.Settings->ReadString(Ini, kSection, "exe", kDefaultExe));
+  LaunchConfig.target = StoredPath(FPlatform.Settings->ReadString(Ini, kSection, "target", kDefaultTarget));
 
   FView.SetCaption(LaunchConfig.title);
   // The target is appended as it stands, leading separator and all.
@@ -263,9 +283,9 @@ void TSDIAppForm::Button2Click() {
   const std::string Viewer = Join(RunFolder, kViewerName);
   RequireProgram(Viewer);
 
-  const std::string Parameters = "\"" + Join(Join(Join(AppDir, kEbookFolder), kIndexPage), kIndexName) + "\" \"" +
-                                 Join(AppDir, kSettingsName) + "\"";
-  LaunchProgram(FPlatform, Viewer, Parameters);
+  const std::string Index = IndexPageUnder(AppDir);
+  const std::string Parameters = "\"" + Index + "\" \"" + Join(AppDir, kSettingsName) + "\"";
+  LaunchProgram(FPlatform, Viewer, Parameters, Index);
   Terminate();
 }
 
@@ -273,7 +293,7 @@ void TSDIAppForm::Button2Click() {
 // Installation
 // ===========================================================================
 
-void TSDIAppForm::MakeShortcuts(const std::string& Target) {
+void TSDIAppForm::MakeShortcuts(const std::string& Target, const std::string& StandIn) {
   const bool Desktop = FView.Checked(ciChkDesktop), Menu = FView.Checked(ciChkStartmenu);
   if (!Desktop && !Menu) return;
   // The title names the shortcut files; one that would put them elsewhere
@@ -286,11 +306,11 @@ void TSDIAppForm::MakeShortcuts(const std::string& Target) {
   std::string LinkPath;
   if (Desktop)
     CreateShortcut(*FPlatform.Folders, *FPlatform.Shortcuts, Target, LaunchConfig.title, lkDesktop, "", "", "",
-                   LaunchConfig.target, LinkPath);
+                   LaunchConfig.target, LinkPath, StandIn);
   if (Menu) {
     const std::string Programs = ProgramsFolder(*FPlatform.Folders);
     CreateShortcut(*FPlatform.Folders, *FPlatform.Shortcuts, Target, LaunchConfig.title, lkGivenFolder, Programs,
-                   "", "", LaunchConfig.target, LinkPath);
+                   "", "", LaunchConfig.target, LinkPath, StandIn);
   }
 }
 
@@ -338,7 +358,7 @@ void TSDIAppForm::btnCopyStartClick() {
 
   const std::string Target = Join(Dir, LaunchConfig.exe);
   RequireProgram(Target);
-  MakeShortcuts(Target);
+  MakeShortcuts(Target, IndexPageUnder(Dir));
 
   CopySource = Source + "*.ini";
   {
@@ -347,7 +367,8 @@ void TSDIAppForm::btnCopyStartClick() {
   }
   FView.ProcessMessages();
 
-  LaunchProgram(FPlatform, Target, "");
+  // The index page came along with the medium's e-book folder.
+  LaunchProgram(FPlatform, Target, "", IndexPageUnder(Dir));
   Terminate();
 }
 

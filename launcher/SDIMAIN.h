@@ -63,7 +63,10 @@ inline constexpr const char* kInstallIntoMedium = "Cannot install into the mediu
 // Starts a program or opens a document. A relative Path counts from AppDir
 // and is started without Parameters in AppDir's sub-folder of Path; an
 // absolute one gets Parameters (split the Windows way) and Path's own folder.
-void LaunchProgram(TLauncherPlatform& Platform, const std::string& Path, const std::string& Parameters);
+// StandIn is the document the program exists to show, opened instead where
+// the program cannot run on this system (IProgramStarter::OpenShown).
+void LaunchProgram(TLauncherPlatform& Platform, const std::string& Path, const std::string& Parameters,
+                   const std::string& StandIn = "");
 
 // ===========================================================================
 // The window's logic
@@ -116,8 +119,9 @@ private:
   // Raises, naming the payload and its failures, unless Program exists: a
   // flow never makes shortcuts to, or starts, a program that is not there.
   void RequireProgram(const std::string& Program);
-  // The desktop and menu shortcuts the boxes ask for, to Target.
-  void MakeShortcuts(const std::string& Target);
+  // The desktop and menu shortcuts the boxes ask for, to Target; StandIn
+  // is the document they open where Target cannot run (TShortcut).
+  void MakeShortcuts(const std::string& Target, const std::string& StandIn);
 
   ILauncherView& FView;
   TLauncherPlatform& FPlatform;

@@ -12,13 +12,18 @@ std::string ShortcutFileName(const std::string& LinkName, const std::string& Ext
 }
 
 bool IsPlainFileName(const std::string& FileName) {
-  return FileName != "." && FileName != ".." && FileName.find_first_of(rtl::PathBreaks) == std::string::npos;
+  // Both separators count everywhere: the titles come from media made for
+  // Windows, where "\\" separates folders, and a name Windows refuses is not
+  // saved elsewhere either.
+  return FileName != "." && FileName != ".." && FileName.find_first_of(rtl::PathBreaks) == std::string::npos &&
+         FileName.find_first_of("\\/") == std::string::npos;
 }
 
 void CreateShortcut(IUserFolders& Folders, IShortcutWriter& Writer, const std::string& Target,
                     const std::string& LinkName, uint8_t Kind, const std::string& Folder, const std::string& WorkDir,
-                    const std::string& Arguments, const std::string& Description, std::string& LinkPath) {
-  TShortcut Link{Target, Arguments, Description, WorkDir};
+                    const std::string& Arguments, const std::string& Description, std::string& LinkPath,
+                    const std::string& StandIn) {
+  TShortcut Link{Target, Arguments, Description, WorkDir, StandIn};
   const std::string FileName = ShortcutFileName(LinkName, Writer.Extension());
   if (!IsPlainFileName(FileName)) return;
   const std::string L = Kind == lkGivenFolder ? Folder : Folders.LocationFolder(Kind);

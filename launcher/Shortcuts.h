@@ -31,10 +31,12 @@ bool IsPlainFileName(const std::string& FileName);
 
 // Saves one shortcut; see above. A name that is not a plain file name saves
 // nothing, as a location without a folder does. LinkPath receives the shortcut file's full
-// path, and is left untouched when the location has no folder.
+// path, and is left untouched when the location has no folder. StandIn is
+// TShortcut's.
 void CreateShortcut(IUserFolders& Folders, IShortcutWriter& Writer, const std::string& Target,
                     const std::string& LinkName, uint8_t Kind, const std::string& Folder, const std::string& WorkDir,
-                    const std::string& Arguments, const std::string& Description, std::string& LinkPath);
+                    const std::string& Arguments, const std::string& Description, std::string& LinkPath,
+                    const std::string& StandIn = "");
 
 // The menu's programs folder, or empty.
 std::string ProgramsFolder(IUserFolders& Folders);

@@ -2,7 +2,9 @@
 // GetOEMCP) and its conversions (MultiByteToWideChar, WideCharToMultiByte),
 // so that names and passwords read exactly as other programs on the same
 // system read them. The environment overrides of Text.h apply here too,
-// which lets tests pin a code page under any system locale.
+// which lets tests pin a code page under any system locale. The UTF-8 and
+// UTF-16 conversions of WinText.h live here too, with the console
+// programs' entry that uses them.
 #include "rtl/Text.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -10,6 +12,13 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <vector>
 
 #include "rtl/WinText.h"
 
@@ -161,6 +170,18 @@ char16_t UpperChar16(char16_t c) {
   wchar_t w[2] = {static_cast<wchar_t>(c), 0};
   CharUpperBuffW(w, 1);
   return static_cast<char16_t>(w[0]);
+}
+
+int RunWithUtf8Arguments(int argc, wchar_t** argv, int (*Main)(int, char**)) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  std::vector<std::string> Args;
+  Args.reserve(static_cast<size_t>(argc));
+  for (int i = 0; i < argc; ++i) Args.push_back(NarrowText(argv[i], wcslen(argv[i])));
+  std::vector<char*> Argv;
+  for (std::string& A : Args) Argv.push_back(A.data());
+  Argv.push_back(nullptr);
+  return Main(argc, Argv.data());
 }
 
 } // namespace rtl

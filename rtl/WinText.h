@@ -21,4 +21,10 @@ inline std::string NarrowText(const std::wstring& Wide) { return NarrowText(Wide
 // the extended-length prefix.
 std::wstring WidePath(const std::string& Utf8Name);
 
+// A console program's entry from wmain: the UTF-16 command line (which
+// holds every name, where the narrow argv has lost what the ANSI code page
+// lacks) goes to Main as UTF-8, and standard output and error are binary, so
+// lines end in "\n" as they do on Linux.
+int RunWithUtf8Arguments(int argc, wchar_t** argv, int (*Main)(int, char**));
+
 } // namespace rtl

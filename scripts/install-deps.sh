@@ -11,6 +11,7 @@ PACKAGES=(
   qt6-base-dev fonts-nanum
   zip unzip 7zip wavpack libarchive-tools python3 xz-utils zstd util-linux
   xorriso
+  debootstrap xvfb x11-utils
 )
 
 missing=()

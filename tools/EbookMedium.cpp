@@ -41,7 +41,9 @@ const char* const kUsage =
     "                  installation folder (the payload lands in its ebook folder)\n"
     "  --target N      default installation folder C:\\ebook\\N\n"
     "  --launcher FILE a launcher program to put at the root (default: the\n"
-    "                  ebook-launcher programs beside ebook-medium)\n"
+    "                  ebook-launcher programs beside ebook-medium); a Linux\n"
+    "                  launcher with a linux/ folder beside it (its libraries,\n"
+    "                  made by 'make linux-launcher') brings that folder along\n"
     "  --iso FILE      also write a disc image (ISO 9660, Joliet, Rock Ridge)\n"
     "  --cp949         write config.ini in the Korean code page (old readers only)\n"
     "  --level N       Deflate level of the payload, 0 (store) to 9; default 6\n"
@@ -307,6 +309,10 @@ void AddDiscNotes(int64_t Bytes, const std::string& Where, bool Image, TFindings
 // make
 // ===========================================================================
 
+// The folder beside a Linux launcher that holds the libraries and plugins it
+// loads (scripts/linux-launcher.sh); the program finds it by that name.
+const char* const kLinuxLibraryFolder = "linux";
+
 int Make(const std::vector<std::string>& Args) {
   TMakeOptions o;
   static const char* const kValued[] = {"--title", "--exe", "--target", "--content", "--payload", "--out"};
@@ -369,6 +375,7 @@ int Make(const std::vector<std::string>& Args) {
   const std::vector<TTreeEntry> content = ListTree(o.Content, &odd), payload = ListTree(o.Payload, &odd);
   std::vector<TGenerated> root;
   std::set<std::string> launcherNames;
+  fs::path linuxFolder;  // the Linux launcher's libraries, when it carries them
   for (const std::string& l : o.Launchers) {
     const std::string name = Utf8Path(NativePath(l).filename());
     if (!launcherNames.insert(name).second) {
@@ -376,7 +383,17 @@ int Make(const std::vector<std::string>& Args) {
       continue;
     }
     root.push_back({name, l, {}, true});
+    const fs::path beside = NativePath(l).parent_path() / kLinuxLibraryFolder;
+    if (fs::is_directory(beside, ec) && !rtl::SameTextAscii(fs::path(name).extension().string(), ".exe")) {
+      if (!linuxFolder.empty())
+        AddProblem(f, "--launcher " + l, "a second launcher with a " + std::string(kLinuxLibraryFolder) + " folder",
+                   "the medium cannot be made");
+      linuxFolder = beside;
+    }
   }
+  if (!linuxFolder.empty() && fs::exists(NativePath(o.Content) / kLinuxLibraryFolder, ec))
+    AddProblem(f, "--content " + o.Content + "/" + kLinuxLibraryFolder, "the Linux launcher's library folder has this name",
+               "the medium cannot hold both");
   root.push_back({kSettingsName, {}, EncodeSettings(o.Title, o.Exe, o.Target, o.Cp949 ? 949 : 0)});
   const auto windowsLauncher = std::find_if(root.begin(), root.end(), [](const TGenerated& g) {
     return g.Program && g.Name.size() > 4 && rtl::SameTextAscii(g.Name.substr(g.Name.size() - 4), ".exe");
@@ -420,6 +437,8 @@ int Make(const std::vector<std::string>& Args) {
         s.WriteBuffer(g.Bytes.data(), static_cast<int64_t>(g.Bytes.size()));
       }
     }
+    if (!linuxFolder.empty())
+      fs::copy(linuxFolder, partial / kLinuxLibraryFolder, fs::copy_options::recursive);
     fs::create_directories(partial / kEbookFolder);
     PackPayload(o.Payload, payload, Utf8Path(partial / kEbookFolder / kPayloadName), o.Level);
     fs::remove(out, ec);  // an empty folder

@@ -12,14 +12,6 @@
 #endif
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
-#include <cstdio>
-
-#include <string>
-#include <vector>
-
 #include "rtl/WinText.h"
 #include "tools/ArveloCommands.h"
 
@@ -28,18 +20,10 @@
 #endif
 
 int wmain(int argc, wchar_t** argv) {
-  _setmode(_fileno(stdout), _O_BINARY);
-  _setmode(_fileno(stderr), _O_BINARY);
   HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode;
   if (err != INVALID_HANDLE_VALUE && GetConsoleMode(err, &mode))
     SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 
-  std::vector<std::string> args;
-  args.reserve(static_cast<size_t>(argc));
-  for (int i = 0; i < argc; ++i) args.push_back(rtl::NarrowText(argv[i], wcslen(argv[i])));
-  std::vector<char*> argvUtf8;
-  for (std::string& a : args) argvUtf8.push_back(a.data());
-  argvUtf8.push_back(nullptr);
-  return arvelo::Main(argc, argvUtf8.data());
+  return rtl::RunWithUtf8Arguments(argc, argv, arvelo::Main);
 }

@@ -91,6 +91,8 @@ TEST_F(Shortcuts, EachKindSavesWhereItBelongs) {
   fs::create_directories(Home + "/바탕화면/a");
   EXPECT_EQ(Make(Target, "a/b", launcher::lkDesktop), "untouched");
   EXPECT_EQ(Make(Target, "../../escape", launcher::lkDesktop), "untouched");
+  EXPECT_EQ(Make(Target, "a\\b", launcher::lkDesktop), "untouched");
+  EXPECT_FALSE(Exists(Home + "/바탕화면/a\\b.desktop"));
   EXPECT_FALSE(Exists(Home + "/바탕화면/a/b.desktop"));
   EXPECT_FALSE(Exists(Box / "escape.desktop"));
   EXPECT_TRUE(launcher::IsPlainFileName("..desktop"));
@@ -116,7 +118,7 @@ TEST(DesktopEntry, AwkwardTargetsAreQuotedAndDocumentsOpened) {
   const std::string Prog = Box / "My $Book 100%/run me.sh";
   WriteFile(Prog, "#!/bin/sh\n");
   ::chmod(Prog.c_str(), 0755);
-  const std::string Text = launcher::DesktopEntryText({Prog, "\"a b\" c", "line1\nline2", Box / "w"}, "N");
+  const std::string Text = launcher::DesktopEntryText({Prog, "\"a b\" c", "line1\nline2", Box / "w", ""}, "N");
   // Quoted, with $ escaped inside the quotes, % doubled, and the whole value
   // string-escaped (each backslash doubled).
   const std::string Quoted = "\"" + Box / "My \\\\$Book 100%%/run me.sh" + "\"";
@@ -125,7 +127,7 @@ TEST(DesktopEntry, AwkwardTargetsAreQuotedAndDocumentsOpened) {
 
   // A target that is no program here goes to the desktop's opener.
   WriteFile(Box / "book.pdf", "%PDF");
-  const std::string Doc = launcher::DesktopEntryText({Box / "book.pdf", "", "", ""}, "N");
+  const std::string Doc = launcher::DesktopEntryText({Box / "book.pdf", "", "", "", ""}, "N");
   EXPECT_NE(Doc.find("Exec=xdg-open " + Box / "book.pdf" + "\n"), std::string::npos) << Doc;
   EXPECT_EQ(Doc.find("Path="), std::string::npos);
 }

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # The Windows launcher under Wine: its two flows end to end, then its window.
 #
-#   launcher-wine.sh BIN_DIR WORK_DIR SCREENSHOT_DIR
+#   launcher-wine.sh BIN_DIR WORK_DIR SCREENSHOT_DIR [WINDOWS_VERSION]
 #
+# WINDOWS_VERSION is the version Wine reports (win7, win10, ...; Wine's
+# default when not given).
+# LINUX_LAUNCHER, when set, names the Linux launcher, which then plays a
+# copy of the medium with the helper as its Windows viewer; EBOOK_MEDIUM,
+# when set, names the Linux ebook-medium, whose medium is then played from
+# its disc image's files (see the last section).
 # BIN_DIR holds ebook-launcher.exe, launcher-test-helper.exe and
 # launcher_window_tests.exe (a 64-bit or 32-bit build, whichever this Wine
 # runs). WORK_DIR is made anew: a fresh
@@ -96,7 +102,14 @@ DRIVE_C=$WINEPREFIX/drive_c
 wine_prefix || exit 1
 ln -sfn "$MEDIUM" "$WINEPREFIX/dosdevices/d:"
 wine_tool reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null 2>&1
+WINDOWS_VERSION=${4:-}
+[ -n "$WINDOWS_VERSION" ] && wine_tool reg add 'HKCU\Software\Wine' /v Version /d "$WINDOWS_VERSION" /f >/dev/null 2>&1
 wine_server -w
+
+case "$WINDOWS_VERSION" in
+  win7) check "Wine says Windows 7 (6.1)" bash -c "'$WINE64' cmd /c ver 2>/dev/null | grep -q 'Windows 6\.1\.'" ;;
+  win10) check "Wine says Windows 10" bash -c "'$WINE64' cmd /c ver 2>/dev/null | grep -q 'Windows 10\.0\.'" ;;
+esac
 
 # ---- the medium ------------------------------------------------------------------
 STAGE=$WORK/stage
@@ -324,12 +337,53 @@ from "$MEDIUM" --install 'C:\afile\inst' 2> "$WORK/afile.err"
 check "a target below a file: --install exits 1" [ $? -eq 1 ]
 check "... and says why" grep -qF 'Cannot create the folder C:\afile\inst: Path not found.' "$WORK/afile.err"
 
+# ---- the medium on Linux ---------------------------------------------------------
+# The Linux launcher (LINUX_LAUNCHER, when given) on a medium laid out for
+# Windows: UTF-16LE settings whose exe has a "\", and a real Windows viewer,
+# which it starts through Wine (WINE names the loader) with the same
+# arguments, in both flows.
+if [ -n "${LINUX_LAUNCHER:-}" ] && [ -x "$LINUX_LAUNCHER" ]; then
+  LM=$WORK/linux-medium
+  cp -r "$MEDIUM" "$LM"
+  chmod -R u+w "$LM"
+  mkdir -p "$LM/bin"
+  mv "$LM/main.exe" "$LM/bin/main.exe"
+  printf '\xff\xfe' > "$LM/config.ini"
+  printf '[Settings]\r\ntitle=리눅스 학습지도서\r\nexe=bin\\main.exe\r\ntarget=국어\r\n' | iconv -f UTF-8 -t UTF-16LE >> "$LM/config.ini"
+  cp "$LINUX_LAUNCHER" "$LM/ebook-launcher"
+  linux_launcher() {
+    (cd / && WINE=$WINE64 TEMP=$WORK/linux-temp QT_QPA_PLATFORM=offscreen EBOOK_LAUNCHER_MEDIUM=optical:700000000 \
+      "$LM/ebook-launcher" "$@")
+  }
+  mkdir -p "$WORK/linux-temp" "$HOME/Desktop"
+  rm -f "$RECORD"
+  linux_launcher --run 2> "$WORK/linux-run.err"
+  check "on Linux: --run exits 0" [ $? -eq 0 ]
+  linux_viewer_started() {
+    wait_for "$RECORD" && tr -d '\r' < "$RECORD" | sed -n 1p | grep -q 'linux-temp.qtxEBookRun$' &&
+      tr -d '\r' < "$RECORD" | grep -qxF "$LM/ebook/Documents/index.html" &&
+      tr -d '\r' < "$RECORD" | grep -qxF "$LM/config.ini"
+  }
+  check "on Linux: the Windows viewer starts through Wine in the run folder with the index page and the settings" \
+    linux_viewer_started
+  rm -f "$RECORD"
+  linux_launcher --install "$WORK/linux-inst" 2> "$WORK/linux-install.err"
+  check "on Linux: --install with exe=bin\\main.exe exits 0" [ $? -eq 0 ]
+  linux_installed_started() { wait_for "$RECORD" && tr -d '\r' < "$RECORD" | sed -n 1p | grep -q 'linux-inst.bin$'; }
+  check "on Linux: the installed Windows program starts through Wine in its folder" linux_installed_started
+  check "on Linux: its desktop entry starts it through Wine" \
+    grep -qxF "Exec=$WINE64 $WORK/linux-inst/bin/main.exe" "$HOME/Desktop/리눅스 학습지도서.desktop"
+  rm -f "$RECORD"
+fi
+
 # ---- the window ------------------------------------------------------------------------
 wine_tool reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '맑은 고딕' /d NanumGothic /f >/dev/null 2>&1
 # The caption is drawn in the system's face, which has no Hangul: linked.
 wine_tool reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ \
   /d 'NanumGothic.ttf,NanumGothic' /f >/dev/null 2>&1
 mkdir -p "$3"
+SHOTS=$(cd "$3" && pwd)
+export ARVELO_SCREENSHOT_DIR="Z:$SHOTS"
 # At 144 dpi first: the design's rectangles and fonts, scaled by one half.
 DPI_KEY='HKCU\Control Panel\Desktop'
 wine_tool reg add "$DPI_KEY" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
@@ -342,8 +396,58 @@ wine_tool reg delete "$DPI_KEY" /v LogPixels /f >/dev/null 2>&1
 check "the window tests pass" [ $? -eq 0 ]
 tr -d '\r' < "$WORK/window.log"
 check "the window tests leave a picture of each face" \
-  bash -c "cd '$3' && ls windows-face-cd.png windows-face-removable.png windows-face-other.png \
+  bash -c "cd '$SHOTS' && ls windows-face-cd.png windows-face-removable.png windows-face-other.png \
            windows-face-install.png windows-face-run.png >/dev/null"
+
+# ---- a medium made by ebook-medium, played from its disc image ------------------
+# EBOOK_MEDIUM, when set, names the Linux ebook-medium: it makes a medium
+# with Korean names and its image, the image's files (as xorriso reads them
+# back) go on the CD-ROM drive, and both flows and the window play from it.
+if [ -n "${EBOOK_MEDIUM:-}" ] && [ -x "$EBOOK_MEDIUM" ] && command -v xorriso >/dev/null; then
+  KIT=$WORK/kit
+  KIT_TITLE="도구로 만든 국어"
+  mkdir -p "$KIT/content/ebook/Documents" "$KIT/content/자료" "$KIT/payload/쪽"
+  printf '<html><body>목차</body></html>\n' > "$KIT/content/ebook/Documents/index.html"
+  printf '부록\r\n' > "$KIT/content/자료/부록.txt"
+  cp "$BIN/launcher-test-helper.exe" "$KIT/payload/ebook.exe"
+  printf '1쪽\r\n' > "$KIT/payload/쪽/1.txt"
+  "$EBOOK_MEDIUM" make --title "$KIT_TITLE" --exe ebook/ebook.exe --target 도구국어 \
+    --content "$KIT/content" --payload "$KIT/payload" --out "$KIT/medium" --iso "$KIT/medium.iso" \
+    --launcher "$BIN/ebook-launcher.exe" > "$KIT/make.log" 2>&1
+  check "ebook-medium makes a medium and its image" [ $? -eq 0 ]
+  xorriso -osirrox on -indev "$KIT/medium.iso" -extract / "$KIT/disc" > "$KIT/xorriso.log" 2>&1
+  check "... whose files come out of the image under their Korean names" \
+    bash -c "cmp '$KIT/content/자료/부록.txt' '$KIT/disc/자료/부록.txt' && cmp '$KIT/medium/config.ini' '$KIT/disc/config.ini'"
+  chmod -R a-w "$KIT/disc"
+  ln -sfn "$KIT/disc" "$WINEPREFIX/dosdevices/d:"
+  rm -f "$RECORD"
+  from "$KIT/disc" --run 2> "$KIT/run.err"
+  check "from the image's CD: --run exits 0" [ $? -eq 0 ]
+  kit_viewer_started() {
+    wait_for "$RECORD" && [ "$(tr -d '\r' < "$RECORD" | tail -2)" = 'D:\\ebook\Documents\index.html'$'\n''D:\\config.ini' ]
+  }
+  check "... and the viewer starts with the index page and the settings from D:" kit_viewer_started
+  rm -f "$RECORD"
+  from "$KIT/disc" --install 'C:\kit' 2> "$KIT/install.err"
+  check "from the image's CD: --install exits 0" [ $? -eq 0 ]
+  check "... the payload's Korean names come out" bash -c "cmp '$KIT/payload/쪽/1.txt' '$DRIVE_C/kit/ebook/쪽/1.txt'"
+  check "... the desktop shortcut bears the title" test -e "$DESKTOP/$KIT_TITLE.lnk"
+  check "... and the installed viewer starts" wait_for "$RECORD"
+  # The window's caption is the title the UTF-16LE settings hold.
+  (cd "$KIT/disc" && wine_exe "$BIN/ebook-launcher.exe" > /dev/null 2>&1) &
+  WINDOW=$!
+  shown=""
+  for _ in $(seq 150); do
+    for id in $(xwininfo -root -children 2>/dev/null | awk '/^ +0x/ {print $1}'); do
+      LANG=C.UTF-8 xprop -id "$id" _NET_WM_NAME 2>/dev/null | grep -qF "\"$KIT_TITLE\"" && shown=1
+    done
+    [ -z "$shown" ] || break
+    sleep 0.2
+  done
+  check "from the image's CD: the window shows the title" [ -n "$shown" ]
+  wine_server -k 2>/dev/null
+  wait "$WINDOW"
+fi
 
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]

@@ -3,7 +3,7 @@
 // FormCreate picks by medium, the design's tab order, the meters' pixels,
 // message processing at a change of a meter's value, and the error box of a
 // run whose payload gives nothing. A picture of each face is saved as PNG in
-// ARVELO_SCREENSHOT_DIR.
+// the folder ARVELO_SCREENSHOT_DIR names (environment first, then the build's).
 //
 // The drive kind is the one thing a test machine cannot provide in every
 // variant, so the medium service is replaced by a stand-in here; everything
@@ -132,8 +132,11 @@ void SaveScreenPng(const RECT& R, const std::string& Name) {
   Chunk(Png, "IHDR", Ihdr);
   Chunk(Png, "IDAT", Z);
   Chunk(Png, "IEND", "");
-  ::CreateDirectoryW(rtl::WideText(ARVELO_SCREENSHOT_DIR).c_str(), nullptr);
-  std::ofstream(std::string(ARVELO_SCREENSHOT_DIR) + "/" + Name + ".png", std::ios::binary) << Png;
+  // A run may name its own folder (one per Windows version Wine plays).
+  const char* Env = std::getenv("ARVELO_SCREENSHOT_DIR");
+  const std::string Dir = Env && *Env ? Env : ARVELO_SCREENSHOT_DIR;
+  ::CreateDirectoryW(rtl::WideText(Dir).c_str(), nullptr);
+  std::ofstream(Dir + "/" + Name + ".png", std::ios::binary) << Png;
 }
 
 // ---- fixture -------------------------------------------------------------------
@@ -223,7 +226,9 @@ TEST_F(WinWindowTest, CdFaceMatchesTheDesignControlByControl) {
   auto F = Make(TDriveKind::dkOptical, 700000000);
   const HWND Wnd = static_cast<HWND>(F->Handle());
   // The dpi the run was set up for, when it says.
-  if (const char* Dpi = std::getenv("ARVELO_EXPECT_DPI")) EXPECT_EQ(F->Dpi(), std::atoi(Dpi));
+  if (const char* Dpi = std::getenv("ARVELO_EXPECT_DPI")) {
+    EXPECT_EQ(F->Dpi(), std::atoi(Dpi));
+  }
 
   // A fixed tool window with a close box only, client area as designed.
   const LONG Style = ::GetWindowLongW(Wnd, GWL_STYLE), Ex = ::GetWindowLongW(Wnd, GWL_EXSTYLE);
