@@ -503,7 +503,8 @@ void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::TReplacingFileStrea
   rtl::TFileTime when;
   if (ItemModificationTime(Item, when)) rtl::FileSetTimeHandle(File.Handle(), when);
   // The file was made by this process a moment ago: its mode is known.
-  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), Item.UnixPermissions(), rtl::NewFileMode());
+  const uint32_t mode = Item.HasUnixPermissions() ? Item.UnixPermissions() | rtl::kExactUnixMode : 0;
+  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), mode, rtl::NewFileMode());
 }
 
 // The longest link text a system takes (PATH_MAX less its NUL).
@@ -531,8 +532,7 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string
     TAbArchive::CreateFolderPath(NewName);
     // Writing the items inside would move the folder's time again, so the
     // archive sets it once they are all written.
-    uint32_t unixMode = item.UnixPermissions();
-    if (unixMode) rtl::FileSetAttr(NewName, 0, unixMode | 0700);
+    if (item.HasUnixPermissions()) archive.SetFolderModeLater(NewName, item.UnixPermissions());
     rtl::TFileTime when;
     if (ItemModificationTime(item, when)) archive.SetFolderTimeLater(NewName, when);
     return;

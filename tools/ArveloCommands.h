@@ -64,7 +64,7 @@ bool MatchUnzipPattern(const std::string& Name, const std::string& Pattern, bool
 class TItemSelection {
 public:
   explicit TItemSelection(const Options& Opt);
-  bool Selects(const std::string& Name);
+  bool Selects(const ab::TAbZipItem& Item);
   // Reports every pattern and exclusion that matched nothing; true when a
   // pattern did (an exclusion that excludes nothing is only mentioned).
   bool ReportUnmatched() const;

@@ -25,6 +25,11 @@ void Err(std::string_view Text);
 // The status line: shown only when stderr is a terminal and Enable(true)
 // was called; the text is cut to the terminal's width here.
 void EnableStatus(bool Enable);
+// The columns a status line may take: the terminal's width less three, one
+// so that a full line does not make the terminal wrap, two for the "^C" the
+// terminal echoes at its end when Ctrl-C is pressed (a wrapped line could
+// no longer be cleared).
+int StatusColumns();
 void ShowStatus(const std::string& Line);
 void HideStatus();
 

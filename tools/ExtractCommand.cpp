@@ -100,7 +100,7 @@ private:
     const int whole = FTotal > 0 ? static_cast<int>(done * 100 / FTotal) : 100;
     std::string head = std::to_string(whole) + "% " + HumanBytes(done) + "/" + HumanBytes(FTotal) + "  " +
                        std::to_string(FPercent) + "% ";
-    const int room = term::Width() - 1 - TextColumns(head);
+    const int room = StatusColumns() - TextColumns(head);
     std::string name = FName;
     if (TextColumns(name) > room) {
       // Keep the tail: the file's own name is at the end.
@@ -259,7 +259,7 @@ int TExtractSession::Select() {
   TItemSelection selection(FOpt);
   for (int i = 0; i < FZip->Count(); ++i) {
     ab::TAbZipItem& item = *FZip->GetItem(i);
-    if (!selection.Selects(item.FileName())) continue;
+    if (!selection.Selects(item)) continue;
     if (FPrinting && item.IsDirectory()) continue;
     FChosen.push_back(i);
     FTotalBytes += item.UncompressedSize();
@@ -402,7 +402,7 @@ bool TExtractSession::SkippedByTime(const ab::TAbZipItem& Item) const {
   // Where the item lands: the engine's own cleaned form of its name. A name
   // the engine refuses is left to it, to be reported as it fails.
   std::string clean;
-  if (!ab::CleanStoredName(Item.FileName(), clean) || clean.empty()) return false;
+  if (!ab::CleanStoredName(Item.FileName(), clean, Item.BackslashSeparates()) || clean.empty()) return false;
   const std::string target =
       rtl::IncludeTrailingPathDelimiter(FBase) + (FOpt.junkPaths ? rtl::ExtractFileName(clean) : clean);
   if (!rtl::FileExists(target)) return FOpt.timeRule == TTimeRule::trFreshen;

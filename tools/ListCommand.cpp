@@ -99,7 +99,7 @@ class TListed {
  public:
   TListed(ab::TAbZipArchive& zip, TItemSelection& selection) : FZip(zip), FChosen(static_cast<size_t>(zip.Count())) {
     for (int i = 0; i < zip.Count(); ++i)
-      if (selection.Selects(zip.GetItem(i)->FileName())) FChosen[static_cast<size_t>(i)] = true, ++FCount;
+      if (selection.Selects(*zip.GetItem(i))) FChosen[static_cast<size_t>(i)] = true, ++FCount;
   }
   size_t Count() const { return FCount; }
   template <typename F> void ForEach(F&& f) const {
@@ -151,21 +151,23 @@ std::string DateTime(const ab::TAbZipItem& item) {
 
 std::string FileCount(size_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); }
 
-void ShortTable(const TListed& listed, TChunkedOut& out) {
+// Bare: the rows alone, without the column heads and the totals (-qq).
+void ShortTable(const TListed& listed, bool bare, TChunkedOut& out) {
   int64_t total = 0;
   listed.ForEach([&](const ab::TAbZipItem& item) { total += item.UncompressedSize(); });
   const int w = std::max(9, Digits(total));
   const std::string rule(static_cast<size_t>(w), '-');
-  out << Pad("Length", w - 1) << "      Date    Time    Name\n" << rule << "  ---------- -----   ----\n";
+  if (!bare) out << Pad("Length", w - 1) << "      Date    Time    Name\n" << rule << "  ---------- -----   ----\n";
   listed.ForEach([&](const ab::TAbZipItem& item) {
     out << Pad(std::to_string(item.UncompressedSize()), w) << "  "
         << DateTime(item) << "   " << ShownName(item) << "\n";
   });
+  if (bare) return;
   out << rule << "                     -------\n";
   out << Pad(std::to_string(total), w) << "                     " << FileCount(listed.Count()) << "\n";
 }
 
-void VerboseTable(const TListed& listed, TChunkedOut& out) {
+void VerboseTable(const TListed& listed, bool bare, TChunkedOut& out) {
   int64_t total = 0, totalPacked = 0;
   listed.ForEach([&](const ab::TAbZipItem& item) {
     const TRow r = RowOf(item);
@@ -174,9 +176,10 @@ void VerboseTable(const TListed& listed, TChunkedOut& out) {
   const int ws = std::max(8, Digits(total)), wp = std::max(7, Digits(totalPacked)) + 1;
   const std::string rs(static_cast<size_t>(ws), '-'), rp(static_cast<size_t>(wp - 1), '-');
   const std::string gap(28, ' ');
-  out << Pad("Length", ws) << "  " << Pad("Method", 7, true) << Pad("Size", wp)
-      << " Cmpr    Date    Time   CRC-32   Name\n" << rs << "  ------ " << Pad(rp, wp)
-      << " ---- ---------- ----- --------  ----\n";
+  if (!bare)
+    out << Pad("Length", ws - 1) << "   Method" << Pad("Size", wp)
+        << "  Cmpr    Date    Time   CRC-32   Name\n" << rs << "  ------ " << Pad(rp, wp)
+        << " ---- ---------- ----- --------  ----\n";
   char crc[16];
   listed.ForEach([&](const ab::TAbZipItem& item) {
     const TRow r = RowOf(item);
@@ -186,6 +189,7 @@ void VerboseTable(const TListed& listed, TChunkedOut& out) {
         << Pad(std::to_string(r.packed), wp) << " " << Pad(std::to_string(Ratio(r.size, r.packed)), 3) << "% "
         << DateTime(item) << " " << crc << "  " << ShownName(item) << "\n";
   });
+  if (bare) return;
   out << rs << "         " << Pad(rp, wp) << "  ---" << gap << "-------\n";
   out << Pad(std::to_string(total), ws) << "         " << Pad(std::to_string(totalPacked), wp) << " "
       << Pad(std::to_string(Ratio(total, totalPacked)), 3) << "%" << gap << FileCount(listed.Count()) << "\n";
@@ -235,11 +239,13 @@ int List(const Options& opt) {
     if (opt.listStyle == TListStyle::lsNamesOnly) {
       listed.ForEach([&](const ab::TAbZipItem& item) { out << ShownName(item) << "\n"; });
     } else {
-      out << "Archive:  " << Printable(opt.archive) << "\n" << CommentText(zip);
+      // As unzip: -q leaves out the archive's name and comment, -qq the
+      // column heads and totals too.
+      if (opt.quiet == 0) out << "Archive:  " << Printable(opt.archive) << "\n" << CommentText(zip);
       if (opt.listStyle == TListStyle::lsVerbose)
-        VerboseTable(listed, out);
+        VerboseTable(listed, opt.quiet > 1, out);
       else
-        ShortTable(listed, out);
+        ShortTable(listed, opt.quiet > 1, out);
     }
   }
   return selection.ReportUnmatched() ? esNoMatch : esSuccess;

@@ -95,17 +95,14 @@ bool MatchElement(const std::string& s, size_t& si, const std::string& p, size_t
   return true;
 }
 
-// Stored names may use "\" (DOS tools); patterns are written with "/".
-std::string MatchableName(std::string Name) {
-  for (char& c : Name)
-    if (c == '\\') c = '/';
-  return Name;
-}
-
-// Hosts whose names are in a DOS or Windows code page.
-bool MadeOnDos(const ab::TAbZipItem& Item) {
-  const uint8_t h = Item.HostSystem();
-  return h == ab::hsMSDOS || h == ab::hsOS2HPFS || h == ab::hsWindowsNTFS || h == ab::hsVFAT;
+// Names from DOS tools may use "\" as separator; patterns are written
+// with "/".
+std::string MatchableName(const ab::TAbZipItem& Item) {
+  std::string name = Item.FileName();
+  if (Item.BackslashSeparates())
+    for (char& c : name)
+      if (c == '\\') c = '/';
+  return name;
 }
 
 bool HasUnicodeMarker(const ab::TAbZipItem& Item) {
@@ -124,7 +121,7 @@ bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
   for (int i = 0; i < Zip.Count(); ++i) {
     ab::TAbZipItem& item = *Zip.GetItem(i);
     if (HasUnicodeMarker(item)) continue;
-    const std::string& charset = MadeOnDos(item) ? Opt.dosCharset : Opt.unixCharset;
+    const std::string& charset = item.MadeOnDos() ? Opt.dosCharset : Opt.unixCharset;
     if (charset.empty()) continue;
     std::string name;
     rtl::CharsetToUtf8(std::string(item.RawFileName()), charset, name);
@@ -147,8 +144,8 @@ bool MatchUnzipPattern(const std::string& Name, const std::string& Pattern, bool
 TItemSelection::TItemSelection(const Options& Opt)
     : FOpt(Opt), FPatternUsed(Opt.patterns.size()), FExclusionUsed(Opt.exclusions.size()) {}
 
-bool TItemSelection::Selects(const std::string& StoredName) {
-  const std::string name = MatchableName(StoredName);
+bool TItemSelection::Selects(const ab::TAbZipItem& Item) {
+  const std::string name = MatchableName(Item);
   bool chosen = FOpt.patterns.empty();
   for (size_t i = 0; i < FOpt.patterns.size(); ++i)
     if (MatchUnzipPattern(name, FOpt.patterns[i], FOpt.ignoreCase)) chosen = FPatternUsed[i] = true;

@@ -5,8 +5,8 @@
 //
 // Options may stand anywhere, before the command too, be bundled ("-oq")
 // and take their value attached or as the next argument ("-dDIR", "-d DIR").
-// "-x" takes every following argument up to the next option, as unzip's
-// does (only one while the archive has not been named yet).
+// "-x" takes every following argument up to the next option (only one
+// while the archive has not been named yet).
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -42,7 +42,7 @@ constexpr const char* kHelp =
     "  -j            junk paths: every file into DIR itself, no folders\n"
     "  -f            freshen: only files that exist and are older on disk\n"
     "  -u            update: like -f, and files not on disk yet\n"
-    "  -x PATTERN..  exclude; may be given several times\n"
+    "  -x PATTERN..  exclude, up to the next option; may be given several times\n"
     "  -C            patterns ignore case\n"
     "  -P PASSWORD   password for encrypted items (also -p); otherwise asked\n"
     "                on the terminal when needed\n"
@@ -52,6 +52,7 @@ constexpr const char* kHelp =
     "  -1            list: names only\n"
     "  -z            list: the archive comment only\n"
     "  -q, -qq       quiet: no per-file lines; quieter: no progress, no summary\n"
+    "                (list: -q no archive name, -qq no heads and totals)\n"
     "  -h, --help    this text\n"
     "  --version     the version\n"
     "\n"
@@ -194,17 +195,26 @@ private:
     return applies ? 0 : BadCommandLine("option " + name + " applies only to " + command);
   }
 
-  // -x: its value, and once the archive is named every argument up to the
-  // next option.
+  // -x: a pattern attached to it, then the arguments after it up to the
+  // next option (only one while the archive has not been named yet). An
+  // option right after it ends an empty list, as with unzip.
   int Exclusions() {
-    std::string first;
-    if (!Value(first)) return BadCommandLine("option -x needs a pattern");
-    FOpt.exclusions.push_back(first);
-    if (FPositional.empty()) return 0;
-    while (FArg + 1 < FArgs.size() && (FArgs[FArg + 1].empty() || FArgs[FArg + 1][0] != '-'))
+    const std::string& a = FArgs[FArg];
+    if (FLetter + 1 < a.size()) {
+      FOpt.exclusions.push_back(a.substr(FLetter + 1));
+      FLetter = a.size();
+      if (FPositional.empty()) return 0;
+    } else if (FArg + 1 == FArgs.size()) {
+      return BadCommandLine("option -x needs a pattern");
+    }
+    const size_t most = FPositional.empty() ? 1 : FArgs.size();
+    for (size_t taken = 0; taken < most && FArg + 1 < FArgs.size() && !IsOption(FArgs[FArg + 1]); ++taken)
       FOpt.exclusions.push_back(FArgs[++FArg]);
     return 0;
   }
+
+  // An option, or "--": "-" alone is a name.
+  static bool IsOption(const std::string& Arg) { return Arg.size() > 1 && Arg[0] == '-'; }
 
   const std::vector<std::string>& FArgs;
   arvelo::Options& FOpt;

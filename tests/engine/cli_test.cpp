@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 
@@ -90,6 +91,30 @@ std::vector<std::string> Segments(const std::string& output) {
   }
   segs.push_back(cur);
   return segs;
+}
+
+// What a terminal of the given width shows after the output: a line that
+// reaches the last column wraps when one more character comes, "\r" and
+// "\x1b[K" work as they do on a real terminal.
+std::vector<std::string> Screen(const std::string& output, int columns) {
+  std::vector<std::string> lines(1);
+  size_t col = 0;
+  for (size_t i = 0; i < output.size(); ++i) {
+    if (output.compare(i, 3, "\x1b[K") == 0) {
+      lines.back().resize(std::min(lines.back().size(), col));
+      i += 2;
+    } else if (output[i] == '\r') {
+      col = 0;
+    } else if (output[i] == '\n') {
+      lines.emplace_back(), col = 0;
+    } else {
+      if (col == static_cast<size_t>(columns)) lines.emplace_back(), col = 0;
+      std::string& l = lines.back();
+      if (l.size() <= col) l.resize(col + 1, ' ');
+      l[col++] = output[i];
+    }
+  }
+  return lines;
 }
 
 class Cli : public ::testing::Test {
@@ -191,6 +216,79 @@ TEST_F(Cli, FolderTimesAsStoredAfterTheirContents) {
     const auto mine = fs::last_write_time(t / "mine" + folder), theirs = fs::last_write_time(t / "theirs" + folder);
     EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(mine - theirs).count(), 0) << folder;
   }
+}
+
+// Names split where their system separates, stored modes kept (folders
+// get theirs after their contents), side by side with unzip.
+TEST_F(Cli, NamesAndModesAsTheirSystemStoredThem) {
+  TempDir t;
+  testutil::ZipWriter w;
+  auto add = [&](const char* name, const char* data, uint8_t host, uint32_t attributes) {
+    testutil::ZipEntry e;
+    e.name = name, e.data = data, e.versionMadeBy = static_cast<uint16_t>(host << 8 | 30);
+    e.externalAttributes = attributes;
+    w.Add(e);
+  };
+  add("back\\slash.txt", "unix", 3, 0100644u << 16);
+  add("dos\\sub.txt", "dos", 0, 0x20);
+  add("ro/", "", 3, 040555u << 16 | 0x10);
+  add("ro/inner/", "", 3, 040500u << 16 | 0x10);
+  add("ro/inner/f.txt", "f", 3, 0100640u << 16);
+  add("zero.txt", "z", 3, 0100000u << 16);
+  testutil::WriteFile(t / "made.zip", w.Build());
+  std::string log;
+  ASSERT_EQ(Sh(Bin() + " x -q -d " + Quote(t / "mine") + " " + Quote(t / "made.zip"), &log), 0) << log;
+  Sh("unzip -q -d " + Quote(t / "theirs") + " " + Quote(t / "made.zip"), &log);
+  auto modes = [](const std::string& root) {
+    std::map<std::string, unsigned> m;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+      m[fs::relative(e.path(), root).string()] = static_cast<unsigned>(e.status().permissions()) & 0777u;
+    return m;
+  };
+  EXPECT_EQ(Tree(t / "mine"), Tree(t / "theirs"));
+  EXPECT_EQ(modes(t / "mine"), modes(t / "theirs"));
+  EXPECT_EQ(testutil::ReadFile(t / "mine/back\\slash.txt"), "unix");
+  EXPECT_EQ(modes(t / "mine")["ro"], 0555u);
+  EXPECT_EQ(modes(t / "mine")["zero.txt"], 0u);
+  for (const char* folder : {"/mine/ro", "/theirs/ro", "/mine/ro/inner", "/theirs/ro/inner"})
+    fs::permissions(t.Path() + folder, fs::perms::owner_all, fs::perm_options::add);
+
+  // Windows' own "\\" separates too (unzip splits only DOS names); a CP932
+  // name whose second byte is the code of "\\" is one name once decoded.
+  testutil::ZipWriter w2;
+  testutil::ZipEntry so, ntfs;
+  so.name = "\x83\x5c.txt", so.data = "so";
+  ntfs.name = "ntfs\\sub.txt", ntfs.data = "ntfs", ntfs.versionMadeBy = 10 << 8 | 30;
+  w2.Add(so);
+  w2.Add(ntfs);
+  testutil::WriteFile(t / "cp932.zip", w2.Build());
+  ASSERT_EQ(Sh(Bin() + " x -q -O CP932 -d " + Quote(t / "ja") + " " + Quote(t / "cp932.zip"), &log), 0) << log;
+  EXPECT_EQ(Tree(t / "ja"),
+            (std::map<std::string, std::string>{{"\u30bd.txt", "so"}, {"ntfs", "/"}, {"ntfs/sub.txt", "ntfs"}}));
+}
+
+// Options after -x end its list, also an empty one: the folder is the one
+// given, not a pattern. (unzip ends the list only at -d: it would take -j
+// for a pattern.)
+TEST_F(Cli, OptionsEndTheExclusionList) {
+  TempDir t;
+  const std::string zip = Quote(Zip("tree.zip"));
+  for (const std::string tool : {"mine", "theirs"}) {
+    const std::string run = tool == "mine" ? Bin() + " x" : std::string("unzip");
+    std::string log;
+    EXPECT_EQ(Sh("cd " + Quote(t.Path()) + " && " + run + " -q " + zip + " -x -d " + tool + "-all && " + run + " -q " +
+                     zip + " -x '*.txt' -d " + tool + "-some",
+                 &log),
+              0)
+        << log;
+  }
+  EXPECT_EQ(Sh("cd " + Quote(t.Path()) + " && " + Bin() + " x -q " + zip + " -x '*.txt' 'd/sub/*' -j -d junk"), 0);
+  EXPECT_EQ(Tree(t / "mine-all"), Tree(t / "theirs-all"));
+  EXPECT_EQ(Tree(t / "mine-some"), Tree(t / "theirs-some"));
+  EXPECT_EQ(Tree(t / "junk"), (std::map<std::string, std::string>{{"b.log", "bravo\n"}}));
+  // Nothing but the named folders.
+  EXPECT_EQ(Tree(t.Path()).size(),
+            5 + Tree(t / "mine-all").size() * 2 + Tree(t / "mine-some").size() * 2 + Tree(t / "junk").size());
 }
 
 // Never overwriting keeps whatever is at an item's name, links included,
@@ -341,6 +439,13 @@ TEST_F(Cli, ListingsLikeUnzip) {
     EXPECT_EQ(mine, theirs);
   }
   EXPECT_NE(mine.find("e^[[2Jx"), std::string::npos) << mine;
+  // -q leaves out the archive's name and comment, -qq the heads and totals.
+  for (const char* options : {"-q", "-qq", "-v -q", "-v -qq"}) {
+    SCOPED_TRACE(options);
+    EXPECT_EQ(Sh(Bin() + " l " + options + " " + Quote(Zip("tree.zip")), &mine), 0);
+    EXPECT_EQ(Sh("unzip -l " + std::string(options) + " " + Quote(Zip("tree.zip")), &theirs), 0);
+    EXPECT_EQ(mine, theirs);
+  }
   EXPECT_EQ(Sh(Bin() + " l -z " + Quote(Zip("tree.zip")), &mine), 0);
   EXPECT_EQ(mine, "first line\nsecond\n");
   EXPECT_EQ(Sh(Bin() + " l -1 " + Quote(Zip("tree.zip")) + " 'd/sub/*'", &mine), 0);
@@ -514,6 +619,12 @@ TEST_F(Cli, StatusLineFitsTheTerminalAndCtrlCCleansUp) {
   EXPECT_EQ(r.status, 80) << r.output;
   EXPECT_FALSE(fs::exists(t / ("out/" + name)));
   EXPECT_NE(r.output.find("\r\x1b[Karvelo: interrupted"), std::string::npos) << r.output;
+  // Ctrl-C typed as a person types it, which the terminal echoes as "^C"
+  // after the status line: nothing of that line stays on the screen.
+  r = OnTerminal(80, "--reply '% =^C'", "t " + Quote(zip));
+  EXPECT_EQ(r.status, 80) << r.output;
+  EXPECT_NE(r.output.find("^C"), std::string::npos) << r.output;
+  for (const auto& line : Screen(r.output, 80)) EXPECT_EQ(line.find("MiB"), std::string::npos) << r.output;
 
   // Nothing of the kind when stderr is not a terminal.
   std::string out;
