@@ -21,17 +21,18 @@ enum TExitStatus : int {
   esWarning = 1,             // items skipped: unsupported method, no password, kept file
   esArchiveError = 2,        // a damaged item, a bad CRC, a refused unsafe name
   esArchiveUnreadable = 3,   // not an archive this tool reads, or its directory is broken
+  esNoPasswordTerminal = 5,  // a password was needed and there was no terminal to ask for it
   esArchiveNotFound = 9,
   esBadCommandLine = 10,
   esNoMatch = 11,            // a pattern matched nothing
   esDiskFull = 50,
   esInterrupted = 80,
-  esUnsupported = 81,        // nothing processed: every failure an unsupported method
+  esUnsupported = 81,        // items skipped for an unsupported method, and nothing worse
   esWrongPassword = 82,      // nothing processed: every failure a wrong password
 };
 
 enum class TCommand { cmList, cmExtract, cmTest, cmPrint };
-enum class TListStyle { lsShort, lsVerbose, lsNamesOnly, lsCommentOnly };
+enum class TListStyle { lsShort, lsVerbose, lsNamesOnly, lsCommentOnly, lsZipInfo };
 enum class TOverwrite { owAsk, owAlways, owNever };
 enum class TTimeRule { trAll, trFreshen, trUpdate };
 

@@ -75,9 +75,9 @@ void HideStatus() {
   gStatusLine.clear();
 }
 
-bool Ask(const std::string& Prompt, bool Echo, std::string& Answer) {
+term::TReadResult Ask(const std::string& Prompt, bool Echo, std::string& Answer) {
   HideStatus();
-  return term::AskTerminal(Prompt, Echo, Answer) == term::TReadResult::rrLine;
+  return term::AskTerminal(Prompt, Echo, Answer);
 }
 
 std::string Printable(std::string_view Name) {

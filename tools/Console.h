@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "tools/Terminal.h"
+
 namespace arvelo {
 
 // Out is false when stdout refused the text (a full disk, a closed pipe).
@@ -35,7 +37,8 @@ void HideStatus();
 
 // A question on the terminal (see term::AskTerminal), with the status
 // line taken away first so that the prompt starts at the left margin.
-bool Ask(const std::string& Prompt, bool Echo, std::string& Answer);
+// rrLine when a line was answered.
+term::TReadResult Ask(const std::string& Prompt, bool Echo, std::string& Answer);
 
 std::string Printable(std::string_view Name);
 // Display width of UTF-8 text in terminal columns (one per code point;

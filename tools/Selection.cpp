@@ -133,6 +133,43 @@ bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
   return true;
 }
 
+bool IsDoubleByteCodePage(int page) { return page == 932 || page == 936 || page == 949 || page == 950; }
+
+// Bytes of 0x80 and up only in pairs, and at least one pair: how the East
+// Asian code pages write most of their characters, and rare in the
+// single-byte ones, where an accented letter stands between plain ones.
+bool LooksDoubleByte(std::string_view Raw) {
+  size_t run = 0;
+  bool pairs = false;
+  for (const char c : Raw) {
+    if (static_cast<uint8_t>(c) >= 0x80) {
+      ++run;
+      continue;
+    }
+    if (run % 2) return false;
+    pairs = pairs || run > 0;
+    run = 0;
+  }
+  return run % 2 == 0 && (pairs || run > 0);
+}
+
+// One line on stderr when names without a UTF-8 marker look like double-byte
+// text that this locale's single-byte code page cannot have meant (Korean
+// names under C.UTF-8 come out as CP437 letters): -O or -I is the remedy.
+void HintAtLegacyNames(ab::TAbZipArchive& Zip, const Options& Opt) {
+  for (int i = 0; i < Zip.Count(); ++i) {
+    const ab::TAbZipItem& item = *Zip.GetItem(i);
+    const bool dos = item.MadeOnDos();
+    const int page = dos ? rtl::OemCodePage() : rtl::AnsiCodePage();
+    if (HasUnicodeMarker(item) || !(dos ? Opt.dosCharset : Opt.unixCharset).empty() || IsDoubleByteCodePage(page)) continue;
+    const std::string raw(item.RawFileName());
+    if (!LooksDoubleByte(raw) || rtl::SanitizeUtf8(raw) == raw) continue;
+    Err(std::string("arvelo: note: names look like double-byte text this locale reads as CP") + std::to_string(page) +
+        "; " + (dos ? "-O" : "-I") + " CP949 (Korean), CP932 (Japanese), CP936 or CP950 (Chinese) reads them\n");
+    return;
+  }
+}
+
 } // namespace
 
 bool MatchUnzipPattern(const std::string& Name, const std::string& Pattern, bool IgnoreCase) {
@@ -189,6 +226,7 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
     return esArchiveUnreadable;
   }
   if (!RedecodeNames(*Unzipper.ZipArchive(), Opt)) return esBadCommandLine;
+  HintAtLegacyNames(*Unzipper.ZipArchive(), Opt);
   return esSuccess;
 }
 

@@ -334,15 +334,36 @@ TEST_F(Cli, KeptNamesKeepTheirLinks) {
   EXPECT_EQ(Tree(outside), (std::map<std::string, std::string>{{"victim.txt", "precious"}}));
 }
 
+// unzip's own command letters and exit statuses: the same command line
+// given to both.
 TEST_F(Cli, StatusesLikeUnzip) {
   struct Case {
     const char* label;
     std::string args;
     int status;
+    bool sameText = false;  // the same output as unzip's, byte for byte
   };
   const std::string empty = (*dir) / "empty.zip";
   testutil::WriteFile(empty, testutil::ZipWriter().Build());
+  testutil::ZipWriter w;
+  testutil::ZipEntry good, odd;
+  good.name = "good.txt", good.data = "fine";
+  odd.name = "odd.bin", odd.data = "xxxx", odd.method = 77;
+  w.Add(odd);
+  const std::string oddZip = (*dir) / "odd.zip", mixedZip = (*dir) / "mixed.zip";
+  testutil::WriteFile(oddZip, w.Build());
+  w.Add(good);
+  testutil::WriteFile(mixedZip, w.Build());
   const Case cases[] = {
+      {"only an unsupported method", "-t " + Quote(oddZip), 81},
+      {"unsupported beside a good item", "-t " + Quote(mixedZip), 81},
+      {"no terminal to ask for the password", "-t " + Quote(Zip("enc.zip")), 5},
+      {"list", "-l " + Quote(Zip("tree.zip")), 0, true},
+      {"verbose list", "-v " + Quote(Zip("tree.zip")), 0, true},
+      {"zipinfo list", "-Z " + Quote(Zip("tree.zip")), 0, true},
+      {"zipinfo list, encrypted", "-Z " + Quote(Zip("enc.zip")), 0, true},
+      {"zipinfo names", "-Z1 " + Quote(Zip("tree.zip")), 0, true},
+      {"print", "-p " + Quote(Zip("tree.zip")) + " nosuch", 11},
       {"test good", "-t " + Quote(Zip("tree.zip")), 0},
       {"list empty", "-l " + Quote(empty), 1},
       {"test empty", "-t " + Quote(empty), 1},
@@ -355,8 +376,10 @@ TEST_F(Cli, StatusesLikeUnzip) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     std::string mine, theirs;
-    EXPECT_EQ(Sh(Bin() + " " + c.args.substr(1) + " </dev/null", &mine), c.status) << mine;
-    EXPECT_EQ(Sh("unzip " + c.args + " </dev/null", &theirs), c.status) << theirs;
+    // setsid: no terminal to ask on, as in a script run from cron.
+    EXPECT_EQ(Sh("setsid " + Bin() + " " + c.args + " </dev/null", &mine), c.status) << mine;
+    EXPECT_EQ(Sh("setsid unzip " + c.args + " </dev/null", &theirs), c.status) << theirs;
+    if (c.sameText) EXPECT_EQ(mine, theirs);
     // A refused password is reported once per item, as unzip does.
     EXPECT_EQ(testutil::Occurrences(mine, "incorrect password\n"), testutil::Occurrences(theirs, "incorrect password\n"))
         << mine << theirs;
@@ -364,7 +387,7 @@ TEST_F(Cli, StatusesLikeUnzip) {
   // print: the data and nothing else, byte for byte as unzip -p.
   const std::string out = (*dir) / "print";
   fs::create_directories(out);
-  EXPECT_EQ(Sh(Bin() + " p -P secret " + Quote(Zip("enc.zip")) + " 'd/*' top.txt >" + Quote(out + "/mine")), 0);
+  EXPECT_EQ(Sh(Bin() + " -p -P secret " + Quote(Zip("enc.zip")) + " 'd/*' top.txt >" + Quote(out + "/mine")), 0);
   EXPECT_EQ(Sh("unzip -p -P secret " + Quote(Zip("enc.zip")) + " 'd/*' top.txt >" + Quote(out + "/theirs")), 0);
   EXPECT_EQ(testutil::ReadFile(out + "/mine"), testutil::ReadFile(out + "/theirs"));
   EXPECT_GT(testutil::ReadFile(out + "/mine").size(), 20000u);
@@ -372,14 +395,6 @@ TEST_F(Cli, StatusesLikeUnzip) {
 
 TEST_F(Cli, OwnStatusesAndMessages) {
   TempDir t;
-  testutil::ZipWriter w;
-  testutil::ZipEntry good, odd;
-  good.name = "good.txt", good.data = "fine";
-  odd.name = "odd.bin", odd.data = "xxxx", odd.method = 77;
-  w.Add(odd);
-  testutil::WriteFile(t / "odd.zip", w.Build());
-  w.Add(good);
-  testutil::WriteFile(t / "mixed.zip", w.Build());
   testutil::WriteFile(t / "text.zip", "this is not an archive at all, only text\n");
   testutil::ZipWriter hostile;
   testutil::ZipEntry climber;
@@ -399,8 +414,11 @@ TEST_F(Cli, OwnStatusesAndMessages) {
   };
   const Case cases[] = {
       {"help on stdout", "--help 2>/dev/null", 0, "-x PATTERN"},
+      {"unzip's -hh", "-hh 2>/dev/null", 0, "-x PATTERN"},
+      {"-p after the command is the password", "t -p nope " + Quote(Zip("crypt7.zip")), 82, "incorrect password"},
       {"version", "--version", 0, "arvelo "},
-      {"unknown option named", "x -Z a.zip", 10, "unknown option: -Z"},
+      {"unknown option named", "x -K a.zip", 10, "unknown option: -K"},
+      {"zipinfo's letter lists", "x -Z a.zip", 10, "option -Z applies only to list"},
       {"missing value named", "x a.zip -d", 10, "option -d needs"},
       {"option of another command", "l -o a.zip", 10, "-o applies only to extract"},
       {"no command", "", 10, "no command"},
@@ -408,9 +426,7 @@ TEST_F(Cli, OwnStatusesAndMessages) {
       {"archive named without .zip, as for unzip", "l -1 " + Quote((*dir) / "tree"), 0, "d/a.txt"},
       {"a folder for an archive", "l " + Quote(t.Path()), 9, "a folder, not an archive"},
       {"not an archive", "l " + Quote(t / "text.zip"), 3, "arvelo: "},
-      {"only an unsupported method", "t " + Quote(t / "odd.zip"), 81, "odd.bin"},
-      {"unsupported beside a good item", "t " + Quote(t / "mixed.zip"), 1, "odd.bin"},
-      {"no password without a terminal", "t " + Quote(Zip("enc.zip")) + " </dev/null", 1, "no password given"},
+      {"no password without a terminal", "t " + Quote(Zip("enc.zip")) + " </dev/null", 5, "no terminal to ask"},
       {"disk full behind stdout", "p " + Quote(Zip("tree.zip")) + " >/dev/full", 50, "disk full"},
       {"unknown charset", "l -O NO-SUCH-CHARSET " + Quote(Zip("tree.zip")), 10, "NO-SUCH-CHARSET"},
       {"unmatched pattern named", "l " + Quote(Zip("tree.zip")) + " nosuch", 11,
@@ -424,7 +440,7 @@ TEST_F(Cli, OwnStatusesAndMessages) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     std::string out;
-    EXPECT_EQ(Sh(Bin() + " " + c.args, &out), c.status) << out;
+    EXPECT_EQ(Sh("setsid " + Bin() + " " + c.args, &out), c.status) << out;
     EXPECT_NE(out.find(c.says), std::string::npos) << out;
     EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
   }
@@ -514,6 +530,30 @@ TEST_F(Cli, LegacyNamesInTheNamedCharset) {
       << out;
   EXPECT_EQ(testutil::ReadFile(t / "out/Привет.txt"), "dos");
   EXPECT_EQ(Tree(t / "out").size(), 1u);  // the Unix item's name was not read as CP866
+
+  // Korean names under a locale that reads them as CP437: one line says
+  // what -O would do; names it reads right, or an accented Latin name, get
+  // no such line.
+  testutil::ZipWriter korean, french;
+  testutil::ZipEntry k1, k2, latin;
+  k1.name = "\xc7\xd1\xb1\xdb.txt", k1.data = "1";  // 한글 in CP949
+  k2.name = "\xb9\xae\xbc\xad/\xc7\xd1.txt", k2.data = "2";
+  latin.name = "caf\x82.txt", latin.data = "3";    // café in CP437
+  korean.Add(k1), korean.Add(k2), korean.Add(latin);
+  french.Add(latin);
+  testutil::WriteFile(t / "ko.zip", korean.Build());
+  testutil::WriteFile(t / "fr.zip", french.Build());
+  const std::string c = "env -u ARVELO_OEM_CODEPAGE -u ARVELO_ANSI_CODEPAGE LC_ALL=C.UTF-8 " + Bin();
+  const std::string note = "note: names look like double-byte text this locale reads as CP437; -O CP949 (Korean)";
+  EXPECT_EQ(Sh(c + " l -1 " + Quote(t / "ko.zip"), &out), 0);
+  EXPECT_EQ(testutil::Occurrences(out, note), 1u) << out;
+  EXPECT_EQ(Sh(c + " l -1 -O CP949 " + Quote(t / "ko.zip"), &out), 0);
+  EXPECT_EQ(out.find("note:"), std::string::npos) << out;
+  EXPECT_NE(out.find("한글.txt\n문서/한.txt\n"), std::string::npos) << out;
+  EXPECT_EQ(Sh(c + " l -1 " + Quote(t / "fr.zip"), &out), 0);
+  EXPECT_EQ(out, "café.txt\n");
+  EXPECT_EQ(Sh("env -u ARVELO_OEM_CODEPAGE LC_ALL=ko_KR.UTF-8 " + Bin() + " l -1 " + Quote(t / "ko.zip"), &out), 0);
+  EXPECT_EQ(out.find("note:"), std::string::npos) << out;
 }
 
 TEST_F(Cli, QuestionsOnTheTerminal) {
