@@ -355,6 +355,10 @@ public:
   bool IsExecutable() const { return FIsExecutable; }
   const std::string& ZipfileComment() const { return FInfo->FZipfileComment; }
   const TAbZipDirectoryFileFooter& Info() const { return *FInfo; }
+  // Where the targets of the links this archive made go on walking: no
+  // later link may stand there (it would send them elsewhere).
+  void AddLinkPassages(const std::vector<std::string>& Paths) { FLinkPassages.insert(Paths.begin(), Paths.end()); }
+  bool IsLinkPassage(const std::string& Path) const { return FLinkPassages.count(Path) != 0; }
 
   TAbArchiveItemExtractEvent ExtractHelper;
   TAbArchiveItemExtractToStreamEvent ExtractToStreamHelper;
@@ -397,6 +401,7 @@ private:
   void ReadDirectory(bool SingleFile, int64_t DirectoryEnd);
   void IndexLocalHeaders();
 
+  std::unordered_set<std::string> FLinkPassages;
   TAbZipSupportedMethod FCompressionMethodToUse = smBestMethod;
   TAbZipDeflationOption FDeflationOption = doNormal;
   std::unique_ptr<TAbZipDirectoryFileFooter> FInfo;

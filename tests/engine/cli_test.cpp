@@ -291,6 +291,40 @@ TEST_F(Cli, OptionsEndTheExclusionList) {
             5 + Tree(t / "mine-all").size() * 2 + Tree(t / "mine-some").size() * 2 + Tree(t / "junk").size());
 }
 
+// A link's target is walked step by step from its folder: one that goes out
+// and comes back is made; one that would go on through a link made by this
+// extraction, made before it or after it, is refused, as one that leaves.
+TEST_F(Cli, LinksThatStayInsideAreMade) {
+  TempDir t;
+  testutil::ZipWriter w;
+  auto add = [&](const char* name, const char* data, uint32_t mode) {
+    testutil::ZipEntry e;
+    e.name = name, e.data = data, e.versionMadeBy = 0x031E, e.externalAttributes = mode << 16;
+    w.Add(e);
+  };
+  add("top/", "", 040755);
+  add("top/g", "gee", 0100644);
+  add("top/a/b/c/", "", 040755);
+  add("top/l", "../top/./a/b/c/../../../g", 0120777);  // out, down, back: stays inside
+  add("top/up", "..", 0120777);                        // the base folder itself
+  add("top/through", "up/../x", 0120777);              // on through "up": base/../x
+  add("top/first", "later/../y", 0120777);             // fine until...
+  add("top/later", "..", 0120777);                     // ...this would send "first" out
+  add("top/leaves", "../../x", 0120777);
+  testutil::WriteFile(t / "links.zip", w.Build());
+  const std::string out = t / "out";
+  std::string log;
+  EXPECT_EQ(Sh(Bin() + " x -q -d " + Quote(out) + " " + Quote(t / "links.zip"), &log), 2) << log;
+  EXPECT_EQ(testutil::ReadFile(out + "/top/l"), "gee");
+  EXPECT_TRUE(fs::is_symlink(out + "/top/up"));
+  EXPECT_TRUE(fs::is_symlink(out + "/top/first"));
+  for (const char* refused : {"top/through", "top/later", "top/leaves"}) {
+    EXPECT_NE(log.find(std::string("arvelo: ") + refused + ": Refused"), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(out + "/" + refused))) << refused;
+  }
+  EXPECT_NE(log.find("; 3 failed"), std::string::npos) << log;
+}
+
 // Never overwriting keeps whatever is at an item's name, links included,
 // whether they lead to a file, a folder or nowhere; overwriting replaces the
 // link itself and never writes through it.
