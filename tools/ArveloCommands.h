@@ -80,6 +80,13 @@ private:
 // and returns the exit status; esSuccess otherwise.
 int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper);
 
+// What a file the engine could not open looks like, in plain words with the
+// offset that tells (ArchiveDiagnosis.cpp); empty when there is nothing to
+// add to the engine's own message. DescribeEmpty: the same for an archive
+// without items.
+std::string DescribeUnreadable(const std::string& Path);
+std::string DescribeEmpty(const std::string& Path);
+
 // An item's name as it is shown: decoded as for extraction, made printable;
 // bytes of a UTF-8-marked name that are not UTF-8 show as they are stored.
 std::string ShownName(const ab::TAbZipItem& Item);

@@ -275,7 +275,7 @@ int TExtractSession::Select() {
   }
   FUnmatched = selection.ReportUnmatched();
   if (FZip->Count() == 0) {
-    Err("arvelo: " + Printable(FOpt.archive) + ": the archive holds no items\n");
+    Err("arvelo: " + Printable(FOpt.archive) + ": " + DescribeEmpty(FOpt.archive) + "\n");
     return esWarning;
   }
   if (FChosen.empty() && !FUnmatched) {

@@ -337,7 +337,7 @@ int List(const Options& opt) {
   // lists to find what to extract learns there is nothing.
   if (zip.Count() == 0) {
     if (opt.listStyle != TListStyle::lsNamesOnly) Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
-    Err("arvelo: " + Printable(opt.archive) + ": the archive holds no items\n");
+    Err("arvelo: " + Printable(opt.archive) + ": " + DescribeEmpty(opt.archive) + "\n");
     return esWarning;
   }
   TItemSelection selection(opt);

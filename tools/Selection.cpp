@@ -206,6 +206,17 @@ bool TItemSelection::ReportUnmatched() const {
   return any;
 }
 
+namespace {
+
+// The engine's word on an archive it could not open, or a plainer one.
+int Unreadable(const Options& Opt, const std::string& EngineText) {
+  const std::string plain = DescribeUnreadable(Opt.archive);
+  Err("arvelo: " + Printable(Opt.archive) + ": " + Printable(plain.empty() ? EngineText : plain) + "\n");
+  return esArchiveUnreadable;
+}
+
+} // namespace
+
 int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
   const std::string shown = Printable(Opt.archive);
   if (rtl::DirectoryExists(Opt.archive)) {
@@ -218,13 +229,9 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
     Err("arvelo: " + shown + ": " + Printable(e.what()) + "\n");
     return esArchiveNotFound;
   } catch (const std::exception& e) {
-    Err("arvelo: " + shown + ": " + Printable(e.what()) + "\n");
-    return esArchiveUnreadable;
+    return Unreadable(Opt, e.what());
   }
-  if (!Unzipper.ZipArchive()) {
-    Err("arvelo: " + shown + ": " + ab::AbResString::UnhandledType + "\n");
-    return esArchiveUnreadable;
-  }
+  if (!Unzipper.ZipArchive()) return Unreadable(Opt, ab::AbResString::UnhandledType);
   if (!RedecodeNames(*Unzipper.ZipArchive(), Opt)) return esBadCommandLine;
   HintAtLegacyNames(*Unzipper.ZipArchive(), Opt);
   return esSuccess;

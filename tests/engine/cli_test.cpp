@@ -480,6 +480,47 @@ TEST_F(Cli, OwnStatusesAndMessages) {
   }
 }
 
+// A file that is not a readable archive is described as a person would:
+// what it is or how it is broken, with the file's name and an offset.
+TEST_F(Cli, UnreadableFilesSayWhatTheyAre) {
+  TempDir t;
+  const std::string tree = testutil::ReadFile(Zip("tree.zip"));
+  const size_t endRecord = tree.rfind("PK\x05\x06");
+  std::string damaged = tree;
+  damaged.replace(damaged.find("PK\x01\x02"), 4, "XXXX");
+  testutil::WriteFile(t / "empty.zip", "");
+  testutil::WriteFile(t / "cut.zip", tree.substr(0, 1000));
+  testutil::WriteFile(t / "damaged.zip", damaged);
+  testutil::WriteFile(t / "program.zip", testutil::ReadFile("/bin/true"));
+  testutil::WriteFile(t / "cutsfx.zip", testutil::ReadFile("/bin/true") + tree.substr(0, 1000));
+  testutil::WriteFile(t / "noitems.zip", testutil::ZipWriter().Build());
+  ASSERT_EQ(Sh("cd " + Quote(t.Path()) + " && tar cf tar.zip empty.zip && gzip -c cut.zip >gz.zip"), 0);
+  const std::string sfxAt = std::to_string(fs::file_size("/bin/true"));
+  struct Case {
+    const char* file;
+    int status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"empty.zip", 3, "the file is empty (0 bytes), not a ZIP archive"},
+      {"tar.zip", 3, "not a ZIP archive: it looks like a tar archive (its signature at offset 257)"},
+      {"gz.zip", 3, "not a ZIP archive: it looks like a gzip-compressed file (its signature at offset 0)"},
+      {"program.zip", 3, "not a ZIP archive: a program (ELF) with no archive in it (no end record up to offset " + sfxAt},
+      {"cutsfx.zip", 3, "cut short: the archive's items start at offset " + sfxAt + ", but the file ends at offset"},
+      {"cut.zip", 3, "cut short: the archive's items start at offset 0, but the file ends at offset 1000 before"},
+      {"damaged.zip", 3, "damaged directory: the end record at offset " + std::to_string(endRecord) + " places"},
+      {"noitems.zip", 1, "the archive is empty: it holds no items (its end record at offset 0)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    for (const std::string command : {std::string("l"), std::string("t"), "x -d " + Quote(t / "out")}) {
+      std::string out;
+      EXPECT_EQ(Sh(Bin() + " " + command + " " + Quote(t / c.file), &out), c.status) << out;
+      EXPECT_NE(out.find(t / c.file + ": " + c.says), std::string::npos) << out;
+    }
+  }
+}
+
 TEST_F(Cli, ListingsLikeUnzip) {
   std::string mine, theirs;
   // The short table, control characters in names escaped, the comment shown.
