@@ -9,10 +9,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "rtl/Classes.h"
 #include "tools/ArveloCommands.h"
 
 namespace arvelo {
@@ -28,24 +29,37 @@ struct TFileView {
   int64_t tailStart = 0;
 };
 
-bool ReadAt(std::ifstream& in, int64_t at, size_t count, std::string& into) {
+// Count bytes at At, fewer where the file ends; false when fewer.
+bool ReadAt(rtl::TStream& in, int64_t at, size_t count, std::string& into) {
   into.assign(count, '\0');
-  in.clear();
-  in.seekg(at);
-  in.read(into.data(), static_cast<std::streamsize>(count));
-  into.resize(static_cast<size_t>(in.gcount()));
-  return in.gcount() == static_cast<std::streamsize>(count);
+  in.SetPosition(at);
+  size_t got = 0;
+  while (got < count) {
+    const int64_t n = in.Read(into.data() + got, static_cast<int64_t>(count - got));
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  into.resize(got);
+  return got == count;
+}
+
+// Opened for reading, shared; null when it cannot be.
+std::unique_ptr<rtl::TFileStream> Open(const std::string& path) {
+  try {
+    return std::make_unique<rtl::TFileStream>(path, rtl::fmOpenRead | rtl::fmShareDenyNone);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
 }
 
 bool Load(const std::string& path, TFileView& f) {
-  std::ifstream in(path, std::ios::binary);
+  auto in = Open(path);
   if (!in) return false;
-  in.seekg(0, std::ios::end);
-  f.size = static_cast<int64_t>(in.tellg());
+  f.size = in->Size();
   if (f.size < 0) return false;
   f.tailStart = f.size > kTail ? f.size - kTail : 0;
-  return ReadAt(in, 0, static_cast<size_t>(std::min<int64_t>(f.size, kHead)), f.head) &&
-         ReadAt(in, f.tailStart, static_cast<size_t>(f.size - f.tailStart), f.tail);
+  return ReadAt(*in, 0, static_cast<size_t>(std::min<int64_t>(f.size, kHead)), f.head) &&
+         ReadAt(*in, f.tailStart, static_cast<size_t>(f.size - f.tailStart), f.tail);
 }
 
 uint32_t Le32(std::string_view s, size_t at) {
@@ -81,21 +95,22 @@ std::string At(int64_t offset) { return "offset " + std::to_string(offset); }
 // The offset of the first local header in the file, -1 when there is none:
 // a program may carry an archive after its own code.
 int64_t FirstLocalHeader(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  auto in = Open(path);
+  if (!in) return -1;
   constexpr size_t kChunk = 1 << 20;
   std::string buf(kChunk + 3, '\0');
   int64_t base = 0;
   size_t kept = 0;  // bytes carried over from the chunk before
-  while (in) {
-    in.read(buf.data() + kept, kChunk);
-    const size_t got = kept + static_cast<size_t>(in.gcount());
+  for (;;) {
+    const int64_t n = in->Read(buf.data() + kept, kChunk);
+    if (n <= 0) return -1;
+    const size_t got = kept + static_cast<size_t>(n);
     const size_t at = std::string_view(buf.data(), got).find("PK\x03\x04");
     if (at != std::string_view::npos) return base + static_cast<int64_t>(at);
     kept = std::min<size_t>(got, 3);
     std::memmove(buf.data(), buf.data() + got - kept, kept);
     base += static_cast<int64_t>(got - kept);
   }
-  return -1;
 }
 
 } // namespace
@@ -125,11 +140,11 @@ std::string DescribeUnreadable(const std::string& Path) {
   if (static_cast<int64_t>(dirOffset) + dirSize > endAt)
     return "damaged directory: the end record at " + At(endAt) + " places the directory at " + At(dirOffset) +
            " with " + std::to_string(dirSize) + " bytes, past the record itself (a cut or a damaged end record)";
-  std::ifstream in(Path, std::ios::binary);
+  auto in = Open(Path);
   std::string sig;
   std::string moved;  // where it is when bytes in front of the archive are not counted
-  if (dirSize > 0 && in && ReadAt(in, dirOffset, 4, sig) && sig != "PK\x01\x02" &&
-      !(ReadAt(in, endAt - dirSize, 4, moved) && moved == "PK\x01\x02"))
+  if (dirSize > 0 && in && ReadAt(*in, dirOffset, 4, sig) && sig != "PK\x01\x02" &&
+      !(ReadAt(*in, endAt - dirSize, 4, moved) && moved == "PK\x01\x02"))
     return "damaged directory: the end record at " + At(endAt) + " places the directory at " + At(dirOffset) +
            ", where none begins";
   return "";
