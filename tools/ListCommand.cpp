@@ -15,7 +15,6 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstdlib>
-#include <filesystem>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -278,10 +277,9 @@ std::string ZipInfoDate(const ab::TAbZipItem& item) {
 
 void ZipInfoTable(const TListed& listed, const Options& opt, const ab::TAbZipArchive& zip, TChunkedOut& out) {
   if (opt.quiet < 2) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(opt.archive, ec);
+    const int64_t size = zip.Stream() ? zip.Stream()->Size() : 0;
     out << "Archive:  " << Printable(opt.archive) << "\n"
-        << "Zip file size: " << std::to_string(ec ? 0 : size) << " bytes, number of entries: "
+        << "Zip file size: " << std::to_string(size) << " bytes, number of entries: "
         << std::to_string(zip.Count()) << "\n";
   }
   int64_t total = 0, totalPacked = 0;

@@ -80,14 +80,17 @@ constexpr const char* kOptionsWithValue = "dpPOIx";
 
 // Where the command stands: the first argument that is neither an option nor
 // an option's value, so that "arvelo -P secret x a.zip" reads as
-// "arvelo x -P secret a.zip". args.size() when there is none.
-size_t CommandIndex(const std::vector<std::string>& args) {
+// "arvelo x -P secret a.zip". args.size() when there is none. PrintLetter
+// tells whether a "-p" stood before it: unzip's print, not a password.
+size_t CommandIndex(const std::vector<std::string>& args, bool& PrintLetter) {
+  PrintLetter = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--") return i + 1;
     if (a.size() < 2 || a[0] != '-') return i;
     for (size_t k = 1; k < a.size(); ++k)
       if (std::strchr(kOptionsWithValue, a[k])) {
+        PrintLetter = PrintLetter || a[k] == 'p';
         if (k + 1 == a.size()) ++i;
         break;
       }
@@ -259,7 +262,7 @@ int InfoRequest(const std::vector<std::string>& args) {
       arvelo::Out(kHelp);
       return arvelo::esSuccess;
     }
-    if (a == "--version") {
+    if (a == "--version" || (args.size() == 1 && a == "-v")) {  // unzip -v alone: the version
       arvelo::Out(std::string("arvelo ") + kToolVersion + " (engine " + ab::TAbUnZipper().Version() + ")\n");
       return arvelo::esSuccess;
     }
@@ -273,7 +276,9 @@ int arvelo::Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (int status = InfoRequest(args); status >= 0) return status;
   UnzipCommandLetter(args);
-  const size_t at = CommandIndex(args);
+  bool printLetter;
+  const size_t at = CommandIndex(args, printLetter);
+  if (printLetter) return BadCommandLine("-p before the command: -P gives the password (-p first prints, as unzip)");
   if (at >= args.size()) return BadCommandLine("no command given");
   const auto command = args.begin() + static_cast<std::ptrdiff_t>(at);
   std::rotate(args.begin(), command, command + 1);  // first, the rest in their order

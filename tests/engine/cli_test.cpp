@@ -273,7 +273,7 @@ TEST_F(Cli, NamesAndModesAsTheirSystemStoredThem) {
 TEST_F(Cli, OptionsEndTheExclusionList) {
   TempDir t;
   const std::string zip = Quote(Zip("tree.zip"));
-  for (const std::string tool : {"mine", "theirs"}) {
+  for (const std::string& tool : {std::string("mine"), std::string("theirs")}) {
     const std::string run = tool == "mine" ? Bin() + " x" : std::string("unzip");
     std::string log;
     EXPECT_EQ(Sh("cd " + Quote(t.Path()) + " && " + run + " -q " + zip + " -x -d " + tool + "-all && " + run + " -q " +
@@ -413,7 +413,9 @@ TEST_F(Cli, StatusesLikeUnzip) {
     // setsid: no terminal to ask on, as in a script run from cron.
     EXPECT_EQ(Sh("setsid " + Bin() + " " + c.args + " </dev/null", &mine), c.status) << mine;
     EXPECT_EQ(Sh("setsid unzip " + c.args + " </dev/null", &theirs), c.status) << theirs;
-    if (c.sameText) EXPECT_EQ(mine, theirs);
+    if (c.sameText) {
+      EXPECT_EQ(mine, theirs);
+    }
     // A refused password is reported once per item, as unzip does.
     EXPECT_EQ(testutil::Occurrences(mine, "incorrect password\n"), testutil::Occurrences(theirs, "incorrect password\n"))
         << mine << theirs;
@@ -450,6 +452,8 @@ TEST_F(Cli, OwnStatusesAndMessages) {
       {"help on stdout", "--help 2>/dev/null", 0, "-x PATTERN"},
       {"unzip's -hh", "-hh 2>/dev/null", 0, "-x PATTERN"},
       {"-p after the command is the password", "t -p nope " + Quote(Zip("crypt7.zip")), 82, "incorrect password"},
+      {"-p before the command is not", "-q -p nope t " + Quote(Zip("crypt7.zip")), 10, "-P gives the password"},
+      {"unzip's -v alone", "-v", 0, "arvelo "},
       {"version", "--version", 0, "arvelo "},
       {"unknown option named", "x -K a.zip", 10, "unknown option: -K"},
       {"zipinfo's letter lists", "x -Z a.zip", 10, "option -Z applies only to list"},
@@ -513,7 +517,7 @@ TEST_F(Cli, UnreadableFilesSayWhatTheyAre) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    for (const std::string command : {std::string("l"), std::string("t"), "x -d " + Quote(t / "out")}) {
+    for (const std::string& command : {std::string("l"), std::string("t"), "x -d " + Quote(t / "out")}) {
       std::string out;
       EXPECT_EQ(Sh(Bin() + " " + command + " " + Quote(t / c.file), &out), c.status) << out;
       EXPECT_NE(out.find(t / c.file + ": " + c.says), std::string::npos) << out;
