@@ -234,7 +234,7 @@ private:
 // unzip's way of naming the command: "-l", "-t", "-p", "-v" or "-Z" as the
 // first argument, with more option letters bundled after it if any
 // ("-tq"). Rewritten as this tool's command and options; the rest of the
-// arguments stay where they are. A "-p" anywhere else is a password.
+// arguments stay where they are. After the command "-p" is a password.
 void UnzipCommandLetter(std::vector<std::string>& args) {
   if (args.empty() || args[0].size() < 2 || args[0][0] != '-') return;
   static const struct {
