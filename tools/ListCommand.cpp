@@ -334,7 +334,8 @@ int List(const Options& opt) {
   // An archive without items is a warning, as with unzip: a script that
   // lists to find what to extract learns there is nothing.
   if (zip.Count() == 0) {
-    if (opt.listStyle != TListStyle::lsNamesOnly) Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
+    if (opt.listStyle != TListStyle::lsNamesOnly && opt.quiet == 0)
+      Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
     Err("arvelo: " + Printable(opt.archive) + ": " + DescribeEmpty(opt.archive) + "\n");
     return esWarning;
   }
