@@ -445,10 +445,22 @@ TAbItemFailure TAbArchive::ClassifyFailure(const std::exception& E) {
 }
 
 void TAbArchive::SetFolderTimeLater(const std::string& Folder, const rtl::TFileTime& Time) {
-  if (FDeferFolderTimes)
-    FPendingFolderTimes.emplace_back(Folder, Time);
-  else
+  if (!FDeferFolderTimes) {
     rtl::FileSetTime(Folder, Time);
+    return;
+  }
+  TPendingFolder f;
+  f.Name = Folder, f.HasTime = true, f.Time = Time;
+  FPendingFolderTimes.push_back(std::move(f));
+}
+
+void TAbArchive::SetFolderModeLater(const std::string& Folder, uint32_t UnixMode) {
+  // The owner writes into it now; later it gets its own mode.
+  rtl::FileSetAttr(Folder, 0, (UnixMode | 0700) & 0777);
+  if (!FDeferFolderTimes) return;
+  TPendingFolder f;
+  f.Name = Folder, f.HasMode = true, f.Mode = UnixMode | rtl::kExactUnixMode;
+  FPendingFolderTimes.push_back(std::move(f));
 }
 
 TAbArchive::TFolderTimesLater::TFolderTimesLater(TAbArchive& Archive)
@@ -462,7 +474,18 @@ TAbArchive::TFolderTimesLater::~TFolderTimesLater() {
   if (!FOuter) return;
   FArchive.FDeferFolderTimes = false;
   auto& pending = FArchive.FPendingFolderTimes;
-  for (auto it = pending.rbegin(); it != pending.rend(); ++it) rtl::FileSetTime(it->first, it->second);
+  // Deepest first, whatever order the items came in: a parent that may no
+  // longer be entered would hide the folders below it. Within a folder the
+  // later settings win, as they would have at once.
+  std::reverse(pending.begin(), pending.end());
+  std::stable_sort(pending.begin(), pending.end(), [](const TPendingFolder& a, const TPendingFolder& b) {
+    return std::count(a.Name.begin(), a.Name.end(), rtl::PathDelim) >
+           std::count(b.Name.begin(), b.Name.end(), rtl::PathDelim);
+  });
+  for (const TPendingFolder& f : pending) {
+    if (f.HasTime) rtl::FileSetTime(f.Name, f.Time);
+    if (f.HasMode) rtl::FileSetAttr(f.Name, 0, f.Mode);
+  }
   pending.clear();
 }
 
@@ -473,14 +496,15 @@ void TAbArchive::CreateFolderPath(const std::string& Path) { rtl::ForceDirectori
 // way to the system. Where drives exist, a ":" would name a drive ("C:x" is
 // relative to C:'s current folder) or a file's named stream, so it is refused
 // there; elsewhere it is an ordinary character.
-bool CleanStoredName(const std::string& Stored, std::string& Clean) {
+bool CleanStoredName(const std::string& Stored, std::string& Clean, bool BackslashSeparates) {
   Clean.clear();
+  const char* const separators = BackslashSeparates || rtl::PathDelim == '\\' ? "/\\" : "/";
   if (Stored.empty() || Stored.find('\0') != std::string::npos) return false;
-  if (Stored[0] == '/' || Stored[0] == '\\') return false;
+  if (std::strchr(separators, Stored[0])) return false;
   if (rtl::DriveLetters && Stored.find(':') != std::string::npos) return false;
   size_t start = 0;
   while (start <= Stored.size()) {
-    size_t end = Stored.find_first_of("/\\", start);
+    size_t end = Stored.find_first_of(separators, start);
     if (end == std::string::npos) end = Stored.size();
     const size_t len = end - start;
     if (len == 2 && Stored.compare(start, 2, "..") == 0) {
@@ -539,7 +563,7 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
     std::string clean;
     // An empty name names no file: reported like any failed item, and
     // nothing is created for it.
-    if (!CleanStoredName(Item->FileName(), clean) || (clean.empty() && !isDir)) {
+    if (!CleanStoredName(Item->FileName(), clean, Item->BackslashSeparates()) || (clean.empty() && !isDir)) {
       ReportItemFailure(Item, EAbUnsafeName(Item->FileName()));
       return false;
     }

@@ -13,8 +13,9 @@
 //
 // Names. A stored name is kept as decoded text (FileName, UTF-8, separators
 // as stored). The output name is the name cleaned by CleanStoredName: the
-// platform's separator for both stored separators ("/" and the "\" that
-// DOS-era tools wrote), "." and empty segments folded away. A stored name
+// platform's separator for the stored separators ("/", and the "\" that
+// DOS-era tools wrote where the item says its system used it), "." and
+// empty segments folded away. A stored name
 // that would leave the base folder (absolute, with a ".." segment, or on
 // Windows with a ":" that names a drive or a stream) is never turned into an
 // output name: it is reported as a failed item (EAbUnsafeName, code 32) and
@@ -100,8 +101,10 @@ uint8_t AbPercentage(int64_t Done, int64_t Total);
 // counted them would look at another place than the one written). False
 // for a name that may not be placed at all: absolute, with a ".." segment
 // or a NUL byte, or with a ":" where drives exist. Clean is empty for a
-// name that is the base folder itself ("./").
-bool CleanStoredName(const std::string& Stored, std::string& Clean);
+// name that is the base folder itself ("./"). A "\\" separates only when
+// BackslashSeparates or where the system itself takes it as a separator;
+// otherwise it is a character of the name, as Unix tools store it.
+bool CleanStoredName(const std::string& Stored, std::string& Clean, bool BackslashSeparates = true);
 
 // ---------------------------------------------------------------------------
 // TAbItemName: an item's name, held in the item itself up to 31 bytes
@@ -198,6 +201,9 @@ public:
   virtual uint32_t ExternalFileAttributes() const { return FExternalFileAttributes; }
   virtual std::string FileName() const { return FFileName.Str(); }
   virtual bool IsDirectory() const { return false; }
+  // Whether a "\\" in the stored name separates folders (the system that
+  // made the item used it so) or is part of a name.
+  virtual bool BackslashSeparates() const { return true; }
   virtual bool IsEncrypted() const { return FIsEncrypted; }
   virtual uint16_t LastModFileDate() const { return FLastModFileDate; }
   virtual uint16_t LastModFileTime() const { return FLastModFileTime; }
@@ -423,6 +429,9 @@ public:
   // A folder item's time: set at once, or, while a TFolderTimesLater lives,
   // when it ends (writing into a folder moves its time).
   void SetFolderTimeLater(const std::string& Folder, const rtl::TFileTime& Time);
+  // A folder item's mode: the same, so that a folder that may not be
+  // written still receives its items first. Until then its owner may write.
+  void SetFolderModeLater(const std::string& Folder, uint32_t UnixMode);
   // Held around a run of items (the selection loop, a caller's own loop):
   // folder times wait until it ends, then are set inner folders first, also
   // when the run ends early. An inner one inside another does nothing.
@@ -481,9 +490,15 @@ protected:
   // the first in a folder do not examine the same path again.
   bool FFolderCacheOn = false;
   std::unordered_set<std::string> FVerifiedFolders;
-  // Folder times waiting for the end of a TFolderTimesLater.
+  // Folder times and modes waiting for the end of a TFolderTimesLater.
+  struct TPendingFolder {
+    std::string Name;
+    bool HasTime = false, HasMode = false;
+    rtl::TFileTime Time{};
+    uint32_t Mode = 0;
+  };
   bool FDeferFolderTimes = false;
-  std::vector<std::pair<std::string, rtl::TFileTime>> FPendingFolderTimes;
+  std::vector<TPendingFolder> FPendingFolderTimes;
 
 private:
   void InitFromStream(TStream* AStream, const std::string& ArchiveName);

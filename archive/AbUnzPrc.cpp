@@ -459,38 +459,54 @@ bool IsLinkItem(const TAbZipItem& Item) {
   return Item.HostSystem() == hsUnix && ((Item.ExternalFileAttributes() >> 16) & kUnixFileType) == kUnixLink;
 }
 
-bool LinkStaysInside(const std::string& Base, const std::string& LinkName, const std::string& Target) {
+namespace {
+
+// The names the system walks in Text: "." and empty segments go nowhere.
+std::vector<std::string> WalkedNames(std::string_view Text) {
+  std::vector<std::string> names;
+  for (size_t start = 0; start <= Text.size();) {
+    size_t end = Text.find(rtl::PathDelim, start);
+    if (end == std::string_view::npos) end = Text.size();
+    const std::string_view part = Text.substr(start, end - start);
+    if (!part.empty() && part != ".") names.emplace_back(part);
+    start = end + 1;
+  }
+  return names;
+}
+
+} // namespace
+
+bool LinkStaysInside(const std::string& Base, const std::string& LinkName, const std::string& Target,
+                     std::vector<std::string>* PassedThrough) {
   if (Target.empty() || Target.find('\0') != std::string::npos || Target[0] == rtl::PathDelim) return false;
   const std::string base = rtl::IncludeTrailingPathDelimiter(Base);
   if (Base.empty() || LinkName.compare(0, base.size(), base) != 0) return false;
-  // How deep below Base the link's folder is, counted as the system walks
-  // the name: "." and empty segments go nowhere, and a ".." (a name a
-  // handler gave) could undo a folder of Base itself.
-  size_t names = 0;
-  for (size_t start = base.size(); start <= LinkName.size();) {
-    size_t end = LinkName.find(rtl::PathDelim, start);
-    if (end == std::string::npos) end = LinkName.size();
-    const std::string_view part(LinkName.data() + start, end - start);
-    if (part == "..") return false;
-    if (!part.empty() && part != ".") ++names;
-    start = end + 1;
-  }
-  if (names == 0) return false;
-  size_t depth = names - 1;
-  bool afterName = false;
-  size_t start = 0;
-  while (start <= Target.size()) {
-    size_t end = Target.find(rtl::PathDelim, start);
-    if (end == std::string::npos) end = Target.size();
-    const std::string part = Target.substr(start, end - start);
-    if (part == "..") {
-      if (afterName || depth == 0) return false;
-      --depth;
-    } else if (!part.empty() && part != ".") {
-      afterName = true;
+  // The link's folder below Base, as the system walks the name; a ".." (a
+  // name a handler gave) could undo a folder of Base itself.
+  std::vector<std::string> at = WalkedNames(std::string_view(LinkName).substr(base.size()));
+  if (at.empty() || std::find(at.begin(), at.end(), "..") != at.end()) return false;
+  at.pop_back();
+  // The target step by step from there: a ".." may not climb above Base,
+  // and a name the walk goes on from may not be a link (its own target,
+  // not its name, is where the walk would go on; a ".." after it could
+  // lead anywhere). Those names are given back, so that nothing this
+  // extraction makes later turns one of them into a link.
+  const std::vector<std::string> steps = WalkedNames(Target);
+  std::vector<std::string> passed;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    if (steps[i] == "..") {
+      if (at.empty()) return false;
+      at.pop_back();
+      continue;
     }
-    start = end + 1;
+    at.push_back(steps[i]);
+    if (i + 1 == steps.size()) break;
+    std::string path = base;
+    for (size_t k = 0; k < at.size(); ++k) path.append(k ? 1 : 0, rtl::PathDelim).append(at[k]);
+    if (path == LinkName || rtl::PathKindNoFollow(path) == rtl::TPathKind::pkLink) return false;
+    passed.push_back(std::move(path));
   }
+  if (PassedThrough) *PassedThrough = std::move(passed);
   return true;
 }
 
@@ -503,7 +519,8 @@ void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::TReplacingFileStrea
   rtl::TFileTime when;
   if (ItemModificationTime(Item, when)) rtl::FileSetTimeHandle(File.Handle(), when);
   // The file was made by this process a moment ago: its mode is known.
-  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), Item.UnixPermissions(), rtl::NewFileMode());
+  const uint32_t mode = Item.HasUnixPermissions() ? Item.UnixPermissions() | rtl::kExactUnixMode : 0;
+  rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), mode, rtl::NewFileMode());
 }
 
 // The longest link text a system takes (PATH_MAX less its NUL).
@@ -516,8 +533,11 @@ void ExtractLinkItem(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& In,
   rtl::TMemoryStream text;
   DecodeItemData(Archive, Item, In, text);
   const std::string target = text.DataString();
-  if (!LinkStaysInside(Archive.BaseDirectory(), NewName, target)) throw EAbUnsafeName(Item.FileName() + " -> " + target);
+  std::vector<std::string> passed;
+  if (Archive.IsLinkPassage(NewName) || !LinkStaysInside(Archive.BaseDirectory(), NewName, target, &passed))
+    throw EAbUnsafeName(Item.FileName() + " -> " + target);
   rtl::CreateSymLink(target, NewName);
+  Archive.AddLinkPassages(passed);
   rtl::TFileTime when;
   if (ItemModificationTime(Item, when)) rtl::FileSetTime(NewName, when);
 }
@@ -531,8 +551,7 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string
     TAbArchive::CreateFolderPath(NewName);
     // Writing the items inside would move the folder's time again, so the
     // archive sets it once they are all written.
-    uint32_t unixMode = item.UnixPermissions();
-    if (unixMode) rtl::FileSetAttr(NewName, 0, unixMode | 0700);
+    if (item.HasUnixPermissions()) archive.SetFolderModeLater(NewName, item.UnixPermissions());
     rtl::TFileTime when;
     if (ItemModificationTime(item, when)) archive.SetFolderTimeLater(NewName, when);
     return;

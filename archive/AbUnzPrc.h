@@ -147,11 +147,14 @@ bool ItemModificationTime(const TAbZipItem& Item, rtl::TFileTime& Time);
 
 // A Unix symbolic-link entry, and whether its target, read from the folder
 // of LinkName, stays inside Base. LinkName is walked as the system walks it
-// ("." and empty segments go nowhere; one with ".." is refused). Only
-// leading ".." segments of the target may climb (each out of a real folder
-// the link sits in); a ".." after a name could climb out of a link and is
-// refused, as are absolute, empty and NUL targets.
+// ("." and empty segments go nowhere; one with ".." is refused). The target
+// is walked step by step from the link's folder: no ".." may climb above
+// Base, and no name the walk goes on from may be a link on disk (one made
+// earlier, or the link itself). Absolute, empty and NUL targets are
+// refused. PassedThrough receives the names the walk goes on from, which
+// must not become links later in the same extraction.
 bool IsLinkItem(const TAbZipItem& Item);
-bool LinkStaysInside(const std::string& Base, const std::string& LinkName, const std::string& Target);
+bool LinkStaysInside(const std::string& Base, const std::string& LinkName, const std::string& Target,
+                     std::vector<std::string>* PassedThrough = nullptr);
 
 } // namespace ab

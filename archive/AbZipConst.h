@@ -106,6 +106,8 @@ constexpr uint8_t hsMSDOS = 0;
 constexpr uint8_t hsUnix = 3;
 constexpr uint8_t hsOS2HPFS = 6;
 constexpr uint8_t hsWindowsNTFS = 10;
+// Info-ZIP's tools number NTFS 11 (their 10 is TOPS-20).
+constexpr uint8_t hsInfoZipNTFS = 11;
 constexpr uint8_t hsVFAT = 14;
 
 // Highest "version needed to extract" (low byte, times ten) the engine reads.

@@ -388,6 +388,11 @@ bool TAbZipItem::IsDirectory() const {
   return !FFileName.empty() && (FFileName.back() == '/' || FFileName.back() == '\\');
 }
 
+bool TAbZipItem::MadeOnDos() const {
+  const uint8_t h = HostSystem();
+  return h == hsMSDOS || h == hsOS2HPFS || h == hsWindowsNTFS || h == hsInfoZipNTFS || h == hsVFAT;
+}
+
 uint32_t TAbZipItem::NativeFileAttributes() const {
   uint32_t ext = FExternalFileAttributes;
   if (HostSystem() == hsUnix || ext > 0x1FFFF) return UnixModeToAttributes(ext >> 16);

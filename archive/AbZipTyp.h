@@ -238,6 +238,12 @@ public:
   void LoadFromStream(TStream& Stream);
 
   bool IsDirectory() const override;
+  // Only DOS, OS/2 and Windows use "\\" as a separator; elsewhere it is a
+  // character like any other.
+  bool BackslashSeparates() const override { return MadeOnDos(); }
+  // Made on DOS, OS/2 or Windows: names in their code pages, "\\" their
+  // separator.
+  bool MadeOnDos() const;
   bool IsEncrypted() const override { return (FGeneralPurposeBitFlag & Ab_ZipFlagEncrypted) != 0; }
   uint32_t NativeFileAttributes() const override;
   // The stored bytes shared with the old name are kept: a new name (a
@@ -278,6 +284,9 @@ public:
   }
   // Unix permission bits of a Unix-made entry (0 when the host is not Unix).
   uint32_t UnixPermissions() const;
+  // Whether the entry stores a Unix mode at all: then UnixPermissions is
+  // the mode to give it, 0 included.
+  bool HasUnixPermissions() const { return HostSystem() == hsUnix && (FExternalFileAttributes >> 16) != 0; }
 
 private:
   int64_t FRelativeOffset = 0;
@@ -346,6 +355,10 @@ public:
   bool IsExecutable() const { return FIsExecutable; }
   const std::string& ZipfileComment() const { return FInfo->FZipfileComment; }
   const TAbZipDirectoryFileFooter& Info() const { return *FInfo; }
+  // Where the targets of the links this archive made go on walking: no
+  // later link may stand there (it would send them elsewhere).
+  void AddLinkPassages(const std::vector<std::string>& Paths) { FLinkPassages.insert(Paths.begin(), Paths.end()); }
+  bool IsLinkPassage(const std::string& Path) const { return FLinkPassages.count(Path) != 0; }
 
   TAbArchiveItemExtractEvent ExtractHelper;
   TAbArchiveItemExtractToStreamEvent ExtractToStreamHelper;
@@ -388,6 +401,7 @@ private:
   void ReadDirectory(bool SingleFile, int64_t DirectoryEnd);
   void IndexLocalHeaders();
 
+  std::unordered_set<std::string> FLinkPassages;
   TAbZipSupportedMethod FCompressionMethodToUse = smBestMethod;
   TAbZipDeflationOption FDeflationOption = doNormal;
   std::unique_ptr<TAbZipDirectoryFileFooter> FInfo;

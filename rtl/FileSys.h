@@ -102,6 +102,9 @@ bool FileSetDate(const std::string& Name, TDateTime LocalTime);
 // write bits) or, when UnixMode is not 0, those permission bits (without
 // setuid, setgid and sticky).
 bool FileSetAttr(const std::string& Name, uint32_t DosAttributes, uint32_t UnixMode);
+// Or'ed into UnixMode: its permission bits are the mode as they stand,
+// none set included (a stored mode 0000 is a mode too).
+constexpr uint32_t kExactUnixMode = 0x10000;
 // The same two on a file this process holds open: no name is looked up
 // again (an extraction sets them on every file it writes, so the path walks
 // add up), and a name replaced since the file was opened is not followed.

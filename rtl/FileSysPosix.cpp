@@ -203,7 +203,7 @@ void ModificationTimes(const TFileTime& Time, timespec (&Times)[2]) {
 
 // The mode FileSetAttr gives a file whose current mode is Current.
 mode_t AttributeMode(mode_t Current, uint32_t DosAttributes, uint32_t UnixMode) {
-  if (UnixMode & 0777) return UnixMode & 0777;  // never setuid, setgid or sticky
+  if (UnixMode & (kExactUnixMode | 0777)) return UnixMode & 0777;  // never setuid, setgid or sticky
   mode_t mode = Current & 0777;
   if (DosAttributes & 0x01) mode &= ~static_cast<mode_t>(0222);
   return mode;

@@ -21,17 +21,18 @@ enum TExitStatus : int {
   esWarning = 1,             // items skipped: unsupported method, no password, kept file
   esArchiveError = 2,        // a damaged item, a bad CRC, a refused unsafe name
   esArchiveUnreadable = 3,   // not an archive this tool reads, or its directory is broken
+  esNoPasswordTerminal = 5,  // a password was needed and there was no terminal to ask for it
   esArchiveNotFound = 9,
   esBadCommandLine = 10,
   esNoMatch = 11,            // a pattern matched nothing
   esDiskFull = 50,
   esInterrupted = 80,
-  esUnsupported = 81,        // nothing processed: every failure an unsupported method
+  esUnsupported = 81,        // items skipped for an unsupported method, and nothing worse
   esWrongPassword = 82,      // nothing processed: every failure a wrong password
 };
 
 enum class TCommand { cmList, cmExtract, cmTest, cmPrint };
-enum class TListStyle { lsShort, lsVerbose, lsNamesOnly, lsCommentOnly };
+enum class TListStyle { lsShort, lsVerbose, lsNamesOnly, lsCommentOnly, lsZipInfo };
 enum class TOverwrite { owAsk, owAlways, owNever };
 enum class TTimeRule { trAll, trFreshen, trUpdate };
 
@@ -64,7 +65,7 @@ bool MatchUnzipPattern(const std::string& Name, const std::string& Pattern, bool
 class TItemSelection {
 public:
   explicit TItemSelection(const Options& Opt);
-  bool Selects(const std::string& Name);
+  bool Selects(const ab::TAbZipItem& Item);
   // Reports every pattern and exclusion that matched nothing; true when a
   // pattern did (an exclusion that excludes nothing is only mentioned).
   bool ReportUnmatched() const;
@@ -78,6 +79,13 @@ private:
 // a UTF-8 marker in the charsets given by -O and -I. On failure reports it
 // and returns the exit status; esSuccess otherwise.
 int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper);
+
+// What a file the engine could not open looks like, in plain words with the
+// offset that tells (ArchiveDiagnosis.cpp); empty when there is nothing to
+// add to the engine's own message. DescribeEmpty: the same for an archive
+// without items.
+std::string DescribeUnreadable(const std::string& Path);
+std::string DescribeEmpty(const std::string& Path);
 
 // An item's name as it is shown: decoded as for extraction, made printable;
 // bytes of a UTF-8-marked name that are not UTF-8 show as they are stored.

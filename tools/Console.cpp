@@ -60,11 +60,11 @@ void Err(std::string_view Text) { Write(term::TChannel::chErr, Text); }
 
 void EnableStatus(bool Enable) { gStatusEnabled = Enable && term::IsTerminal(term::TChannel::chErr); }
 
+int StatusColumns() { return term::Width() - 3; }
+
 void ShowStatus(const std::string& Line) {
   if (!gStatusEnabled) return;
-  // One column stays free: a line that fills the last column makes some
-  // terminals wrap before the cursor returns.
-  std::string fitted = FitColumns(Line, term::Width() - 1);
+  std::string fitted = FitColumns(Line, StatusColumns());
   if (fitted == gStatusLine) return;
   gStatusLine = fitted;
   term::DrawStatus(gStatusLine);
@@ -75,9 +75,9 @@ void HideStatus() {
   gStatusLine.clear();
 }
 
-bool Ask(const std::string& Prompt, bool Echo, std::string& Answer) {
+term::TReadResult Ask(const std::string& Prompt, bool Echo, std::string& Answer) {
   HideStatus();
-  return term::AskTerminal(Prompt, Echo, Answer) == term::TReadResult::rrLine;
+  return term::AskTerminal(Prompt, Echo, Answer);
 }
 
 std::string Printable(std::string_view Name) {

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "tools/Terminal.h"
+
 namespace arvelo {
 
 // Out is false when stdout refused the text (a full disk, a closed pipe).
@@ -25,12 +27,18 @@ void Err(std::string_view Text);
 // The status line: shown only when stderr is a terminal and Enable(true)
 // was called; the text is cut to the terminal's width here.
 void EnableStatus(bool Enable);
+// The columns a status line may take: the terminal's width less three, one
+// so that a full line does not make the terminal wrap, two for the "^C" the
+// terminal echoes at its end when Ctrl-C is pressed (a wrapped line could
+// no longer be cleared).
+int StatusColumns();
 void ShowStatus(const std::string& Line);
 void HideStatus();
 
 // A question on the terminal (see term::AskTerminal), with the status
 // line taken away first so that the prompt starts at the left margin.
-bool Ask(const std::string& Prompt, bool Echo, std::string& Answer);
+// rrLine when a line was answered.
+term::TReadResult Ask(const std::string& Prompt, bool Echo, std::string& Answer);
 
 std::string Printable(std::string_view Name);
 // Display width of UTF-8 text in terminal columns (one per code point;

@@ -41,25 +41,28 @@ namespace {
 // How many failed names the summary line lists before it cuts the list.
 constexpr size_t kSummaryNames = 10;
 
-enum class TFailure { fUnsupported, fNoPassword, fWrongPassword, fError, fDiskFull, fInterrupted };
+enum class TFailure { fUnsupported, fNoPassword, fNoTerminal, fWrongPassword, fError, fDiskFull, fInterrupted };
 
 struct TTally {
   int done = 0;            // files written, tested or printed
   int processed = 0;       // the same and folders: "nothing could be done" needs none of either
   int64_t bytes = 0;
   int kept = 0;            // existing files left alone for want of an answer
-  int unsupported = 0, noPassword = 0, wrongPassword = 0, errors = 0, diskFull = 0;
+  int unsupported = 0, noPassword = 0, noTerminal = 0, wrongPassword = 0, errors = 0, diskFull = 0;
   bool interrupted = false;
   std::vector<std::string> failedNames;
 
-  int Failed() const { return unsupported + noPassword + wrongPassword + errors + diskFull; }
+  int Failed() const { return unsupported + noPassword + noTerminal + wrongPassword + errors + diskFull; }
 
+  // unzip's order: the gravest failure counts; 81 and 82 only where
+  // nothing worse happened.
   int Status(bool unmatched) const {
     if (interrupted) return esInterrupted;
     if (diskFull) return esDiskFull;
+    if (noTerminal) return esNoPasswordTerminal;
     if (errors) return esArchiveError;
     if (processed == 0 && wrongPassword && !unsupported && !noPassword) return esWrongPassword;
-    if (processed == 0 && unsupported && !wrongPassword && !noPassword) return esUnsupported;
+    if (unsupported && !wrongPassword && !noPassword) return esUnsupported;
     if (unmatched) return esNoMatch;
     if (Failed() || kept) return esWarning;
     return esSuccess;
@@ -100,7 +103,7 @@ private:
     const int whole = FTotal > 0 ? static_cast<int>(done * 100 / FTotal) : 100;
     std::string head = std::to_string(whole) + "% " + HumanBytes(done) + "/" + HumanBytes(FTotal) + "  " +
                        std::to_string(FPercent) + "% ";
-    const int room = term::Width() - 1 - TextColumns(head);
+    const int room = StatusColumns() - TextColumns(head);
     std::string name = FName;
     if (TextColumns(name) > room) {
       // Keep the tail: the file's own name is at the end.
@@ -158,16 +161,21 @@ uint32_t FileDosStamp(const std::string& path) {
 
 enum class TAnswer { aYes, aNo, aAll, aNone, aRename, aNoTerminal };
 
+// A question answered with a line, echoed as typed.
+bool Answered(const std::string& Prompt, std::string& Answer) {
+  return Ask(Prompt, true, Answer) == term::TReadResult::rrLine;
+}
+
 TAnswer AskReplace(const std::string& shown, std::string& newName) {
   for (;;) {
     std::string line;
-    if (!Ask("replace " + shown + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", true, line)) return TAnswer::aNoTerminal;
+    if (!Answered("replace " + shown + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", line)) return TAnswer::aNoTerminal;
     if (line == "y" || line == "Y" || line == "yes") return TAnswer::aYes;
     if (line == "n" || line == "no") return TAnswer::aNo;
     if (line == "A") return TAnswer::aAll;
     if (line == "N") return TAnswer::aNone;
     if (line == "r" || line == "R") {
-      if (!Ask("new name: ", true, newName)) return TAnswer::aNoTerminal;
+      if (!Answered("new name: ", newName)) return TAnswer::aNoTerminal;
       return newName.empty() ? TAnswer::aNo : TAnswer::aRename;
     }
     Err("error:  invalid response [" + Printable(line) + "]\n");
@@ -179,7 +187,7 @@ TAnswer AskReplace(const std::string& shown, std::string& newName) {
 // clean failure).
 bool AskForDisk(const std::string& text) {
   std::string line;
-  return Ask(text + " (Enter when ready, q to cancel): ", true, line) && line != "q" && line != "Q";
+  return Answered(text + " (Enter when ready, q to cancel): ", line) && line != "q" && line != "Q";
 }
 
 // One run of extract, test or print: the options, the engine, the selection,
@@ -197,6 +205,7 @@ private:
     std::string shown;      // its name as shown
     std::string writtenAs;  // the name a rename answer gave it
     bool failed = false, wrongPassword = false, declined = false, kept = false, skipped = false;
+    bool noTerminal = false;  // a password was needed and there was no terminal to ask
   };
 
   bool SetUp();
@@ -259,14 +268,14 @@ int TExtractSession::Select() {
   TItemSelection selection(FOpt);
   for (int i = 0; i < FZip->Count(); ++i) {
     ab::TAbZipItem& item = *FZip->GetItem(i);
-    if (!selection.Selects(item.FileName())) continue;
+    if (!selection.Selects(item)) continue;
     if (FPrinting && item.IsDirectory()) continue;
     FChosen.push_back(i);
     FTotalBytes += item.UncompressedSize();
   }
   FUnmatched = selection.ReportUnmatched();
   if (FZip->Count() == 0) {
-    Err("arvelo: " + Printable(FOpt.archive) + ": the archive holds no items\n");
+    Err("arvelo: " + Printable(FOpt.archive) + ": " + DescribeEmpty(FOpt.archive) + "\n");
     return esWarning;
   }
   if (FChosen.empty() && !FUnmatched) {
@@ -304,10 +313,12 @@ void TExtractSession::AskPassword(std::string& Password) {
   std::string answer, prompt = "[";
   prompt.append(Printable(FOpt.archive)).append("] ").append(FItem.shown);
   prompt.append(refused ? " incorrect password; password again: " : " password: ");
-  if (Ask(prompt, false, answer) && !answer.empty())
+  const term::TReadResult read = Ask(prompt, false, answer);
+  if (read == term::TReadResult::rrLine && !answer.empty())
     Password = answer;
   else
     FItem.declined = true;
+  FItem.noTerminal = read == term::TReadResult::rrNoTerminal;
 }
 
 void TExtractSession::ConfirmOverwrite(std::string& Name, bool& Confirm) {
@@ -364,6 +375,10 @@ TFailure TExtractSession::Classify(const ab::TAbItemFailure& Failure, std::strin
     case ab::erZipInvalidPassword:
     case ab::erUserAbort:
       // An abort here is the engine giving up on an unanswered question.
+      if (FItem.declined && !FItem.wrongPassword && FItem.noTerminal) {
+        Message = "skipped, no terminal to ask for its password (-P PASSWORD gives one)";
+        return TFailure::fNoTerminal;
+      }
       if (FItem.declined && !FItem.wrongPassword) {
         Message = "skipped, no password given (-P PASSWORD gives one)";
         return TFailure::fNoPassword;
@@ -385,6 +400,7 @@ void TExtractSession::ItemFailed(const ab::TAbItemFailure& Failure) {
   switch (Classify(Failure, message)) {
     case TFailure::fUnsupported: ++FTally.unsupported; break;
     case TFailure::fNoPassword: ++FTally.noPassword; break;
+    case TFailure::fNoTerminal: ++FTally.noTerminal; break;
     case TFailure::fWrongPassword: ++FTally.wrongPassword; break;
     case TFailure::fError: ++FTally.errors; break;
     case TFailure::fDiskFull: ++FTally.diskFull; break;
@@ -402,7 +418,7 @@ bool TExtractSession::SkippedByTime(const ab::TAbZipItem& Item) const {
   // Where the item lands: the engine's own cleaned form of its name. A name
   // the engine refuses is left to it, to be reported as it fails.
   std::string clean;
-  if (!ab::CleanStoredName(Item.FileName(), clean) || clean.empty()) return false;
+  if (!ab::CleanStoredName(Item.FileName(), clean, Item.BackslashSeparates()) || clean.empty()) return false;
   const std::string target =
       rtl::IncludeTrailingPathDelimiter(FBase) + (FOpt.junkPaths ? rtl::ExtractFileName(clean) : clean);
   if (!rtl::FileExists(target)) return FOpt.timeRule == TTimeRule::trFreshen;

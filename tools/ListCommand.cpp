@@ -12,7 +12,9 @@
 // the totals that set the column widths, the second printing each row, and
 // goes out in pieces: listing half a million items costs no more memory than
 // the directory itself.
+#include <cctype>
 #include <cinttypes>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -99,7 +101,7 @@ class TListed {
  public:
   TListed(ab::TAbZipArchive& zip, TItemSelection& selection) : FZip(zip), FChosen(static_cast<size_t>(zip.Count())) {
     for (int i = 0; i < zip.Count(); ++i)
-      if (selection.Selects(zip.GetItem(i)->FileName())) FChosen[static_cast<size_t>(i)] = true, ++FCount;
+      if (selection.Selects(*zip.GetItem(i))) FChosen[static_cast<size_t>(i)] = true, ++FCount;
   }
   size_t Count() const { return FCount; }
   template <typename F> void ForEach(F&& f) const {
@@ -151,21 +153,23 @@ std::string DateTime(const ab::TAbZipItem& item) {
 
 std::string FileCount(size_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); }
 
-void ShortTable(const TListed& listed, TChunkedOut& out) {
+// Bare: the rows alone, without the column heads and the totals (-qq).
+void ShortTable(const TListed& listed, bool bare, TChunkedOut& out) {
   int64_t total = 0;
   listed.ForEach([&](const ab::TAbZipItem& item) { total += item.UncompressedSize(); });
   const int w = std::max(9, Digits(total));
   const std::string rule(static_cast<size_t>(w), '-');
-  out << Pad("Length", w - 1) << "      Date    Time    Name\n" << rule << "  ---------- -----   ----\n";
+  if (!bare) out << Pad("Length", w - 1) << "      Date    Time    Name\n" << rule << "  ---------- -----   ----\n";
   listed.ForEach([&](const ab::TAbZipItem& item) {
     out << Pad(std::to_string(item.UncompressedSize()), w) << "  "
         << DateTime(item) << "   " << ShownName(item) << "\n";
   });
+  if (bare) return;
   out << rule << "                     -------\n";
   out << Pad(std::to_string(total), w) << "                     " << FileCount(listed.Count()) << "\n";
 }
 
-void VerboseTable(const TListed& listed, TChunkedOut& out) {
+void VerboseTable(const TListed& listed, bool bare, TChunkedOut& out) {
   int64_t total = 0, totalPacked = 0;
   listed.ForEach([&](const ab::TAbZipItem& item) {
     const TRow r = RowOf(item);
@@ -174,9 +178,10 @@ void VerboseTable(const TListed& listed, TChunkedOut& out) {
   const int ws = std::max(8, Digits(total)), wp = std::max(7, Digits(totalPacked)) + 1;
   const std::string rs(static_cast<size_t>(ws), '-'), rp(static_cast<size_t>(wp - 1), '-');
   const std::string gap(28, ' ');
-  out << Pad("Length", ws) << "  " << Pad("Method", 7, true) << Pad("Size", wp)
-      << " Cmpr    Date    Time   CRC-32   Name\n" << rs << "  ------ " << Pad(rp, wp)
-      << " ---- ---------- ----- --------  ----\n";
+  if (!bare)
+    out << Pad("Length", ws - 1) << "   Method" << Pad("Size", wp)
+        << "  Cmpr    Date    Time   CRC-32   Name\n" << rs << "  ------ " << Pad(rp, wp)
+        << " ---- ---------- ----- --------  ----\n";
   char crc[16];
   listed.ForEach([&](const ab::TAbZipItem& item) {
     const TRow r = RowOf(item);
@@ -186,9 +191,114 @@ void VerboseTable(const TListed& listed, TChunkedOut& out) {
         << Pad(std::to_string(r.packed), wp) << " " << Pad(std::to_string(Ratio(r.size, r.packed)), 3) << "% "
         << DateTime(item) << " " << crc << "  " << ShownName(item) << "\n";
   });
+  if (bare) return;
   out << rs << "         " << Pad(rp, wp) << "  ---" << gap << "-------\n";
   out << Pad(std::to_string(total), ws) << "         " << Pad(std::to_string(totalPacked), wp) << " "
       << Pad(std::to_string(Ratio(total, totalPacked)), 3) << "%" << gap << FileCount(listed.Count()) << "\n";
+}
+
+// zipinfo's short listing (-Z): one "ls -l" like line per item, with the
+// system that made it, text or binary, and the packed size's share.
+
+std::string ZipInfoMethod(int method, const ab::TAbZipItem& item) {
+  static const char* const kDeflate = "NXFS";
+  const int option = (item.GeneralPurposeBitFlag() >> ab::Ab_ZipFlagDeflateOptionShift) & ab::Ab_ZipFlagDeflateOptionMask;
+  switch (method) {
+    case ab::cmStored: return "stor";
+    case ab::cmShrunk: return "shrk";
+    case ab::cmReduced1: case ab::cmReduced2: case ab::cmReduced3: case ab::cmReduced4:
+      return "re:" + std::to_string(method - ab::cmReduced1 + 1);
+    case ab::cmImploded:
+      return std::string("i") + (item.DictionarySize() == ab::ds8K ? "8" : "4") + ":" +
+             std::to_string(item.ShannonFanoTreeCount());
+    case ab::cmTokenized: return "tokn";
+    case ab::cmDeflated: return std::string("def") + kDeflate[option];
+    case ab::cmEnhancedDeflated: return std::string("d64") + kDeflate[option];
+    case ab::cmDCLImploded: return "dcli";
+    case ab::cmBzip2: return "bzp2";
+    case ab::cmLZMA: return "lzma";
+    case ab::cmWavPack: return "wavp";
+    case ab::cmPPMd: return "ppmd";
+    default: {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "u%03d", method & 0xFF);
+      return buf;
+    }
+  }
+}
+
+std::string ZipInfoHost(uint8_t host) {
+  static const char* const kHosts[] = {"fat", "ami", "vms", "unx", "cms", "atr", "hpf", "mac", "zzz", "cpm",
+                                       "t20", "ntf", "qds", "aco", "vft", "mvs", "be ", "nsk", "ths", "osx"};
+  return host < sizeof kHosts / sizeof kHosts[0] ? kHosts[host] : "???";
+}
+
+// "-rw-r--r--" from a Unix mode, "-rw-a--" from DOS attributes.
+std::string ZipInfoMode(const ab::TAbZipItem& item) {
+  const uint32_t ext = item.ExternalFileAttributes();
+  if (item.HostSystem() == ab::hsUnix || (ext >> 16) != 0) {
+    const uint32_t m = ext >> 16;
+    const uint32_t type = m & 0170000;
+    std::string s(1, type == 0040000 ? 'd' : type == 0120000 ? 'l' : type == 0010000 ? 'p' : type == 0140000 ? 's'
+                                             : type == 0060000 ? 'b' : type == 0020000 ? 'c' : '-');
+    static const char kRwx[] = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i) s += (m & (0400u >> i)) ? kRwx[i] : '-';
+    if (m & 04000) s[3] = (m & 0100) ? 's' : 'S';
+    if (m & 02000) s[6] = (m & 0010) ? 's' : 'S';
+    if (m & 01000) s[9] = (m & 0001) ? 't' : 'T';
+    return s;
+  }
+  std::string name = item.FileName(), ext4 = name.size() >= 4 ? name.substr(name.size() - 4) : "";
+  for (char& c : ext4) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool runs = ext4 == ".exe" || ext4 == ".com" || ext4 == ".bat" || ext4 == ".cmd" || ext4 == ".btm";
+  std::string s = item.IsDirectory() ? "dr" : "-r";
+  s += (ext & 0x01) ? '-' : 'w';
+  s += runs ? 'x' : '-';
+  s += (ext & 0x20) ? 'a' : '-';
+  s += (ext & 0x02) ? 'h' : '-';
+  s += (ext & 0x04) ? 's' : '-';
+  return s;
+}
+
+// The saving in tenths of a percent, rounded half away from zero.
+std::string PerMille(int64_t size, int64_t packed) {
+  long double saved = size > 0 ? static_cast<long double>(size - packed) * 1000.0L / static_cast<long double>(size) : 0;
+  const long long pm = static_cast<long long>(saved >= 0 ? saved + 0.5L : saved - 0.5L);
+  return std::string(pm < 0 ? "-" : "") + std::to_string(std::llabs(pm) / 10) + "." + std::to_string(std::llabs(pm) % 10);
+}
+
+std::string ZipInfoDate(const ab::TAbZipItem& item) {
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const std::string d = DateTime(item);  // YYYY-MM-DD HH:MM
+  const int month = std::stoi(d.substr(5, 2));
+  return d.substr(2, 2) + "-" + (month >= 1 && month <= 12 ? kMonths[month - 1] : "???") + "-" + d.substr(8);
+}
+
+void ZipInfoTable(const TListed& listed, const Options& opt, const ab::TAbZipArchive& zip, TChunkedOut& out) {
+  if (opt.quiet < 2) {
+    const int64_t size = zip.Stream() ? zip.Stream()->Size() : 0;
+    out << "Archive:  " << Printable(opt.archive) << "\n"
+        << "Zip file size: " << std::to_string(size) << " bytes, number of entries: "
+        << std::to_string(zip.Count()) << "\n";
+  }
+  int64_t total = 0, totalPacked = 0;
+  listed.ForEach([&](const ab::TAbZipItem& item) {
+    const TRow r = RowOf(item);
+    total += r.size, totalPacked += r.packed;
+    const uint16_t flags = item.GeneralPurposeBitFlag();
+    char kind[3] = {(item.InternalFileAttributes() & 1) ? 't' : 'b', '-', 0};
+    if (item.IsEncrypted()) kind[0] = static_cast<char>(std::toupper(kind[0]));
+    const bool descriptor = (flags & ab::Ab_ZipFlagDataDescriptor) != 0, extra = item.ExtraField().Count() > 0;
+    kind[1] = descriptor && extra ? 'X' : descriptor ? 'l' : extra ? 'x' : '-';
+    const uint16_t made = item.VersionMadeBy() & 0xFF;
+    out << Pad(ZipInfoMode(item), 10, true) << "  " << std::to_string(made / 10) << "." << std::to_string(made % 10)
+        << " " << ZipInfoHost(item.HostSystem()) << " " << Pad(std::to_string(r.size), 8) << " " << kind << " "
+        << ZipInfoMethod(r.method, item) << " " << ZipInfoDate(item) << " " << ShownName(item) << "\n";
+  });
+  if (opt.quiet >= 1) return;
+  out << FileCount(listed.Count()) << ", " << std::to_string(total) << " bytes uncompressed, "
+      << std::to_string(totalPacked) << " bytes compressed:  " << PerMille(total, totalPacked) << "%\n";
 }
 
 std::string CommentText(const ab::TAbZipArchive& zip) {
@@ -224,8 +334,9 @@ int List(const Options& opt) {
   // An archive without items is a warning, as with unzip: a script that
   // lists to find what to extract learns there is nothing.
   if (zip.Count() == 0) {
-    if (opt.listStyle != TListStyle::lsNamesOnly) Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
-    Err("arvelo: " + Printable(opt.archive) + ": the archive holds no items\n");
+    if (opt.listStyle != TListStyle::lsNamesOnly && opt.quiet == 0)
+      Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
+    Err("arvelo: " + Printable(opt.archive) + ": " + DescribeEmpty(opt.archive) + "\n");
     return esWarning;
   }
   TItemSelection selection(opt);
@@ -234,12 +345,16 @@ int List(const Options& opt) {
     TChunkedOut out;
     if (opt.listStyle == TListStyle::lsNamesOnly) {
       listed.ForEach([&](const ab::TAbZipItem& item) { out << ShownName(item) << "\n"; });
+    } else if (opt.listStyle == TListStyle::lsZipInfo) {
+      ZipInfoTable(listed, opt, zip, out);
     } else {
-      out << "Archive:  " << Printable(opt.archive) << "\n" << CommentText(zip);
+      // As unzip: -q leaves out the archive's name and comment, -qq the
+      // column heads and totals too.
+      if (opt.quiet == 0) out << "Archive:  " << Printable(opt.archive) << "\n" << CommentText(zip);
       if (opt.listStyle == TListStyle::lsVerbose)
-        VerboseTable(listed, out);
+        VerboseTable(listed, opt.quiet > 1, out);
       else
-        ShortTable(listed, out);
+        ShortTable(listed, opt.quiet > 1, out);
     }
   }
   return selection.ReportUnmatched() ? esNoMatch : esSuccess;

@@ -95,17 +95,14 @@ bool MatchElement(const std::string& s, size_t& si, const std::string& p, size_t
   return true;
 }
 
-// Stored names may use "\" (DOS tools); patterns are written with "/".
-std::string MatchableName(std::string Name) {
-  for (char& c : Name)
-    if (c == '\\') c = '/';
-  return Name;
-}
-
-// Hosts whose names are in a DOS or Windows code page.
-bool MadeOnDos(const ab::TAbZipItem& Item) {
-  const uint8_t h = Item.HostSystem();
-  return h == ab::hsMSDOS || h == ab::hsOS2HPFS || h == ab::hsWindowsNTFS || h == ab::hsVFAT;
+// Names from DOS tools may use "\" as separator; patterns are written
+// with "/".
+std::string MatchableName(const ab::TAbZipItem& Item) {
+  std::string name = Item.FileName();
+  if (Item.BackslashSeparates())
+    for (char& c : name)
+      if (c == '\\') c = '/';
+  return name;
 }
 
 bool HasUnicodeMarker(const ab::TAbZipItem& Item) {
@@ -124,7 +121,7 @@ bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
   for (int i = 0; i < Zip.Count(); ++i) {
     ab::TAbZipItem& item = *Zip.GetItem(i);
     if (HasUnicodeMarker(item)) continue;
-    const std::string& charset = MadeOnDos(item) ? Opt.dosCharset : Opt.unixCharset;
+    const std::string& charset = item.MadeOnDos() ? Opt.dosCharset : Opt.unixCharset;
     if (charset.empty()) continue;
     std::string name;
     rtl::CharsetToUtf8(std::string(item.RawFileName()), charset, name);
@@ -134,6 +131,43 @@ bool RedecodeNames(ab::TAbZipArchive& Zip, const Options& Opt) {
     item.SetDiskFileName(disk);
   }
   return true;
+}
+
+bool IsDoubleByteCodePage(int page) { return page == 932 || page == 936 || page == 949 || page == 950; }
+
+// Bytes of 0x80 and up only in pairs, and at least one pair: how the East
+// Asian code pages write most of their characters, and rare in the
+// single-byte ones, where an accented letter stands between plain ones.
+bool LooksDoubleByte(std::string_view Raw) {
+  size_t run = 0;
+  bool pairs = false;
+  for (const char c : Raw) {
+    if (static_cast<uint8_t>(c) >= 0x80) {
+      ++run;
+      continue;
+    }
+    if (run % 2) return false;
+    pairs = pairs || run > 0;
+    run = 0;
+  }
+  return run % 2 == 0 && (pairs || run > 0);
+}
+
+// One line on stderr when names without a UTF-8 marker look like double-byte
+// text that this locale's single-byte code page cannot have meant (Korean
+// names under C.UTF-8 come out as CP437 letters): -O or -I is the remedy.
+void HintAtLegacyNames(ab::TAbZipArchive& Zip, const Options& Opt) {
+  for (int i = 0; i < Zip.Count(); ++i) {
+    const ab::TAbZipItem& item = *Zip.GetItem(i);
+    const bool dos = item.MadeOnDos();
+    const int page = dos ? rtl::OemCodePage() : rtl::AnsiCodePage();
+    if (HasUnicodeMarker(item) || !(dos ? Opt.dosCharset : Opt.unixCharset).empty() || IsDoubleByteCodePage(page)) continue;
+    const std::string raw(item.RawFileName());
+    if (!LooksDoubleByte(raw) || rtl::SanitizeUtf8(raw) == raw) continue;
+    Err(std::string("arvelo: note: names look like double-byte text this locale reads as CP") + std::to_string(page) +
+        "; " + (dos ? "-O" : "-I") + " CP949 (Korean), CP932 (Japanese), CP936 or CP950 (Chinese) reads them\n");
+    return;
+  }
 }
 
 } // namespace
@@ -147,8 +181,8 @@ bool MatchUnzipPattern(const std::string& Name, const std::string& Pattern, bool
 TItemSelection::TItemSelection(const Options& Opt)
     : FOpt(Opt), FPatternUsed(Opt.patterns.size()), FExclusionUsed(Opt.exclusions.size()) {}
 
-bool TItemSelection::Selects(const std::string& StoredName) {
-  const std::string name = MatchableName(StoredName);
+bool TItemSelection::Selects(const ab::TAbZipItem& Item) {
+  const std::string name = MatchableName(Item);
   bool chosen = FOpt.patterns.empty();
   for (size_t i = 0; i < FOpt.patterns.size(); ++i)
     if (MatchUnzipPattern(name, FOpt.patterns[i], FOpt.ignoreCase)) chosen = FPatternUsed[i] = true;
@@ -172,6 +206,17 @@ bool TItemSelection::ReportUnmatched() const {
   return any;
 }
 
+namespace {
+
+// The engine's word on an archive it could not open, or a plainer one.
+int Unreadable(const Options& Opt, const std::string& EngineText) {
+  const std::string plain = DescribeUnreadable(Opt.archive);
+  Err("arvelo: " + Printable(Opt.archive) + ": " + Printable(plain.empty() ? EngineText : plain) + "\n");
+  return esArchiveUnreadable;
+}
+
+} // namespace
+
 int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
   const std::string shown = Printable(Opt.archive);
   if (rtl::DirectoryExists(Opt.archive)) {
@@ -184,14 +229,11 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
     Err("arvelo: " + shown + ": " + Printable(e.what()) + "\n");
     return esArchiveNotFound;
   } catch (const std::exception& e) {
-    Err("arvelo: " + shown + ": " + Printable(e.what()) + "\n");
-    return esArchiveUnreadable;
+    return Unreadable(Opt, e.what());
   }
-  if (!Unzipper.ZipArchive()) {
-    Err("arvelo: " + shown + ": " + ab::AbResString::UnhandledType + "\n");
-    return esArchiveUnreadable;
-  }
+  if (!Unzipper.ZipArchive()) return Unreadable(Opt, ab::AbResString::UnhandledType);
   if (!RedecodeNames(*Unzipper.ZipArchive(), Opt)) return esBadCommandLine;
+  HintAtLegacyNames(*Unzipper.ZipArchive(), Opt);
   return esSuccess;
 }
 

@@ -5,8 +5,8 @@
 //
 // Options may stand anywhere, before the command too, be bundled ("-oq")
 // and take their value attached or as the next argument ("-dDIR", "-d DIR").
-// "-x" takes every following argument up to the next option, as unzip's
-// does (only one while the archive has not been named yet).
+// "-x" takes every following argument up to the next option (only one
+// while the archive has not been named yet).
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -23,10 +23,12 @@ constexpr const char* kToolVersion = "2.0";
 
 constexpr const char* kHelp =
     "usage: arvelo COMMAND [OPTIONS] ARCHIVE[.zip] [PATTERN ...] [-x PATTERN ...]\n"
-    "(options may also come before the command)\n"
+    "(options may also come before the command; unzip's -l, -t, -p, -v and -Z\n"
+    "as the first argument name list, test, print, verbose list, zipinfo list)\n"
     "\n"
     "commands:\n"
-    "  list, l       list the items (short table; -v verbose, -1 names, -z comment)\n"
+    "  list, l       list the items (short table; -v verbose, -Z zipinfo's,\n"
+    "                -1 names, -z comment)\n"
     "  extract, x    extract the items\n"
     "  test, t       check every item's data against its CRC-32\n"
     "  print, p      write the items' data to stdout, nothing else\n"
@@ -42,27 +44,30 @@ constexpr const char* kHelp =
     "  -j            junk paths: every file into DIR itself, no folders\n"
     "  -f            freshen: only files that exist and are older on disk\n"
     "  -u            update: like -f, and files not on disk yet\n"
-    "  -x PATTERN..  exclude; may be given several times\n"
+    "  -x PATTERN..  exclude, up to the next option; may be given several times\n"
     "  -C            patterns ignore case\n"
-    "  -P PASSWORD   password for encrypted items (also -p); otherwise asked\n"
-    "                on the terminal when needed\n"
+    "  -P PASSWORD   password for encrypted items (also -p after the command);\n"
+    "                otherwise asked on the terminal when needed\n"
     "  -O CHARSET    charset of names made on DOS/Windows without UTF-8 marker\n"
     "  -I CHARSET    charset of names made on Unix and others (iconv names)\n"
     "  -v            list: verbose table (method, packed size, ratio, CRC)\n"
     "  -1            list: names only\n"
     "  -z            list: the archive comment only\n"
+    "  -Z            list: zipinfo's table (mode, system, method per item)\n"
     "  -q, -qq       quiet: no per-file lines; quieter: no progress, no summary\n"
+    "                (list: -q no archive name, -qq no heads and totals)\n"
     "  -h, --help    this text\n"
     "  --version     the version\n"
     "\n"
-    "exit status:\n"
-    "   0 success                   1 warnings only (items skipped: unsupported\n"
-    "   2 error in the archive        method, no password, existing file kept)\n"
+    "exit status (unzip's):\n"
+    "   0 success                   1 warnings only (items skipped: no password,\n"
+    "   2 error in the archive        existing file kept)\n"
     "     (bad CRC, damaged item,   3 the archive cannot be read\n"
-    "     refused unsafe name)      9 archive not found\n"
-    "  10 bad command line         11 no matching files\n"
-    "  50 disk full                80 interrupted\n"
-    "  81 nothing done: unsupported compression or encryption\n"
+    "     refused unsafe name)      5 no terminal to ask for a password\n"
+    "   9 archive not found        10 bad command line\n"
+    "  11 no matching files        50 disk full\n"
+    "  80 interrupted\n"
+    "  81 items skipped: unsupported compression or encryption\n"
     "  82 nothing done: wrong password for every encrypted item\n";
 
 int BadCommandLine(const std::string& why) {
@@ -75,14 +80,17 @@ constexpr const char* kOptionsWithValue = "dpPOIx";
 
 // Where the command stands: the first argument that is neither an option nor
 // an option's value, so that "arvelo -P secret x a.zip" reads as
-// "arvelo x -P secret a.zip". args.size() when there is none.
-size_t CommandIndex(const std::vector<std::string>& args) {
+// "arvelo x -P secret a.zip". args.size() when there is none. PrintLetter
+// tells whether a "-p" stood before it: unzip's print, not a password.
+size_t CommandIndex(const std::vector<std::string>& args, bool& PrintLetter) {
+  PrintLetter = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--") return i + 1;
     if (a.size() < 2 || a[0] != '-') return i;
     for (size_t k = 1; k < a.size(); ++k)
       if (std::strchr(kOptionsWithValue, a[k])) {
+        PrintLetter = PrintLetter || a[k] == 'p';
         if (k + 1 == a.size()) ++i;
         break;
       }
@@ -155,6 +163,7 @@ private:
       case 'v': FOpt.listStyle = TListStyle::lsVerbose; return OnlyFor(FList, "list", name);
       case '1': FOpt.listStyle = TListStyle::lsNamesOnly; return OnlyFor(FList, "list", name);
       case 'z': FOpt.listStyle = TListStyle::lsCommentOnly; return OnlyFor(FList, "list", name);
+      case 'Z': FOpt.listStyle = TListStyle::lsZipInfo; return OnlyFor(FList, "list", name);
       case 'o': FOpt.overwrite = TOverwrite::owAlways; return OnlyFor(FExtract, "extract", name);
       case 'n': FOpt.overwrite = TOverwrite::owNever; return OnlyFor(FExtract, "extract", name);
       case 'j': FOpt.junkPaths = true; return OnlyFor(FExtract, "extract", name);
@@ -194,17 +203,26 @@ private:
     return applies ? 0 : BadCommandLine("option " + name + " applies only to " + command);
   }
 
-  // -x: its value, and once the archive is named every argument up to the
-  // next option.
+  // -x: a pattern attached to it, then the arguments after it up to the
+  // next option (only one while the archive has not been named yet). An
+  // option right after it ends an empty list, as with unzip.
   int Exclusions() {
-    std::string first;
-    if (!Value(first)) return BadCommandLine("option -x needs a pattern");
-    FOpt.exclusions.push_back(first);
-    if (FPositional.empty()) return 0;
-    while (FArg + 1 < FArgs.size() && (FArgs[FArg + 1].empty() || FArgs[FArg + 1][0] != '-'))
+    const std::string& a = FArgs[FArg];
+    if (FLetter + 1 < a.size()) {
+      FOpt.exclusions.push_back(a.substr(FLetter + 1));
+      FLetter = a.size();
+      if (FPositional.empty()) return 0;
+    } else if (FArg + 1 == FArgs.size()) {
+      return BadCommandLine("option -x needs a pattern");
+    }
+    const size_t most = FPositional.empty() ? 1 : FArgs.size();
+    for (size_t taken = 0; taken < most && FArg + 1 < FArgs.size() && !IsOption(FArgs[FArg + 1]); ++taken)
       FOpt.exclusions.push_back(FArgs[++FArg]);
     return 0;
   }
+
+  // An option, or "--": "-" alone is a name.
+  static bool IsOption(const std::string& Arg) { return Arg.size() > 1 && Arg[0] == '-'; }
 
   const std::vector<std::string>& FArgs;
   arvelo::Options& FOpt;
@@ -213,15 +231,38 @@ private:
   size_t FArg = 0, FLetter = 0;
 };
 
+// unzip's way of naming the command: "-l", "-t", "-p", "-v" or "-Z" as the
+// first argument, with more option letters bundled after it if any
+// ("-tq"). Rewritten as this tool's command and options; the rest of the
+// arguments stay where they are. After the command "-p" is a password.
+void UnzipCommandLetter(std::vector<std::string>& args) {
+  if (args.empty() || args[0].size() < 2 || args[0][0] != '-') return;
+  static const struct {
+    char letter;
+    const char* command;
+    const char* option;  // the option the letter also stands for, if any
+  } kLetters[] = {{'l', "l", ""}, {'t', "t", ""}, {'p', "p", ""}, {'v', "l", "-v"}, {'Z', "l", "-Z"}};
+  for (const auto& l : kLetters) {
+    if (args[0][1] != l.letter) continue;
+    const std::string rest = args[0].substr(2);
+    args[0] = l.command;
+    std::vector<std::string> options;
+    if (*l.option) options.emplace_back(l.option);
+    if (!rest.empty()) options.push_back("-" + rest);
+    args.insert(args.begin() + 1, options.begin(), options.end());
+    return;
+  }
+}
+
 // --help and --version, wherever they stand before "--"; -1 when neither.
 int InfoRequest(const std::vector<std::string>& args) {
   for (const auto& a : args) {
     if (a == "--") break;
-    if (a == "-h" || a == "--help") {
+    if (a == "-h" || a == "-hh" || a == "--help") {
       arvelo::Out(kHelp);
       return arvelo::esSuccess;
     }
-    if (a == "--version") {
+    if (a == "--version" || (args.size() == 1 && a == "-v")) {  // unzip -v alone: the version
       arvelo::Out(std::string("arvelo ") + kToolVersion + " (engine " + ab::TAbUnZipper().Version() + ")\n");
       return arvelo::esSuccess;
     }
@@ -234,7 +275,10 @@ int InfoRequest(const std::vector<std::string>& args) {
 int arvelo::Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (int status = InfoRequest(args); status >= 0) return status;
-  const size_t at = CommandIndex(args);
+  UnzipCommandLetter(args);
+  bool printLetter;
+  const size_t at = CommandIndex(args, printLetter);
+  if (printLetter) return BadCommandLine("-p before the command: -P gives the password (-p first prints, as unzip)");
   if (at >= args.size()) return BadCommandLine("no command given");
   const auto command = args.begin() + static_cast<std::ptrdiff_t>(at);
   std::rotate(args.begin(), command, command + 1);  // first, the rest in their order

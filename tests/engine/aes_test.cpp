@@ -267,7 +267,7 @@ TEST_F(AesItems, ForeignInnerMethodAndTooShortItems) {
     at += 8;
   }
   std::string out;
-  EXPECT_EQ(Extract(zip, "never asked", &out), 1);
+  EXPECT_EQ(Extract(zip, "never asked", &out), 81);  // unzip's status for items skipped so
   EXPECT_NE(out.find("Cannot extract file - unsupported compression method"), std::string::npos) << out;
   EXPECT_EQ(out.find("invalid password"), std::string::npos) << out;
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 
@@ -90,6 +91,30 @@ std::vector<std::string> Segments(const std::string& output) {
   }
   segs.push_back(cur);
   return segs;
+}
+
+// What a terminal of the given width shows after the output: a line that
+// reaches the last column wraps when one more character comes, "\r" and
+// "\x1b[K" work as they do on a real terminal.
+std::vector<std::string> Screen(const std::string& output, int columns) {
+  std::vector<std::string> lines(1);
+  size_t col = 0;
+  for (size_t i = 0; i < output.size(); ++i) {
+    if (output.compare(i, 3, "\x1b[K") == 0) {
+      lines.back().resize(std::min(lines.back().size(), col));
+      i += 2;
+    } else if (output[i] == '\r') {
+      col = 0;
+    } else if (output[i] == '\n') {
+      lines.emplace_back(), col = 0;
+    } else {
+      if (col == static_cast<size_t>(columns)) lines.emplace_back(), col = 0;
+      std::string& l = lines.back();
+      if (l.size() <= col) l.resize(col + 1, ' ');
+      l[col++] = output[i];
+    }
+  }
+  return lines;
 }
 
 class Cli : public ::testing::Test {
@@ -193,6 +218,113 @@ TEST_F(Cli, FolderTimesAsStoredAfterTheirContents) {
   }
 }
 
+// Names split where their system separates, stored modes kept (folders
+// get theirs after their contents), side by side with unzip.
+TEST_F(Cli, NamesAndModesAsTheirSystemStoredThem) {
+  TempDir t;
+  testutil::ZipWriter w;
+  auto add = [&](const char* name, const char* data, uint8_t host, uint32_t attributes) {
+    testutil::ZipEntry e;
+    e.name = name, e.data = data, e.versionMadeBy = static_cast<uint16_t>(host << 8 | 30);
+    e.externalAttributes = attributes;
+    w.Add(e);
+  };
+  add("back\\slash.txt", "unix", 3, 0100644u << 16);
+  add("dos\\sub.txt", "dos", 0, 0x20);
+  add("ro/", "", 3, 040555u << 16 | 0x10);
+  add("ro/inner/", "", 3, 040500u << 16 | 0x10);
+  add("ro/inner/f.txt", "f", 3, 0100640u << 16);
+  add("zero.txt", "z", 3, 0100000u << 16);
+  testutil::WriteFile(t / "made.zip", w.Build());
+  std::string log;
+  ASSERT_EQ(Sh(Bin() + " x -q -d " + Quote(t / "mine") + " " + Quote(t / "made.zip"), &log), 0) << log;
+  Sh("unzip -q -d " + Quote(t / "theirs") + " " + Quote(t / "made.zip"), &log);
+  auto modes = [](const std::string& root) {
+    std::map<std::string, unsigned> m;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+      m[fs::relative(e.path(), root).string()] = static_cast<unsigned>(e.status().permissions()) & 0777u;
+    return m;
+  };
+  EXPECT_EQ(Tree(t / "mine"), Tree(t / "theirs"));
+  EXPECT_EQ(modes(t / "mine"), modes(t / "theirs"));
+  EXPECT_EQ(testutil::ReadFile(t / "mine/back\\slash.txt"), "unix");
+  EXPECT_EQ(modes(t / "mine")["ro"], 0555u);
+  EXPECT_EQ(modes(t / "mine")["zero.txt"], 0u);
+  for (const char* folder : {"/mine/ro", "/theirs/ro", "/mine/ro/inner", "/theirs/ro/inner"})
+    fs::permissions(t.Path() + folder, fs::perms::owner_all, fs::perm_options::add);
+
+  // Windows' own "\\" separates too (unzip splits only DOS names); a CP932
+  // name whose second byte is the code of "\\" is one name once decoded.
+  testutil::ZipWriter w2;
+  testutil::ZipEntry so, ntfs;
+  so.name = "\x83\x5c.txt", so.data = "so";
+  ntfs.name = "ntfs\\sub.txt", ntfs.data = "ntfs", ntfs.versionMadeBy = 10 << 8 | 30;
+  w2.Add(so);
+  w2.Add(ntfs);
+  testutil::WriteFile(t / "cp932.zip", w2.Build());
+  ASSERT_EQ(Sh(Bin() + " x -q -O CP932 -d " + Quote(t / "ja") + " " + Quote(t / "cp932.zip"), &log), 0) << log;
+  EXPECT_EQ(Tree(t / "ja"),
+            (std::map<std::string, std::string>{{"\u30bd.txt", "so"}, {"ntfs", "/"}, {"ntfs/sub.txt", "ntfs"}}));
+}
+
+// Options after -x end its list, also an empty one: the folder is the one
+// given, not a pattern. (unzip ends the list only at -d: it would take -j
+// for a pattern.)
+TEST_F(Cli, OptionsEndTheExclusionList) {
+  TempDir t;
+  const std::string zip = Quote(Zip("tree.zip"));
+  for (const std::string& tool : {std::string("mine"), std::string("theirs")}) {
+    const std::string run = tool == "mine" ? Bin() + " x" : std::string("unzip");
+    std::string log;
+    EXPECT_EQ(Sh("cd " + Quote(t.Path()) + " && " + run + " -q " + zip + " -x -d " + tool + "-all && " + run + " -q " +
+                     zip + " -x '*.txt' -d " + tool + "-some",
+                 &log),
+              0)
+        << log;
+  }
+  EXPECT_EQ(Sh("cd " + Quote(t.Path()) + " && " + Bin() + " x -q " + zip + " -x '*.txt' 'd/sub/*' -j -d junk"), 0);
+  EXPECT_EQ(Tree(t / "mine-all"), Tree(t / "theirs-all"));
+  EXPECT_EQ(Tree(t / "mine-some"), Tree(t / "theirs-some"));
+  EXPECT_EQ(Tree(t / "junk"), (std::map<std::string, std::string>{{"b.log", "bravo\n"}}));
+  // Nothing but the named folders.
+  EXPECT_EQ(Tree(t.Path()).size(),
+            5 + Tree(t / "mine-all").size() * 2 + Tree(t / "mine-some").size() * 2 + Tree(t / "junk").size());
+}
+
+// A link's target is walked step by step from its folder: one that goes out
+// and comes back is made; one that would go on through a link made by this
+// extraction, made before it or after it, is refused, as one that leaves.
+TEST_F(Cli, LinksThatStayInsideAreMade) {
+  TempDir t;
+  testutil::ZipWriter w;
+  auto add = [&](const char* name, const char* data, uint32_t mode) {
+    testutil::ZipEntry e;
+    e.name = name, e.data = data, e.versionMadeBy = 0x031E, e.externalAttributes = mode << 16;
+    w.Add(e);
+  };
+  add("top/", "", 040755);
+  add("top/g", "gee", 0100644);
+  add("top/a/b/c/", "", 040755);
+  add("top/l", "../top/./a/b/c/../../../g", 0120777);  // out, down, back: stays inside
+  add("top/up", "..", 0120777);                        // the base folder itself
+  add("top/through", "up/../x", 0120777);              // on through "up": base/../x
+  add("top/first", "later/../y", 0120777);             // fine until...
+  add("top/later", "..", 0120777);                     // ...this would send "first" out
+  add("top/leaves", "../../x", 0120777);
+  testutil::WriteFile(t / "links.zip", w.Build());
+  const std::string out = t / "out";
+  std::string log;
+  EXPECT_EQ(Sh(Bin() + " x -q -d " + Quote(out) + " " + Quote(t / "links.zip"), &log), 2) << log;
+  EXPECT_EQ(testutil::ReadFile(out + "/top/l"), "gee");
+  EXPECT_TRUE(fs::is_symlink(out + "/top/up"));
+  EXPECT_TRUE(fs::is_symlink(out + "/top/first"));
+  for (const char* refused : {"top/through", "top/later", "top/leaves"}) {
+    EXPECT_NE(log.find(std::string("arvelo: ") + refused + ": Refused"), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(out + "/" + refused))) << refused;
+  }
+  EXPECT_NE(log.find("; 3 failed"), std::string::npos) << log;
+}
+
 // Never overwriting keeps whatever is at an item's name, links included,
 // whether they lead to a file, a folder or nowhere; overwriting replaces the
 // link itself and never writes through it.
@@ -236,15 +368,36 @@ TEST_F(Cli, KeptNamesKeepTheirLinks) {
   EXPECT_EQ(Tree(outside), (std::map<std::string, std::string>{{"victim.txt", "precious"}}));
 }
 
+// unzip's own command letters and exit statuses: the same command line
+// given to both.
 TEST_F(Cli, StatusesLikeUnzip) {
   struct Case {
     const char* label;
     std::string args;
     int status;
+    bool sameText = false;  // the same output as unzip's, byte for byte
   };
   const std::string empty = (*dir) / "empty.zip";
   testutil::WriteFile(empty, testutil::ZipWriter().Build());
+  testutil::ZipWriter w;
+  testutil::ZipEntry good, odd;
+  good.name = "good.txt", good.data = "fine";
+  odd.name = "odd.bin", odd.data = "xxxx", odd.method = 77;
+  w.Add(odd);
+  const std::string oddZip = (*dir) / "odd.zip", mixedZip = (*dir) / "mixed.zip";
+  testutil::WriteFile(oddZip, w.Build());
+  w.Add(good);
+  testutil::WriteFile(mixedZip, w.Build());
   const Case cases[] = {
+      {"only an unsupported method", "-t " + Quote(oddZip), 81},
+      {"unsupported beside a good item", "-t " + Quote(mixedZip), 81},
+      {"no terminal to ask for the password", "-t " + Quote(Zip("enc.zip")), 5},
+      {"list", "-l " + Quote(Zip("tree.zip")), 0, true},
+      {"verbose list", "-v " + Quote(Zip("tree.zip")), 0, true},
+      {"zipinfo list", "-Z " + Quote(Zip("tree.zip")), 0, true},
+      {"zipinfo list, encrypted", "-Z " + Quote(Zip("enc.zip")), 0, true},
+      {"zipinfo names", "-Z1 " + Quote(Zip("tree.zip")), 0, true},
+      {"print", "-p " + Quote(Zip("tree.zip")) + " nosuch", 11},
       {"test good", "-t " + Quote(Zip("tree.zip")), 0},
       {"list empty", "-l " + Quote(empty), 1},
       {"test empty", "-t " + Quote(empty), 1},
@@ -257,8 +410,12 @@ TEST_F(Cli, StatusesLikeUnzip) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     std::string mine, theirs;
-    EXPECT_EQ(Sh(Bin() + " " + c.args.substr(1) + " </dev/null", &mine), c.status) << mine;
-    EXPECT_EQ(Sh("unzip " + c.args + " </dev/null", &theirs), c.status) << theirs;
+    // setsid: no terminal to ask on, as in a script run from cron.
+    EXPECT_EQ(Sh("setsid " + Bin() + " " + c.args + " </dev/null", &mine), c.status) << mine;
+    EXPECT_EQ(Sh("setsid unzip " + c.args + " </dev/null", &theirs), c.status) << theirs;
+    if (c.sameText) {
+      EXPECT_EQ(mine, theirs);
+    }
     // A refused password is reported once per item, as unzip does.
     EXPECT_EQ(testutil::Occurrences(mine, "incorrect password\n"), testutil::Occurrences(theirs, "incorrect password\n"))
         << mine << theirs;
@@ -266,7 +423,7 @@ TEST_F(Cli, StatusesLikeUnzip) {
   // print: the data and nothing else, byte for byte as unzip -p.
   const std::string out = (*dir) / "print";
   fs::create_directories(out);
-  EXPECT_EQ(Sh(Bin() + " p -P secret " + Quote(Zip("enc.zip")) + " 'd/*' top.txt >" + Quote(out + "/mine")), 0);
+  EXPECT_EQ(Sh(Bin() + " -p -P secret " + Quote(Zip("enc.zip")) + " 'd/*' top.txt >" + Quote(out + "/mine")), 0);
   EXPECT_EQ(Sh("unzip -p -P secret " + Quote(Zip("enc.zip")) + " 'd/*' top.txt >" + Quote(out + "/theirs")), 0);
   EXPECT_EQ(testutil::ReadFile(out + "/mine"), testutil::ReadFile(out + "/theirs"));
   EXPECT_GT(testutil::ReadFile(out + "/mine").size(), 20000u);
@@ -274,14 +431,6 @@ TEST_F(Cli, StatusesLikeUnzip) {
 
 TEST_F(Cli, OwnStatusesAndMessages) {
   TempDir t;
-  testutil::ZipWriter w;
-  testutil::ZipEntry good, odd;
-  good.name = "good.txt", good.data = "fine";
-  odd.name = "odd.bin", odd.data = "xxxx", odd.method = 77;
-  w.Add(odd);
-  testutil::WriteFile(t / "odd.zip", w.Build());
-  w.Add(good);
-  testutil::WriteFile(t / "mixed.zip", w.Build());
   testutil::WriteFile(t / "text.zip", "this is not an archive at all, only text\n");
   testutil::ZipWriter hostile;
   testutil::ZipEntry climber;
@@ -301,8 +450,13 @@ TEST_F(Cli, OwnStatusesAndMessages) {
   };
   const Case cases[] = {
       {"help on stdout", "--help 2>/dev/null", 0, "-x PATTERN"},
+      {"unzip's -hh", "-hh 2>/dev/null", 0, "-x PATTERN"},
+      {"-p after the command is the password", "t -p nope " + Quote(Zip("crypt7.zip")), 82, "incorrect password"},
+      {"-p before the command is not", "-q -p nope t " + Quote(Zip("crypt7.zip")), 10, "-P gives the password"},
+      {"unzip's -v alone", "-v", 0, "arvelo "},
       {"version", "--version", 0, "arvelo "},
-      {"unknown option named", "x -Z a.zip", 10, "unknown option: -Z"},
+      {"unknown option named", "x -K a.zip", 10, "unknown option: -K"},
+      {"zipinfo's letter lists", "x -Z a.zip", 10, "option -Z applies only to list"},
       {"missing value named", "x a.zip -d", 10, "option -d needs"},
       {"option of another command", "l -o a.zip", 10, "-o applies only to extract"},
       {"no command", "", 10, "no command"},
@@ -310,9 +464,7 @@ TEST_F(Cli, OwnStatusesAndMessages) {
       {"archive named without .zip, as for unzip", "l -1 " + Quote((*dir) / "tree"), 0, "d/a.txt"},
       {"a folder for an archive", "l " + Quote(t.Path()), 9, "a folder, not an archive"},
       {"not an archive", "l " + Quote(t / "text.zip"), 3, "arvelo: "},
-      {"only an unsupported method", "t " + Quote(t / "odd.zip"), 81, "odd.bin"},
-      {"unsupported beside a good item", "t " + Quote(t / "mixed.zip"), 1, "odd.bin"},
-      {"no password without a terminal", "t " + Quote(Zip("enc.zip")) + " </dev/null", 1, "no password given"},
+      {"no password without a terminal", "t " + Quote(Zip("enc.zip")) + " </dev/null", 5, "no terminal to ask"},
       {"disk full behind stdout", "p " + Quote(Zip("tree.zip")) + " >/dev/full", 50, "disk full"},
       {"unknown charset", "l -O NO-SUCH-CHARSET " + Quote(Zip("tree.zip")), 10, "NO-SUCH-CHARSET"},
       {"unmatched pattern named", "l " + Quote(Zip("tree.zip")) + " nosuch", 11,
@@ -326,9 +478,50 @@ TEST_F(Cli, OwnStatusesAndMessages) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     std::string out;
-    EXPECT_EQ(Sh(Bin() + " " + c.args, &out), c.status) << out;
+    EXPECT_EQ(Sh("setsid " + Bin() + " " + c.args, &out), c.status) << out;
     EXPECT_NE(out.find(c.says), std::string::npos) << out;
     EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  }
+}
+
+// A file that is not a readable archive is described as a person would:
+// what it is or how it is broken, with the file's name and an offset.
+TEST_F(Cli, UnreadableFilesSayWhatTheyAre) {
+  TempDir t;
+  const std::string tree = testutil::ReadFile(Zip("tree.zip"));
+  const size_t endRecord = tree.rfind("PK\x05\x06");
+  std::string damaged = tree;
+  damaged.replace(damaged.find("PK\x01\x02"), 4, "XXXX");
+  testutil::WriteFile(t / "empty.zip", "");
+  testutil::WriteFile(t / "cut.zip", tree.substr(0, 1000));
+  testutil::WriteFile(t / "damaged.zip", damaged);
+  testutil::WriteFile(t / "program.zip", testutil::ReadFile("/bin/true"));
+  testutil::WriteFile(t / "cutsfx.zip", testutil::ReadFile("/bin/true") + tree.substr(0, 1000));
+  testutil::WriteFile(t / "noitems.zip", testutil::ZipWriter().Build());
+  ASSERT_EQ(Sh("cd " + Quote(t.Path()) + " && tar cf tar.zip empty.zip && gzip -c cut.zip >gz.zip"), 0);
+  const std::string sfxAt = std::to_string(fs::file_size("/bin/true"));
+  struct Case {
+    const char* file;
+    int status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"empty.zip", 3, "the file is empty (0 bytes), not a ZIP archive"},
+      {"tar.zip", 3, "not a ZIP archive: it looks like a tar archive (its signature at offset 257)"},
+      {"gz.zip", 3, "not a ZIP archive: it looks like a gzip-compressed file (its signature at offset 0)"},
+      {"program.zip", 3, "not a ZIP archive: a program (ELF) with no archive in it (no end record up to offset " + sfxAt},
+      {"cutsfx.zip", 3, "cut short: the archive's items start at offset " + sfxAt + ", but the file ends at offset"},
+      {"cut.zip", 3, "cut short: the archive's items start at offset 0, but the file ends at offset 1000 before"},
+      {"damaged.zip", 3, "damaged directory: the end record at offset " + std::to_string(endRecord) + " places"},
+      {"noitems.zip", 1, "the archive is empty: it holds no items (its end record at offset 0)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    for (const std::string& command : {std::string("l"), std::string("t"), "x -d " + Quote(t / "out")}) {
+      std::string out;
+      EXPECT_EQ(Sh(Bin() + " " + command + " " + Quote(t / c.file), &out), c.status) << out;
+      EXPECT_NE(out.find(t / c.file + ": " + c.says), std::string::npos) << out;
+    }
   }
 }
 
@@ -341,6 +534,13 @@ TEST_F(Cli, ListingsLikeUnzip) {
     EXPECT_EQ(mine, theirs);
   }
   EXPECT_NE(mine.find("e^[[2Jx"), std::string::npos) << mine;
+  // -q leaves out the archive's name and comment, -qq the heads and totals.
+  for (const char* options : {"-q", "-qq", "-v -q", "-v -qq"}) {
+    SCOPED_TRACE(options);
+    EXPECT_EQ(Sh(Bin() + " l " + options + " " + Quote(Zip("tree.zip")), &mine), 0);
+    EXPECT_EQ(Sh("unzip -l " + std::string(options) + " " + Quote(Zip("tree.zip")), &theirs), 0);
+    EXPECT_EQ(mine, theirs);
+  }
   EXPECT_EQ(Sh(Bin() + " l -z " + Quote(Zip("tree.zip")), &mine), 0);
   EXPECT_EQ(mine, "first line\nsecond\n");
   EXPECT_EQ(Sh(Bin() + " l -1 " + Quote(Zip("tree.zip")) + " 'd/sub/*'", &mine), 0);
@@ -409,6 +609,30 @@ TEST_F(Cli, LegacyNamesInTheNamedCharset) {
       << out;
   EXPECT_EQ(testutil::ReadFile(t / "out/Привет.txt"), "dos");
   EXPECT_EQ(Tree(t / "out").size(), 1u);  // the Unix item's name was not read as CP866
+
+  // Korean names under a locale that reads them as CP437: one line says
+  // what -O would do; names it reads right, or an accented Latin name, get
+  // no such line.
+  testutil::ZipWriter korean, french;
+  testutil::ZipEntry k1, k2, latin;
+  k1.name = "\xc7\xd1\xb1\xdb.txt", k1.data = "1";  // 한글 in CP949
+  k2.name = "\xb9\xae\xbc\xad/\xc7\xd1.txt", k2.data = "2";
+  latin.name = "caf\x82.txt", latin.data = "3";    // café in CP437
+  korean.Add(k1), korean.Add(k2), korean.Add(latin);
+  french.Add(latin);
+  testutil::WriteFile(t / "ko.zip", korean.Build());
+  testutil::WriteFile(t / "fr.zip", french.Build());
+  const std::string c = "env -u ARVELO_OEM_CODEPAGE -u ARVELO_ANSI_CODEPAGE LC_ALL=C.UTF-8 " + Bin();
+  const std::string note = "note: names look like double-byte text this locale reads as CP437; -O CP949 (Korean)";
+  EXPECT_EQ(Sh(c + " l -1 " + Quote(t / "ko.zip"), &out), 0);
+  EXPECT_EQ(testutil::Occurrences(out, note), 1u) << out;
+  EXPECT_EQ(Sh(c + " l -1 -O CP949 " + Quote(t / "ko.zip"), &out), 0);
+  EXPECT_EQ(out.find("note:"), std::string::npos) << out;
+  EXPECT_NE(out.find("한글.txt\n문서/한.txt\n"), std::string::npos) << out;
+  EXPECT_EQ(Sh(c + " l -1 " + Quote(t / "fr.zip"), &out), 0);
+  EXPECT_EQ(out, "café.txt\n");
+  EXPECT_EQ(Sh("env -u ARVELO_OEM_CODEPAGE LC_ALL=ko_KR.UTF-8 " + Bin() + " l -1 " + Quote(t / "ko.zip"), &out), 0);
+  EXPECT_EQ(out.find("note:"), std::string::npos) << out;
 }
 
 TEST_F(Cli, QuestionsOnTheTerminal) {
@@ -514,6 +738,12 @@ TEST_F(Cli, StatusLineFitsTheTerminalAndCtrlCCleansUp) {
   EXPECT_EQ(r.status, 80) << r.output;
   EXPECT_FALSE(fs::exists(t / ("out/" + name)));
   EXPECT_NE(r.output.find("\r\x1b[Karvelo: interrupted"), std::string::npos) << r.output;
+  // Ctrl-C typed as a person types it, which the terminal echoes as "^C"
+  // after the status line: nothing of that line stays on the screen.
+  r = OnTerminal(80, "--reply '% =^C'", "t " + Quote(zip));
+  EXPECT_EQ(r.status, 80) << r.output;
+  EXPECT_NE(r.output.find("^C"), std::string::npos) << r.output;
+  for (const auto& line : Screen(r.output, 80)) EXPECT_EQ(line.find("MiB"), std::string::npos) << r.output;
 
   // Nothing of the kind when stderr is not a terminal.
   std::string out;

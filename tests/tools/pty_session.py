@@ -5,7 +5,8 @@
                  -- PROGRAM ARGS...
 
 Each --reply waits until WAIT has appeared in the output (after what the
-last reply answered; the replies in any order) and then types TEXT ("\\n" stands for Enter). --interrupt-on sends
+last reply answered; the replies in any order) and then types TEXT ("\\n" stands for Enter,
+"^C" for Ctrl-C, which the terminal turns into SIGINT and echoes as a person sees it). --interrupt-on sends
 SIGINT once WAIT has appeared. --winch-to resizes the window to N columns
 after the first status line and signals SIGWINCH. --stdin gives the program
 FILE as its standard input (the terminal stays its controlling one). Prints one JSON object:
@@ -22,7 +23,7 @@ def main():
         opt = args.pop(0)
         if opt == '--reply':
             wait, text = args.pop(0).split('=', 1)
-            replies.append((wait.encode(), text.replace('\\n', '\n').encode()))
+            replies.append((wait.encode(), text.replace('\\n', '\n').replace('^C', '\x03').encode()))
         elif opt == '--interrupt-on':
             interrupt_on = args.pop(0).encode()
         elif opt == '--winch-to':
