@@ -506,6 +506,21 @@ void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::TReplacingFileStrea
   rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), Item.UnixPermissions(), rtl::NewFileMode());
 }
 
+// Puts a file under its name. A name taken to be free without a look (in a
+// folder this run made) that something took meanwhile (an earlier item
+// whose name the file system does not tell apart, another program) gets
+// the question it would have had before the data was written.
+void CommitItemFile(TAbZipArchive& Archive, rtl::TReplacingFileStream& File, bool Unchecked) {
+  if (Unchecked && !File.CommitIfFree()) {
+    std::string name = File.FileName();
+    bool confirm = true;
+    Archive.DoConfirmOverwrite(name, confirm);
+    if (!confirm) return;  // kept as it is; the new file goes
+    if (name != File.FileName()) return File.CommitAs(name);
+  }
+  File.Commit();
+}
+
 // The longest link text a system takes (PATH_MAX less its NUL).
 constexpr int64_t kMaxLinkTarget = 4095;
 
@@ -543,7 +558,12 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string
     return;
   }
   // Where links cannot be made, a link entry is a file holding its text.
-  rtl::TReplacingFileStream out(NewName);
+  // The file is made inside the folder verified for it when there is one.
+  rtl::THandle folder = rtl::InvalidHandle;
+  std::string leaf;
+  bool unchecked = false;
+  const bool inFolder = archive.OutputFolderOf(NewName, folder, leaf, unchecked);
+  rtl::TReplacingFileStream out(NewName, inFolder ? folder : rtl::InvalidHandle, leaf);
   try {
     DecodeItemData(archive, item, *in, out);
   } catch (const EAbZipBadCRC&) {
@@ -552,7 +572,7 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string
     // besides the failure; a caller that does not gets the old file back.
     if (archive.OnProcessItemFailure) {
       ApplyFileTimeAndAttributes(item, out);
-      out.Commit();
+      CommitItemFile(archive, out, unchecked);
     }
     throw;
   } catch (const EAbUserAbort&) {
@@ -562,7 +582,7 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string
   // Nothing is written after this, so the time set now is the one the file
   // keeps when it is closed.
   ApplyFileTimeAndAttributes(item, out);
-  out.Commit();
+  CommitItemFile(archive, out, unchecked);
 }
 
 void ExtractItemToStream(TObject* Sender, TAbArchiveItem* AItem, rtl::TStream* OutStream) {
