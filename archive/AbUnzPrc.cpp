@@ -531,10 +531,22 @@ void ExtractLinkItem(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& In,
   rtl::TMemoryStream text;
   DecodeItemData(Archive, Item, In, text);
   const std::string target = text.DataString();
-  if (!LinkStaysInside(Archive.BaseDirectory(), NewName, target)) throw EAbUnsafeName(Item.FileName() + " -> " + target);
-  rtl::CreateSymLink(target, NewName);
+  // A name taken to be free without a look gets its look now (links are
+  // few): one taken meanwhile is asked about, as a file's would be.
+  std::string name = NewName;
+  rtl::THandle folder;
+  std::string leaf;
+  bool unchecked = false;
+  if (Archive.OutputFolderOf(NewName, folder, leaf, unchecked) && unchecked &&
+      rtl::PathKindNoFollow(NewName) != rtl::TPathKind::pkMissing) {
+    bool confirm = true;
+    Archive.DoConfirmOverwrite(name, confirm);
+    if (!confirm) return;
+  }
+  if (!LinkStaysInside(Archive.BaseDirectory(), name, target)) throw EAbUnsafeName(Item.FileName() + " -> " + target);
+  rtl::CreateSymLink(target, name);
   rtl::TFileTime when;
-  if (ItemModificationTime(Item, when)) rtl::FileSetTime(NewName, when);
+  if (ItemModificationTime(Item, when)) rtl::FileSetTime(name, when);
 }
 
 } // namespace
