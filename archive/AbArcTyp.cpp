@@ -468,10 +468,16 @@ TAbArchive::TFolderTimesLater::TFolderTimesLater(TAbArchive& Archive)
   if (!FOuter) return;
   FArchive.FPendingFolderTimes.clear();
   FArchive.FDeferFolderTimes = true;
+  // A run starts from the disk as it is now.
+  FArchive.FFolderTree.reset();
+  FArchive.FFolderTreeRun = true;
 }
 
 TAbArchive::TFolderTimesLater::~TFolderTimesLater() {
   if (!FOuter) return;
+  FArchive.FFolderTreeRun = false;
+  FArchive.FFolderTree.reset();
+  FArchive.FResolvedName.clear();
   FArchive.FDeferFolderTimes = false;
   auto& pending = FArchive.FPendingFolderTimes;
   // Deepest first, whatever order the items came in: a parent that may no
@@ -520,46 +526,12 @@ bool CleanStoredName(const std::string& Stored, std::string& Clean, bool Backsla
   return true;
 }
 
-namespace {
-
-// True when a folder between Base and the file Name (both native) is a
-// symbolic link already on disk: writing through it could leave Base.
-// Folders in Known were found to be real folders earlier in the same run and
-// are not looked at again; those found now are added. FolderIsReal tells
-// whether Name's own folder, below Base, is known to be a real folder.
-bool PathRunsThroughLink(const std::string& Base, const std::string& Name, std::unordered_set<std::string>* Known,
-                         bool& FolderIsReal) {
-  FolderIsReal = false;
-  std::string base = rtl::IncludeTrailingPathDelimiter(Base);
-  if (Base.empty() || Name.compare(0, base.size(), base) != 0) return false;
-  for (size_t p = Name.find(rtl::PathDelim, base.size()); p != std::string::npos;
-       p = Name.find(rtl::PathDelim, p + 1)) {
-    std::string prefix = Name.substr(0, p);
-    if (Known && Known->count(prefix)) {
-      FolderIsReal = true;
-      continue;
-    }
-    switch (rtl::PathKindNoFollow(prefix)) {
-      case rtl::TPathKind::pkLink: FolderIsReal = false; return true;
-      case rtl::TPathKind::pkMissing: FolderIsReal = false; return false;
-      case rtl::TPathKind::pkFolder:
-        FolderIsReal = true;
-        if (Known) Known->insert(std::move(prefix));
-        break;
-      case rtl::TPathKind::pkOther: FolderIsReal = false; break;
-    }
-  }
-  return false;
-}
-
-} // namespace
-
 bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewName, std::string& UseName) {
+  FResolvedName.clear();
   const bool isDir = Item->IsDirectory();
   if (isDir && !(FExtractOptions.Has(eoCreateDirs) && FExtractOptions.Has(eoRestorePath))) return false;
 
-  const bool derived = NewName.empty();
-  if (derived) {
+  if (NewName.empty()) {
     std::string clean;
     // An empty name names no file: reported like any failed item, and
     // nothing is created for it.
@@ -570,28 +542,21 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
     // A folder item "./" (tar-made archives have one) is the base folder,
     // which is there already: nothing to make, and nothing of it applied.
     if (clean.empty()) return false;
-    UseName = FExtractOptions.Has(eoRestorePath) ? clean : rtl::ExtractFileName(clean);
+    const std::string relative = FExtractOptions.Has(eoRestorePath) ? clean : rtl::ExtractFileName(clean);
+    if (!FBaseDirectory.empty()) return ResolveInFolderTree(Item, relative, UseName);
+    UseName = relative;
   } else {
     UseName = NewName;
   }
 
+  // A name the caller gave is taken as it stands.
   if (!rtl::IsAbsolutePath(UseName)) {
     std::string base = FBaseDirectory;
     if (!base.empty() && base.back() != rtl::PathDelim) base += rtl::PathDelim;
     UseName = base + UseName;
   }
-
-  // A folder item's own last component counts as a folder on the way: a
-  // link there would take the items inside it elsewhere.
-  bool folderIsReal = false;
-  if (derived && PathRunsThroughLink(FBaseDirectory, isDir ? UseName + rtl::PathDelim : UseName,
-                                     FFolderCacheOn ? &FVerifiedFolders : nullptr, folderIsReal)) {
-    ReportItemFailure(Item, EAbUnsafeName(Item->FileName()));
-    return false;
-  }
-
   std::string folder = rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(UseName));
-  if (!folder.empty() && !folderIsReal && !rtl::DirectoryExists(folder)) {
+  if (!folder.empty() && !rtl::DirectoryExists(folder)) {
     if (!FExtractOptions.Has(eoCreateDirs)) throw EAbNoSuchDirectory();
     try {
       CreateFolderPath(folder);
@@ -609,6 +574,59 @@ bool TAbArchive::ResolveOutputName(TAbArchiveItem* Item, const std::string& NewN
   return result;
 }
 
+// A stored name's place below the base folder. Its folders are walked from
+// the base, one name at a time, never through a link (one already on disk,
+// or one an earlier item made), and made when missing; each is verified once
+// per run and held, so that the file is then made relative to its folder
+// and no path is examined again. A folder item's own name counts as a folder
+// on the way: a link there would take the items inside it elsewhere.
+bool TAbArchive::ResolveInFolderTree(TAbArchiveItem* Item, const std::string& Relative, std::string& UseName) {
+  const bool isDir = Item->IsDirectory();
+  UseName = rtl::IncludeTrailingPathDelimiter(FBaseDirectory) + Relative;
+  if (!FFolderTree || FFolderTree->Base() != FBaseDirectory)
+    FFolderTree = std::make_unique<rtl::TFolderTree>(FBaseDirectory);
+  const std::string folderName =
+      isDir ? Relative : rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(Relative));
+  rtl::THandle folder = rtl::InvalidHandle;
+  int code = 0;
+  std::string failedAt;
+  switch (FFolderTree->Open(folderName, isDir || FExtractOptions.Has(eoCreateDirs), folder, code, failedAt)) {
+    case rtl::TFolderTree::TResult::frOk: break;
+    case rtl::TFolderTree::TResult::frLink: ReportItemFailure(Item, EAbUnsafeName(Item->FileName())); return false;
+    case rtl::TFolderTree::TResult::frMissing: throw EAbNoSuchDirectory();
+    case rtl::TFolderTree::TResult::frFailed:
+      // This item's folder only: the items after it may well have theirs.
+      ReportItemFailure(Item, rtl::EInOutError("Unable to create directory \"" + failedAt + "\": " +
+                                                   rtl::SysErrorMessage(code), code));
+      return false;
+  }
+  if (isDir) return true;
+
+  FResolvedLeaf = rtl::ExtractFileName(Relative);
+  // Whatever is at the name counts, a link (even a dangling one) or a
+  // folder included: a caller that never overwrites keeps it.
+  bool result = true, looked = true;
+  const std::string resolved = UseName;
+  if (FFolderTree->KindAt(folder, folderName, FResolvedLeaf, looked) != rtl::TPathKind::pkMissing)
+    DoConfirmOverwrite(UseName, result);
+  // An answer may have renamed it: then it is written by its full name.
+  if (UseName == resolved) {
+    FResolvedName = UseName;
+    FResolvedFolder = folder;
+    FResolvedUnchecked = !looked;
+  }
+  return result;
+}
+
+bool TAbArchive::OutputFolderOf(const std::string& Name, rtl::THandle& Folder, std::string& Leaf,
+                                bool& Unchecked) const {
+  if (FResolvedName.empty() || Name != FResolvedName) return false;
+  Folder = FResolvedFolder;
+  Leaf = FResolvedLeaf;
+  Unchecked = FResolvedUnchecked;
+  return true;
+}
+
 void TAbArchive::ExtractAt(int Index, const std::string& NewName) {
   RequireValid();
   TAbArchiveItem* item = FItemList->Get(Index);
@@ -616,6 +634,15 @@ void TAbArchive::ExtractAt(int Index, const std::string& NewName) {
   bool confirm = true;
   DoConfirmProcessItem(item, ptExtract, confirm);
   if (!confirm) return;
+  // An item extracted on its own holds its folders for itself alone.
+  struct LoneItemScope {
+    TAbArchive& a;
+    const bool lone;
+    ~LoneItemScope() {
+      a.FResolvedName.clear();
+      if (lone) a.FFolderTree.reset();
+    }
+  } scope{*this, !FFolderTreeRun};
   std::string useName;
   if (!ResolveOutputName(item, NewName, useName)) return;
   try {
@@ -663,21 +690,7 @@ void TAbArchive::WalkItems(const std::function<bool(TAbArchiveItem*)>& Selected,
                            const std::function<void(int)>& Process) {
   RequireValid();
   if (Count() == 0) return;
-  // The folder cache lives for this one walk: a later call, or an item
-  // extracted on its own, looks at the disk afresh.
-  struct FolderCacheScope {
-    TAbArchive& a;
-    explicit FolderCacheScope(TAbArchive& archive) : a(archive) {
-      a.FVerifiedFolders.clear();
-      a.FFolderCacheOn = true;
-    }
-    ~FolderCacheScope() {
-      a.FFolderCacheOn = false;
-      a.FVerifiedFolders.clear();
-    }
-  } folderCache(*this);
-  // Declared after the cache, so ended first: nothing writes into the
-  // folders after this.
+  // Folder times at the end, and the output folders held for the walk.
   TFolderTimesLater folderTimes(*this);
   const int n = Count();
   bool abort = false;

@@ -426,6 +426,12 @@ public:
   // Creates Path and every missing folder above it; EInOutError on failure,
   // with the reason of the folder that could not be made.
   static void CreateFolderPath(const std::string& Path);
+  // The folder held for Name when ResolveOutputName put the item in hand
+  // there (a handle of rtl::TFolderTree) and the name inside it; false when
+  // Name is to be written by its full name. Unchecked: the name was taken
+  // to be free without a look (its folder is new in this run), so the file
+  // is to take it only while it still is.
+  bool OutputFolderOf(const std::string& Name, rtl::THandle& Folder, std::string& Leaf, bool& Unchecked) const;
   // A folder item's time: set at once, or, while a TFolderTimesLater lives,
   // when it ends (writing into a folder moves its time).
   void SetFolderTimeLater(const std::string& Folder, const rtl::TFileTime& Time);
@@ -434,7 +440,8 @@ public:
   void SetFolderModeLater(const std::string& Folder, uint32_t UnixMode);
   // Held around a run of items (the selection loop, a caller's own loop):
   // folder times wait until it ends, then are set inner folders first, also
-  // when the run ends early. An inner one inside another does nothing.
+  // when the run ends early; the output folders verified for one item are
+  // held for the items after it. An inner one inside another does nothing.
   class TFolderTimesLater {
   public:
     explicit TFolderTimesLater(TAbArchive& Archive);
@@ -457,6 +464,7 @@ protected:
   void RequireValid() const;
   void SaveIfPending(TAbArchiveItem* Item);
   bool ResolveOutputName(TAbArchiveItem* Item, const std::string& NewName, std::string& UseName);
+  bool ResolveInFolderTree(TAbArchiveItem* Item, const std::string& Relative, std::string& UseName);
   void WriteLogEntry(const std::string& Name, const std::string& Word);
   void WalkItems(const std::function<bool(TAbArchiveItem*)>& Selected, const std::function<void(int)>& Process);
   // Classifies E and reports it through OnProcessItemFailure.
@@ -485,11 +493,17 @@ protected:
   TAbStoreOptions FStoreOptions;
   std::string FTempDir;
   const TAbItemFailure* FCurrentFailure = nullptr;
-  // While the selection loop extracts: the folders below the base folder
-  // already found to be real folders (not links), so that the items after
-  // the first in a folder do not examine the same path again.
-  bool FFolderCacheOn = false;
-  std::unordered_set<std::string> FVerifiedFolders;
+  // The folders below the base folder that items are written into, each
+  // verified (no link on the way) once and held while a run of items lasts
+  // (a TFolderTimesLater), or for one item extracted on its own.
+  bool FFolderTreeRun = false;
+  std::unique_ptr<rtl::TFolderTree> FFolderTree;
+  // Where ResolveOutputName put the item in hand: its name, the folder
+  // held for it and its name there.
+  std::string FResolvedName;
+  rtl::THandle FResolvedFolder = rtl::InvalidHandle;
+  std::string FResolvedLeaf;
+  bool FResolvedUnchecked = false;
   // Folder times and modes waiting for the end of a TFolderTimesLater.
   struct TPendingFolder {
     std::string Name;

@@ -523,6 +523,21 @@ void ApplyFileTimeAndAttributes(const TAbZipItem& Item, rtl::TReplacingFileStrea
   rtl::FileSetAttrHandle(File.Handle(), Item.NativeFileAttributes(), mode, rtl::NewFileMode());
 }
 
+// Puts a file under its name. A name taken to be free without a look (in a
+// folder this run made) that something took meanwhile (an earlier item
+// whose name the file system does not tell apart, another program) gets
+// the question it would have had before the data was written.
+void CommitItemFile(TAbZipArchive& Archive, rtl::TReplacingFileStream& File, bool Unchecked) {
+  if (Unchecked && !File.CommitIfFree()) {
+    std::string name = File.FileName();
+    bool confirm = true;
+    Archive.DoConfirmOverwrite(name, confirm);
+    if (!confirm) return;  // kept as it is; the new file goes
+    if (name != File.FileName()) return File.CommitAs(name);
+  }
+  File.Commit();
+}
+
 // The longest link text a system takes (PATH_MAX less its NUL).
 constexpr int64_t kMaxLinkTarget = 4095;
 
@@ -533,13 +548,25 @@ void ExtractLinkItem(TAbZipArchive& Archive, TAbZipItem& Item, rtl::TStream& In,
   rtl::TMemoryStream text;
   DecodeItemData(Archive, Item, In, text);
   const std::string target = text.DataString();
+  // A name taken to be free without a look gets its look now (links are
+  // few): one taken meanwhile is asked about, as a file's would be.
+  std::string name = NewName;
+  rtl::THandle folder;
+  std::string leaf;
+  bool unchecked = false;
+  if (Archive.OutputFolderOf(NewName, folder, leaf, unchecked) && unchecked &&
+      rtl::PathKindNoFollow(NewName) != rtl::TPathKind::pkMissing) {
+    bool confirm = true;
+    Archive.DoConfirmOverwrite(name, confirm);
+    if (!confirm) return;
+  }
   std::vector<std::string> passed;
-  if (Archive.IsLinkPassage(NewName) || !LinkStaysInside(Archive.BaseDirectory(), NewName, target, &passed))
+  if (Archive.IsLinkPassage(name) || !LinkStaysInside(Archive.BaseDirectory(), name, target, &passed))
     throw EAbUnsafeName(Item.FileName() + " -> " + target);
-  rtl::CreateSymLink(target, NewName);
+  rtl::CreateSymLink(target, name);
   Archive.AddLinkPassages(passed);
   rtl::TFileTime when;
-  if (ItemModificationTime(Item, when)) rtl::FileSetTime(NewName, when);
+  if (ItemModificationTime(Item, when)) rtl::FileSetTime(name, when);
 }
 
 } // namespace
@@ -562,7 +589,12 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string
     return;
   }
   // Where links cannot be made, a link entry is a file holding its text.
-  rtl::TReplacingFileStream out(NewName);
+  // The file is made inside the folder verified for it when there is one.
+  rtl::THandle folder = rtl::InvalidHandle;
+  std::string leaf;
+  bool unchecked = false;
+  const bool inFolder = archive.OutputFolderOf(NewName, folder, leaf, unchecked);
+  rtl::TReplacingFileStream out(NewName, inFolder ? folder : rtl::InvalidHandle, leaf);
   try {
     DecodeItemData(archive, item, *in, out);
   } catch (const EAbZipBadCRC&) {
@@ -571,7 +603,7 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string
     // besides the failure; a caller that does not gets the old file back.
     if (archive.OnProcessItemFailure) {
       ApplyFileTimeAndAttributes(item, out);
-      out.Commit();
+      CommitItemFile(archive, out, unchecked);
     }
     throw;
   } catch (const EAbUserAbort&) {
@@ -581,7 +613,7 @@ void ExtractItemToFile(TObject* Sender, TAbArchiveItem* AItem, const std::string
   // Nothing is written after this, so the time set now is the one the file
   // keeps when it is closed.
   ApplyFileTimeAndAttributes(item, out);
-  out.Commit();
+  CommitItemFile(archive, out, unchecked);
 }
 
 void ExtractItemToStream(TObject* Sender, TAbArchiveItem* AItem, rtl::TStream* OutStream) {

@@ -155,11 +155,42 @@ TReplacingFileStream::TReplacingFileStream(const std::string& FileName) : THandl
   if (FHandle == InvalidHandle) throw EFCreateError("Cannot create file \"" + FileName + "\". " + why);
 }
 
+TReplacingFileStream::TReplacingFileStream(const std::string& FileName, THandle Folder, const std::string& Leaf)
+    : THandleStream(InvalidHandle), FFileName(FileName), FFolder(Folder), FLeaf(Leaf) {
+  std::string why;
+  FHandle = FileCreateReplacementAt(Folder, Leaf, FileName, FTempName, why);
+  if (FHandle == InvalidHandle) throw EFCreateError("Cannot create file \"" + FileName + "\". " + why);
+}
+
 void TReplacingFileStream::Commit() {
   if (FCommitted) return;
   int code = 0;
-  if (!FileCommitReplacement(FHandle, FTempName, FFileName, code))
+  if (!FileCommitReplacementAt(FHandle, FFolder, FLeaf, FTempName, FFileName, true, code))
     RaiseOSError(code, "Cannot create file \"" + FFileName + "\"");
+  FCommitted = true;
+}
+
+bool TReplacingFileStream::CommitIfFree() {
+  if (FCommitted) return true;
+  int code = 0;
+  if (!FileCommitReplacementAt(FHandle, FFolder, FLeaf, FTempName, FFileName, false, code)) {
+    if (code == 0) return false;
+    RaiseOSError(code, "Cannot create file \"" + FFileName + "\"");
+  }
+  FCommitted = true;
+  return true;
+}
+
+void TReplacingFileStream::CommitAs(const std::string& FileName) {
+  if (FCommitted) return;
+  // A hidden name held relative to its folder cannot be moved by a full
+  // name; an unnamed file, or a hidden one by its full name, can.
+  if (!FTempName.empty() && FFolder != InvalidHandle)
+    throw EInOutError("Cannot create file \"" + FileName + "\"", 0);
+  int code = 0;
+  if (!FileCommitReplacementAt(FHandle, InvalidHandle, "", FTempName, FileName, true, code))
+    RaiseOSError(code, "Cannot create file \"" + FileName + "\"");
+  FFileName = FileName;
   FCommitted = true;
 }
 
@@ -178,7 +209,7 @@ int64_t TReplacingFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 
 TReplacingFileStream::~TReplacingFileStream() {
   if (FHandle != InvalidHandle) FileCloseHandle(FHandle);
-  if (!FCommitted) FileDiscardReplacement(FTempName);
+  if (!FCommitted) FileDiscardReplacementAt(FFolder, FTempName);
 }
 
 // ---------------------------------------------------------------------------
@@ -243,6 +274,7 @@ int64_t TBufferedFileStream::Write(const void* Buffer, int64_t Count) {
   SyncHandle();
   FBufLen = 0;
   FHandlePos = -1;
+  FEnd = -1;
   int64_t n = TFileStream::Write(Buffer, Count);
   FPos += n;
   FHandlePos = FPos;
@@ -256,13 +288,18 @@ int64_t TBufferedFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     case soBeginning: target = Offset; break;
     case soCurrent: target = FPos + Offset; break;
     default: {
-      int64_t end = FileSeekHandle(FHandle, 0, static_cast<int>(soEnd));
-      if (end < 0) {
-        FHandlePos = -1;
-        return -1;
+      // The end is asked once: a reader checks positions against the size
+      // of the archive before every item, and this handle never writes.
+      if (FEnd < 0) {
+        int64_t end = FileSeekHandle(FHandle, 0, static_cast<int>(soEnd));
+        if (end < 0) {
+          FHandlePos = -1;
+          return -1;
+        }
+        FHandlePos = end;
+        FEnd = end;
       }
-      FHandlePos = end;
-      target = end + Offset;
+      target = FEnd + Offset;
       break;
     }
   }
@@ -273,6 +310,7 @@ int64_t TBufferedFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 
 void TBufferedFileStream::SetSize(int64_t NewSize) {
   FBufLen = 0;
+  FEnd = -1;
   TFileStream::SetSize(NewSize);
 }
 

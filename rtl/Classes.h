@@ -169,12 +169,20 @@ class TReplacingFileStream : public THandleStream {
 public:
   // Raises EFCreateError with the OS's reason when the folder refuses it.
   explicit TReplacingFileStream(const std::string& FileName);
+  // The same for the file Leaf in a folder held open (a TFolderTree
+  // handle, which must outlive the stream); FileName names it in messages.
+  TReplacingFileStream(const std::string& FileName, THandle Folder, const std::string& Leaf);
   ~TReplacingFileStream() override;
   TReplacingFileStream(const TReplacingFileStream&) = delete;
   TReplacingFileStream& operator=(const TReplacingFileStream&) = delete;
   // Gives the data its name; raises EInOutError (the file is then
   // discarded and the old one stays).
   void Commit();
+  // The same only while the name is free: false, and the file still ready
+  // to commit, when something has taken it.
+  bool CommitIfFree();
+  // Gives the data another name, by its full name, replacing what is there.
+  void CommitAs(const std::string& FileName);
   const std::string& FileName() const { return FFileName; }
   // The position is kept here: the pipeline asks for it around every item,
   // and the file is only ever written in order.
@@ -183,6 +191,8 @@ public:
 
 private:
   std::string FFileName;
+  THandle FFolder = InvalidHandle;  // with FLeaf, where the name is made
+  std::string FLeaf;
   std::string FTempName;  // empty while the file has no name at all
   int64_t FPos = 0;
   bool FCommitted = false;
@@ -222,6 +232,7 @@ private:
   int64_t FBufLen = 0;           // bytes of the file held from FBufStart
   int64_t FPos = 0;              // the stream's position
   int64_t FHandlePos = -1;       // the handle's offset, -1 when not known
+  int64_t FEnd = -1;             // the file's size, -1 until asked
 };
 
 // ---------------------------------------------------------------------------

@@ -14,6 +14,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "rtl/DateUtils.h"
 
@@ -88,6 +90,18 @@ THandle FileCreateReplacement(const std::string& Name, std::string& TempName, st
 bool FileCommitReplacement(THandle Handle, std::string& TempName, const std::string& Name, int& Code);
 // Removes what an uncommitted file left (after its handle is closed).
 void FileDiscardReplacement(const std::string& TempName);
+// The same three for the file Leaf inside a folder open as Folder (a handle
+// from TFolderTree): no path is walked again, and nothing outside that
+// folder can be reached. TempName is then a name inside Folder. Where the
+// system has no folder handles (Folder is InvalidHandle) they are the name
+// forms on Name.
+THandle FileCreateReplacementAt(THandle Folder, const std::string& Leaf, const std::string& Name, std::string& TempName,
+                                std::string& Why);
+// With Replace false, a name taken meanwhile is left as it is: false with
+// Code 0, and the file stays ready for another commit.
+bool FileCommitReplacementAt(THandle Handle, THandle Folder, const std::string& Leaf, std::string& TempName,
+                             const std::string& Name, bool Replace, int& Code);
+void FileDiscardReplacementAt(THandle Folder, const std::string& TempName);
 
 // Symbolic links. Where the system has none, SymLinksSupported is false and
 // CreateSymLink always fails.
@@ -115,6 +129,63 @@ bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode
 bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode, uint32_t CurrentMode);
 // The mode a file made now is given (0666 less the process's mask).
 uint32_t NewFileMode();
+
+// The folders an extraction writes into below its base folder, each
+// verified once and then kept open (POSIX) or remembered (Windows): a folder
+// is walked into one name at a time from the base, never through a link,
+// and made when asked to and missing. A folder made or verified stays so for
+// the tree's life; a link that appears later where a verified folder was
+// changes nothing, since the folder itself is held, not its name.
+class TFolderTree {
+public:
+  // Base is an existing folder; the tree opens it at the first look.
+  explicit TFolderTree(std::string Base);
+  ~TFolderTree();
+  TFolderTree(const TFolderTree&) = delete;
+  TFolderTree& operator=(const TFolderTree&) = delete;
+
+  const std::string& Base() const { return FBase; }
+
+  enum class TResult { frOk, frLink, frMissing, frFailed };
+  // The folder Relative (native separators, no "." or ".." parts, no
+  // leading separator; empty for Base itself). frOk with its handle
+  // (InvalidHandle where the system has no folder handles); frLink when a
+  // part of it is a link; frMissing when a part is missing and Create is
+  // false; frFailed with the system's Code and the full name of the part
+  // that could not be made or is not a folder in FailedAt. The handle stays
+  // valid until the next call.
+  TResult Open(const std::string& Relative, bool Create, THandle& Folder, int& Code, std::string& FailedAt);
+  // What Leaf inside the folder Relative is (Folder from Open), no final
+  // link followed. In a folder this tree made, a name not asked about
+  // before is missing without a look (Looked false then): nothing but this
+  // run has put anything there, and the run asks before it makes a name
+  // (one made meanwhile by someone else is for the commit to find).
+  TPathKind KindAt(THandle Folder, const std::string& Relative, const std::string& Leaf, bool& Looked);
+
+private:
+  // The system's steps (FileSysPosix.cpp, FileSysWindows.cpp): the base
+  // folder; Name inside Parent, whose full name is ParentPath, never
+  // through a link, made when Create and missing; a folder's handle closed.
+  static bool OpenBase(const std::string& Base, THandle& Folder, int& Code);
+  static TResult Step(THandle Parent, const std::string& ParentPath, const std::string& Name, bool Create,
+                      THandle& Folder, bool& Made, int& Code);
+  static void Close(THandle Folder);
+  static TPathKind LookAt(THandle Folder, const std::string& Path, const std::string& Leaf);
+  void CloseAll();
+
+  std::string FBase;
+  THandle FBaseHandle = InvalidHandle;
+  bool FBaseOpen = false;
+  // Folders below Base by relative name, with their handles; emptied when
+  // it grows past a bound, so that a tree of many folders does not hold
+  // many handles.
+  struct TFolder {
+    THandle Handle = InvalidHandle;
+    bool Made = false;                 // made by this tree
+    std::unordered_set<std::string> Asked;  // names asked about there, when Made
+  };
+  std::unordered_map<std::string, TFolder> FFolders;
+};
 
 // Whether a name is absolute: "/x" here, "C:\x", "\x" or "\\server\x" on
 // Windows.

@@ -250,16 +250,20 @@ constexpr unsigned kTemporaryNameAttempts = 100;
 
 } // namespace
 
-THandle FileCreateReplacement(const std::string& Name, std::string& TempName, std::string& Why) {
+namespace {
+
+// The replacement file's steps, for a Name relative to the folder Dir (a
+// folder's descriptor, or AT_FDCWD for a name as it stands). TmpDir is the
+// folder the unnamed file is made in, relative to Dir likewise.
+THandle CreateReplacement(int Dir, const std::string& TmpDir, const std::string& Name, std::string& TempName,
+                          std::string& Why) {
   TempName.clear();
 #ifdef O_TMPFILE
   // An unnamed file is given its name through /proc; without /proc it
   // could not be named at all.
   static const bool procFds = ::access("/proc/self/fd", F_OK) == 0;
   if (procFds) {
-    size_t p = Name.rfind(PathDelim);
-    const std::string folder = p == std::string::npos ? "." : p == 0 ? "/" : Name.substr(0, p);
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    int fd = ::openat(Dir, TmpDir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
     // Only a file system without unnamed files falls back; a folder that
     // refuses new files says so with its own reason.
@@ -271,7 +275,7 @@ THandle FileCreateReplacement(const std::string& Name, std::string& TempName, st
 #endif
   for (unsigned attempt = 0;; ++attempt) {
     std::string temp = TemporarySibling(Name, attempt);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = ::openat(Dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       TempName = std::move(temp);
       return fd;
@@ -282,7 +286,8 @@ THandle FileCreateReplacement(const std::string& Name, std::string& TempName, st
   return -1;
 }
 
-bool FileCommitReplacement(THandle Handle, std::string& TempName, const std::string& Name, int& Code) {
+bool CommitReplacement(THandle Handle, int Dir, std::string& TempName, const std::string& Name, bool Replace,
+                       int& Code) {
   if (TempName.empty()) {
     // An unnamed file takes its name directly when the name is free: the
     // common case of a fresh extraction costs one call.
@@ -291,18 +296,18 @@ bool FileCommitReplacement(THandle Handle, std::string& TempName, const std::str
     static bool byHandle = true;
     const std::string self = "/proc/self/fd/" + std::to_string(Handle);
     if (byHandle) {
-      if (::linkat(Fd(Handle), "", AT_FDCWD, Name.c_str(), AT_EMPTY_PATH) == 0) return true;
+      if (::linkat(Fd(Handle), "", Dir, Name.c_str(), AT_EMPTY_PATH) == 0) return true;
       if (errno == EPERM || errno == ENOENT) byHandle = false;
     }
-    if (!byHandle && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-    if (errno != EEXIST) {
-      Code = errno;
+    if (!byHandle && ::linkat(AT_FDCWD, self.c_str(), Dir, Name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST || !Replace) {
+      Code = errno == EEXIST ? 0 : errno;
       return false;
     }
     // Something is there: a temporary name first, then a rename over it.
     for (unsigned attempt = 0;; ++attempt) {
       std::string temp = TemporarySibling(Name, attempt);
-      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      if (::linkat(AT_FDCWD, self.c_str(), Dir, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         TempName = std::move(temp);
         break;
       }
@@ -312,9 +317,14 @@ bool FileCommitReplacement(THandle Handle, std::string& TempName, const std::str
       }
     }
   }
-  if (::rename(TempName.c_str(), Name.c_str()) != 0) {
+  struct stat st{};
+  if (!Replace && ::fstatat(Dir, Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    Code = 0;
+    return false;
+  }
+  if (::renameat(Dir, TempName.c_str(), Dir, Name.c_str()) != 0) {
     Code = errno;
-    ::unlink(TempName.c_str());
+    ::unlinkat(Dir, TempName.c_str(), 0);
     TempName.clear();
     return false;
   }
@@ -322,8 +332,37 @@ bool FileCommitReplacement(THandle Handle, std::string& TempName, const std::str
   return true;
 }
 
+} // namespace
+
+THandle FileCreateReplacement(const std::string& Name, std::string& TempName, std::string& Why) {
+  size_t p = Name.rfind(PathDelim);
+  const std::string folder = p == std::string::npos ? "." : p == 0 ? "/" : Name.substr(0, p);
+  return CreateReplacement(AT_FDCWD, folder, Name, TempName, Why);
+}
+
+bool FileCommitReplacement(THandle Handle, std::string& TempName, const std::string& Name, int& Code) {
+  return CommitReplacement(Handle, AT_FDCWD, TempName, Name, true, Code);
+}
+
 void FileDiscardReplacement(const std::string& TempName) {
   if (!TempName.empty()) ::unlink(TempName.c_str());
+}
+
+THandle FileCreateReplacementAt(THandle Folder, const std::string& Leaf, const std::string& Name, std::string& TempName,
+                                std::string& Why) {
+  if (Folder == InvalidHandle) return FileCreateReplacement(Name, TempName, Why);
+  return CreateReplacement(Fd(Folder), ".", Leaf, TempName, Why);
+}
+
+bool FileCommitReplacementAt(THandle Handle, THandle Folder, const std::string& Leaf, std::string& TempName,
+                             const std::string& Name, bool Replace, int& Code) {
+  if (Folder == InvalidHandle) return CommitReplacement(Handle, AT_FDCWD, TempName, Name, Replace, Code);
+  return CommitReplacement(Handle, Fd(Folder), TempName, Leaf, Replace, Code);
+}
+
+void FileDiscardReplacementAt(THandle Folder, const std::string& TempName) {
+  if (Folder == InvalidHandle) return FileDiscardReplacement(TempName);
+  if (!TempName.empty()) ::unlinkat(Fd(Folder), TempName.c_str(), 0);
 }
 
 bool SymLinksSupported() { return true; }
@@ -377,6 +416,76 @@ bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode
   mode_t mode = AttributeMode(CurrentMode, DosAttributes, UnixMode);
   if ((CurrentMode & 07777) == mode) return true;
   return ::fchmod(Fd(Handle), mode) == 0;
+}
+
+// Folders are held by O_PATH descriptors where the system has them: they
+// need no read permission on the folder, only the right to pass through it.
+#ifdef O_PATH
+constexpr int kFolderOpen = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderOpen = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+bool TFolderTree::OpenBase(const std::string& Base, THandle& Folder, int& Code) {
+  int fd = ::open(Base.c_str(), kFolderOpen);
+  if (fd < 0) {
+    Code = errno;
+    return false;
+  }
+  Folder = fd;
+  return true;
+}
+
+TFolderTree::TResult TFolderTree::Step(THandle Parent, const std::string&, const std::string& Name, bool Create,
+                                       THandle& Folder, bool& Made, int& Code) {
+  Made = false;
+  // Opened first: a folder already there (the common case when a tree is
+  // extracted again) costs one call; a new one three.
+  for (int attempt = 0;; ++attempt) {
+    int fd = ::openat(Fd(Parent), Name.c_str(), kFolderOpen | O_NOFOLLOW);
+    if (fd >= 0) {
+      Folder = fd;
+      return TResult::frOk;
+    }
+    const int err = errno;
+    if (err == ELOOP || err == ENOTDIR) {
+      // A link (never followed), or something else that is not a folder.
+      struct stat st{};
+      if (::fstatat(Fd(Parent), Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        return TResult::frLink;
+      if (!Create) return TResult::frMissing;
+      Code = EEXIST;
+      return TResult::frFailed;
+    }
+    if (err != ENOENT) {
+      Code = err;
+      return TResult::frFailed;
+    }
+    if (!Create) return TResult::frMissing;
+    if (attempt > 0) {
+      // Made and gone again before it could be opened.
+      Code = err;
+      return TResult::frFailed;
+    }
+    // A creator racing this one is no failure: the open after tells.
+    if (::mkdirat(Fd(Parent), Name.c_str(), 0777) == 0)
+      Made = true;
+    else if (errno != EEXIST) {
+      Code = errno;
+      return TResult::frFailed;
+    }
+  }
+}
+
+void TFolderTree::Close(THandle Folder) {
+  if (Folder != InvalidHandle) ::close(Fd(Folder));
+}
+
+TPathKind TFolderTree::LookAt(THandle Folder, const std::string&, const std::string& Leaf) {
+  struct stat st{};
+  if (::fstatat(Fd(Folder), Leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return TPathKind::pkMissing;
+  if (S_ISLNK(st.st_mode)) return TPathKind::pkLink;
+  return S_ISDIR(st.st_mode) ? TPathKind::pkFolder : TPathKind::pkOther;
 }
 
 void ForceDirectories(const std::string& Path, bool Private) {

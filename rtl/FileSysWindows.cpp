@@ -380,6 +380,64 @@ void FileDiscardReplacement(const std::string& TempName) {
   if (!TempName.empty()) DeleteOwnFile(TempName);
 }
 
+// Windows opens no file relative to a folder handle through its documented
+// calls: the name forms serve, inside folders TFolderTree verified once.
+THandle FileCreateReplacementAt(THandle, const std::string&, const std::string& Name, std::string& TempName,
+                                std::string& Why) {
+  return FileCreateReplacement(Name, TempName, Why);
+}
+
+bool FileCommitReplacementAt(THandle Handle, THandle, const std::string&, std::string& TempName,
+                             const std::string& Name, bool Replace, int& Code) {
+  if (!Replace && AttributesOf(Name) != INVALID_FILE_ATTRIBUTES) {
+    Code = 0;
+    return false;
+  }
+  return FileCommitReplacement(Handle, TempName, Name, Code);
+}
+
+void FileDiscardReplacementAt(THandle, const std::string& TempName) { FileDiscardReplacement(TempName); }
+
+// The tree remembers the folders it verified by name (no handles): each is
+// looked at once, by one attribute query, or made.
+bool TFolderTree::OpenBase(const std::string&, THandle& Folder, int&) {
+  Folder = InvalidHandle;
+  return true;
+}
+
+TFolderTree::TResult TFolderTree::Step(THandle, const std::string& ParentPath, const std::string& Name, bool Create,
+                                       THandle& Folder, bool& Made, int& Code) {
+  Folder = InvalidHandle;
+  Made = false;
+  const std::string path = IncludeTrailingPathDelimiter(ParentPath) + Name;
+  const DWORD a = AttributesOf(path);
+  if (a == INVALID_FILE_ATTRIBUTES) {
+    if (!Create) return TResult::frMissing;
+    if (CreateDir(path)) {
+      Made = true;
+      return TResult::frOk;
+    }
+    // The creation's own error, kept across the look that follows (it may
+    // have lost a race to another creator, which is no failure).
+    Code = LastOSError();
+    const DWORD now = AttributesOf(path);
+    if (now == INVALID_FILE_ATTRIBUTES) return TResult::frFailed;
+    if (now & FILE_ATTRIBUTE_REPARSE_POINT) return TResult::frLink;
+    return (now & FILE_ATTRIBUTE_DIRECTORY) ? TResult::frOk : TResult::frFailed;
+  }
+  if (a & FILE_ATTRIBUTE_REPARSE_POINT) return TResult::frLink;
+  if (a & FILE_ATTRIBUTE_DIRECTORY) return TResult::frOk;
+  if (!Create) return TResult::frMissing;
+  Code = ERROR_ALREADY_EXISTS;
+  return TResult::frFailed;
+}
+
+void TFolderTree::Close(THandle) {}
+
+TPathKind TFolderTree::LookAt(THandle, const std::string& Path, const std::string& Leaf) {
+  return PathKindNoFollow(IncludeTrailingPathDelimiter(Path) + Leaf);
+}
+
 // Making links takes a privilege (or developer mode) that ordinary users do
 // not have, and a link entry then extracts as a file holding its target, as
 // it always has on Windows.

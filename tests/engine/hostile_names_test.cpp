@@ -270,3 +270,56 @@ TEST(HostileNames, NamesThatNameNoFileAreReported) {
   EXPECT_EQ(x.failures[1], (std::pair<std::string, int>{"", erUnsafeName}));
   EXPECT_EQ(Listing(x.base), std::set<std::string>{"ok.txt"});
 }
+
+// The folders of a run are verified once and then held. A folder swapped
+// for a link while the run goes on (another program racing it) takes no
+// later item outside; a name in a folder the run made, which is taken as
+// free without a look, is still not replaced unasked when something takes
+// it meanwhile, and an item named twice is asked about as before.
+TEST(HostileNames, HeldFoldersAndNamesTakenMeanwhile) {
+  TempDir root;
+  const std::string base = root / "base", elsewhere = root / "elsewhere";
+  rtl::CreateDir(base);
+  rtl::CreateDir(elsewhere);
+  ZipWriter w;
+  for (const auto& [name, data] : std::vector<std::pair<std::string, std::string>>{
+           {"d/a.txt", "1"}, {"d/b.txt", "2"}, {"n/x.txt", "ours"}, {"n/y.txt", "ours"}, {"m/z.txt", "first"},
+           {"m/z.txt", "second"}})
+    w.Add(Entry(name, data));
+  testutil::WriteFile(root / "a.zip", w.Build());
+
+  TAbUnZipper u;
+  u.SetExtractOptions({eoCreateDirs, eoRestorePath});
+  std::vector<std::string> failed, asked;
+  u.OnProcessItemFailure = [&](rtl::TObject*, TAbArchiveItem* item, TAbProcessType, TAbErrorClass, int) {
+    failed.push_back(item->FileName());
+  };
+  u.OnConfirmProcessItem = [&](rtl::TObject*, TAbArchiveItem* item, TAbProcessType, bool& confirm) {
+    confirm = true;
+    if (item->FileName() != "d/b.txt") return;
+    ASSERT_EQ(rename((base + "/d").c_str(), (base + "/d.moved").c_str()), 0);
+    ASSERT_EQ(symlink(elsewhere.c_str(), (base + "/d").c_str()), 0);
+  };
+  u.OnArchiveItemProgress = [&](rtl::TObject*, TAbArchiveItem* item, uint8_t, bool& abort) {
+    abort = false;
+    const std::string name = item->FileName();
+    if ((name == "n/x.txt" || name == "n/y.txt") && !fs::exists(base + "/" + name))
+      testutil::WriteFile(base + "/" + name, "theirs");
+  };
+  u.OnConfirmOverwrite = [&](std::string& name, bool& confirm) {
+    asked.push_back(name.substr(base.size() + 1));
+    confirm = name.find("x.txt") == std::string::npos;
+  };
+  u.SetFileName(root / "a.zip");
+  u.SetBaseDirectory(base);
+  u.ExtractFiles("*.*");
+
+  EXPECT_EQ(failed, std::vector<std::string>{});
+  EXPECT_EQ(Listing(elsewhere), std::set<std::string>{});
+  EXPECT_EQ(testutil::ReadFile(base + "/d.moved/b.txt"), "2");
+  EXPECT_EQ(asked, (std::vector<std::string>{"n/x.txt", "n/y.txt", "m/z.txt"}));
+  EXPECT_EQ(testutil::ReadFile(base + "/n/x.txt"), "theirs");  // declined
+  EXPECT_EQ(testutil::ReadFile(base + "/n/y.txt"), "ours");    // confirmed
+  EXPECT_EQ(testutil::ReadFile(base + "/m/z.txt"), "second");
+  EXPECT_EQ(Listing(base + "/n"), (std::set<std::string>{"x.txt", "y.txt"}));
+}
