@@ -25,6 +25,7 @@ enum TExitStatus : int {
   esBadCommandLine = 10,
   esNoMatch = 11,            // a pattern matched nothing
   esDiskFull = 50,
+  esUnexpectedEnd = 51,      // the archive is cut short (read from its local headers)
   esInterrupted = 80,
   esUnsupported = 81,        // nothing processed: every failure an unsupported method
   esWrongPassword = 82,      // nothing processed: every failure a wrong password
@@ -78,6 +79,17 @@ private:
 // a UTF-8 marker in the charsets given by -O and -I. On failure reports it
 // and returns the exit status; esSuccess otherwise.
 int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper);
+
+// Standard input ("-") and pipes are read into a temporary file first
+// (removed at the end), whose name SpoolArchive gives; it returns an exit
+// status, esSuccess when the copy is complete.
+bool ArchiveNeedsSpooling(const std::string& Name);
+int SpoolArchive(const std::string& Name, std::string& Spooled);
+// One message when the archive's items were read from their local headers,
+// and the exit status such an archive gives (unzip's: 51 when it is cut
+// short, 2 when its directory is damaged), folded into a command's status.
+void ReportLocalHeaderReading(const std::string& Shown, const ab::TAbZipArchive& Zip);
+int FoldArchiveStatus(int Status, const ab::TAbZipArchive& Zip);
 
 // An item's name as it is shown: decoded as for extraction, made printable;
 // bytes of a UTF-8-marked name that are not UTF-8 show as they are stored.

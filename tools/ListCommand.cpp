@@ -226,7 +226,7 @@ int List(const Options& opt) {
   if (zip.Count() == 0) {
     if (opt.listStyle != TListStyle::lsNamesOnly) Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
     Err("arvelo: " + Printable(opt.archive) + ": the archive holds no items\n");
-    return esWarning;
+    return FoldArchiveStatus(esWarning, zip);
   }
   TItemSelection selection(opt);
   const TListed listed(zip, selection);
@@ -242,7 +242,7 @@ int List(const Options& opt) {
         ShortTable(listed, out);
     }
   }
-  return selection.ReportUnmatched() ? esNoMatch : esSuccess;
+  return FoldArchiveStatus(selection.ReportUnmatched() ? esNoMatch : esSuccess, zip);
 }
 
 } // namespace arvelo

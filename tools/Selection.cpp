@@ -178,8 +178,12 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
     Err("arvelo: " + shown + ": a folder, not an archive\n");
     return esArchiveNotFound;
   }
+  std::string file = Opt.archive;
+  if (ArchiveNeedsSpooling(file))
+    if (int status = SpoolArchive(Opt.archive, file)) return status;
+  Unzipper.SetReadLocalHeaders(true);
   try {
-    Unzipper.SetFileName(Opt.archive);
+    Unzipper.SetFileName(file);
   } catch (const ab::EAbFileNotFound& e) {
     Err("arvelo: " + shown + ": " + Printable(e.what()) + "\n");
     return esArchiveNotFound;
@@ -191,6 +195,7 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
     Err("arvelo: " + shown + ": " + ab::AbResString::UnhandledType + "\n");
     return esArchiveUnreadable;
   }
+  ReportLocalHeaderReading(shown, *Unzipper.ZipArchive());
   if (!RedecodeNames(*Unzipper.ZipArchive(), Opt)) return esBadCommandLine;
   return esSuccess;
 }
