@@ -1,10 +1,28 @@
 #include "archive/AbZBrows.h"
 
+#include "archive/AbEndian.h"
 #include "archive/AbExcept.h"
+#include "archive/AbZipConst.h"
 #include "archive/AbTarTyp.h"
 #include "rtl/FileSys.h"
 
 namespace ab {
+
+namespace {
+
+// The file starts with a ZIP local header: a ZIP archive, whatever has
+// become of its end.
+bool StartsWithLocalHeader(const std::string& FileName) {
+  try {
+    rtl::TFileStream f(FileName, rtl::fmOpenRead | rtl::fmShareDenyNone);
+    uint8_t sig[4];
+    return f.Read(sig, 4) == 4 && AbGetLE32(sig) == Ab_ZipLocalFileHeaderSignature;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+} // namespace
 
 TAbZipItem* TAbCustomZipBrowser::GetZipItem(int Index) const {
   RequireArchive();
@@ -72,7 +90,9 @@ void TAbCustomZipBrowser::SetFileName(const std::string& Value) {
   ReleaseArchive();
   if (!FFileName.empty() && rtl::FileExists(FFileName)) {
     TAbArchiveType kind = FForceType ? FArchiveType : DetectArchiveKind(FFileName);
+    if (kind == atUnknown && FReadLocalHeaders && StartsWithLocalHeader(FFileName)) kind = atZip;
     FArchive = CreateArchive(kind, FFileName, nullptr);
+    if (auto* zip = dynamic_cast<TAbZipArchive*>(FArchive.get())) zip->SetReadLocalHeaders(FReadLocalHeaders);
     if (auto* gz = dynamic_cast<TAbGzipArchive*>(FArchive.get())) gz->SetTarAutoHandle(FTarAutoHandle);
     if (auto* bz = dynamic_cast<TAbBzip2Archive*>(FArchive.get())) bz->SetTarAutoHandle(FTarAutoHandle);
     bool zip = ZipArchive() != nullptr;

@@ -30,6 +30,12 @@ public:
   void SetOnRequestNthDisk(TAbRequestNthDiskEvent V);
   TAbRequestDiskEvent OnRequestBlankDisk;  // never passed on
 
+  // Read a ZIP archive whose directory cannot be read from its local
+  // headers instead (TAbZipArchive::SetReadLocalHeaders); a file that
+  // starts with a local header is then taken as a ZIP archive even without
+  // an end record. Off by default. Takes effect at the next SetFileName.
+  void SetReadLocalHeaders(bool Value) { FReadLocalHeaders = Value; }
+
   void SetFileName(const std::string& Value) override;
 
 protected:
@@ -39,6 +45,7 @@ protected:
   TAbRequestDiskEvent FOnRequestLastDisk;
   TAbRequestNthDiskEvent FOnRequestNthDisk;
   bool FTarAutoHandle = false;
+  bool FReadLocalHeaders = false;
 };
 
 } // namespace ab

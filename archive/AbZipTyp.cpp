@@ -619,12 +619,32 @@ void TAbZipArchive::DoRequestImage(TObject* Sender, int ImageNumber, std::string
   if (OnRequestImage) OnRequestImage(Sender, ImageNumber, ImageName, Abort);
 }
 
-// Loading, in the order of the records: the end record (asking for the last
-// disk of a set when it is not there), the Zip64 records it points to, the
-// start of the directory (through the span reader for a set), the entries,
-// and the index of local headers that the pipeline checks items against.
+// Loading: the directory, or, when asked for and the directory cannot be
+// read, the local headers (AbZipLocal.cpp).
 void TAbZipArchive::LoadArchive() {
   if (FStream->Size() == 0) return;
+  FLocalHeaderReading = TLocalHeaderReading();
+  if (!FReadLocalHeaders) {
+    LoadDirectory();
+    return;
+  }
+  try {
+    LoadDirectory();
+  } catch (const EAbUserAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    if (FSpanned) throw;  // a set's volumes hold no item list of their own
+    ReadLocalHeaders(FindEndRecord(*FStream) < 0 ? std::string("it has no end record")
+                                                 : std::string("its central directory is damaged: ") + e.what());
+  }
+}
+
+// The directory, in the order of the records: the end record (asking for
+// the last disk of a set when it is not there), the Zip64 records it points
+// to, the start of the directory (through the span reader for a set), the
+// entries, and the index of local headers that the pipeline checks items
+// against.
+void TAbZipArchive::LoadDirectory() {
   const int64_t tail = LocateEndRecord();
   const TZip64Location zip64 = ReadEndRecords(tail);
   TAbSpanReadStream* span = FSpanned ? OpenSpannedDirectory(zip64) : nullptr;

@@ -360,6 +360,21 @@ public:
   void AddLinkPassages(const std::vector<std::string>& Paths) { FLinkPassages.insert(Paths.begin(), Paths.end()); }
   bool IsLinkPassage(const std::string& Path) const { return FLinkPassages.count(Path) != 0; }
 
+  // Reading without the central directory (AbZipLocal.cpp). Off unless
+  // asked for: when on, an archive whose end record or central directory
+  // cannot be read (a cut download, overwritten bytes) is read front to
+  // back from its local headers instead, and what happened is kept in
+  // LocalHeaderReading().
+  void SetReadLocalHeaders(bool V) { FReadLocalHeaders = V; }
+  struct TLocalHeaderReading {
+    bool Used = false;     // the items come from their local headers
+    std::string Why;       // what was wrong: "it has no end record", ...
+    int64_t ItemsEnd = 0;  // where the data of the last item read ends
+    int64_t CutAt = -1;    // the local header of an item the file ends inside
+    int64_t FileSize = 0;
+  };
+  const TLocalHeaderReading& LocalHeaderReading() const { return FLocalHeaderReading; }
+
   TAbArchiveItemExtractEvent ExtractHelper;
   TAbArchiveItemExtractToStreamEvent ExtractToStreamHelper;
   TAbArchiveItemTestEvent TestHelper;
@@ -389,7 +404,10 @@ private:
   };
 
   void InitZip();
+  // The items from their local headers, front to back (AbZipLocal.cpp).
+  void ReadLocalHeaders(const std::string& Why);
   // The loading steps, in order.
+  void LoadDirectory();
   int64_t LocateEndRecord();
   TZip64Location ReadEndRecords(int64_t Tail);
   TAbSpanReadStream* OpenSpannedDirectory(const TZip64Location& Zip64);
@@ -410,6 +428,8 @@ private:
   uint8_t FPasswordRetries = 3;
   uint32_t FStubSize = 0;
   int64_t FOffsetCorrection = 0;
+  bool FReadLocalHeaders = false;
+  TLocalHeaderReading FLocalHeaderReading;
   // Local header offset and compressed size of every item, sorted by
   // offset (single-file archives only).
   std::vector<std::pair<int64_t, int64_t>> FLocalHeaders;

@@ -128,8 +128,9 @@ void Require(bool Condition, const char* What) {
 namespace {
 
 // ---------------------------------------------------------------------------
-// zip_archive: the directory reader, every item's metadata, the test hook
-// and the stream hook. Input: a whole archive.
+// zip_archive: the directory reader (and, where the directory cannot be
+// read, the local-header reader), every item's metadata, the test hook and
+// the stream hook. Input: a whole archive.
 // ---------------------------------------------------------------------------
 
 void TouchMetadata(ab::TAbZipArchive& Zip, ab::TAbZipItem& Item) {
@@ -164,6 +165,7 @@ void ZipArchiveEntry(const uint8_t* Data, size_t Size) {
     // byte; no retries and no dialogue.
     zip.SetPassword("fuzz");
     zip.SetPasswordRetries(0);
+    zip.SetReadLocalHeaders(true);
     zip.Load();
     volatile size_t sink = zip.ZipfileComment().size() + zip.StubSize() + zip.IsExecutable();
     (void)sink;
@@ -471,6 +473,7 @@ void AesEntry(const uint8_t* Data, size_t Size) {
     ab::TAbZipArchive zip(&view, "fuzz.zip");
     zip.SetPassword("fuzz");
     zip.SetPasswordRetries(0);
+    zip.SetReadLocalHeaders(true);
     zip.Load();
     Require(zip.Count() == 1, "the one-item archive lost its item");
     TFuzzSink out(budget);

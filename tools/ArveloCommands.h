@@ -26,6 +26,7 @@ enum TExitStatus : int {
   esBadCommandLine = 10,
   esNoMatch = 11,            // a pattern matched nothing
   esDiskFull = 50,
+  esUnexpectedEnd = 51,      // the archive is cut short (read from its local headers)
   esInterrupted = 80,
   esUnsupported = 81,        // items skipped for an unsupported method, and nothing worse
   esWrongPassword = 82,      // nothing processed: every failure a wrong password
@@ -86,6 +87,16 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper);
 // without items.
 std::string DescribeUnreadable(const std::string& Path);
 std::string DescribeEmpty(const std::string& Path);
+// Standard input ("-") and pipes are read into a temporary file first
+// (removed at the end), whose name SpoolArchive gives; it returns an exit
+// status, esSuccess when the copy is complete.
+bool ArchiveNeedsSpooling(const std::string& Name);
+int SpoolArchive(const std::string& Name, std::string& Spooled);
+// One message when the archive's items were read from their local headers,
+// and the exit status such an archive gives (unzip's: 51 when it is cut
+// short, 2 when its directory is damaged), folded into a command's status.
+void ReportLocalHeaderReading(const std::string& Shown, const ab::TAbZipArchive& Zip);
+int FoldArchiveStatus(int Status, const ab::TAbZipArchive& Zip);
 
 // An item's name as it is shown: decoded as for extraction, made printable;
 // bytes of a UTF-8-marked name that are not UTF-8 show as they are stored.

@@ -495,7 +495,7 @@ int TExtractSession::Run() {
   if (!SetUp()) return esArchiveError;
   if (int status = OpenArchive(FOpt, FUnzipper)) return status;
   FZip = FUnzipper.ZipArchive();
-  if (int status = Select()) return status;
+  if (int status = Select()) return FoldArchiveStatus(status, *FZip);
   EnableStatus(!FPrinting && FOpt.quiet < 2);
   FProgress = std::make_unique<TProgressLine>(FTotalBytes);
   InstallEvents();
@@ -507,7 +507,7 @@ int TExtractSession::Run() {
     FTally.interrupted = true;
   }
   if (!FPrinting && FOpt.quiet < 2) Summary();
-  return FTally.Status(FUnmatched);
+  return FoldArchiveStatus(FTally.Status(FUnmatched), *FZip);
 }
 
 } // namespace

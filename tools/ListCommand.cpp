@@ -337,7 +337,7 @@ int List(const Options& opt) {
     if (opt.listStyle != TListStyle::lsNamesOnly && opt.quiet == 0)
       Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
     Err("arvelo: " + Printable(opt.archive) + ": " + DescribeEmpty(opt.archive) + "\n");
-    return esWarning;
+    return FoldArchiveStatus(esWarning, zip);
   }
   TItemSelection selection(opt);
   const TListed listed(zip, selection);
@@ -357,7 +357,7 @@ int List(const Options& opt) {
         ShortTable(listed, opt.quiet > 1, out);
     }
   }
-  return selection.ReportUnmatched() ? esNoMatch : esSuccess;
+  return FoldArchiveStatus(selection.ReportUnmatched() ? esNoMatch : esSuccess, zip);
 }
 
 } // namespace arvelo

@@ -208,9 +208,10 @@ bool TItemSelection::ReportUnmatched() const {
 
 namespace {
 
-// The engine's word on an archive it could not open, or a plainer one.
-int Unreadable(const Options& Opt, const std::string& EngineText) {
-  const std::string plain = DescribeUnreadable(Opt.archive);
+// The engine's word on an archive it could not open, or a plainer one
+// (File is what was opened: the archive, or the copy of a pipe).
+int Unreadable(const Options& Opt, const std::string& File, const std::string& EngineText) {
+  const std::string plain = DescribeUnreadable(File);
   Err("arvelo: " + Printable(Opt.archive) + ": " + Printable(plain.empty() ? EngineText : plain) + "\n");
   return esArchiveUnreadable;
 }
@@ -223,15 +224,20 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
     Err("arvelo: " + shown + ": a folder, not an archive\n");
     return esArchiveNotFound;
   }
+  std::string file = Opt.archive;
+  if (ArchiveNeedsSpooling(file))
+    if (int status = SpoolArchive(Opt.archive, file)) return status;
+  Unzipper.SetReadLocalHeaders(true);
   try {
-    Unzipper.SetFileName(Opt.archive);
+    Unzipper.SetFileName(file);
   } catch (const ab::EAbFileNotFound& e) {
     Err("arvelo: " + shown + ": " + Printable(e.what()) + "\n");
     return esArchiveNotFound;
   } catch (const std::exception& e) {
-    return Unreadable(Opt, e.what());
+    return Unreadable(Opt, file, e.what());
   }
-  if (!Unzipper.ZipArchive()) return Unreadable(Opt, ab::AbResString::UnhandledType);
+  if (!Unzipper.ZipArchive()) return Unreadable(Opt, file, ab::AbResString::UnhandledType);
+  ReportLocalHeaderReading(shown, *Unzipper.ZipArchive());
   if (!RedecodeNames(*Unzipper.ZipArchive(), Opt)) return esBadCommandLine;
   HintAtLegacyNames(*Unzipper.ZipArchive(), Opt);
   return esSuccess;
