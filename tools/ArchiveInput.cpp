@@ -85,10 +85,12 @@ int SpoolArchive(const std::string& Name, std::string& Spooled) {
   return esSuccess;
 }
 
-void ReportLocalHeaderReading(const std::string& Shown, const ab::TAbZipArchive& Zip) {
+void ReportLocalHeaderReading(const std::string& Shown, const std::string& File, const ab::TAbZipArchive& Zip) {
   const ab::TAbZipArchive::TLocalHeaderReading& r = Zip.LocalHeaderReading();
   if (!r.Used) return;
-  std::string line = "arvelo: " + Shown + ": " + r.Why + "; " +
+  // What is wrong with it in plain words where that can be told.
+  const std::string plain = DescribeUnreadable(File);
+  std::string line = "arvelo: " + Shown + ": " + (plain.empty() ? r.Why : plain) + "; " +
                      std::to_string(Zip.Count()) + (Zip.Count() == 1 ? " item" : " items") +
                      " read front to back from their local headers";
   if (r.CutAt >= 0)

@@ -95,7 +95,7 @@ int SpoolArchive(const std::string& Name, std::string& Spooled);
 // One message when the archive's items were read from their local headers,
 // and the exit status such an archive gives (unzip's: 51 when it is cut
 // short, 2 when its directory is damaged), folded into a command's status.
-void ReportLocalHeaderReading(const std::string& Shown, const ab::TAbZipArchive& Zip);
+void ReportLocalHeaderReading(const std::string& Shown, const std::string& File, const ab::TAbZipArchive& Zip);
 int FoldArchiveStatus(int Status, const ab::TAbZipArchive& Zip);
 
 // An item's name as it is shown: decoded as for extraction, made printable;

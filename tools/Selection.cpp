@@ -237,7 +237,7 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
     return Unreadable(Opt, file, e.what());
   }
   if (!Unzipper.ZipArchive()) return Unreadable(Opt, file, ab::AbResString::UnhandledType);
-  ReportLocalHeaderReading(shown, *Unzipper.ZipArchive());
+  ReportLocalHeaderReading(shown, file, *Unzipper.ZipArchive());
   if (!RedecodeNames(*Unzipper.ZipArchive(), Opt)) return esBadCommandLine;
   HintAtLegacyNames(*Unzipper.ZipArchive(), Opt);
   return esSuccess;

@@ -208,7 +208,7 @@ TEST(DecoderMemory, ClaimsUpToTheLimitAreTakenAndNoMore) {
 #endif
   EXPECT_EQ(testutil::Run(cap + testutil::ArveloBin() + " test " + Quote(dir / "x.zip"), &out), 2);
   const std::string refused = ": Item needs more memory than a decoder may take (256 MiB): ";
-  for (const std::string what :
+  for (const std::string& what :
        {"lzma-256M+1" + refused + "LZMA dictionary of 268435457 bytes", "lzma-4G" + refused + "LZMA dictionary of 2147483648 bytes",
         "zstd-256M+1" + refused + "Zstandard window of 268435457 bytes",
         "zstd-1G" + refused + "Zstandard window of 1073741824 bytes", std::string("xz-256M  OK\n"),
