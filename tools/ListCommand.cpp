@@ -355,7 +355,7 @@ std::string UtcTime(const ab::TAbZipItem& item) {
   const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365, doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
   const int64_t mp = (5 * doy + 2) / 153, d = doy - (153 * mp + 2) / 5 + 1, m = mp < 10 ? mp + 3 : mp - 9;
   const int64_t y = yoe + era * 400 + (m <= 2);
-  char buf[40];
+  char buf[96];  // room for any 64-bit year the compiler can imagine
   std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(y),
                 static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(secs / 3600),
                 static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
