@@ -33,7 +33,7 @@ enum TExitStatus : int {
 };
 
 enum class TCommand { cmList, cmExtract, cmTest, cmPrint };
-enum class TListStyle { lsShort, lsVerbose, lsNamesOnly, lsCommentOnly, lsZipInfo };
+enum class TListStyle { lsShort, lsVerbose, lsNamesOnly, lsCommentOnly, lsZipInfo, lsJson };
 enum class TOverwrite { owAsk, owAlways, owNever };
 enum class TTimeRule { trAll, trFreshen, trUpdate };
 

@@ -25,6 +25,7 @@
 #include "archive/AbUnzper.h"
 #include "archive/AbZipAes.h"
 #include "archive/AbZipTyp.h"
+#include "rtl/Classes.h"
 #include "rtl/Text.h"
 #include "tools/ArveloCommands.h"
 #include "tools/Console.h"
@@ -321,6 +322,94 @@ std::string CommentText(const ab::TAbZipArchive& zip) {
   return shown;
 }
 
+// ---- --json: one object per line, for programs ---------------------------
+
+void JsonString(std::string_view s, TChunkedOut& out) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string q = "\"";
+  for (const char c : s) {
+    const auto u = static_cast<uint8_t>(c);
+    if (c == '"' || c == '\\') q += '\\', q += c;
+    else if (u < 0x20) q += "\\u00", q += kHex[u >> 4], q += kHex[u & 15];
+    else q += c;
+  }
+  out << q << "\"";
+}
+
+std::string Hex(std::string_view bytes) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string h;
+  for (const char c : bytes) h += kHex[static_cast<uint8_t>(c) >> 4], h += kHex[static_cast<uint8_t>(c) & 15];
+  return h;
+}
+
+// "2024-03-09T12:34:56Z", or empty when the item has no real time.
+std::string UtcTime(const ab::TAbZipItem& item) {
+  rtl::TFileTime t;
+  if (!ab::ItemModificationTime(item, t)) return {};
+  // Days since 1970 to a civil date (proleptic Gregorian).
+  int64_t days = t.Seconds / 86400, secs = t.Seconds % 86400;
+  if (secs < 0) secs += 86400, --days;
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097, doe = days - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365, doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153, d = doy - (153 * mp + 2) / 5 + 1, m = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t y = yoe + era * 400 + (m <= 2);
+  char buf[96];  // room for any 64-bit year the compiler can imagine
+  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(y),
+                static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(secs / 3600),
+                static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
+  return buf;
+}
+
+// A link entry's target: its data, read as the extraction would (null when
+// it cannot be read, e.g. encrypted without the password).
+bool LinkTarget(ab::TAbZipArchive& zip, ab::TAbZipItem& item, std::string& target) {
+  try {
+    rtl::TMemoryStream text;
+    ab::ExtractItemToStream(&zip, &item, &text);
+    target = text.DataString();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// The fields are documented in the README (one schema line).
+void JsonLines(const TListed& listed, ab::TAbZipArchive& zip, TChunkedOut& out) {
+  listed.ForEach([&](const ab::TAbZipItem& cItem) {
+    auto& item = const_cast<ab::TAbZipItem&>(cItem);
+    const TRow r = RowOf(item);
+    const bool link = ab::IsLinkItem(item);
+    out << "{\"name\": ";
+    JsonString(rtl::SanitizeUtf8(item.FileName()), out);
+    const std::string_view raw = item.RawFileName();
+    if (rtl::SanitizeUtf8(std::string(raw)) != raw) out << ", \"raw_name_hex\": \"" << Hex(raw) << "\"";
+    out << ", \"type\": \"" << (link ? "link" : item.IsDirectory() ? "folder" : "file") << "\"";
+    out << ", \"size\": " << std::to_string(item.UncompressedSize()) << ", \"packed\": " << std::to_string(r.packed);
+    out << ", \"method\": \"" << MethodName(r.method, item) << "\", \"method_id\": " << std::to_string(item.CompressionMethod());
+    out << ", \"encrypted\": " << (item.IsEncrypted() ? "true" : "false");
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(item.CRC32()));
+    out << ", \"crc32\": \"" << crc << "\"";
+    const std::string when = UtcTime(item);
+    out << ", \"modified\": " << (when.empty() ? "null" : "\"" + when + "\"");
+    if (item.HasUnixPermissions()) {
+      char mode[16];
+      std::snprintf(mode, sizeof mode, "\"%04o\"", static_cast<unsigned>(item.UnixPermissions() & 07777));
+      out << ", \"mode\": " << mode;
+    } else {
+      out << ", \"mode\": null";
+    }
+    std::string target;
+    if (link && LinkTarget(zip, item, target)) {
+      out << ", \"link_target\": ";
+      JsonString(rtl::SanitizeUtf8(target), out);
+    }
+    out << ", \"offset\": " << std::to_string(item.RelativeOffset()) << "}\n";
+  });
+}
+
 } // namespace
 
 int List(const Options& opt) {
@@ -334,7 +423,7 @@ int List(const Options& opt) {
   // An archive without items is a warning, as with unzip: a script that
   // lists to find what to extract learns there is nothing.
   if (zip.Count() == 0) {
-    if (opt.listStyle != TListStyle::lsNamesOnly && opt.quiet == 0)
+    if (opt.listStyle != TListStyle::lsNamesOnly && opt.listStyle != TListStyle::lsJson && opt.quiet == 0)
       Out("Archive:  " + Printable(opt.archive) + "\n" + CommentText(zip));
     Err("arvelo: " + Printable(opt.archive) + ": " + DescribeEmpty(opt.archive) + "\n");
     return FoldArchiveStatus(esWarning, zip);
@@ -345,6 +434,8 @@ int List(const Options& opt) {
     TChunkedOut out;
     if (opt.listStyle == TListStyle::lsNamesOnly) {
       listed.ForEach([&](const ab::TAbZipItem& item) { out << ShownName(item) << "\n"; });
+    } else if (opt.listStyle == TListStyle::lsJson) {
+      JsonLines(listed, zip, out);
     } else if (opt.listStyle == TListStyle::lsZipInfo) {
       ZipInfoTable(listed, opt, zip, out);
     } else {

@@ -28,7 +28,7 @@ constexpr const char* kHelp =
     "\n"
     "commands:\n"
     "  list, l       list the items (short table; -v verbose, -Z zipinfo's,\n"
-    "                -1 names, -z comment)\n"
+    "                -1 names, -z comment, --json for programs)\n"
     "  extract, x    extract the items\n"
     "  test, t       check every item's data against its CRC-32\n"
     "  print, p      write the items' data to stdout, nothing else\n"
@@ -54,6 +54,7 @@ constexpr const char* kHelp =
     "  -1            list: names only\n"
     "  -z            list: the archive comment only\n"
     "  -Z            list: zipinfo's table (mode, system, method per item)\n"
+    "  --json        list: one JSON object per item (README: its fields)\n"
     "  -q, -qq       quiet: no per-file lines; quieter: no progress, no summary\n"
     "                (list: -q no archive name, -qq no heads and totals)\n"
     "  -h, --help    this text\n"
@@ -136,6 +137,11 @@ public:
       }
       if (a == "--") {
         optionsEnd = true;
+        continue;
+      }
+      if (a == "--json") {
+        FOpt.listStyle = arvelo::TListStyle::lsJson;
+        if (int bad = OnlyFor(FList, "list", a)) return bad;
         continue;
       }
       if (a[1] == '-') return BadCommandLine("unknown option: " + arvelo::Printable(a));

@@ -526,6 +526,46 @@ TEST_F(Cli, UnreadableFilesSayWhatTheyAre) {
   }
 }
 
+// list --json: one object per line that Python's json module reads, for
+// 2,000 Korean names (checked against zipfile's own reading) and for a name
+// stored as bytes that are not UTF-8, whose bytes come back exactly.
+TEST_F(Cli, JsonListingForPrograms) {
+  TempDir t;
+  const std::string script = R"PY(
+import json, os, subprocess, sys, zipfile
+arvelo, work = sys.argv[1], sys.argv[2]
+big = os.path.join(work, "big.zip")
+with zipfile.ZipFile(big, "w", zipfile.ZIP_DEFLATED) as z:
+    for i in range(2000):
+        z.writestr(zipfile.ZipInfo("국어/%04d 단원.txt" % i, (2020, 1, 2, 3, 4, 6)), "쪽 %d\n" % i * (i % 7),
+                   compress_type=zipfile.ZIP_DEFLATED)
+def listed(path):
+    out = subprocess.run([arvelo, "l", "--json", path], capture_output=True, check=True).stdout
+    return [json.loads(line) for line in out.decode("utf-8").splitlines()]
+items = listed(big)
+want = zipfile.ZipFile(big).infolist()
+assert len(items) == 2000, len(items)
+for got, info in zip(items, want):
+    assert got["name"] == info.filename and got["size"] == info.file_size, (got, info)
+    assert int(got["crc32"], 16) == info.CRC and got["offset"] == info.header_offset, got
+    assert got["type"] == "file" and got["encrypted"] is False and got["method"] == "Defl:N", got
+    assert "raw_name_hex" not in got, got
+raw = os.path.join(work, "raw")
+os.makedirs(raw)
+open(os.path.join(raw.encode(), b"\xb1\xb9\xff.txt"), "wb").write(b"x")
+os.symlink("target/here", os.path.join(raw, "link"))
+subprocess.run("cd '%s' && zip -q -y ../raw.zip *" % raw, shell=True, check=True, env=dict(os.environ, LC_ALL="C"))
+items = {i["type"]: i for i in listed(os.path.join(work, "raw.zip"))}
+assert bytes.fromhex(items["file"]["raw_name_hex"]) == b"\xb1\xb9\xff.txt", items
+assert items["link"]["link_target"] == "target/here" and items["file"]["mode"] == "0644", items
+assert items["file"]["modified"].endswith("Z"), items
+print("ok")
+)PY";
+  testutil::WriteFile(t / "listing.py", script);
+  std::string out;
+  EXPECT_EQ(Sh("umask 022 && python3 " + Quote(t / "listing.py") + " " + Bin() + " " + Quote(t.Path()), &out), 0) << out;
+}
+
 TEST_F(Cli, ListingsLikeUnzip) {
   std::string mine, theirs;
   // The short table, control characters in names escaped, the comment shown.
