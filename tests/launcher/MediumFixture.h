@@ -18,6 +18,28 @@
 
 namespace testutil {
 
+// A program that writes its working folder and its arguments, one a line,
+// to Record (complete or not at all); it needs nothing from the PATH.
+inline std::string RecorderScript(const std::string& Record) {
+  return "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > " + Quote(Record) +
+         ".tmp && /bin/mv " + Quote(Record) + ".tmp " + Quote(Record) + "\n";
+}
+
+// The copy's window with nobody at it: replaces everything, or cancels.
+class TQuietCopyUi : public launcher::ICopyUi {
+public:
+  explicit TQuietCopyUi(bool Cancel = false) : FCancel(Cancel) {}
+  void Begin(int64_t, int64_t) override {}
+  bool Progress(const std::string&, int64_t) override { return !FCancel; }
+  launcher::TReplaceAnswer ConfirmReplace(const std::string&) override { return launcher::TReplaceAnswer::raYesToAll; }
+  void ShowError(const std::string&) override {}
+  void End() override {}
+
+private:
+  bool FCancel;
+};
+
+
 // The engine decrypts and inflates once those units are part of it; until
 // then the test payloads are stored and not encrypted.
 #if __has_include("archive/AbDfCryS.h")
@@ -49,12 +71,9 @@ protected:
     WriteConfig("[Settings]\ntitle=국어 학습지도서\nexe=main.exe\ntarget=국어\n");
   }
 
-  // A viewer that writes its working folder and its arguments, one a line,
-  // to the record file.
-  std::string ViewerScript() const {
-    return "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > " + Quote(Record) + ".tmp && mv " +
-           Quote(Record) + ".tmp " + Quote(Record) + "\n";
-  }
+  // A viewer that writes its working folder and its arguments to the
+  // record file (RecorderScript).
+  std::string ViewerScript() const { return RecorderScript(Record); }
 
   // Packs Stage into the medium's payload with the launcher's password
   // (when the engine can decrypt) and without compression unless the engine

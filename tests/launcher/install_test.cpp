@@ -17,24 +17,11 @@ using testutil::Quote;
 using testutil::ReadFile;
 using testutil::Shell;
 using testutil::TEnv;
+using testutil::TQuietCopyUi;
 using testutil::WriteFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-// The copy's window with nobody at it: replaces everything, or cancels.
-class TQuietCopyUi : public launcher::ICopyUi {
-public:
-  explicit TQuietCopyUi(bool Cancel) : FCancel(Cancel) {}
-  void Begin(int64_t, int64_t) override {}
-  bool Progress(const std::string&, int64_t) override { return !FCancel; }
-  TReplaceAnswer ConfirmReplace(const std::string&) override { return TReplaceAnswer::raYesToAll; }
-  void ShowError(const std::string&) override {}
-  void End() override {}
-
-private:
-  bool FCancel;
-};
 
 class Install : public testutil::TMediumTest {
 protected:

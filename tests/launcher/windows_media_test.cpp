@@ -21,19 +21,11 @@ using testutil::Exists;
 using testutil::Quote;
 using testutil::ReadFile;
 using testutil::TEnv;
+using testutil::TQuietCopyUi;
 using testutil::WriteFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TQuietCopyUi : public launcher::ICopyUi {
-public:
-  void Begin(int64_t, int64_t) override {}
-  bool Progress(const std::string&, int64_t) override { return true; }
-  TReplaceAnswer ConfirmReplace(const std::string&) override { return TReplaceAnswer::raYesToAll; }
-  void ShowError(const std::string&) override {}
-  void End() override {}
-};
 
 // The smallest file the system takes for a Windows program: a DOS header
 // pointing at the PE signature and an i386 file header.
@@ -44,13 +36,6 @@ std::string PeImage() {
   B[0x3C] = 0x40;
   B += std::string("PE\0\0", 4) + "\x4c\x01" + std::string(18, '\0');
   return B;
-}
-
-// A stand-in program that records its working folder and its arguments,
-// one a line, and needs nothing from the PATH.
-std::string Recorder(const std::string& Record) {
-  return "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > " + Quote(Record) +
-         ".tmp && /bin/mv " + Quote(Record) + ".tmp " + Quote(Record) + "\n";
 }
 
 class WindowsMedia : public testutil::TMediumTest {
@@ -67,12 +52,12 @@ protected:
     MakePayload(Stage);
     fs::create_directories(Home + "/Desktop");
     fs::create_directories(Bin);
-    WriteFile(Bin + "/xdg-open", Recorder(Record));
+    WriteFile(Bin + "/xdg-open", ViewerScript());
     ::chmod((Bin + "/xdg-open").c_str(), 0755);
   }
 
   void InstallWine() {
-    WriteFile(Bin + "/wine", Recorder(Record));
+    WriteFile(Bin + "/wine", ViewerScript());
     ::chmod((Bin + "/wine").c_str(), 0755);
   }
 
@@ -200,7 +185,7 @@ TEST(ProgramStart, ProgramsWithoutPermissionToRunStartAsTheirOwnerExpects) {
   // names, the line's carriage return and argument handled as the kernel
   // would, and left as it is.
   const std::string Script = Box / "viewer.sh";
-  WriteFile(Script, "#!/bin/sh -e\r\n" + Recorder(Record).substr(std::string("#!/bin/sh\n").size()));
+  WriteFile(Script, "#!/bin/sh -e\r\n" + testutil::RecorderScript(Record).substr(std::string("#!/bin/sh\n").size()));
   ::chmod(Script.c_str(), 0644);
   Starter.Open(Script, {"a b", "c"}, Box.Path());
   EXPECT_EQ(Started(), fs::canonical(Box.Path()).string() + "\na b\nc\n");
