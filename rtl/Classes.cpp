@@ -244,26 +244,28 @@ int64_t TBufferedFileStream::Read(void* Buffer, int64_t Count) {
       done += n;
       continue;
     }
-    SyncHandle();
+    // Positioned reads: the handle's own position is never needed, so a
+    // reader that moves from item to item costs one call per read.
+    FHandlePos = -1;
     if (Count - done >= BufferSize) {
       // Large reads bypass the buffer; short only at the end of the file.
-      FHandlePos = -1;
-      int64_t n = TFileStream::Read(out + done, Count - done);
-      FPos += n;
-      FHandlePos = FPos;
-      done += n;
+      while (done < Count) {
+        int64_t n = FileReadHandleAt(FHandle, out + done, std::min<int64_t>(Count - done, 1 << 30), FPos);
+        if (n < 0) throw EReadError();
+        if (n == 0) break;
+        FPos += n;
+        done += n;
+      }
       break;
     }
     if (FBuffer.empty()) FBuffer.resize(static_cast<size_t>(BufferSize));
-    int64_t n = FileReadHandle(FHandle, FBuffer.data(), BufferSize);
+    int64_t n = FileReadHandleAt(FHandle, FBuffer.data(), BufferSize, FPos);
     if (n < 0) {
       FBufLen = 0;
-      FHandlePos = -1;
       throw EReadError();
     }
     FBufStart = FPos;
     FBufLen = n;
-    FHandlePos = FPos + n;
     if (n == 0) break;
   }
   return done;

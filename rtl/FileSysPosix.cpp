@@ -67,6 +67,14 @@ int64_t FileReadHandle(THandle Handle, void* Buffer, int64_t Count) {
   return n;
 }
 
+int64_t FileReadHandleAt(THandle Handle, void* Buffer, int64_t Count, int64_t Offset) {
+  ssize_t n;
+  do {
+    n = ::pread(Fd(Handle), Buffer, static_cast<size_t>(Count), static_cast<off_t>(Offset));
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
 int64_t FileWriteHandle(THandle Handle, const void* Buffer, int64_t Count) {
   ssize_t n;
   do {

@@ -142,6 +142,16 @@ int64_t FileReadHandle(THandle Handle, void* Buffer, int64_t Count) {
   return done;
 }
 
+int64_t FileReadHandleAt(THandle Handle, void* Buffer, int64_t Count, int64_t Offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<uint64_t>(Offset));
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(Offset) >> 32);
+  DWORD done = 0;
+  if (!ReadFile(H(Handle), Buffer, static_cast<DWORD>(std::min(Count, kMaxTransfer)), &done, &at))
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  return done;
+}
+
 int64_t FileWriteHandle(THandle Handle, const void* Buffer, int64_t Count) {
   DWORD done = 0;
   if (!WriteFile(H(Handle), Buffer, static_cast<DWORD>(std::min(Count, kMaxTransfer)), &done, nullptr)) return -1;
