@@ -584,7 +584,7 @@ bool TAbArchive::ResolveInFolderTree(TAbArchiveItem* Item, const std::string& Re
   const bool isDir = Item->IsDirectory();
   UseName = rtl::IncludeTrailingPathDelimiter(FBaseDirectory) + Relative;
   if (!FFolderTree || FFolderTree->Base() != FBaseDirectory)
-    FFolderTree = std::make_unique<rtl::TFolderTree>(FBaseDirectory);
+    FFolderTree = std::make_unique<rtl::TFolderTree>(FBaseDirectory, FFoldersMade);
   const std::string folderName =
       isDir ? Relative : rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(Relative));
   rtl::THandle folder = rtl::InvalidHandle;

@@ -384,6 +384,9 @@ public:
   const std::string& TempDirectory() const { return FTempDir; }
   void SetTempDirectory(const std::string& V) { FTempDir = V; }
   TStream* Stream() const { return FStream; }
+  // For an extraction shared by several threads, each with an archive of
+  // its own: the folders any of them made (rtl::TFoldersMade).
+  void ShareFoldersMade(std::shared_ptr<rtl::TFoldersMade> Made) { FFoldersMade = std::move(Made); }
   TAbArchiveItem* CurrentItem() const { return FCurrentItem; }
   // The failure being reported: set only while OnProcessItemFailure runs,
   // null at any other time.
@@ -498,6 +501,7 @@ protected:
   // (a TFolderTimesLater), or for one item extracted on its own.
   bool FFolderTreeRun = false;
   std::unique_ptr<rtl::TFolderTree> FFolderTree;
+  std::shared_ptr<rtl::TFoldersMade> FFoldersMade;
   // Where ResolveOutputName put the item in hand: its name, the folder
   // held for it and its name there.
   std::string FResolvedName;

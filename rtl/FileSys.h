@@ -13,6 +13,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -47,6 +49,10 @@ constexpr THandle InvalidHandle = -1;
 // TSeekOrigin: 0 beginning, 1 current, 2 end).
 THandle FileOpenHandle(const std::string& Name, uint16_t Mode, std::string& Why);
 int64_t FileReadHandle(THandle Handle, void* Buffer, int64_t Count);
+// A read at Offset in one call, without a seek first. Where the file
+// pointer goes is the system's (POSIX leaves it, Windows moves it past the
+// bytes read).
+int64_t FileReadHandleAt(THandle Handle, void* Buffer, int64_t Count, int64_t Offset);
 int64_t FileWriteHandle(THandle Handle, const void* Buffer, int64_t Count);
 int64_t FileSeekHandle(THandle Handle, int64_t Offset, int Origin);
 bool FileTruncateHandle(THandle Handle, int64_t Size);
@@ -130,6 +136,31 @@ bool FileSetAttrHandle(THandle Handle, uint32_t DosAttributes, uint32_t UnixMode
 // The mode a file made now is given (0666 less the process's mask).
 uint32_t NewFileMode();
 
+// The folders one extraction made below its base folder, when several
+// threads extract it, each with a tree of its own: a folder another thread
+// made is as new to this one as a folder it made itself (nothing outside
+// the run has put a name there). Consulted once per folder, not per file.
+// The trees share the process's handles too: each holds at most its part of
+// what one tree alone would.
+class TFoldersMade {
+public:
+  explicit TFoldersMade(size_t Trees) : FTrees(Trees ? Trees : 1) {}
+  size_t Trees() const { return FTrees; }
+  void Add(const std::string& Relative) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FNames.insert(Relative);
+  }
+  bool Has(const std::string& Relative) const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FNames.count(Relative) != 0;
+  }
+
+private:
+  const size_t FTrees;
+  mutable std::mutex FLock;
+  std::unordered_set<std::string> FNames;
+};
+
 // The folders an extraction writes into below its base folder, each
 // verified once and then kept open (POSIX) or remembered (Windows): a folder
 // is walked into one name at a time from the base, never through a link,
@@ -138,8 +169,9 @@ uint32_t NewFileMode();
 // changes nothing, since the folder itself is held, not its name.
 class TFolderTree {
 public:
-  // Base is an existing folder; the tree opens it at the first look.
-  explicit TFolderTree(std::string Base);
+  // Base is an existing folder; the tree opens it at the first look. Made,
+  // when given, is shared with the other threads' trees of the same run.
+  explicit TFolderTree(std::string Base, std::shared_ptr<TFoldersMade> Made = nullptr);
   ~TFolderTree();
   TFolderTree(const TFolderTree&) = delete;
   TFolderTree& operator=(const TFolderTree&) = delete;
@@ -174,6 +206,7 @@ private:
   void CloseAll();
 
   std::string FBase;
+  std::shared_ptr<TFoldersMade> FMade;
   THandle FBaseHandle = InvalidHandle;
   bool FBaseOpen = false;
   // Folders below Base by relative name, with their handles; emptied when
@@ -181,7 +214,7 @@ private:
   // many handles.
   struct TFolder {
     THandle Handle = InvalidHandle;
-    bool Made = false;                 // made by this tree
+    bool Made = false;                 // made by this tree (or this run)
     std::unordered_set<std::string> Asked;  // names asked about there, when Made
   };
   std::unordered_map<std::string, TFolder> FFolders;

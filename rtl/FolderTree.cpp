@@ -1,5 +1,7 @@
 // TFolderTree's walk, the same on both systems; the steps it stands on are
 // each system's own (FileSysPosix.cpp, FileSysWindows.cpp).
+#include <algorithm>
+
 #include "rtl/FileSys.h"
 #include "rtl/Text.h"
 
@@ -7,13 +9,16 @@ namespace rtl {
 
 namespace {
 
-// Handles held at most at once; a tree with more folders is walked again
-// from its base for the folders after.
+// Handles held at most at once (by all the trees of one run together), well
+// below the 1,024 a process may have open by default; a tree with more
+// folders is walked again from its base for the folders after.
 constexpr size_t kMaxHeldFolders = 256;
+constexpr size_t kMinHeldFolders = 16;
 
 } // namespace
 
-TFolderTree::TFolderTree(std::string Base) : FBase(std::move(Base)) {}
+TFolderTree::TFolderTree(std::string Base, std::shared_ptr<TFoldersMade> Made)
+    : FBase(std::move(Base)), FMade(std::move(Made)) {}
 
 TFolderTree::~TFolderTree() { CloseAll(); }
 
@@ -41,7 +46,8 @@ TFolderTree::TResult TFolderTree::Open(const std::string& Relative, bool Create,
     Folder = known->second.Handle;
     return TResult::frOk;
   }
-  if (FFolders.size() >= kMaxHeldFolders) {
+  const size_t most = FMade ? std::max(kMinHeldFolders, kMaxHeldFolders / FMade->Trees()) : kMaxHeldFolders;
+  if (FFolders.size() >= most) {
     for (auto& folder : FFolders) Close(folder.second.Handle);
     FFolders.clear();
   }
@@ -67,7 +73,14 @@ TFolderTree::TResult TFolderTree::Open(const std::string& Relative, bool Create,
       if (result == TResult::frFailed) FailedAt = base + Relative.substr(0, end);
       return result;
     }
-    TFolder& entry = FFolders[Relative.substr(0, end)];
+    const std::string name = Relative.substr(0, end);
+    if (FMade) {
+      if (made)
+        FMade->Add(name);
+      else
+        made = FMade->Has(name);
+    }
+    TFolder& entry = FFolders[name];
     entry.Handle = folder;
     entry.Made = made;
     parent = folder;

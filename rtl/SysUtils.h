@@ -82,6 +82,10 @@ inline void AssertTrue(bool cond, const char* text) {
   if (!cond) Assert(text);
 }
 
+// The processors this process may run on (its affinity, not the machine's
+// count); at least 1. ProcessorsPosix.cpp, ProcessorsWindows.cpp.
+int UsableProcessors();
+
 // printf-style formatting into a std::string.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
