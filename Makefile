@@ -8,7 +8,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 
-.PHONY: all deps configure build run test bench fuzz clean windows test-windows linux-launcher
+.PHONY: all deps configure build run test bench fuzz tsan clean windows test-windows linux-launcher
 
 all: build
 
@@ -38,6 +38,15 @@ bench: deps
 	@cmake --build $(BUILD)-bench -j $(JOBS)
 	@bash bench/run.sh $(BUILD)-bench
 
+# The command line and the engine tests with ThreadSanitizer in
+# $(BUILD)-tsan, running the tests of extraction on several threads (and
+# every other test of the command line, whose extractions use them too).
+tsan: deps
+	@cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARVELO_TSAN=ON -DARVELO_GUI=OFF >/dev/null
+	@cmake --build $(BUILD)-tsan -j $(JOBS) --target engine_tests arvelo
+	@cd $(BUILD)-tsan && TSAN_OPTIONS=halt_on_error=1:abort_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS) -R 'ParallelExtraction|Cli\.|CutArchive'
+
 # libFuzzer targets with the sanitizers, built with clang in build-fuzz; each
 # runs FUZZ_SECONDS, findings land in tests/data/fuzz-regressions.
 fuzz: deps
@@ -55,4 +64,4 @@ test-windows: windows
 	@JOBS=$(JOBS) bash scripts/test-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan build-fuzz build-win32 build-win64
+	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan $(BUILD)-tsan build-fuzz build-win32 build-win64

@@ -32,6 +32,11 @@ enum TExitStatus : int {
   esWrongPassword = 82,      // nothing processed: every failure a wrong password
 };
 
+// Threads an extraction or test may use (-T), also by default on a machine
+// with more cores: past this many, the disk, not decoding, sets the pace,
+// and each thread holds its reader and decoders.
+constexpr int kMaxWorkers = 16;
+
 enum class TCommand { cmList, cmExtract, cmTest, cmPrint };
 enum class TListStyle { lsShort, lsVerbose, lsNamesOnly, lsCommentOnly, lsZipInfo, lsJson };
 enum class TOverwrite { owAsk, owAlways, owNever };
@@ -53,6 +58,7 @@ struct Options {
   std::string unixCharset;             // -I
   TListStyle listStyle = TListStyle::lsShort;
   int quiet = 0;                       // -q, -qq
+  int workers = 0;                     // -T; 0: one per usable processor
 };
 
 // Unzip's wildcards: "*" any run of characters, "/" included; "?" one
@@ -80,6 +86,11 @@ private:
 // a UTF-8 marker in the charsets given by -O and -I. On failure reports it
 // and returns the exit status; esSuccess otherwise.
 int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper);
+// The same file opened again for another thread, nothing reported: the
+// archive File (the one Unzipper already read), with the names decoded as
+// for it. False when it cannot be read or no longer holds the same items.
+bool OpenArchiveAgain(const Options& Opt, const std::string& File, ab::TAbZipArchive& Opened,
+                      ab::TAbUnZipper& Unzipper);
 
 // What a file the engine could not open looks like, in plain words with the
 // offset that tells (ArchiveDiagnosis.cpp); empty when there is nothing to

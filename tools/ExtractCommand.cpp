@@ -6,22 +6,35 @@
 // The engine reports through its events: a failed item (the whole failure:
 // class, code, text, system error), a password it needs, a file it is about
 // to overwrite, and item progress. Each failure is classified once, by its
-// code (TFailure), and the exit status
-// is derived from the counts at the end, with unzip's order of precedence:
-// an interrupt, a full disk, an error in the archive, then "nothing could be
-// processed" for wrong passwords or unsupported methods, unmatched patterns,
-// warnings.
+// code (TFailure), into the item's outcome: its counts and the lines it
+// reports. The exit status is derived from the counts at the end, with
+// unzip's order of precedence: an interrupt, a full disk, an error in the
+// archive, then "nothing could be processed" for wrong passwords or
+// unsupported methods, unmatched patterns, warnings.
+//
+// Several threads (-T, one per usable processor by default) share the
+// items of an extraction or a test; each reads the archive through its own
+// engine and writes its own files, so the threads share nothing while an
+// item is decoded. What the user sees is what one thread shows: outcomes
+// are reported in archive order, questions are asked one at a time while
+// the others wait, and the items whose outcome depends on another's (the
+// same name twice, links) are left to one thread at the end (ExtractPlan.h).
+// "-T 1" is the plain loop over the selection.
 //
 // On a terminal one status line shows the whole selection's progress by
 // bytes and the current item; it is taken off the screen before every
 // message and at the end (Console). An interrupt is noticed at the next
 // progress step or item boundary; the engine then removes the partial file
 // and the command ends with esInterrupted.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/AbExcept.h"
@@ -29,9 +42,11 @@
 #include "archive/AbUnzper.h"
 #include "archive/AbZipTyp.h"
 #include "rtl/FileSys.h"
+#include "rtl/SysUtils.h"
 #include "rtl/Text.h"
 #include "tools/ArveloCommands.h"
 #include "tools/Console.h"
+#include "tools/ExtractPlan.h"
 #include "tools/Terminal.h"
 
 namespace arvelo {
@@ -51,6 +66,14 @@ struct TTally {
   int unsupported = 0, noPassword = 0, noTerminal = 0, wrongPassword = 0, errors = 0, diskFull = 0;
   bool interrupted = false;
   std::vector<std::string> failedNames;
+
+  void Add(const TTally& o) {
+    done += o.done, processed += o.processed, bytes += o.bytes, kept += o.kept;
+    unsupported += o.unsupported, noPassword += o.noPassword, noTerminal += o.noTerminal;
+    wrongPassword += o.wrongPassword, errors += o.errors, diskFull += o.diskFull;
+    interrupted = interrupted || o.interrupted;
+    failedNames.insert(failedNames.end(), o.failedNames.begin(), o.failedNames.end());
+  }
 
   int Failed() const { return unsupported + noPassword + noTerminal + wrongPassword + errors + diskFull; }
 
@@ -80,31 +103,45 @@ std::string HumanBytes(int64_t n) {
   return buf;
 }
 
-// The status line: "37% 12.0 MiB/32.5 MiB  80% name". The name gives way
-// first when the terminal is narrow: its head is replaced by "...".
+// The status line: "37% 12.0 MiB/32.5 MiB  80% name". The whole figure
+// counts every item finished and the part done of each item in hand (one
+// per thread); the name is that of the item whose step drew the line. The
+// name gives way first when the terminal is narrow: its head is replaced by
+// "...".
 class TProgressLine {
 public:
-  explicit TProgressLine(int64_t total) : FTotal(total) {}
-  void StartItem(const std::string& name, int64_t size) {
-    FName = name;
-    FSize = size;
-    FPercent = 0;
-    Draw();
+  TProgressLine(int64_t total, int slots) : FTotal(total), FSlots(static_cast<size_t>(slots)) {}
+  void StartItem(int slot, const std::string& name, int64_t size) {
+    TSlot& s = FSlots[static_cast<size_t>(slot)];
+    s = TSlot{name, size, 0};
+    Draw(s);
   }
-  void ItemPercent(int pct) {
-    FPercent = pct;
-    Draw();
+  void ItemPercent(int slot, int pct) {
+    TSlot& s = FSlots[static_cast<size_t>(slot)];
+    s.percent = pct;
+    Draw(s);
   }
-  void EndItem() { FDone += FSize, FSize = 0, FPercent = 0; }
+  void EndItem(int slot) {
+    TSlot& s = FSlots[static_cast<size_t>(slot)];
+    FDone += s.size;
+    s = TSlot();
+  }
 
 private:
-  void Draw() {
-    const int64_t done = FDone + FSize * FPercent / 100;
+  struct TSlot {
+    std::string name;
+    int64_t size = 0;
+    int percent = 0;
+  };
+
+  void Draw(const TSlot& shown) {
+    int64_t done = FDone;
+    for (const TSlot& s : FSlots) done += s.size * s.percent / 100;
     const int whole = FTotal > 0 ? static_cast<int>(done * 100 / FTotal) : 100;
     std::string head = std::to_string(whole) + "% " + HumanBytes(done) + "/" + HumanBytes(FTotal) + "  " +
-                       std::to_string(FPercent) + "% ";
+                       std::to_string(shown.percent) + "% ";
     const int room = StatusColumns() - TextColumns(head);
-    std::string name = FName;
+    std::string name = shown.name;
     if (TextColumns(name) > room) {
       // Keep the tail: the file's own name is at the end.
       size_t cut = 0;
@@ -117,9 +154,8 @@ private:
     ShowStatus(head + name);
   }
 
-  int64_t FTotal, FDone = 0, FSize = 0;
-  int FPercent = 0;
-  std::string FName;
+  int64_t FTotal, FDone = 0;
+  std::vector<TSlot> FSlots;
 };
 
 // Item data straight to stdout (arvelo print). A refused write fails the
@@ -152,7 +188,8 @@ uint32_t FileDosStamp(const std::string& path) {
   auto ft = std::filesystem::last_write_time(path, ec);
   if (ec) return 0;
   const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(ft));
-  const std::tm* lt = std::localtime(&t);
+  std::tm local{};
+  const std::tm* lt = localtime_r(&t, &local);
   if (!lt || lt->tm_year < 80) return 0;
   const auto date = static_cast<uint16_t>(((lt->tm_year - 80) << 9) | ((lt->tm_mon + 1) << 5) | lt->tm_mday);
   const auto time = static_cast<uint16_t>((lt->tm_hour << 11) | (lt->tm_min << 5) | (lt->tm_sec / 2));
@@ -191,8 +228,9 @@ bool AskForDisk(const std::string& text) {
 }
 
 // One run of extract, test or print: the options, the engine, the selection,
-// the counts, and the state of the item in hand, which the engine's events
-// fill in while the item is processed.
+// the counts, and what the threads share: the terminal (questions, the
+// status line, the report), the answers that stand for every item, and the
+// outcomes waiting for their turn to be reported.
 class TExtractSession {
 public:
   explicit TExtractSession(const Options& Opt)
@@ -200,26 +238,25 @@ public:
   int Run();
 
 private:
-  // What the engine's events tell about the item in hand.
-  struct TItemState {
-    std::string shown;      // its name as shown
-    std::string writtenAs;  // the name a rename answer gave it
-    bool failed = false, wrongPassword = false, declined = false, kept = false, skipped = false;
-    bool noTerminal = false;  // a password was needed and there was no terminal to ask
+  class TItemWorker;
+  // What one item came to: its counts and the lines it reports, in order
+  // (true: to stderr).
+  struct TItemOutcome {
+    bool reached = false;
+    TTally tally;
+    std::vector<std::pair<bool, std::string>> lines;
   };
 
   bool SetUp();
+  void Configure(ab::TAbUnZipper& Unzipper) const;
   int Select();
-  void InstallEvents();
-  void AskPassword(std::string& Password);
-  void ConfirmOverwrite(std::string& Name, bool& Confirm);
-  bool Rename(std::string& Name, const std::string& Renamed);
-  TFailure Classify(const ab::TAbItemFailure& Failure, std::string& Message) const;
-  void ItemFailed(const ab::TAbItemFailure& Failure);
-  bool SkippedByTime(const ab::TAbZipItem& Item) const;
-  void ProcessItem(int Index);
-  void CountItem(const ab::TAbZipItem& Item);
+  int WorkerCount() const;
   void ProcessSelection();
+  void ProcessInOrder();
+  void ProcessTogether(int Workers);
+  void Finish(size_t Position, TItemOutcome&& Outcome);
+  void Report(TItemOutcome& Outcome);
+  void ReportRest();
   void Summary() const;
 
   const Options& FOpt;
@@ -230,26 +267,78 @@ private:
   std::vector<int> FChosen;
   int64_t FTotalBytes = 0;
   bool FUnmatched = false;
-  TTally FTally;
   TStdoutStream FStdout;
+
+  // Everything below is guarded by FConsole: whoever holds it has the
+  // terminal to itself, so a question is asked while the other threads
+  // wait at their next step.
+  std::mutex FConsole;
+  TTally FTally;
   std::unique_ptr<TProgressLine> FProgress;
-  TItemState FItem;
   bool FReplaceAll = false, FReplaceNone = false;
+  // The last password typed, and how many have been: a thread whose item
+  // needs one tries the newest before asking again.
+  std::string FAnswer;
+  unsigned FAnswers = 0;
+  // Outcomes by position in the selection, reported in that order.
+  std::vector<TItemOutcome> FOutcomes;
+  size_t FNextReport = 0;
 };
+
+// One thread's share of the work: an engine reading the archive, and the
+// state of the item in hand, which the engine's events fill in while the
+// item is processed.
+class TExtractSession::TItemWorker {
+public:
+  TItemWorker(TExtractSession& Session, ab::TAbUnZipper& Unzipper, int Slot);
+  TItemOutcome Process(int Index);
+  ab::TAbZipArchive& Zip() { return FZip; }
+
+private:
+  struct TItemState {
+    std::string shown;      // its name as shown
+    std::string writtenAs;  // the name a rename answer gave it
+    bool failed = false, wrongPassword = false, declined = false, kept = false, skipped = false;
+    bool noTerminal = false;  // a password was needed and there was no terminal to ask
+  };
+
+  void TakeNewestAnswer();
+  void AskPassword(std::string& Password);
+  void ConfirmOverwrite(std::string& Name, bool& Confirm);
+  bool Rename(std::string& Name, const std::string& Renamed);
+  TFailure Classify(const ab::TAbItemFailure& Failure, std::string& Message) const;
+  void ItemFailed(const ab::TAbItemFailure& Failure);
+  bool SkippedByTime(const ab::TAbZipItem& Item) const;
+  void Count(const ab::TAbZipItem& Item);
+  void Say(bool ToErr, std::string Text) { FOutcome.lines.emplace_back(ToErr, std::move(Text)); }
+
+  TExtractSession& S;
+  const Options& FOpt;
+  ab::TAbUnZipper& FUnzipper;
+  ab::TAbZipArchive& FZip;
+  const int FSlot;
+  TItemState FItem;
+  TItemOutcome FOutcome;
+  unsigned FAnswersSeen = 0;
+};
+
+void TExtractSession::Configure(ab::TAbUnZipper& Unzipper) const {
+  Unzipper.SetExtractOptions(FOpt.junkPaths ? ab::TAbExtractOptions{ab::eoCreateDirs}
+                                            : ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath});
+  // As typed: the engine tries the code-page forms itself.
+  if (FOpt.havePassword) Unzipper.SetPassword(FOpt.password);
+  Unzipper.SetBaseDirectory(FBase);
+}
 
 // The engine's options, the output folder (made when missing) and the
 // questions for the disks of a spanned set.
 bool TExtractSession::SetUp() {
-  FUnzipper.SetExtractOptions(FOpt.junkPaths ? ab::TAbExtractOptions{ab::eoCreateDirs}
-                                             : ab::TAbExtractOptions{ab::eoCreateDirs, ab::eoRestorePath});
-  // As typed: the engine tries the code-page forms itself.
-  if (FOpt.havePassword) FUnzipper.SetPassword(FOpt.password);
   try {
     if (FExtracting) {
       FBase = FOpt.directory.empty() ? rtl::GetCurrentDir() : rtl::ExpandFileName(FOpt.directory);
       rtl::ForceDirectories(FBase);
     }
-    FUnzipper.SetBaseDirectory(FBase);
+    Configure(FUnzipper);
   } catch (const std::exception& e) {
     Err("arvelo: " + Printable(FOpt.directory) + ": " + Printable(e.what()) + "\n");
     return false;
@@ -285,9 +374,23 @@ int TExtractSession::Select() {
   return esSuccess;
 }
 
-void TExtractSession::InstallEvents() {
+// Threads for the selection: -T, or one per usable processor up to
+// kMaxWorkers, and no more than there are files. Data printed to stdout goes in order, a spanned set
+// is read one volume at a time, and items read from their local headers
+// are only known in order: those take one.
+int TExtractSession::WorkerCount() const {
+  if (FPrinting || FOpt.workers == 1 || FZip->Spanned() || FZip->LocalHeaderReading().Used) return 1;
+  size_t files = 0;
+  for (int index : FChosen) files += FZip->GetItem(index)->IsDirectory() ? 0 : 1;
+  const size_t wanted = static_cast<size_t>(FOpt.workers ? FOpt.workers : std::min(rtl::UsableProcessors(), kMaxWorkers));
+  return static_cast<int>(std::max<size_t>(1, std::min(wanted, files)));
+}
+
+TExtractSession::TItemWorker::TItemWorker(TExtractSession& Session, ab::TAbUnZipper& Unzipper, int Slot)
+    : S(Session), FOpt(Session.FOpt), FUnzipper(Unzipper), FZip(*Unzipper.ZipArchive()), FSlot(Slot) {
   FUnzipper.OnArchiveItemProgress = [this](rtl::TObject*, ab::TAbArchiveItem*, uint8_t pct, bool& abort) {
-    FProgress->ItemPercent(pct);
+    std::lock_guard<std::mutex> lock(S.FConsole);
+    S.FProgress->ItemPercent(FSlot, pct);
     abort = term::Interrupted();
   };
   FUnzipper.OnNeedPassword = [this](rtl::TObject*, std::string& pw) { AskPassword(pw); };
@@ -296,7 +399,15 @@ void TExtractSession::InstallEvents() {
                                           int) { ItemFailed(*FUnzipper.CurrentFailure()); };
 }
 
-void TExtractSession::AskPassword(std::string& Password) {
+// A password typed for another thread's item is this thread's next guess.
+void TExtractSession::TItemWorker::TakeNewestAnswer() {
+  std::lock_guard<std::mutex> lock(S.FConsole);
+  if (FAnswersSeen == S.FAnswers) return;
+  FAnswersSeen = S.FAnswers;
+  FUnzipper.SetPassword(S.FAnswer);
+}
+
+void TExtractSession::TItemWorker::AskPassword(std::string& Password) {
   // What is proposed is the password that was just refused, if any. The
   // question says so; the item's failure, should it come to that, is
   // reported once, by the failure event.
@@ -309,36 +420,47 @@ void TExtractSession::AskPassword(std::string& Password) {
     FItem.wrongPassword = true;
     return;
   }
+  std::lock_guard<std::mutex> lock(S.FConsole);
+  if (FAnswersSeen != S.FAnswers) {
+    // Typed for another thread's item while this one waited: tried first.
+    FAnswersSeen = S.FAnswers;
+    Password = S.FAnswer;
+    return;
+  }
   if (term::Interrupted()) return;
   std::string answer, prompt = "[";
   prompt.append(Printable(FOpt.archive)).append("] ").append(FItem.shown);
   prompt.append(refused ? " incorrect password; password again: " : " password: ");
   const term::TReadResult read = Ask(prompt, false, answer);
-  if (read == term::TReadResult::rrLine && !answer.empty())
+  if (read == term::TReadResult::rrLine && !answer.empty()) {
     Password = answer;
-  else
+    S.FAnswer = answer;
+    FAnswersSeen = ++S.FAnswers;
+  } else {
     FItem.declined = true;
+  }
   FItem.noTerminal = read == term::TReadResult::rrNoTerminal;
 }
 
-void TExtractSession::ConfirmOverwrite(std::string& Name, bool& Confirm) {
+void TExtractSession::TItemWorker::ConfirmOverwrite(std::string& Name, bool& Confirm) {
+  std::lock_guard<std::mutex> lock(S.FConsole);
   Confirm = true;
-  if (FOpt.overwrite == TOverwrite::owAlways || FReplaceAll) return;
+  if (FOpt.overwrite == TOverwrite::owAlways || S.FReplaceAll) return;
   Confirm = false;
   FItem.skipped = true;
-  if (FOpt.overwrite == TOverwrite::owNever || FReplaceNone) return;
-  const std::string prefix = rtl::IncludeTrailingPathDelimiter(FBase);
+  if (FOpt.overwrite == TOverwrite::owNever || S.FReplaceNone) return;
+  const std::string prefix = rtl::IncludeTrailingPathDelimiter(S.FBase);
   for (;;) {
     std::string shown = Printable(Name.compare(0, prefix.size(), prefix) == 0 ? Name.substr(prefix.size()) : Name);
     std::string renamed;
     switch (term::IsTerminal(term::TChannel::chIn) ? AskReplace(shown, renamed) : TAnswer::aNoTerminal) {
-      case TAnswer::aAll: FReplaceAll = true; [[fallthrough]];
+      case TAnswer::aAll: S.FReplaceAll = true; [[fallthrough]];
       case TAnswer::aYes: Confirm = true, FItem.skipped = false; return;
-      case TAnswer::aNone: FReplaceNone = true; return;
+      case TAnswer::aNone: S.FReplaceNone = true; return;
       case TAnswer::aNo: return;
       case TAnswer::aNoTerminal:
         if (term::Interrupted()) return;
-        Err("arvelo: " + shown + ": exists, not overwritten (no terminal to ask; -o overwrites, -n keeps)\n");
+        Say(true, "arvelo: " + shown + ": exists, not overwritten (no terminal to ask; -o overwrites, -n keeps)\n");
         FItem.kept = true;
         return;
       case TAnswer::aRename:
@@ -353,15 +475,15 @@ void TExtractSession::ConfirmOverwrite(std::string& Name, bool& Confirm) {
 
 // Points Name at the answer (below the base folder unless absolute) and
 // makes its folder; true when no file has that name yet.
-bool TExtractSession::Rename(std::string& Name, const std::string& Renamed) {
-  Name = Renamed[0] == rtl::PathDelim ? Renamed : rtl::IncludeTrailingPathDelimiter(FBase) + Renamed;
+bool TExtractSession::TItemWorker::Rename(std::string& Name, const std::string& Renamed) {
+  Name = Renamed[0] == rtl::PathDelim ? Renamed : rtl::IncludeTrailingPathDelimiter(S.FBase) + Renamed;
   FItem.writtenAs = Printable(Renamed);
   rtl::ForceDirectories(rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(Name)));
   return !rtl::PathExistsNoFollow(Name);
 }
 
 // What a failed item counts as, and the message that tells it.
-TFailure TExtractSession::Classify(const ab::TAbItemFailure& Failure, std::string& Message) const {
+TFailure TExtractSession::TItemWorker::Classify(const ab::TAbItemFailure& Failure, std::string& Message) const {
   if (term::Interrupted()) return TFailure::fInterrupted;
   if (Failure.ErrorClass != ab::ecArvelo) {
     if (!rtl::IsDiskFullError(Failure.OSError)) return TFailure::fError;
@@ -387,88 +509,218 @@ TFailure TExtractSession::Classify(const ab::TAbItemFailure& Failure, std::strin
       Message = "skipped, incorrect password";
       return TFailure::fWrongPassword;
     case ab::erZipBadCRC:
-      if (FExtracting) Message += " (damaged file kept)";
+      if (S.FExtracting) Message += " (damaged file kept)";
       return TFailure::fError;
     default:
       return TFailure::fError;
   }
 }
 
-void TExtractSession::ItemFailed(const ab::TAbItemFailure& Failure) {
+void TExtractSession::TItemWorker::ItemFailed(const ab::TAbItemFailure& Failure) {
   FItem.failed = true;
   std::string message = Failure.Message;
+  TTally& tally = FOutcome.tally;
   switch (Classify(Failure, message)) {
-    case TFailure::fUnsupported: ++FTally.unsupported; break;
-    case TFailure::fNoPassword: ++FTally.noPassword; break;
-    case TFailure::fNoTerminal: ++FTally.noTerminal; break;
-    case TFailure::fWrongPassword: ++FTally.wrongPassword; break;
-    case TFailure::fError: ++FTally.errors; break;
-    case TFailure::fDiskFull: ++FTally.diskFull; break;
-    case TFailure::fInterrupted: FTally.interrupted = true; return;
+    case TFailure::fUnsupported: ++tally.unsupported; break;
+    case TFailure::fNoPassword: ++tally.noPassword; break;
+    case TFailure::fNoTerminal: ++tally.noTerminal; break;
+    case TFailure::fWrongPassword: ++tally.wrongPassword; break;
+    case TFailure::fError: ++tally.errors; break;
+    case TFailure::fDiskFull: ++tally.diskFull; break;
+    case TFailure::fInterrupted: tally.interrupted = true; return;
   }
-  FTally.failedNames.push_back(FItem.shown);
-  Err("arvelo: " + FItem.shown + ": " + Printable(message) + "\n");  // messages may quote the name
+  tally.failedNames.push_back(FItem.shown);
+  Say(true, "arvelo: " + FItem.shown + ": " + Printable(message) + "\n");  // messages may quote the name
 }
 
 // Freshening makes no folders and writes only over older files; updating
 // also writes files not on disk yet.
-bool TExtractSession::SkippedByTime(const ab::TAbZipItem& Item) const {
-  if (!FExtracting || FOpt.timeRule == TTimeRule::trAll) return false;
+bool TExtractSession::TItemWorker::SkippedByTime(const ab::TAbZipItem& Item) const {
+  if (!S.FExtracting || FOpt.timeRule == TTimeRule::trAll) return false;
   if (Item.IsDirectory()) return FOpt.timeRule == TTimeRule::trFreshen;
   // Where the item lands: the engine's own cleaned form of its name. A name
   // the engine refuses is left to it, to be reported as it fails.
   std::string clean;
   if (!ab::CleanStoredName(Item.FileName(), clean, Item.BackslashSeparates()) || clean.empty()) return false;
   const std::string target =
-      rtl::IncludeTrailingPathDelimiter(FBase) + (FOpt.junkPaths ? rtl::ExtractFileName(clean) : clean);
+      rtl::IncludeTrailingPathDelimiter(S.FBase) + (FOpt.junkPaths ? rtl::ExtractFileName(clean) : clean);
   if (!rtl::FileExists(target)) return FOpt.timeRule == TTimeRule::trFreshen;
   return DosStamp(Item.LastModFileDate(), Item.LastModFileTime()) <= FileDosStamp(target);
 }
 
-void TExtractSession::ProcessItem(int Index) {
-  ab::TAbZipItem& item = *FZip->GetItem(Index);
+TExtractSession::TItemOutcome TExtractSession::TItemWorker::Process(int Index) {
+  ab::TAbZipItem& item = *FZip.GetItem(Index);
   FItem = TItemState();
+  FOutcome = TItemOutcome();
+  FOutcome.reached = true;
   FItem.shown = ShownName(item);
   // -P stands for every item: an item whose password prompt went
   // unanswered does not leave the next one without it.
-  if (FOpt.havePassword && FZip->Password().empty()) FUnzipper.SetPassword(FOpt.password);
-  if (SkippedByTime(item)) return;
-  FProgress->StartItem(FItem.shown, item.UncompressedSize());
-  if (FExtracting)
-    FZip->ExtractAt(Index, "");
-  else if (FPrinting)
-    FZip->ExtractToStream(item.FileName(), &FStdout);
+  if (FOpt.havePassword && FZip.Password().empty())
+    FUnzipper.SetPassword(FOpt.password);
+  else if (!FOpt.havePassword)
+    TakeNewestAnswer();
+  if (SkippedByTime(item)) return std::move(FOutcome);
+  {
+    std::lock_guard<std::mutex> lock(S.FConsole);
+    S.FProgress->StartItem(FSlot, FItem.shown, item.UncompressedSize());
+  }
+  if (S.FExtracting)
+    FZip.ExtractAt(Index, "");
+  else if (S.FPrinting)
+    FZip.ExtractToStream(item.FileName(), &S.FStdout);
   else
-    FZip->TestAt(Index);
-  FProgress->EndItem();
-  CountItem(item);
+    FZip.TestAt(Index);
+  {
+    std::lock_guard<std::mutex> lock(S.FConsole);
+    S.FProgress->EndItem(FSlot);
+  }
+  Count(item);
+  return std::move(FOutcome);
 }
 
-void TExtractSession::CountItem(const ab::TAbZipItem& Item) {
-  if (FItem.kept) ++FTally.kept;
+void TExtractSession::TItemWorker::Count(const ab::TAbZipItem& Item) {
+  TTally& tally = FOutcome.tally;
+  if (FItem.kept) ++tally.kept;
   if (FItem.failed || FItem.kept || FItem.skipped) return;
-  ++FTally.processed;
+  ++tally.processed;
   if (Item.IsDirectory()) {
-    if (FExtracting && !FOpt.junkPaths && FOpt.quiet == 0) Out("   creating: " + FItem.shown + "\n");
+    if (S.FExtracting && !FOpt.junkPaths && FOpt.quiet == 0) Say(false, "   creating: " + FItem.shown + "\n");
     return;
   }
-  ++FTally.done;
-  FTally.bytes += Item.UncompressedSize();
-  if (FOpt.quiet != 0 || FPrinting) return;
-  const char* const verb = FExtracting ? " extracting: " : "    testing: ";
-  Out(std::string(verb) + (FItem.writtenAs.empty() ? FItem.shown : FItem.writtenAs) + (FExtracting ? "\n" : "  OK\n"));
+  ++tally.done;
+  tally.bytes += Item.UncompressedSize();
+  if (FOpt.quiet != 0 || S.FPrinting) return;
+  const char* const verb = S.FExtracting ? " extracting: " : "    testing: ";
+  Say(false, std::string(verb) + (FItem.writtenAs.empty() ? FItem.shown : FItem.writtenAs) +
+                 (S.FExtracting ? "\n" : "  OK\n"));
+}
+
+// Counts an item and prints its lines; FConsole held.
+void TExtractSession::Report(TItemOutcome& Outcome) {
+  FTally.Add(Outcome.tally);
+  for (const auto& [toErr, text] : Outcome.lines)
+    if (toErr)
+      Err(text);
+    else
+      Out(text);
+  Outcome = TItemOutcome{true, {}, {}};
+}
+
+// Keeps an item's outcome and reports every one whose turn has come.
+void TExtractSession::Finish(size_t Position, TItemOutcome&& Outcome) {
+  std::lock_guard<std::mutex> lock(FConsole);
+  FOutcomes[Position] = std::move(Outcome);
+  while (FNextReport < FOutcomes.size() && FOutcomes[FNextReport].reached) Report(FOutcomes[FNextReport++]);
+}
+
+void TExtractSession::ProcessInOrder() {
+  TItemWorker worker(*this, FUnzipper, 0);
+  for (int index : FChosen) {
+    if (term::Interrupted()) break;
+    TItemOutcome outcome = worker.Process(index);
+    std::lock_guard<std::mutex> lock(FConsole);
+    Report(outcome);
+  }
+}
+
+// The selection on several threads, each with its own reader of the
+// archive, as ExtractPlan.h lays out: folders first, then the independent
+// files on every thread, then the rest on this one. Outcomes are reported
+// in archive order as soon as all before them are in, so what is printed is
+// what one thread prints. An error of the archive itself (not confined to
+// an item) stops every thread and is reported as with one. Memory: each
+// thread holds a reader (the directory read again) and the decoders of one
+// item.
+void TExtractSession::ProcessTogether(int Workers) {
+  std::vector<ab::TAbZipItem*> items;
+  for (int index : FChosen) items.push_back(FZip->GetItem(index));
+  const TExtractPlan plan = PlanExtraction(items, FExtracting, FOpt.junkPaths);
+  FOutcomes.assign(FChosen.size(), TItemOutcome());
+  FNextReport = 0;
+  const auto foldersMade = std::make_shared<rtl::TFoldersMade>(static_cast<size_t>(Workers));
+  FZip->ShareFoldersMade(foldersMade);
+
+  TItemWorker here(*this, FUnzipper, 0);
+  auto inOrder = [&](const std::vector<size_t>& positions) {
+    for (size_t position : positions) {
+      if (term::Interrupted()) return;
+      Finish(position, here.Process(FChosen[position]));
+    }
+  };
+  inOrder(plan.first);
+
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::string failure;  // the archive's own error, under FConsole
+  auto work = [&](TItemWorker& worker) {
+    // Holds the folders this thread verified for the items after.
+    ab::TAbArchive::TFolderTimesLater held(worker.Zip());
+    for (;;) {
+      if (stop || term::Interrupted()) return;
+      const size_t k = next++;
+      if (k >= plan.together.size()) return;
+      const size_t position = plan.together[k];
+      try {
+        Finish(position, worker.Process(FChosen[position]));
+      } catch (const std::exception& e) {
+        std::lock_guard<std::mutex> lock(FConsole);
+        if (failure.empty()) failure = e.what();
+        stop = true;
+      }
+    }
+  };
+  const std::string archiveFile = FUnzipper.FileName();
+  std::vector<std::thread> threads;
+  for (int slot = 1; slot < Workers; ++slot)
+    threads.emplace_back([&, slot] {
+      try {
+        // A reader of its own; when the archive cannot be read again, the
+        // other threads take this one's share.
+        ab::TAbUnZipper unzipper;
+        Configure(unzipper);
+        if (!OpenArchiveAgain(FOpt, archiveFile, *FZip, unzipper)) return;
+        unzipper.ZipArchive()->ShareFoldersMade(foldersMade);
+        TItemWorker worker(*this, unzipper, slot);
+        work(worker);
+      } catch (const std::exception& e) {
+        std::lock_guard<std::mutex> lock(FConsole);
+        if (failure.empty()) failure = e.what();
+        stop = true;
+      }
+    });
+  work(here);
+  for (std::thread& t : threads) t.join();
+  if (!failure.empty()) {
+    std::lock_guard<std::mutex> lock(FConsole);
+    ReportRest();
+    throw ab::EAbException(failure);
+  }
+  inOrder(plan.last);
+  std::lock_guard<std::mutex> lock(FConsole);
+  ReportRest();
+}
+
+// After an interrupt or an error of the archive: the items that were done,
+// in order, past the ones never reached; FConsole held.
+void TExtractSession::ReportRest() {
+  for (; FNextReport < FOutcomes.size(); ++FNextReport)
+    if (FOutcomes[FNextReport].reached) Report(FOutcomes[FNextReport]);
 }
 
 void TExtractSession::ProcessSelection() {
   try {
     ab::TAbArchive::TFolderTimesLater folderTimes(*FZip);
-    for (int index : FChosen) {
-      if (term::Interrupted()) break;
-      ProcessItem(index);
-    }
+    const int workers = WorkerCount();
+    FProgress = std::make_unique<TProgressLine>(FTotalBytes, workers);
+    if (workers > 1)
+      ProcessTogether(workers);
+    else
+      ProcessInOrder();
   } catch (const std::exception& e) {
     // The archive itself failed (a lost volume, an abort the engine could
     // not confine to the item).
+    std::lock_guard<std::mutex> lock(FConsole);
     HideStatus();
     if (!term::Interrupted()) {
       Err("arvelo: " + Printable(FOpt.archive) + ": " + Printable(e.what()) + "\n");
@@ -497,8 +749,6 @@ int TExtractSession::Run() {
   FZip = FUnzipper.ZipArchive();
   if (int status = Select()) return FoldArchiveStatus(status, *FZip);
   EnableStatus(!FPrinting && FOpt.quiet < 2);
-  FProgress = std::make_unique<TProgressLine>(FTotalBytes);
-  InstallEvents();
   if (!FPrinting && FOpt.quiet == 0) Out("Archive:  " + Printable(FOpt.archive) + "\n");
   ProcessSelection();
   HideStatus();

@@ -243,6 +243,23 @@ int OpenArchive(const Options& Opt, ab::TAbUnZipper& Unzipper) {
   return esSuccess;
 }
 
+bool OpenArchiveAgain(const Options& Opt, const std::string& File, ab::TAbZipArchive& Opened,
+                      ab::TAbUnZipper& Unzipper) {
+  try {
+    Unzipper.SetFileName(File);
+  } catch (const std::exception&) {
+    return false;
+  }
+  ab::TAbZipArchive* zip = Unzipper.ZipArchive();
+  if (!zip || zip->Count() != Opened.Count() || !RedecodeNames(*zip, Opt)) return false;
+  for (int i = 0; i < zip->Count(); ++i) {
+    const ab::TAbZipItem& a = *zip->GetItem(i);
+    const ab::TAbZipItem& b = *Opened.GetItem(i);
+    if (a.FileName() != b.FileName() || a.RelativeOffset() != b.RelativeOffset() || a.CRC32() != b.CRC32()) return false;
+  }
+  return true;
+}
+
 std::string ShownName(const ab::TAbZipItem& Item) {
   const bool flagged = (Item.GeneralPurposeBitFlag() & ab::Ab_ZipFlagUTF8) != 0;
   return Printable(flagged ? Item.RawFileName() : Item.FileName());

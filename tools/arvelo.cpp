@@ -55,6 +55,8 @@ constexpr const char* kHelp =
     "  -z            list: the archive comment only\n"
     "  -Z            list: zipinfo's table (mode, system, method per item)\n"
     "  --json        list: one JSON object per item (README: its fields)\n"
+    "  -T N          extract or test with N threads, 1 to 16 (default: one per\n"
+    "                usable processor; -T 1 one item at a time)\n"
     "  -q, -qq       quiet: no per-file lines; quieter: no progress, no summary\n"
     "                (list: -q no archive name, -qq no heads and totals)\n"
     "  -h, --help    this text\n"
@@ -77,7 +79,7 @@ int BadCommandLine(const std::string& why) {
 }
 
 // The options that take a value (the rest of their argument or the next).
-constexpr const char* kOptionsWithValue = "dpPOIx";
+constexpr const char* kOptionsWithValue = "dpPOITx";
 
 // Where the command stands: the first argument that is neither an option nor
 // an option's value, so that "arvelo -P secret x a.zip" reads as
@@ -185,6 +187,7 @@ private:
         return 0;
       case 'O': return Value(FOpt.dosCharset) ? 0 : BadCommandLine("option -O needs a charset");
       case 'I': return Value(FOpt.unixCharset) ? 0 : BadCommandLine("option -I needs a charset");
+      case 'T': return Workers();
       case 'x': return Exclusions();
       default: return BadCommandLine("unknown option: " + Printable(name));
     }
@@ -203,6 +206,26 @@ private:
     }
     FLetter = a.size();
     return true;
+  }
+
+  // -T N: a whole number from 1 to kMaxWorkers.
+  int Workers() {
+    const bool applies = FOpt.command == arvelo::TCommand::cmExtract || FOpt.command == arvelo::TCommand::cmTest;
+    if (!applies) return BadCommandLine("option -T applies only to extract and test");
+    std::string value;
+    if (!Value(value)) return BadCommandLine("option -T needs a number of threads");
+    int n = 0;
+    for (char c : value) {
+      if (c < '0' || c > '9' || n > arvelo::kMaxWorkers) return BadThreads(value);
+      n = n * 10 + (c - '0');
+    }
+    if (n < 1 || n > arvelo::kMaxWorkers) return BadThreads(value);
+    FOpt.workers = n;
+    return 0;
+  }
+  static int BadThreads(const std::string& value) {
+    return BadCommandLine("option -T takes a number from 1 to " + std::to_string(arvelo::kMaxWorkers) + ", not " +
+                          arvelo::Printable(value));
   }
 
   int OnlyFor(bool applies, const char* command, const std::string& name) {

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <set>
 
+#include "SmallDisk.h"
 #include "TestUtil.h"
 #include "archive/AbUnzPrc.h"
 #include "archive/AbUnzper.h"
@@ -84,25 +85,6 @@ public:
 private:
   bool FHad = false;
   std::string FOld;
-};
-
-// A small tmpfs at Path, unmounted afterwards; Ok() is false where mounting
-// is not permitted.
-class SmallDisk {
-public:
-  SmallDisk(const std::string& path, const char* options) : FPath(path) {
-    fs::create_directories(path);
-    FOk = mount("arvelo-test", path.c_str(), "tmpfs", 0, options) == 0;
-  }
-  ~SmallDisk() {
-    if (FOk) umount2(FPath.c_str(), MNT_DETACH);
-  }
-  bool Ok() const { return FOk; }
-  bool MakeReadOnly() { return mount(nullptr, FPath.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-
-private:
-  std::string FPath;
-  bool FOk = false;
 };
 
 } // namespace

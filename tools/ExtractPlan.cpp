@@ -1,0 +1,78 @@
+#include "tools/ExtractPlan.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "archive/AbUnzPrc.h"
+#include "archive/AbZipTyp.h"
+#include "rtl/FileSys.h"
+#include "rtl/Text.h"
+
+namespace arvelo {
+
+namespace {
+
+// Where the item lands below the output folder, in the one form every
+// comparison uses; empty for a name the engine refuses (it fails without
+// touching the disk) and for the output folder itself.
+std::string LandingKey(const ab::TAbZipItem& Item, bool JunkPaths) {
+  std::string clean;
+  if (!ab::CleanStoredName(Item.FileName(), clean, Item.BackslashSeparates())) return {};
+  if (JunkPaths) clean = rtl::ExtractFileName(clean);
+  return rtl::AsciiUpper(clean);
+}
+
+// Calls Visit with every folder above Key ("A", "A/B" for "A/B/C").
+template <class F> void ForEachParent(const std::string& Key, F Visit) {
+  for (size_t p = Key.find(rtl::PathDelim); p != std::string::npos; p = Key.find(rtl::PathDelim, p + 1))
+    if (p > 0) Visit(Key.substr(0, p));
+}
+
+} // namespace
+
+TExtractPlan PlanExtraction(const std::vector<ab::TAbZipItem*>& Selection, bool Extracting, bool JunkPaths) {
+  TExtractPlan plan;
+  const size_t n = Selection.size();
+  std::vector<std::string> keys(n);
+  std::vector<bool> serial(n, false);
+  if (Extracting) {
+    std::unordered_map<std::string, int> landings;
+    std::unordered_set<std::string> folders;  // needed as folders by some item
+    for (size_t i = 0; i < n; ++i) {
+      keys[i] = LandingKey(*Selection[i], JunkPaths);
+      if (keys[i].empty()) continue;
+      ++landings[keys[i]];
+      ForEachParent(keys[i], [&](const std::string& parent) { folders.insert(parent); });
+    }
+    // The names whose items, and every item below them, go last.
+    std::unordered_set<std::string> tangled;
+    for (size_t i = 0; i < n; ++i) {
+      const std::string& key = keys[i];
+      if (key.empty()) continue;
+      const bool folderItem = Selection[i]->IsDirectory();
+      if (landings[key] > 1 || ab::IsLinkItem(*Selection[i]) || (!folderItem && folders.count(key))) tangled.insert(key);
+    }
+    if (!tangled.empty())
+      for (size_t i = 0; i < n; ++i) {
+        bool under = tangled.count(keys[i]) != 0;
+        ForEachParent(keys[i], [&](const std::string& parent) { under = under || tangled.count(parent) != 0; });
+        serial[i] = under;
+      }
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (serial[i])
+      plan.last.push_back(i);
+    else if (Selection[i]->IsDirectory())
+      plan.first.push_back(i);
+    else
+      plan.together.push_back(i);
+  }
+  std::stable_sort(plan.together.begin(), plan.together.end(), [&](size_t a, size_t b) {
+    return Selection[a]->UncompressedSize() > Selection[b]->UncompressedSize();
+  });
+  return plan;
+}
+
+} // namespace arvelo
