@@ -3,6 +3,13 @@
 // started as its own process on the same archive, into a fresh empty folder
 // on the same file system.
 //
+// The four cases of work that splits over threads (files, small, mixed,
+// text) run arvelo twice, with its default of a thread per usable core and
+// with -T 1, beside the peers and beside `cp -r` of the tree the archive
+// extracts to, the file system's own cost of writing the same files; their
+// line gives wall and CPU time and the ratios of arvelo to arvelo -T 1, to
+// cp and to the fastest peer.
+//
 // Every figure is what a user waits for: from fork to the end of wait4, so
 // start-up, reading the archive, decoding, creating folders and files and
 // setting their times all count. The contenders run alternately, one after
@@ -19,7 +26,10 @@
 //            /usr/include/x86_64-linux-gnu/c++/12) plus libstdc++.a,
 //            libstdc++fs.a, libsupc++.a and libstdc++.so.6.0.30: about 810
 //            files and 21 MB in 37 folders, zip -r -P (ZipCrypto, Deflate
-//            level 6). The launcher's own payload looks like this.
+//            level 6). The launcher's own payload looks like this. Also
+//            the system calls per file of arvelo -T 1 (strace -c).
+//   small    20,000 files of 1 to 4 KB of header text in 100 folders.
+//   mixed    64 files of 2 MiB, half header text, half shared libraries.
 //   text     100 MiB of C headers (/usr/include/**/*.h in path order,
 //            repeated, see BenchCorpus.h) as one item, zip -6.
 //   ppmd     the first 32 MiB of that text, 7zz a -tzip -mm=PPMd -mx=5.
@@ -36,8 +46,6 @@
 //   directory 500,000 small stored items in 500 folders, Python's zipfile
 //            (62 MB), and 200,000 the same way; peak resident memory of
 //            arvelo list / test against 7zz l / t, median of three runs.
-//   floor    the files archive against `cp -r` of the tree it extracts to:
-//            the file system's own cost of writing the same files.
 //
 // Fresh folders: ext4 without a journal (as on the machines this was
 // written on) makes every new inode step over each inode of its block group
@@ -57,7 +65,7 @@
 // pile up.
 //
 // Usage: extract_bench [--rounds N] [--scratch DIR] [--verbose] [CASE ...]
-// with CASE one of files, floor, text, ppmd, lzma, aes, shrunk, imploded, memory,
+// with CASE one of files, small, mixed, text, ppmd, lzma, aes, shrunk, imploded, memory,
 // directory (all by default). Each case prints one line: figures,
 // references, ratio, goal.
 #include <fcntl.h>
@@ -177,6 +185,7 @@ bool OnPath(const std::string& program) {
 
 struct Tool {
   std::string name;
+  std::string program;  // looked up on PATH; empty for arvelo itself
   std::vector<std::string> (*command)(const fs::path& archive, const fs::path& dir, const std::string& password);
 };
 
@@ -184,6 +193,12 @@ std::vector<std::string> ArveloCmd(const fs::path& a, const fs::path& d, const s
   std::vector<std::string> v{ARVELO_EXE, "extract", "-q"};
   if (!pw.empty()) v.insert(v.end(), {"-p", pw});
   v.insert(v.end(), {"-d", d.string(), a.string()});
+  return v;
+}
+// One item at a time: the reference for the threads' gain.
+std::vector<std::string> ArveloOneCmd(const fs::path& a, const fs::path& d, const std::string& pw) {
+  std::vector<std::string> v = ArveloCmd(a, d, pw);
+  v.insert(v.begin() + 3, {"-T", "1"});
   return v;
 }
 std::vector<std::string> SevenZipCmd(const fs::path& a, const fs::path& d, const std::string& pw) {
@@ -211,11 +226,12 @@ std::vector<std::string> CopyCmd(const fs::path&, const fs::path& d, const std::
   return {"cp", "-r", (gCopySource / ".").string(), d.string()};
 }
 
-const Tool kArvelo{"arvelo", ArveloCmd};
-const Tool kCopy{"cp", CopyCmd};
-const Tool k7zz{"7zz", SevenZipCmd};
-const Tool kBsdtar{"bsdtar", BsdtarCmd};
-const Tool kUnzip{"unzip", UnzipCmd};
+const Tool kArvelo{"arvelo", "", ArveloCmd};
+const Tool kArveloOne{"arvelo-T1", "", ArveloOneCmd};
+const Tool kCopy{"cp", "cp", CopyCmd};
+const Tool k7zz{"7zz", "7zz", SevenZipCmd};
+const Tool kBsdtar{"bsdtar", "bsdtar", BsdtarCmd};
+const Tool kUnzip{"unzip", "unzip", UnzipCmd};
 
 // Best effort: without the flag (another file system, no permission) the
 // figures are only noisier.
@@ -268,8 +284,16 @@ void CheckSameTree(const std::string& what, const fs::path& mine, const fs::path
 
 struct CaseResult {
   std::vector<std::string> names;
-  std::vector<double> medians;  // seconds, in the order of names
+  std::vector<double> medians;     // seconds, in the order of names
+  std::vector<double> cpuMedians;  // user + system seconds
   bool ok = true;
+
+  // The median of the contender called Name; 0 when it did not run.
+  double Of(const std::string& Name) const {
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i] == Name) return medians[i];
+    return 0;
+  }
 };
 
 // Runs every tool once per round (plus one warm-up round), alternating, each
@@ -278,7 +302,8 @@ struct CaseResult {
 // right after its run.
 CaseResult TimeCase(const std::string& what, const fs::path& archive, const std::string& password,
                     std::vector<Tool> tools, bool keepTrees) {
-  tools.erase(std::remove_if(tools.begin() + 1, tools.end(), [](const Tool& t) { return !OnPath(t.name); }),
+  tools.erase(std::remove_if(tools.begin(), tools.end(),
+                             [](const Tool& t) { return !t.program.empty() && !OnPath(t.program); }),
               tools.end());
   const fs::path outRoot = gScratch / "out" / what;
   fs::remove_all(outRoot);
@@ -286,7 +311,7 @@ CaseResult TimeCase(const std::string& what, const fs::path& archive, const std:
   MarkTopDirectory(outRoot);
   const std::string unique = std::to_string(getpid()) + "-";
   auto runDir = [&](int round, const Tool& t) { return outRoot / (unique + std::to_string(round) + "-" + t.name); };
-  std::vector<std::vector<double>> times(tools.size()), user(tools.size()), sys(tools.size());
+  std::vector<std::vector<double>> times(tools.size()), user(tools.size()), sys(tools.size()), cpu(tools.size());
   CaseResult res;
   for (int round = 0; round <= gRounds; ++round) {
     for (size_t k = 0; k < tools.size(); ++k) {
@@ -305,6 +330,7 @@ CaseResult TimeCase(const std::string& what, const fs::path& archive, const std:
         times[i].push_back(r.seconds);
         user[i].push_back(r.userSeconds);
         sys[i].push_back(r.systemSeconds);
+        cpu[i].push_back(r.userSeconds + r.systemSeconds);
       }
     }
     // The warm-up round also proves that arvelo wrote what the others wrote.
@@ -319,6 +345,7 @@ CaseResult TimeCase(const std::string& what, const fs::path& archive, const std:
   for (size_t i = 0; i < tools.size(); ++i) {
     res.names.push_back(tools[i].name);
     res.medians.push_back(bench::Median(times[i]));
+    res.cpuMedians.push_back(bench::Median(cpu[i]));
   }
   if (gVerbose) {
     std::printf("  %s cpu:", what.c_str());
@@ -354,6 +381,52 @@ void PrintTimes(const std::string& name, const CaseResult& r, double goal, const
   } else {
     line += " (no reference program installed)";
   }
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+// The cases of work spread over threads, one line each:
+// "NAME: arvelo-T1 0.160 s (cpu 0.150 s), arvelo 0.100 s (cpu 0.190 s), ...;
+// arvelo/arvelo-T1 0.62 (goal <= 0.75: met); ..." with the ratios of
+// arvelo (its default, every usable core) to arvelo -T 1, to cp -r of the
+// same tree, and to the fastest peer, and of arvelo -T 1 to cp -r. A goal
+// of 0 is not stated for that case.
+struct TCoreGoals {
+  double vsOne = 0, vsCopy = 0, oneVsCopy = 0;
+};
+
+std::string Ratio(const char* what, double mine, double theirs, double goal) {
+  if (mine <= 0 || theirs <= 0) return "";
+  char buf[128];
+  const double ratio = mine / theirs;
+  if (goal > 0)
+    std::snprintf(buf, sizeof buf, "; %s %.2f (goal <= %.2f: %s)", what, ratio, goal, ratio <= goal ? "met" : "NOT met");
+  else
+    std::snprintf(buf, sizeof buf, "; %s %.2f", what, ratio);
+  return buf;
+}
+
+void PrintCores(const std::string& name, const CaseResult& r, const TCoreGoals& goals) {
+  if (!r.ok) {
+    std::printf("%s: failed\n", name.c_str());
+    std::fflush(stdout);
+    return;
+  }
+  std::string line = name + ":";
+  double peer = 0;
+  for (size_t i = 0; i < r.names.size(); ++i) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%s %s %.3f s (cpu %.3f s)", i ? "," : "", r.names[i].c_str(), r.medians[i],
+                  r.cpuMedians[i]);
+    line += buf;
+    const bool isPeer = r.names[i] == "7zz" || r.names[i] == "unzip" || r.names[i] == "bsdtar";
+    if (isPeer && (peer == 0 || r.medians[i] < peer)) peer = r.medians[i];
+  }
+  const double all = r.Of("arvelo"), one = r.Of("arvelo-T1"), copy = r.Of("cp");
+  line += Ratio("arvelo/arvelo-T1", all, one, goals.vsOne);
+  line += Ratio("arvelo/cp", all, copy, goals.vsCopy);
+  line += Ratio("arvelo-T1/cp", one, copy, goals.oneVsCopy);
+  line += Ratio("arvelo/fastest-peer", all, peer, 0);
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
@@ -547,30 +620,135 @@ fs::path LegacyArchive(const std::string& sourceName, const std::string& zipName
 // Cases
 // ---------------------------------------------------------------------------
 
-void CaseFiles() {
-  fs::path zip = FilesArchive();
-  PrintTimes("extract-800-files-zipcrypto", TimeCase("files", zip, kPassword, {kArvelo, k7zz, kBsdtar, kUnzip}, true),
-             0.80, "<=");
-}
-
-// The same archive against cp -r of its extracted tree: what is left above
-// the file system's own cost of making the same files.
-void CaseFloor() {
-  const fs::path zip = FilesArchive();
-  gCopySource = CorpusDir() / "files-tree";
-  if (!Fresh(gCopySource)) {
-    fs::remove_all(gCopySource);
-    fs::create_directories(gCopySource);
-    RunOrDie(ArveloCmd(zip, gCopySource, kPassword));
-    Stamp(gCopySource);
+// The tree a corpus extracts to, kept beside it: what cp -r copies.
+fs::path ExtractedTree(const fs::path& zip, const std::string& password) {
+  const fs::path tree = zip.string() + "-tree";
+  if (!Fresh(tree)) {
+    fs::remove_all(tree);
+    fs::create_directories(tree);
+    RunOrDie(ArveloOneCmd(zip, tree, password));
+    Stamp(tree);
   }
-  PrintTimes("extract-800-files-vs-cp-r", TimeCase("floor", zip, kPassword, {kArvelo, kCopy}, true), 1.30, "<=");
+  return tree;
 }
 
+// System calls of one extraction on one thread, per file written, counted
+// by strace; 0 when strace is not installed.
+double SyscallsPerFile(const fs::path& zip, const std::string& password, const fs::path& tree) {
+  if (!OnPath("strace")) return 0;
+  const fs::path out = gScratch / "out" / "strace";
+  const fs::path counts = gScratch / "strace.txt";
+  fs::remove_all(out);
+  fs::create_directories(out);
+  std::vector<std::string> argv{"strace", "-f", "-c", "-o", counts.string()};
+  for (const auto& a : ArveloOneCmd(zip, out, password)) argv.push_back(a);
+  RunOrDie(argv);
+  fs::remove_all(out);
+  // The last line: "100.00 seconds usecs/call calls errors total".
+  std::ifstream in(counts);
+  std::string line, total;
+  while (std::getline(in, line))
+    if (line.find("total") != std::string::npos) total = line;
+  double pct = 0, secs = 0, calls = 0;
+  if (std::sscanf(total.c_str(), "%lf %lf %lf", &pct, &secs, &calls) != 3) {
+    // Without a usecs/call column when the time is too small to show.
+    return 0;
+  }
+  size_t files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(tree)) files += e.is_regular_file() ? 1 : 0;
+  return files ? calls / static_cast<double>(files) : 0;
+}
+
+// (b) 20,000 files of 1 to 4 KB in 100 folders: slices of the header text
+// at pseudo-random places, zip -r (Deflate level 6).
+fs::path SmallFilesArchive() {
+  const fs::path zip = CorpusDir() / "small-files.zip";
+  if (Fresh(zip)) return zip;
+  const fs::path src = CorpusDir() / "small-files";
+  fs::remove_all(src);
+  fs::remove(zip);
+  const std::string text = bench::HeaderCorpus();
+  uint64_t seed = 20000;
+  auto next = [&seed] { return seed = seed * 6364136223846793005ull + 1442695040888963407ull, seed >> 33; };
+  for (int d = 0; d < 100; ++d) {
+    char folder[16];
+    std::snprintf(folder, sizeof folder, "d%03d", d);
+    fs::create_directories(src / folder);
+    for (int f = 0; f < 200; ++f) {
+      char name[16];
+      std::snprintf(name, sizeof name, "f%03d.txt", f);
+      const size_t size = 1024 + next() % 3073, at = next() % (text.size() - size);
+      WriteFile(src / folder / name, text.data() + at, size);
+    }
+  }
+  RunOrDie({"zip", "-q", "-r", zip.string(), "."}, src);
+  fs::remove_all(src);
+  Stamp(zip);
+  return zip;
+}
+
+// (c) 64 files of 2 MiB: 32 slices of the header text and 32 of the
+// system's shared libraries (machine code), zip -r.
+fs::path MixedArchive() {
+  const fs::path zip = CorpusDir() / "mixed.zip";
+  if (Fresh(zip)) return zip;
+  const fs::path src = CorpusDir() / "mixed";
+  fs::remove_all(src);
+  fs::remove(zip);
+  fs::create_directories(src);
+  constexpr size_t kPiece = 2u << 20;
+  const std::string text = bench::HeaderCorpus();
+  std::string code;
+  std::vector<fs::path> libraries;
+  for (const auto& e : fs::directory_iterator("/usr/lib/x86_64-linux-gnu"))
+    if (e.is_regular_file() && e.path().filename().string().find(".so") != std::string::npos)
+      libraries.push_back(e.path());
+  std::sort(libraries.begin(), libraries.end());
+  for (const auto& lib : libraries) {
+    if (code.size() >= 32 * kPiece) break;
+    std::ifstream in(lib, std::ios::binary);
+    code.append(std::istreambuf_iterator<char>(in), {});
+  }
+  while (code.size() < 32 * kPiece) code += text.substr(0, 32 * kPiece - code.size());
+  for (int i = 0; i < 32; ++i) {
+    WriteFile(src / ("text" + std::to_string(i) + ".txt"), text.data() + static_cast<size_t>(i) * kPiece, kPiece);
+    WriteFile(src / ("code" + std::to_string(i) + ".bin"), code.data() + static_cast<size_t>(i) * kPiece, kPiece);
+  }
+  RunOrDie({"zip", "-q", "-r", zip.string(), "."}, src);
+  fs::remove_all(src);
+  Stamp(zip);
+  return zip;
+}
+
+// One corpus against every contender, cp -r of its tree included.
+CaseResult TimeOnCores(const std::string& what, const fs::path& zip, const std::string& password, bool keepTrees) {
+  gCopySource = ExtractedTree(zip, password);
+  return TimeCase(what, zip, password, {kArveloOne, kArvelo, k7zz, kUnzip, kBsdtar, kCopy}, keepTrees);
+}
+
+// (a) the launcher's kind of payload, about 800 encrypted files; also the
+// system calls per file on one thread.
+void CaseFiles() {
+  const fs::path zip = FilesArchive();
+  PrintCores("extract-800-files-zipcrypto", TimeOnCores("files", zip, kPassword, true), {0.75, 1.10, 1.30});
+  const double calls = SyscallsPerFile(zip, kPassword, gCopySource);
+  if (calls > 0)
+    std::printf("syscalls-per-file-800-files-T1: %.2f (goal <= 6.00: %s)\n", calls, calls <= 6.0 ? "met" : "NOT met");
+  std::fflush(stdout);
+}
+
+void CaseSmall() {
+  PrintCores("extract-20000-small-files", TimeOnCores("small", SmallFilesArchive(), "", true), {0.75, 1.10, 0});
+}
+
+void CaseMixed() {
+  PrintCores("extract-64-2MiB-mixed-files", TimeOnCores("mixed", MixedArchive(), "", false), {0.60, 0, 0});
+}
+
+// (d) one item: nothing to spread, and arvelo no slower for the threads.
 void CaseText() {
   fs::path zip = TextArchive("text.zip", "text.txt", 100u << 20, {"zip", "-q", "-6"});
-  PrintTimes("extract-100MB-deflated-item", TimeCase("text", zip, "", {kArvelo, k7zz, kBsdtar, kUnzip}, false), 0.80,
-             "<=");
+  PrintCores("extract-100MB-deflated-item", TimeOnCores("text", zip, "", false), {1.05, 0, 0});
 }
 
 void CasePpmd() {
@@ -709,9 +887,9 @@ int main(int argc, char** argv) {
       cases.push_back(a);
     }
   }
-  if (cases.empty()) cases = {"files", "floor", "text", "ppmd", "lzma", "aes", "shrunk", "imploded", "memory", "directory"};
+  if (cases.empty()) cases = {"files", "small", "mixed", "text", "ppmd", "lzma", "aes", "shrunk", "imploded", "memory", "directory"};
   fs::create_directories(CorpusDir());
-  const std::map<std::string, void (*)()> known{{"files", CaseFiles},   {"floor", CaseFloor},
+  const std::map<std::string, void (*)()> known{{"files", CaseFiles},   {"small", CaseSmall},   {"mixed", CaseMixed},
                                                 {"text", CaseText},     {"ppmd", CasePpmd},
                                                 {"lzma", CaseLzma},     {"aes", CaseAes},           {"shrunk", CaseShrunk},
                                                 {"imploded", CaseImploded}, {"memory", CaseMemory}, {"directory", CaseDirectory}};

@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   libbz2-dev liblzma-dev libwavpack-dev zlib1g-dev libdeflate-dev libzstd-dev libgcrypt20-dev
   qt6-base-dev fonts-nanum
-  zip unzip 7zip wavpack libarchive-tools python3 xz-utils zstd util-linux
+  zip unzip 7zip wavpack libarchive-tools python3 xz-utils zstd util-linux strace
   xorriso
   debootstrap xvfb x11-utils
 )
