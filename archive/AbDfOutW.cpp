@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "archive/AbUtils.h"
 
@@ -42,7 +43,7 @@ TAbDfOutputWindow::TAbDfOutputWindow(rtl::TStream* aStream, bool aUseDeflate64, 
   FHistory = aUseDeflate64 ? kHistory64 : kHistory32;
   FMaxMatch = aUseDeflate64 ? kMaxMatch64 : kMaxMatch32;
   int64_t room = 0;
-  uint8_t* lent = aTestOnly ? nullptr : aStream->InPlaceRoom(0, NeededRoom(), room);
+  uint8_t* lent = aTestOnly ? nullptr : aStream->InPlaceRoom(0, 0, NeededRoom(), room);
   if (lent != nullptr) {
     if (room < NeededRoom()) rtl::Assert("TAbDfOutputWindow: the destination lent less room than asked for");
     FInPlace = true;
@@ -74,7 +75,25 @@ void TAbDfOutputWindow::Close() {
   FStart = FCurrent = FInPlace ? FCurrent : FBuffer.get();
   FOrigin = FStart;
   FClosed = true;
-  if (n > 0) WriteOut(data, n);
+  if (!FInPlace) {
+    if (n > 0) WriteOut(data, n);
+    return;
+  }
+  // The lent memory is given back even when the last piece fails, so that
+  // what was committed reaches the destination; the first failure is the
+  // one reported.
+  std::exception_ptr failure;
+  try {
+    if (n > 0) WriteOut(data, n);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  try {
+    FStream->EndInPlace();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 uint32_t TAbDfOutputWindow::Checksum() {
@@ -120,14 +139,16 @@ void TAbDfOutputWindow::Slide() {
 void TAbDfOutputWindow::Regrow() {
   // The stream keeps the bytes produced but not yet committed; the history
   // before them is committed and stays in the stream's memory with them.
+  // Only a history's worth of it is needed: no distance reaches further.
   int64_t room = 0;
-  uint8_t* lent = FStream->InPlaceRoom(FCurrent - FStart, NeededRoom(), room);
+  const int64_t behind = std::min<int64_t>(FStart - FOrigin, FHistory);
+  uint8_t* lent = FStream->InPlaceRoom(FCurrent - FStart, behind, NeededRoom(), room);
   if (lent == nullptr || room < NeededRoom())
     rtl::Assert("TAbDfOutputWindow.Regrow: the destination withdrew its in-place memory");
   // Moved by their distances from the start: the distance between two
   // separate blocks may not fit a ptrdiff_t in a 32-bit program whose
   // address space goes past 2 GiB.
-  FOrigin = lent + (FOrigin - FStart);
+  FOrigin = lent - behind;
   FCurrent = lent + (FCurrent - FStart);
   FStart = lent;
   FBufEnd = lent + room;

@@ -67,7 +67,7 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
   return done;
 }
 
-uint8_t* TStream::InPlaceRoom(int64_t, int64_t, int64_t& Room) {
+uint8_t* TStream::InPlaceRoom(int64_t, int64_t, int64_t, int64_t& Room) {
   Room = 0;
   return nullptr;
 }
@@ -164,6 +164,7 @@ TReplacingFileStream::TReplacingFileStream(const std::string& FileName, THandle 
 
 void TReplacingFileStream::Commit() {
   if (FCommitted) return;
+  PassOnAll();
   int code = 0;
   if (!FileCommitReplacementAt(FHandle, FFolder, FLeaf, FTempName, FFileName, true, code))
     RaiseOSError(code, "Cannot create file \"" + FFileName + "\"");
@@ -172,6 +173,7 @@ void TReplacingFileStream::Commit() {
 
 bool TReplacingFileStream::CommitIfFree() {
   if (FCommitted) return true;
+  PassOnAll();
   int code = 0;
   if (!FileCommitReplacementAt(FHandle, FFolder, FLeaf, FTempName, FFileName, false, code)) {
     if (code == 0) return false;
@@ -183,6 +185,7 @@ bool TReplacingFileStream::CommitIfFree() {
 
 void TReplacingFileStream::CommitAs(const std::string& FileName) {
   if (FCommitted) return;
+  PassOnAll();
   // A hidden name held relative to its folder cannot be moved by a full
   // name; an unnamed file, or a hidden one by its full name, can.
   if (!FTempName.empty() && FFolder != InvalidHandle)
@@ -195,6 +198,7 @@ void TReplacingFileStream::CommitAs(const std::string& FileName) {
 }
 
 int64_t TReplacingFileStream::Write(const void* Buffer, int64_t Count) {
+  PassOnHeld(true);
   int64_t n = THandleStream::Write(Buffer, Count);
   FPos += n;
   return n;
@@ -202,10 +206,62 @@ int64_t TReplacingFileStream::Write(const void* Buffer, int64_t Count) {
 
 int64_t TReplacingFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
   if (Origin == soCurrent && Offset == 0) return FPos;
+  PassOnHeld(true);
   int64_t at = THandleStream::Seek(Offset, Origin);
   if (at >= 0) FPos = at;
   return at;
 }
+
+void TReplacingFileStream::PassOnHeld(bool Done) {
+  // After a failed write the file is lost (commits refuse it), and what is
+  // held is dropped without a second failure that would hide the first.
+  if (!FBroken && FWrittenTo < FLentAt) {
+    const int64_t n = FLentAt - FWrittenTo;
+    const uint8_t* from = FBuf.get() + FWrittenTo;
+    FBroken = true;
+    if (THandleStream::Write(from, n) != n) throw EWriteError();
+    FBroken = false;
+  }
+  FWrittenTo = FLentAt;
+  if (Done) FLentAt = FWrittenTo = 0;
+}
+
+void TReplacingFileStream::PassOnAll() {
+  if (FBroken) throw EWriteError();
+  PassOnHeld(true);
+}
+
+uint8_t* TReplacingFileStream::InPlaceRoom(int64_t Keep, int64_t Behind, int64_t MinRoom, int64_t& Room) {
+  if (Keep < 0 || Behind < 0 || MinRoom < 0 || Keep > FBufCap - FLentAt || Behind > FLentAt)
+    Assert("TReplacingFileStream.InPlaceRoom: keeping more than was handed out");
+  if (FBufCap - FLentAt < MinRoom) {
+    // Out of room: the committed bytes go to the file, and the history and
+    // the kept bytes move to the front, into a larger buffer if need be.
+    PassOnHeld(false);
+    const int64_t need = Behind + std::max(Keep, MinRoom);
+    const uint8_t* from = FBuf.get() + FLentAt - Behind;
+    if (need > FBufCap) {
+      const int64_t cap = std::max(InPlaceBufferSize, 2 * need);
+      std::unique_ptr<uint8_t[]> bigger(new uint8_t[static_cast<size_t>(cap)]);
+      if (Behind + Keep > 0) std::memcpy(bigger.get(), from, static_cast<size_t>(Behind + Keep));
+      FBuf = std::move(bigger);
+      FBufCap = cap;
+    } else if (Behind + Keep > 0) {
+      std::memmove(FBuf.get(), from, static_cast<size_t>(Behind + Keep));
+    }
+    FLentAt = FWrittenTo = Behind;
+  }
+  Room = FBufCap - FLentAt;
+  return FBuf.get() + FLentAt;
+}
+
+void TReplacingFileStream::CommitInPlace(int64_t Count) {
+  if (Count < 0 || Count > FBufCap - FLentAt) Assert("TReplacingFileStream.CommitInPlace: more than the memory handed out");
+  FLentAt += Count;
+  FPos += Count;
+}
+
+void TReplacingFileStream::EndInPlace() { PassOnHeld(true); }
 
 TReplacingFileStream::~TReplacingFileStream() {
   if (FHandle != InvalidHandle) FileCloseHandle(FHandle);
@@ -377,7 +433,7 @@ void TMemoryStream::SetSize(int64_t NewSize) {
   if (FPos > NewSize) FPos = NewSize;
 }
 
-uint8_t* TMemoryStream::InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) {
+uint8_t* TMemoryStream::InPlaceRoom(int64_t Keep, int64_t, int64_t MinRoom, int64_t& Room) {
   if (FPos != FSize) {
     Room = 0;
     return nullptr;
