@@ -43,7 +43,7 @@ TAbDfOutputWindow::TAbDfOutputWindow(rtl::TStream* aStream, bool aUseDeflate64, 
   FHistory = aUseDeflate64 ? kHistory64 : kHistory32;
   FMaxMatch = aUseDeflate64 ? kMaxMatch64 : kMaxMatch32;
   int64_t room = 0;
-  uint8_t* lent = aTestOnly ? nullptr : aStream->InPlaceRoom(0, 0, NeededRoom(), room);
+  uint8_t* lent = aTestOnly ? nullptr : aStream->InPlaceRoom(0, NeededRoom(), room);
   if (lent != nullptr) {
     if (room < NeededRoom()) rtl::Assert("TAbDfOutputWindow: the destination lent less room than asked for");
     FInPlace = true;
@@ -139,16 +139,18 @@ void TAbDfOutputWindow::Slide() {
 void TAbDfOutputWindow::Regrow() {
   // The stream keeps the bytes produced but not yet committed; the history
   // before them is committed and stays in the stream's memory with them.
-  // Only a history's worth of it is needed: no distance reaches further.
+  // A stream may keep only those (a file's write buffer): they are the
+  // whole history, as a piece leaves only while at least the format's
+  // history stays unwritten behind it.
   int64_t room = 0;
-  const int64_t behind = std::min<int64_t>(FStart - FOrigin, FHistory);
-  uint8_t* lent = FStream->InPlaceRoom(FCurrent - FStart, behind, NeededRoom(), room);
+  if (FCurrent - FStart < FHistory) rtl::Assert("TAbDfOutputWindow.Regrow: less than a history kept");
+  uint8_t* lent = FStream->InPlaceRoom(FCurrent - FStart, NeededRoom(), room);
   if (lent == nullptr || room < NeededRoom())
     rtl::Assert("TAbDfOutputWindow.Regrow: the destination withdrew its in-place memory");
   // Moved by their distances from the start: the distance between two
   // separate blocks may not fit a ptrdiff_t in a 32-bit program whose
   // address space goes past 2 GiB.
-  FOrigin = lent - behind;
+  FOrigin = lent;
   FCurrent = lent + (FCurrent - FStart);
   FStart = lent;
   FBufEnd = lent + room;

@@ -27,9 +27,9 @@
 // either) gets the output built there directly: the window is then the
 // destination's memory, a piece "leaves" by being committed where it
 // already lies, and no byte is copied out. When the lent room runs short
-// the stream is asked for more, keeping the bytes not yet committed and a
-// history's worth of committed ones before them; its memory may move, so
-// every pointer is rebased. The final write-out hands the memory back, so
+// the stream is asked for more, keeping the bytes not yet committed, which
+// always hold a whole history; its memory may move, so every pointer is
+// rebased. The final write-out hands the memory back, so
 // that a stream holding committed bytes passes them on. FOrigin is the
 // oldest byte a match may reach: the buffer start, or where the output
 // began in the destination, so that bytes the destination held before are

@@ -12,8 +12,8 @@ int64_t TAbUnzipOutputStream::Write(const void* Buffer, int64_t Count) {
   return Pass(static_cast<const uint8_t*>(Buffer), Count, false);
 }
 
-uint8_t* TAbUnzipOutputStream::InPlaceRoom(int64_t Keep, int64_t Behind, int64_t MinRoom, int64_t& Room) {
-  uint8_t* lent = FStream->InPlaceRoom(Keep, Behind, MinRoom, Room);
+uint8_t* TAbUnzipOutputStream::InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) {
+  uint8_t* lent = FStream->InPlaceRoom(Keep, MinRoom, Room);
   FLent = lent;
   return lent;
 }

@@ -36,7 +36,7 @@ public:
   int64_t Read(void* Buffer, int64_t Count) override;  // always fails
   int64_t Write(const void* Buffer, int64_t Count) override;
   int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override;
-  uint8_t* InPlaceRoom(int64_t Keep, int64_t Behind, int64_t MinRoom, int64_t& Room) override;
+  uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) override;
   void CommitInPlace(int64_t Count) override;
   void EndInPlace() override { FStream->EndInPlace(); }
 

@@ -12,7 +12,7 @@ namespace arvelofuzz {
 
 struct TUnlentMemoryStream : rtl::TMemoryStream {
   using rtl::TMemoryStream::TMemoryStream;
-  uint8_t* InPlaceRoom(int64_t, int64_t, int64_t, int64_t& Room) override {
+  uint8_t* InPlaceRoom(int64_t, int64_t, int64_t& Room) override {
     Room = 0;
     return nullptr;
   }

@@ -67,7 +67,7 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
   return done;
 }
 
-uint8_t* TStream::InPlaceRoom(int64_t, int64_t, int64_t, int64_t& Room) {
+uint8_t* TStream::InPlaceRoom(int64_t, int64_t, int64_t& Room) {
   Room = 0;
   return nullptr;
 }
@@ -231,25 +231,24 @@ void TReplacingFileStream::PassOnAll() {
   PassOnHeld(true);
 }
 
-uint8_t* TReplacingFileStream::InPlaceRoom(int64_t Keep, int64_t Behind, int64_t MinRoom, int64_t& Room) {
-  if (Keep < 0 || Behind < 0 || MinRoom < 0 || Keep > FBufCap - FLentAt || Behind > FLentAt)
+uint8_t* TReplacingFileStream::InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) {
+  if (Keep < 0 || MinRoom < 0 || Keep > FBufCap - FLentAt)
     Assert("TReplacingFileStream.InPlaceRoom: keeping more than was handed out");
   if (FBufCap - FLentAt < MinRoom) {
-    // Out of room: the committed bytes go to the file, and the history and
-    // the kept bytes move to the front, into a larger buffer if need be.
-    PassOnHeld(false);
-    const int64_t need = Behind + std::max(Keep, MinRoom);
-    const uint8_t* from = FBuf.get() + FLentAt - Behind;
+    // Out of room: the committed bytes go to the file, and the kept bytes
+    // move to the front, into a larger buffer if need be.
+    const int64_t keptAt = FLentAt;
+    PassOnHeld(true);
+    const int64_t need = std::max(Keep, MinRoom);
     if (need > FBufCap) {
       const int64_t cap = std::max(InPlaceBufferSize, 2 * need);
       std::unique_ptr<uint8_t[]> bigger(new uint8_t[static_cast<size_t>(cap)]);
-      if (Behind + Keep > 0) std::memcpy(bigger.get(), from, static_cast<size_t>(Behind + Keep));
+      if (Keep > 0) std::memcpy(bigger.get(), FBuf.get() + keptAt, static_cast<size_t>(Keep));
       FBuf = std::move(bigger);
       FBufCap = cap;
-    } else if (Behind + Keep > 0) {
-      std::memmove(FBuf.get(), from, static_cast<size_t>(Behind + Keep));
+    } else if (Keep > 0) {
+      std::memmove(FBuf.get(), FBuf.get() + keptAt, static_cast<size_t>(Keep));
     }
-    FLentAt = FWrittenTo = Behind;
   }
   Room = FBufCap - FLentAt;
   return FBuf.get() + FLentAt;
@@ -433,7 +432,7 @@ void TMemoryStream::SetSize(int64_t NewSize) {
   if (FPos > NewSize) FPos = NewSize;
 }
 
-uint8_t* TMemoryStream::InPlaceRoom(int64_t Keep, int64_t, int64_t MinRoom, int64_t& Room) {
+uint8_t* TMemoryStream::InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) {
   if (FPos != FSize) {
     Room = 0;
     return nullptr;

@@ -83,12 +83,10 @@ public:
   // build the next bytes itself, at least MinRoom long; Room gives its true
   // length. Nothing written there is part of the stream until CommitInPlace,
   // and the stream may scribble past what is committed. A later call keeps
-  // the first Keep bytes (written but not yet committed) and the Behind
-  // bytes committed just before them (no more than were committed through
-  // this memory), where they stand relative to the new memory, which may
-  // have moved. A stream without such memory gives nullptr, and the
-  // producer writes as usual.
-  virtual uint8_t* InPlaceRoom(int64_t Keep, int64_t Behind, int64_t MinRoom, int64_t& Room);
+  // the first Keep bytes (written but not yet committed) and may move the
+  // memory; committed bytes before it may be gone. A stream without such
+  // memory gives nullptr, and the producer writes as usual.
+  virtual uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room);
   // Makes the next Count bytes of that memory part of the stream, as
   // writing them would, and advances the position past them.
   virtual void CommitInPlace(int64_t Count);
@@ -172,8 +170,8 @@ private:
 // It lends a write buffer for in-place output, so that an inflater builds
 // its output, history included, where it is written from: committed bytes
 // go to the file in one call per few hundred KiB when the room runs out,
-// and the history is moved to the buffer's front. Every other write, seek
-// or commit passes what is held on first.
+// and the bytes not yet committed move to the buffer's front. Every other
+// write, seek or commit passes what is held on first.
 // ---------------------------------------------------------------------------
 
 class TReplacingFileStream : public THandleStream {
@@ -199,7 +197,7 @@ public:
   // and the file is only ever written in order.
   int64_t Write(const void* Buffer, int64_t Count) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
-  uint8_t* InPlaceRoom(int64_t Keep, int64_t Behind, int64_t MinRoom, int64_t& Room) override;
+  uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) override;
   void CommitInPlace(int64_t Count) override;
   void EndInPlace() override;
 
@@ -285,7 +283,7 @@ public:
   // the memory grows by doubling, as writes make it grow. Bytes that go
   // through these and ReadView pass neither Write nor Read, so a subclass
   // that watches those overrides these as well.
-  uint8_t* InPlaceRoom(int64_t Keep, int64_t Behind, int64_t MinRoom, int64_t& Room) override;
+  uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) override;
   void CommitInPlace(int64_t Count) override;
   const uint8_t* ReadView(int64_t Count, int64_t& Got) override;
 

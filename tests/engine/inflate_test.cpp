@@ -718,9 +718,9 @@ struct RecordingStream : rtl::TMemoryStream {
     pieces.push_back(n);
     return rtl::TMemoryStream::Write(b, n);
   }
-  uint8_t* InPlaceRoom(int64_t keep, int64_t behind, int64_t minRoom, int64_t& room) override {
+  uint8_t* InPlaceRoom(int64_t keep, int64_t minRoom, int64_t& room) override {
     room = 0;
-    return lend ? rtl::TMemoryStream::InPlaceRoom(keep, behind, minRoom, room) : nullptr;
+    return lend ? rtl::TMemoryStream::InPlaceRoom(keep, minRoom, room) : nullptr;
   }
   void CommitInPlace(int64_t n) override {
     pieces.push_back(n);
