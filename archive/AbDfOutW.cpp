@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "archive/AbUtils.h"
 
@@ -74,7 +75,25 @@ void TAbDfOutputWindow::Close() {
   FStart = FCurrent = FInPlace ? FCurrent : FBuffer.get();
   FOrigin = FStart;
   FClosed = true;
-  if (n > 0) WriteOut(data, n);
+  if (!FInPlace) {
+    if (n > 0) WriteOut(data, n);
+    return;
+  }
+  // The lent memory is given back even when the last piece fails, so that
+  // what was committed reaches the destination; the first failure is the
+  // one reported.
+  std::exception_ptr failure;
+  try {
+    if (n > 0) WriteOut(data, n);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  try {
+    FStream->EndInPlace();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 uint32_t TAbDfOutputWindow::Checksum() {
@@ -120,14 +139,18 @@ void TAbDfOutputWindow::Slide() {
 void TAbDfOutputWindow::Regrow() {
   // The stream keeps the bytes produced but not yet committed; the history
   // before them is committed and stays in the stream's memory with them.
+  // A stream may keep only those (a file's write buffer): they are the
+  // whole history, as a piece leaves only while at least the format's
+  // history stays unwritten behind it.
   int64_t room = 0;
+  if (FCurrent - FStart < FHistory) rtl::Assert("TAbDfOutputWindow.Regrow: less than a history kept");
   uint8_t* lent = FStream->InPlaceRoom(FCurrent - FStart, NeededRoom(), room);
   if (lent == nullptr || room < NeededRoom())
     rtl::Assert("TAbDfOutputWindow.Regrow: the destination withdrew its in-place memory");
   // Moved by their distances from the start: the distance between two
   // separate blocks may not fit a ptrdiff_t in a 32-bit program whose
   // address space goes past 2 GiB.
-  FOrigin = lent + (FOrigin - FStart);
+  FOrigin = lent;
   FCurrent = lent + (FCurrent - FStart);
   FStart = lent;
   FBufEnd = lent + room;

@@ -22,14 +22,18 @@
 // due. EventPoint gives the nearer of the two, so the decoder's fast loop
 // compares one pointer per literal or match.
 //
-// A destination that can lend its own memory at its end (a memory stream)
-// gets the output built there directly: the window is then the destination's
-// memory, a piece "leaves" by being committed where it already lies, and no
-// byte is copied out. When the lent room runs short the stream is asked for
-// more, keeping the bytes not yet committed; its memory may move, so every
-// pointer is rebased. FOrigin is the oldest byte a match may reach: the
-// buffer start, or where the output began in the destination, so that bytes
-// the destination held before are never taken as history.
+// A destination that can lend its own memory at its end (a memory stream,
+// the file stream extraction writes, and the pipeline's output stage over
+// either) gets the output built there directly: the window is then the
+// destination's memory, a piece "leaves" by being committed where it
+// already lies, and no byte is copied out. When the lent room runs short
+// the stream is asked for more, keeping the bytes not yet committed, which
+// always hold a whole history; its memory may move, so every pointer is
+// rebased. The final write-out hands the memory back, so
+// that a stream holding committed bytes passes them on. FOrigin is the
+// oldest byte a match may reach: the buffer start, or where the output
+// began in the destination, so that bytes the destination held before are
+// never taken as history.
 #pragma once
 
 #include <cstdint>

@@ -15,6 +15,11 @@
 // the item declares is stopped at that size (nothing past it reaches the
 // destination) with EAbSizeMismatch. A hostile archive cannot turn a small
 // item into an unbounded file.
+//
+// In-place output passes through: the stage lends the destination's memory
+// (the file stream's write buffer, a memory stream's own memory), and a
+// commit is checked, counted and reported exactly as a write is, so that
+// the inflater builds an item where it is written from.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +36,9 @@ public:
   int64_t Read(void* Buffer, int64_t Count) override;  // always fails
   int64_t Write(const void* Buffer, int64_t Count) override;
   int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override;
+  uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) override;
+  void CommitInPlace(int64_t Count) override;
+  void EndInPlace() override { FStream->EndInPlace(); }
 
   uint32_t CRC32() const { return ~FCRC32; }
   // The decoder computes the check value itself; the stage only forwards.
@@ -44,6 +52,11 @@ public:
   TAbProgressEvent OnProgress;
 
 private:
+  // Count bytes at Data, written (InPlace false) or committed where they
+  // lie, within the declared size.
+  int64_t Pass(const uint8_t* Data, int64_t Count, bool InPlace);
+
+  const uint8_t* FLent = nullptr;  // the next byte to commit in lent memory
   int64_t FBytesWritten = 0;
   uint32_t FCRC32 = 0xFFFFFFFFu;
   uint8_t FCurrentProgress = 0;

@@ -164,6 +164,7 @@ TReplacingFileStream::TReplacingFileStream(const std::string& FileName, THandle 
 
 void TReplacingFileStream::Commit() {
   if (FCommitted) return;
+  PassOnAll();
   int code = 0;
   if (!FileCommitReplacementAt(FHandle, FFolder, FLeaf, FTempName, FFileName, true, code))
     RaiseOSError(code, "Cannot create file \"" + FFileName + "\"");
@@ -172,6 +173,7 @@ void TReplacingFileStream::Commit() {
 
 bool TReplacingFileStream::CommitIfFree() {
   if (FCommitted) return true;
+  PassOnAll();
   int code = 0;
   if (!FileCommitReplacementAt(FHandle, FFolder, FLeaf, FTempName, FFileName, false, code)) {
     if (code == 0) return false;
@@ -183,6 +185,7 @@ bool TReplacingFileStream::CommitIfFree() {
 
 void TReplacingFileStream::CommitAs(const std::string& FileName) {
   if (FCommitted) return;
+  PassOnAll();
   // A hidden name held relative to its folder cannot be moved by a full
   // name; an unnamed file, or a hidden one by its full name, can.
   if (!FTempName.empty() && FFolder != InvalidHandle)
@@ -195,6 +198,7 @@ void TReplacingFileStream::CommitAs(const std::string& FileName) {
 }
 
 int64_t TReplacingFileStream::Write(const void* Buffer, int64_t Count) {
+  PassOnHeld(true);
   int64_t n = THandleStream::Write(Buffer, Count);
   FPos += n;
   return n;
@@ -202,10 +206,61 @@ int64_t TReplacingFileStream::Write(const void* Buffer, int64_t Count) {
 
 int64_t TReplacingFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
   if (Origin == soCurrent && Offset == 0) return FPos;
+  PassOnHeld(true);
   int64_t at = THandleStream::Seek(Offset, Origin);
   if (at >= 0) FPos = at;
   return at;
 }
+
+void TReplacingFileStream::PassOnHeld(bool Done) {
+  // After a failed write the file is lost (commits refuse it), and what is
+  // held is dropped without a second failure that would hide the first.
+  if (!FBroken && FWrittenTo < FLentAt) {
+    const int64_t n = FLentAt - FWrittenTo;
+    const uint8_t* from = FBuf.get() + FWrittenTo;
+    FBroken = true;
+    if (THandleStream::Write(from, n) != n) throw EWriteError();
+    FBroken = false;
+  }
+  FWrittenTo = FLentAt;
+  if (Done) FLentAt = FWrittenTo = 0;
+}
+
+void TReplacingFileStream::PassOnAll() {
+  if (FBroken) throw EWriteError();
+  PassOnHeld(true);
+}
+
+uint8_t* TReplacingFileStream::InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) {
+  if (Keep < 0 || MinRoom < 0 || Keep > FBufCap - FLentAt)
+    Assert("TReplacingFileStream.InPlaceRoom: keeping more than was handed out");
+  if (FBufCap - FLentAt < MinRoom) {
+    // Out of room: the committed bytes go to the file, and the kept bytes
+    // move to the front, into a larger buffer if need be.
+    const int64_t keptAt = FLentAt;
+    PassOnHeld(true);
+    const int64_t need = std::max(Keep, MinRoom);
+    if (need > FBufCap) {
+      const int64_t cap = std::max(InPlaceBufferSize, 2 * need);
+      std::unique_ptr<uint8_t[]> bigger(new uint8_t[static_cast<size_t>(cap)]);
+      if (Keep > 0) std::memcpy(bigger.get(), FBuf.get() + keptAt, static_cast<size_t>(Keep));
+      FBuf = std::move(bigger);
+      FBufCap = cap;
+    } else if (Keep > 0) {
+      std::memmove(FBuf.get(), FBuf.get() + keptAt, static_cast<size_t>(Keep));
+    }
+  }
+  Room = FBufCap - FLentAt;
+  return FBuf.get() + FLentAt;
+}
+
+void TReplacingFileStream::CommitInPlace(int64_t Count) {
+  if (Count < 0 || Count > FBufCap - FLentAt) Assert("TReplacingFileStream.CommitInPlace: more than the memory handed out");
+  FLentAt += Count;
+  FPos += Count;
+}
+
+void TReplacingFileStream::EndInPlace() { PassOnHeld(true); }
 
 TReplacingFileStream::~TReplacingFileStream() {
   if (FHandle != InvalidHandle) FileCloseHandle(FHandle);

@@ -84,12 +84,15 @@ public:
   // length. Nothing written there is part of the stream until CommitInPlace,
   // and the stream may scribble past what is committed. A later call keeps
   // the first Keep bytes (written but not yet committed) and may move the
-  // memory. A stream without such memory gives nullptr, and the producer
-  // writes as usual.
+  // memory; committed bytes before it may be gone. A stream without such
+  // memory gives nullptr, and the producer writes as usual.
   virtual uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room);
   // Makes the next Count bytes of that memory part of the stream, as
   // writing them would, and advances the position past them.
   virtual void CommitInPlace(int64_t Count);
+  // The producer is done with the memory: a stream that holds committed
+  // bytes in it passes them on now, and raises what writing them raises.
+  virtual void EndInPlace() {}
 
   // Reading without a copy, for a consumer that only looks at the bytes: the
   // stream's own memory holding the next bytes (at most Count; Got says how
@@ -163,6 +166,12 @@ private:
 // item that failed, a full disk, an exception) leaves no trace. Time and
 // mode are set on the open handle before Commit, so the file appears
 // complete.
+//
+// It lends a write buffer for in-place output, so that an inflater builds
+// its output, history included, where it is written from: committed bytes
+// go to the file in one call per few hundred KiB when the room runs out,
+// and the bytes not yet committed move to the buffer's front. Every other
+// write, seek or commit passes what is held on first.
 // ---------------------------------------------------------------------------
 
 class TReplacingFileStream : public THandleStream {
@@ -188,14 +197,31 @@ public:
   // and the file is only ever written in order.
   int64_t Write(const void* Buffer, int64_t Count) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  uint8_t* InPlaceRoom(int64_t Keep, int64_t MinRoom, int64_t& Room) override;
+  void CommitInPlace(int64_t Count) override;
+  void EndInPlace() override;
+
+  // The lent buffer's usual size: the Deflate window and many pieces.
+  static constexpr int64_t InPlaceBufferSize = 512 * 1024;
 
 private:
+  // Writes the committed bytes the buffer holds; with Done, the buffer's
+  // history is forgotten too.
+  void PassOnHeld(bool Done);
+  // The same before a commit, which a file that lost bytes never gets.
+  void PassOnAll();
+
   std::string FFileName;
   THandle FFolder = InvalidHandle;  // with FLeaf, where the name is made
   std::string FLeaf;
   std::string FTempName;  // empty while the file has no name at all
   int64_t FPos = 0;
   bool FCommitted = false;
+  bool FBroken = false;  // held bytes were lost to a failed write
+  std::unique_ptr<uint8_t[]> FBuf;  // the lent buffer, from the first use
+  int64_t FBufCap = 0;
+  int64_t FLentAt = 0;     // committed up to here; the lent memory starts here
+  int64_t FWrittenTo = 0;  // written to the file up to here
 };
 
 // ---------------------------------------------------------------------------

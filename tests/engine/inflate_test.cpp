@@ -3,12 +3,18 @@
 // Deflate64 is checked against an archive made by another program.
 #include <gtest/gtest.h>
 #include <zlib.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
+#include <csignal>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "TestUtil.h"
 #include "ZipTestReader.h"
 #include "archive/AbDfBase.h"
 #include "archive/AbDfDec.h"
@@ -16,6 +22,7 @@
 #include "archive/AbDfOutW.h"
 #include "archive/AbDfStrm.h"
 #include "archive/AbExcept.h"
+#include "archive/AbUnzOutStm.h"
 #include "archive/AbUtils.h"
 #include "rtl/Classes.h"
 
@@ -791,6 +798,84 @@ TEST(InflateWindow, Deflate64LongestMatchesTwiceInARow) {
   EXPECT_EQ(t.Checksum(), Crc(expected));
   EXPECT_TRUE(dst.DataString() == expected);
   EXPECT_EQ(none.Size(), 0);
+}
+
+// Into a file, output is built in the file stream's write buffer, through
+// the item pipeline's output stage: many buffer moves keep a history's
+// worth of bytes for matches that reach across them (Deflate and Deflate64),
+// the stage still cuts at the declared size, and a write that fails midway
+// is the failure reported, with no file left behind.
+TEST(InflateWindow, IntoAFileThroughTheOutputStage) {
+  testutil::TempDir t;
+  const std::string name = t / "out.bin";
+  struct Into {
+    rtl::TReplacingFileStream file;
+    TAbUnzipOutputStream stage;
+    Into(const std::string& n, int64_t declared) : file(n), stage(&file) {
+      stage.SetUncompressedSize(declared);
+      stage.SetDecoderComputesCRC();
+    }
+  };
+
+  // Deflate by Inflate, as extraction calls it: text and noise mixed.
+  std::string data;
+  for (uint32_t k = 0; data.size() < 3000000; ++k) data += k % 3 ? TextLike(70000, k) : RandomBytes(30000, k);
+  const std::string comp = ZlibDeflate(data, 6);
+  {
+    Into into(name, static_cast<int64_t>(data.size()));
+    rtl::TMemoryStream src(comp);
+    EXPECT_EQ(Inflate(&src, &into.stage, nullptr), Crc(data));
+    into.file.Commit();
+  }
+  EXPECT_TRUE(testutil::ReadFile(name) == data);
+
+  // Deflate64's longest distance across every move of the buffer.
+  std::string seed = RandomBytes(70000, 23), expected = seed;
+  while (expected.size() < 2000000) expected += expected.substr(expected.size() - 65536, 65536);
+  {
+    Into into(name, static_cast<int64_t>(expected.size()));
+    TAbDfOutputWindow w(&into.stage, true, true, 0, false, nullptr);
+    w.AddBuffer(seed.data(), static_cast<int32_t>(seed.size()));
+    for (size_t n = seed.size(); n < expected.size(); n += 65536) w.AddLenDist(65536, 65536);
+    EXPECT_EQ(w.Checksum(), Crc(expected));
+    into.file.Commit();
+  }
+  EXPECT_TRUE(testutil::ReadFile(name) == expected);
+
+  // More than the item declares: the file gets exactly the declared bytes.
+  {
+    Into into(name, 1000000);
+    rtl::TMemoryStream src(comp);
+    EXPECT_THROW(Inflate(&src, &into.stage, nullptr), EAbSizeMismatch);
+    EXPECT_EQ(into.stage.BytesWritten(), 1000000);
+    into.file.Commit();
+  }
+  EXPECT_TRUE(testutil::ReadFile(name) == data.substr(0, 1000000));
+  std::filesystem::remove(name);
+
+#ifndef _WIN32
+  // A file size limit stands in for a full disk.
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 1 << 20;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  {
+    Into into(name, static_cast<int64_t>(data.size()));
+    rtl::TMemoryStream src(comp);
+    try {
+      Inflate(&src, &into.stage, nullptr);
+      ADD_FAILURE() << "the write failure was not reported";
+    } catch (const rtl::EInOutError& e) {
+      EXPECT_EQ(e.ErrorCode, EFBIG);
+    }
+    EXPECT_THROW(into.file.Commit(), rtl::Exception);
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldSignal);
+  EXPECT_TRUE(std::filesystem::is_empty(t.Path()));
+#endif
 }
 
 TEST(InflateWindow, PartialSizeAndEmptyCheckValues) {
