@@ -16,9 +16,11 @@
 // items of an extraction or a test; each reads the archive through its own
 // engine and writes its own files, so the threads share nothing while an
 // item is decoded. What the user sees is what one thread shows: outcomes
-// are reported in archive order, questions are asked one at a time while
-// the others wait, and the items whose outcome depends on another's (the
-// same name twice, links) are left to one thread at the end (ExtractPlan.h).
+// are reported in archive order, and the items whose outcome depends on
+// another's (the same name twice, links) are left to one thread at the end
+// (ExtractPlan.h), as are the items that need a question (a password, a
+// file to replace): the questions then come one at a time, in archive
+// order, after the lines of the items before them.
 // "-T 1" is the plain loop over the selection.
 //
 // On a terminal one status line shows the whole selection's progress by
@@ -243,6 +245,7 @@ private:
   // (true: to stderr).
   struct TItemOutcome {
     bool reached = false;
+    bool deferred = false;  // left for the questions at the end
     TTally tally;
     std::vector<std::pair<bool, std::string>> lines;
   };
@@ -270,19 +273,15 @@ private:
   TStdoutStream FStdout;
 
   // Everything below is guarded by FConsole: whoever holds it has the
-  // terminal to itself, so a question is asked while the other threads
-  // wait at their next step.
+  // terminal to itself.
   std::mutex FConsole;
   TTally FTally;
   std::unique_ptr<TProgressLine> FProgress;
   bool FReplaceAll = false, FReplaceNone = false;
-  // The last password typed, and how many have been: a thread whose item
-  // needs one tries the newest before asking again.
-  std::string FAnswer;
-  unsigned FAnswers = 0;
   // Outcomes by position in the selection, reported in that order.
   std::vector<TItemOutcome> FOutcomes;
   size_t FNextReport = 0;
+  std::vector<size_t> FDeferred;  // positions left for their questions
 };
 
 // One thread's share of the work: an engine reading the archive, and the
@@ -293,6 +292,10 @@ public:
   TItemWorker(TExtractSession& Session, ab::TAbUnZipper& Unzipper, int Slot);
   TItemOutcome Process(int Index);
   ab::TAbZipArchive& Zip() { return FZip; }
+  // While items are processed side by side, an item that needs a question
+  // is left for the end rather than asked about: its question then comes
+  // in archive order, after the lines of the items before it.
+  void SetDeferQuestions(bool Defer) { FDeferQuestions = Defer; }
 
 private:
   struct TItemState {
@@ -300,9 +303,9 @@ private:
     std::string writtenAs;  // the name a rename answer gave it
     bool failed = false, wrongPassword = false, declined = false, kept = false, skipped = false;
     bool noTerminal = false;  // a password was needed and there was no terminal to ask
+    bool deferred = false;    // left for the end (SetDeferQuestions)
   };
 
-  void TakeNewestAnswer();
   void AskPassword(std::string& Password);
   void ConfirmOverwrite(std::string& Name, bool& Confirm);
   bool Rename(std::string& Name, const std::string& Renamed);
@@ -319,7 +322,7 @@ private:
   const int FSlot;
   TItemState FItem;
   TItemOutcome FOutcome;
-  unsigned FAnswersSeen = 0;
+  bool FDeferQuestions = false;
 };
 
 void TExtractSession::Configure(ab::TAbUnZipper& Unzipper) const {
@@ -399,14 +402,6 @@ TExtractSession::TItemWorker::TItemWorker(TExtractSession& Session, ab::TAbUnZip
                                           int) { ItemFailed(*FUnzipper.CurrentFailure()); };
 }
 
-// A password typed for another thread's item is this thread's next guess.
-void TExtractSession::TItemWorker::TakeNewestAnswer() {
-  std::lock_guard<std::mutex> lock(S.FConsole);
-  if (FAnswersSeen == S.FAnswers) return;
-  FAnswersSeen = S.FAnswers;
-  FUnzipper.SetPassword(S.FAnswer);
-}
-
 void TExtractSession::TItemWorker::AskPassword(std::string& Password) {
   // What is proposed is the password that was just refused, if any. The
   // question says so; the item's failure, should it come to that, is
@@ -420,25 +415,20 @@ void TExtractSession::TItemWorker::AskPassword(std::string& Password) {
     FItem.wrongPassword = true;
     return;
   }
-  std::lock_guard<std::mutex> lock(S.FConsole);
-  if (FAnswersSeen != S.FAnswers) {
-    // Typed for another thread's item while this one waited: tried first.
-    FAnswersSeen = S.FAnswers;
-    Password = S.FAnswer;
+  if (FDeferQuestions) {
+    FItem.deferred = true;
     return;
   }
+  std::lock_guard<std::mutex> lock(S.FConsole);
   if (term::Interrupted()) return;
   std::string answer, prompt = "[";
   prompt.append(Printable(FOpt.archive)).append("] ").append(FItem.shown);
   prompt.append(refused ? " incorrect password; password again: " : " password: ");
   const term::TReadResult read = Ask(prompt, false, answer);
-  if (read == term::TReadResult::rrLine && !answer.empty()) {
+  if (read == term::TReadResult::rrLine && !answer.empty())
     Password = answer;
-    S.FAnswer = answer;
-    FAnswersSeen = ++S.FAnswers;
-  } else {
+  else
     FItem.declined = true;
-  }
   FItem.noTerminal = read == term::TReadResult::rrNoTerminal;
 }
 
@@ -449,6 +439,10 @@ void TExtractSession::TItemWorker::ConfirmOverwrite(std::string& Name, bool& Con
   Confirm = false;
   FItem.skipped = true;
   if (FOpt.overwrite == TOverwrite::owNever || S.FReplaceNone) return;
+  if (FDeferQuestions && term::IsTerminal(term::TChannel::chIn)) {
+    FItem.deferred = true;
+    return;
+  }
   const std::string prefix = rtl::IncludeTrailingPathDelimiter(S.FBase);
   for (;;) {
     std::string shown = Printable(Name.compare(0, prefix.size(), prefix) == 0 ? Name.substr(prefix.size()) : Name);
@@ -518,6 +512,7 @@ TFailure TExtractSession::TItemWorker::Classify(const ab::TAbItemFailure& Failur
 
 void TExtractSession::TItemWorker::ItemFailed(const ab::TAbItemFailure& Failure) {
   FItem.failed = true;
+  if (FItem.deferred) return;
   std::string message = Failure.Message;
   TTally& tally = FOutcome.tally;
   switch (Classify(Failure, message)) {
@@ -556,10 +551,7 @@ TExtractSession::TItemOutcome TExtractSession::TItemWorker::Process(int Index) {
   FItem.shown = ShownName(item);
   // -P stands for every item: an item whose password prompt went
   // unanswered does not leave the next one without it.
-  if (FOpt.havePassword && FZip.Password().empty())
-    FUnzipper.SetPassword(FOpt.password);
-  else if (!FOpt.havePassword)
-    TakeNewestAnswer();
+  if (FOpt.havePassword && FZip.Password().empty()) FUnzipper.SetPassword(FOpt.password);
   if (SkippedByTime(item)) return std::move(FOutcome);
   {
     std::lock_guard<std::mutex> lock(S.FConsole);
@@ -580,6 +572,11 @@ TExtractSession::TItemOutcome TExtractSession::TItemWorker::Process(int Index) {
 }
 
 void TExtractSession::TItemWorker::Count(const ab::TAbZipItem& Item) {
+  if (FItem.deferred) {
+    FOutcome = TItemOutcome();
+    FOutcome.deferred = true;
+    return;
+  }
   TTally& tally = FOutcome.tally;
   if (FItem.kept) ++tally.kept;
   if (FItem.failed || FItem.kept || FItem.skipped) return;
@@ -604,12 +601,17 @@ void TExtractSession::Report(TItemOutcome& Outcome) {
       Err(text);
     else
       Out(text);
-  Outcome = TItemOutcome{true, {}, {}};
+  Outcome = TItemOutcome();
+  Outcome.reached = true;  // reported: its lines are let go
 }
 
 // Keeps an item's outcome and reports every one whose turn has come.
 void TExtractSession::Finish(size_t Position, TItemOutcome&& Outcome) {
   std::lock_guard<std::mutex> lock(FConsole);
+  if (Outcome.deferred) {
+    FDeferred.push_back(Position);
+    return;
+  }
   FOutcomes[Position] = std::move(Outcome);
   while (FNextReport < FOutcomes.size() && FOutcomes[FNextReport].reached) Report(FOutcomes[FNextReport++]);
 }
@@ -642,6 +644,7 @@ void TExtractSession::ProcessTogether(int Workers) {
   FZip->ShareFoldersMade(foldersMade);
 
   TItemWorker here(*this, FUnzipper, 0);
+  FDeferred.clear();
   auto inOrder = [&](const std::vector<size_t>& positions) {
     for (size_t position : positions) {
       if (term::Interrupted()) return;
@@ -682,6 +685,7 @@ void TExtractSession::ProcessTogether(int Workers) {
         if (!OpenArchiveAgain(FOpt, archiveFile, *FZip, unzipper)) return;
         unzipper.ZipArchive()->ShareFoldersMade(foldersMade);
         TItemWorker worker(*this, unzipper, slot);
+        worker.SetDeferQuestions(true);
         work(worker);
       } catch (const std::exception& e) {
         std::lock_guard<std::mutex> lock(FConsole);
@@ -689,14 +693,20 @@ void TExtractSession::ProcessTogether(int Workers) {
         stop = true;
       }
     });
+  here.SetDeferQuestions(true);
   work(here);
   for (std::thread& t : threads) t.join();
+  here.SetDeferQuestions(false);
   if (!failure.empty()) {
     std::lock_guard<std::mutex> lock(FConsole);
     ReportRest();
     throw ab::EAbException(failure);
   }
-  inOrder(plan.last);
+  // The dependent items and those left for a question, in archive order.
+  std::vector<size_t> last = plan.last;
+  last.insert(last.end(), FDeferred.begin(), FDeferred.end());
+  std::sort(last.begin(), last.end());
+  inOrder(last);
   std::lock_guard<std::mutex> lock(FConsole);
   ReportRest();
 }
