@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "rtl/SysUtils.h"
 #include "rtl/Classes.h"
@@ -192,7 +194,14 @@ bool LocalTimeToEpoch(TDateTime LocalTime, time_t& Seconds) {
   t.tm_min = mi;
   t.tm_sec = s;
   t.tm_isdst = -1;  // let the time zone rules decide, as local time
-  time_t secs = ::mktime(&t);
+  // The C library keeps its time zone state in globals; threads that
+  // extract side by side take turns (the cache above spares most calls).
+  static std::mutex zoneState;
+  time_t secs;
+  {
+    std::lock_guard<std::mutex> lock(zoneState);
+    secs = ::mktime(&t);
+  }
   if (secs == static_cast<time_t>(-1)) return false;
   std::copy(fields, fields + 6, last.fields);
   last.tzSet = tz != nullptr;
@@ -243,7 +252,7 @@ namespace {
 
 // A hidden name beside Name that no one else uses: ".name.XXXXXXXX".
 std::string TemporarySibling(const std::string& Name, unsigned Attempt) {
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter{0};
   size_t p = Name.rfind(PathDelim);
   std::string folder = p == std::string::npos ? "" : Name.substr(0, p + 1);
   std::string base = p == std::string::npos ? Name : Name.substr(p + 1);
@@ -301,7 +310,7 @@ bool CommitReplacement(THandle Handle, int Dir, std::string& TempName, const std
     // common case of a fresh extraction costs one call.
     // Naming the handle itself needs a kernel that lets the opener do so
     // (or the privilege); elsewhere the /proc name of the handle serves.
-    static bool byHandle = true;
+    static std::atomic<bool> byHandle{true};
     const std::string self = "/proc/self/fd/" + std::to_string(Handle);
     if (byHandle) {
       if (::linkat(Fd(Handle), "", Dir, Name.c_str(), AT_EMPTY_PATH) == 0) return true;

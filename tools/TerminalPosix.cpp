@@ -15,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 
@@ -27,10 +28,13 @@ namespace {
 constexpr int kDefaultWidth = 80;
 constexpr char kClearLine[] = "\r\033[K";
 
-volatile sig_atomic_t gInterrupts = 0;
-volatile sig_atomic_t gWindowChanged = 1;
-volatile sig_atomic_t gStatusShown = 0;
-volatile sig_atomic_t gEchoOff = 0;
+// Set by the signal handlers and read by every thread of an extraction:
+// lock-free atomics, which a handler may use as it may a sig_atomic_t.
+std::atomic<int> gInterrupts{0};
+std::atomic<int> gWindowChanged{1};
+std::atomic<int> gStatusShown{0};
+std::atomic<int> gEchoOff{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 int gInterruptedStatus = 1;
 int gTerminalFd = -1;   // the controlling terminal while echo is off
 termios gSavedState{};  // its state before echo was turned off
@@ -48,8 +52,7 @@ bool WriteAll(int fd, const char* p, size_t n) {
 }
 
 void OnInterrupt(int) {
-  gInterrupts = gInterrupts + 1;
-  if (gInterrupts < 2) return;
+  if (++gInterrupts < 2) return;
   if (gEchoOff) tcsetattr(gTerminalFd, TCSANOW, &gSavedState);
   if (gStatusShown) WriteAll(STDERR_FILENO, kClearLine, sizeof kClearLine - 1);
   _exit(gInterruptedStatus);
