@@ -85,6 +85,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -644,16 +645,17 @@ double SyscallsPerFile(const fs::path& zip, const std::string& password, const f
   for (const auto& a : ArveloOneCmd(zip, out, password)) argv.push_back(a);
   RunOrDie(argv);
   fs::remove_all(out);
-  // The last line: "100.00 seconds usecs/call calls errors total".
+  // The last line: "100.00 seconds usecs/call calls [errors] total" (no
+  // usecs/call column where strace leaves it out).
   std::ifstream in(counts);
   std::string line, total;
   while (std::getline(in, line))
     if (line.find("total") != std::string::npos) total = line;
-  double pct = 0, secs = 0, calls = 0;
-  if (std::sscanf(total.c_str(), "%lf %lf %lf", &pct, &secs, &calls) != 3) {
-    // Without a usecs/call column when the time is too small to show.
-    return 0;
-  }
+  std::vector<double> numbers;
+  std::istringstream fields(total);
+  for (std::string word; fields >> word && word != "total";) numbers.push_back(std::atof(word.c_str()));
+  if (numbers.size() < 3) return 0;
+  const double calls = numbers.size() >= 4 ? numbers[3] : numbers[2];
   size_t files = 0;
   for (const auto& e : fs::recursive_directory_iterator(tree)) files += e.is_regular_file() ? 1 : 0;
   return files ? calls / static_cast<double>(files) : 0;

@@ -653,23 +653,25 @@ void TExtractSession::ProcessTogether(int Workers) {
   };
   inOrder(plan.first);
 
-  std::atomic<size_t> next{0};
+  std::atomic<size_t> next{0};  // the next batch
   std::atomic<bool> stop{false};
   std::string failure;  // the archive's own error, under FConsole
   auto work = [&](TItemWorker& worker) {
     // Holds the folders this thread verified for the items after.
     ab::TAbArchive::TFolderTimesLater held(worker.Zip());
     for (;;) {
-      if (stop || term::Interrupted()) return;
-      const size_t k = next++;
-      if (k >= plan.together.size()) return;
-      const size_t position = plan.together[k];
-      try {
-        Finish(position, worker.Process(FChosen[position]));
-      } catch (const std::exception& e) {
-        std::lock_guard<std::mutex> lock(FConsole);
-        if (failure.empty()) failure = e.what();
-        stop = true;
+      const size_t batch = next++;
+      if (batch >= plan.batchEnds.size()) return;
+      for (size_t k = batch ? plan.batchEnds[batch - 1] : 0; k < plan.batchEnds[batch]; ++k) {
+        if (stop || term::Interrupted()) return;
+        const size_t position = plan.together[k];
+        try {
+          Finish(position, worker.Process(FChosen[position]));
+        } catch (const std::exception& e) {
+          std::lock_guard<std::mutex> lock(FConsole);
+          if (failure.empty()) failure = e.what();
+          stop = true;
+        }
       }
     }
   };

@@ -14,6 +14,11 @@ namespace arvelo {
 
 namespace {
 
+// An item this large is a batch of its own; smaller neighbours are taken
+// together up to this much data or kBatchItems items.
+constexpr int64_t kLargeItem = 1 << 20;
+constexpr size_t kBatchItems = 64;
+
 // Where the item lands below the output folder, in the one form every
 // comparison uses; empty for a name the engine refuses (it fails without
 // touching the disk) and for the output folder itself.
@@ -69,9 +74,21 @@ TExtractPlan PlanExtraction(const std::vector<ab::TAbZipItem*>& Selection, bool 
     else
       plan.together.push_back(i);
   }
-  std::stable_sort(plan.together.begin(), plan.together.end(), [&](size_t a, size_t b) {
-    return Selection[a]->UncompressedSize() > Selection[b]->UncompressedSize();
-  });
+  auto size = [&](size_t i) { return Selection[i]->UncompressedSize(); };
+  auto small = std::stable_partition(plan.together.begin(), plan.together.end(),
+                                     [&](size_t i) { return size(i) >= kLargeItem; });
+  std::stable_sort(plan.together.begin(), small, [&](size_t a, size_t b) { return size(a) > size(b); });
+  const size_t large = static_cast<size_t>(small - plan.together.begin());
+  for (size_t k = 1; k <= large; ++k) plan.batchEnds.push_back(k);
+  int64_t batchBytes = 0;
+  size_t batchItems = 0;
+  for (size_t k = large; k < plan.together.size(); ++k) {
+    batchBytes += size(plan.together[k]);
+    if (++batchItems == kBatchItems || batchBytes >= kLargeItem || k + 1 == plan.together.size()) {
+      plan.batchEnds.push_back(k + 1);
+      batchBytes = 0, batchItems = 0;
+    }
+  }
   return plan;
 }
 

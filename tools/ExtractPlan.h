@@ -13,9 +13,13 @@
 // Such items go last, in archive order, on one thread: what lands on disk
 // and what is reported are then what one thread would have made. Folder
 // items go first, in archive order (cheap, and their times wait for the
-// end anyway); the other files go to the threads largest first, so that a
-// large item starts early and does not leave the other threads idle at the
-// end. Testing writes nothing: every item may then go to any thread.
+// end anyway); the other files go to the threads in batches: each large
+// item alone, largest first, so that it starts early and does not leave the
+// other threads idle at the end; then the small ones in archive order, a
+// run of neighbours per batch, so that a thread writes many files into one
+// folder while the others write into other folders (threads that make
+// files in one folder at the same time wait for each other in the kernel).
+// Testing writes nothing: every item may then go to any thread.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +33,8 @@ namespace arvelo {
 
 struct TExtractPlan {
   std::vector<size_t> first;     // positions in the selection, in order
-  std::vector<size_t> together;  // largest first
+  std::vector<size_t> together;  // large ones largest first, then small ones in order
+  std::vector<size_t> batchEnds;  // where each batch of together ends
   std::vector<size_t> last;      // in order, after the others
 };
 
