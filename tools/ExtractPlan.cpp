@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -14,10 +15,16 @@ namespace arvelo {
 
 namespace {
 
-// An item this large is a batch of its own; smaller neighbours are taken
-// together up to this much data or kBatchItems items.
+// An item this large is a batch of its own; smaller neighbours in one
+// folder are taken together up to this much data or kBatchItems items.
 constexpr int64_t kLargeItem = 1 << 20;
-constexpr size_t kBatchItems = 64;
+constexpr size_t kBatchItems = 256;
+
+// The folder part of a stored name ("" at the top).
+std::string_view FolderOf(const std::string& Name) {
+  const size_t slash = Name.find_last_of("/\\");
+  return slash == std::string::npos ? std::string_view() : std::string_view(Name).substr(0, slash);
+}
 
 // Where the item lands below the output folder, in the one form every
 // comparison uses; empty for a name the engine refuses (it fails without
@@ -84,7 +91,10 @@ TExtractPlan PlanExtraction(const std::vector<ab::TAbZipItem*>& Selection, bool 
   size_t batchItems = 0;
   for (size_t k = large; k < plan.together.size(); ++k) {
     batchBytes += size(plan.together[k]);
-    if (++batchItems == kBatchItems || batchBytes >= kLargeItem || k + 1 == plan.together.size()) {
+    const bool last = k + 1 == plan.together.size();
+    const bool folderEnds =
+        last || FolderOf(Selection[plan.together[k]]->FileName()) != FolderOf(Selection[plan.together[k + 1]]->FileName());
+    if (++batchItems == kBatchItems || batchBytes >= kLargeItem || folderEnds) {
       plan.batchEnds.push_back(k + 1);
       batchBytes = 0, batchItems = 0;
     }

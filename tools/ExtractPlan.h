@@ -15,10 +15,11 @@
 // items go first, in archive order (cheap, and their times wait for the
 // end anyway); the other files go to the threads in batches: each large
 // item alone, largest first, so that it starts early and does not leave the
-// other threads idle at the end; then the small ones in archive order, a
-// run of neighbours per batch, so that a thread writes many files into one
-// folder while the others write into other folders (threads that make
-// files in one folder at the same time wait for each other in the kernel).
+// other threads idle at the end; then the small ones in archive order, the
+// neighbours of one folder per batch, so that a thread writes many files
+// into one folder while the others write into other folders (threads that
+// make files in one folder at the same time wait for each other in the
+// kernel).
 // Testing writes nothing: every item may then go to any thread.
 #pragma once
 
