@@ -317,9 +317,15 @@ stage_cli() {
 # - the writer's random trees, whose check reads files dated past 2038
 #   through std::filesystem: Debian's i386 libstdc++ was built with 32-bit
 #   times, so its stat fails there (the program's own calls use 64-bit
-#   times, and the arvelo comparisons below cover them).
+#   times, and the arvelo comparisons below cover them);
+# - Ctrl-C and a full disk under four threads: after the signal the
+#   emulated program's thread join fails with EINVAL (std::system_error
+#   "Invalid argument") in the emulator's futex, while the same test passes
+#   natively and under ThreadSanitizer. The emulator's own limit, not the
+#   program's; the extraction's other tests of threads run here.
 I686_LEFT_OUT="Ppmd.MemoryThatCannotBeHadIsRefused:DecoderMemory.ClaimsUpToTheLimitAreTakenAndNoMore"
 I686_LEFT_OUT+=":ZipWriter.RandomTreesReadBackByTheEngineAndByZipfile"
+I686_LEFT_OUT+=":ParallelExtraction.FullDiskAndInterruptLeaveNoPartialFile"
 
 # compare_arvelo WORK NAME -- ARGS...: the 32-bit program's standard output,
 # exit code and extracted tree (-d WORK/NAME.*/out where asked) against the

@@ -36,6 +36,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -676,28 +677,43 @@ void TExtractSession::ProcessTogether(int Workers) {
     }
   };
   const std::string archiveFile = FUnzipper.FileName();
-  std::vector<std::thread> threads;
-  for (int slot = 1; slot < Workers; ++slot)
-    threads.emplace_back([&, slot] {
-      try {
-        // A reader of its own; when the archive cannot be read again, the
-        // other threads take this one's share.
-        ab::TAbUnZipper unzipper;
-        Configure(unzipper);
-        if (!OpenArchiveAgain(FOpt, archiveFile, *FZip, unzipper)) return;
-        unzipper.ZipArchive()->ShareFoldersMade(foldersMade);
-        TItemWorker worker(*this, unzipper, slot);
-        worker.SetDeferQuestions(true);
-        work(worker);
-      } catch (const std::exception& e) {
-        std::lock_guard<std::mutex> lock(FConsole);
-        if (failure.empty()) failure = e.what();
-        stop = true;
-      }
-    });
+  // Every thread is joined however this ends: an error that leaves here
+  // first stops the others at their next item.
+  struct TJoinAll {
+    std::vector<std::thread> threads;
+    std::atomic<bool>& stop;
+    ~TJoinAll() {
+      if (std::uncaught_exceptions()) stop = true;
+      for (std::thread& t : threads) t.join();
+    }
+  } all{{}, stop};
+  for (int slot = 1; slot < Workers; ++slot) {
+    try {
+      all.threads.emplace_back([&, slot] {
+        try {
+          // A reader of its own; when the archive cannot be read again, the
+          // other threads take this one's share.
+          ab::TAbUnZipper unzipper;
+          Configure(unzipper);
+          if (!OpenArchiveAgain(FOpt, archiveFile, *FZip, unzipper)) return;
+          unzipper.ZipArchive()->ShareFoldersMade(foldersMade);
+          TItemWorker worker(*this, unzipper, slot);
+          worker.SetDeferQuestions(true);
+          work(worker);
+        } catch (const std::exception& e) {
+          std::lock_guard<std::mutex> lock(FConsole);
+          if (failure.empty()) failure = e.what();
+          stop = true;
+        }
+      });
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the ones running share the work
+    }
+  }
   here.SetDeferQuestions(true);
   work(here);
-  for (std::thread& t : threads) t.join();
+  for (std::thread& t : all.threads) t.join();
+  all.threads.clear();
   here.SetDeferQuestions(false);
   if (!failure.empty()) {
     std::lock_guard<std::mutex> lock(FConsole);
